@@ -1,0 +1,105 @@
+#pragma once
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QUrl>
+#include <QUuid>
+
+#include <optional>
+
+namespace tw {
+
+/// Identifies one item: the account that holds it and the back end's own id of it.
+struct FileRef {
+    QUuid accountID;
+    QString providerID;
+
+    bool operator==(const FileRef&) const = default;
+    QJsonObject toJson() const;
+    static FileRef fromJson(const QJsonObject& object);
+};
+size_t qHash(const FileRef& ref, size_t seed = 0) noexcept;
+
+/// The ten kinds an item is classified into, in this order.
+enum class FileKind { folder, document, spreadsheet, presentation, pdf, image, video, audio, archive, other };
+
+/// The five listing categories, in this order.
+enum class FileCategory { photos, videos, audio, documents, archives };
+
+namespace FileKinds {
+const QList<FileKind>& allCases();
+QString rawValue(FileKind kind);
+std::optional<FileKind> fromRawValue(const QString& raw);
+QString displayName(FileKind kind);
+/// Icon name for the kind (mapped to the icon theme by the views).
+QString symbolName(FileKind kind);
+/// The category a kind falls in; none for folder and other.
+std::optional<FileCategory> category(FileKind kind);
+/// The one classifier of the system: by MIME type first, then by the name's extension.
+FileKind classify(const QString& mimeType, const QString& name);
+/// The extension-based half of classify().
+FileKind classifyExtension(const QString& fileExtension);
+/// Text after the last dot of the last path component of name; empty when there is none.
+QString pathExtension(const QString& name);
+} // namespace FileKinds
+
+struct FileItem;
+
+namespace FileCategories {
+const QList<FileCategory>& allCases();
+/// Raw value and id are the same string.
+QString rawValue(FileCategory category);
+std::optional<FileCategory> fromRawValue(const QString& raw);
+QString displayName(FileCategory category);
+QString symbolName(FileCategory category);
+bool contains(FileCategory category, const FileItem& item);
+} // namespace FileCategories
+
+/// One file or folder as a back end lists it.
+struct FileItem {
+    static inline const QString folderMimeType = QStringLiteral("application/vnd.google-apps.folder");
+
+    FileRef ref;
+    QString name;
+    QString mimeType;
+    std::optional<qint64> sizeBytes;
+    std::optional<QDateTime> modifiedAt;
+    QList<QString> parentIDs;
+    std::optional<QUrl> webViewURL;
+    std::optional<QUrl> thumbnailURL;
+
+    const FileRef& id() const { return ref; }
+    bool isFolder() const { return mimeType == folderMimeType; }
+    bool isProviderNativeDocument() const;
+    FileKind kind() const { return FileKinds::classify(mimeType, name); }
+    std::optional<FileCategory> category() const { return FileKinds::category(kind()); }
+
+    bool operator==(const FileItem&) const = default;
+    QJsonObject toJson() const;
+    static FileItem fromJson(const QJsonObject& object);
+};
+size_t qHash(const FileItem& item, size_t seed = 0) noexcept;
+
+/// A file on the local disk that is about to be uploaded.
+struct LocalFile {
+    QUrl url;
+    QString name;
+    qint64 sizeBytes = 0;
+    QString mimeType = QStringLiteral("application/octet-stream");
+
+    bool operator==(const LocalFile&) const = default;
+};
+size_t qHash(const LocalFile& file, size_t seed = 0) noexcept;
+
+/// One page of a listing or search. An absent token marks the last page.
+template <typename Item> struct PageOf {
+    QList<Item> items;
+    std::optional<QString> nextPageToken;
+
+    bool operator==(const PageOf&) const = default;
+};
+using Page = PageOf<FileItem>;
+
+} // namespace tw
