@@ -17,7 +17,8 @@ QJsonObject FileRef::toJson() const {
 }
 
 FileRef FileRef::fromJson(const QJsonObject& object) {
-    return FileRef{json::requireUuid(object, "accountID"), json::requireString(object, "providerID")};
+    return FileRef{json::requireUuid(object, "accountID"),
+                   json::requireString(object, "providerID")};
 }
 
 size_t qHash(const FileRef& ref, size_t seed) noexcept {
@@ -80,14 +81,29 @@ bool inList(const QString& value, std::initializer_list<const char*> list) {
 // office documents and e-books subtypes of application/zip, so archives are recognised by
 // name only, never by ancestry.
 bool isArchiveMime(const QString& name) {
-    return inList(name, {"application/zip", "application/x-7z-compressed", "application/vnd.rar",
-                         "application/x-rar", "application/x-rar-compressed", "application/gzip",
-                         "application/x-gzip", "application/x-tar", "application/x-compressed-tar",
-                         "application/x-bzip", "application/x-bzip2", "application/x-bzip-compressed-tar",
-                         "application/x-xz", "application/x-xz-compressed-tar", "application/x-lzma",
-                         "application/zstd", "application/x-zstd-compressed-tar", "application/x-cpio",
-                         "application/x-apple-diskimage", "application/x-java-archive",
-                         "application/x-archive", "application/x-lha", "application/x-arj"});
+    return inList(name, {"application/zip",
+                         "application/x-7z-compressed",
+                         "application/vnd.rar",
+                         "application/x-rar",
+                         "application/x-rar-compressed",
+                         "application/gzip",
+                         "application/x-gzip",
+                         "application/x-tar",
+                         "application/x-compressed-tar",
+                         "application/x-bzip",
+                         "application/x-bzip2",
+                         "application/x-bzip-compressed-tar",
+                         "application/x-xz",
+                         "application/x-xz-compressed-tar",
+                         "application/x-lzma",
+                         "application/zstd",
+                         "application/x-zstd-compressed-tar",
+                         "application/x-cpio",
+                         "application/x-apple-diskimage",
+                         "application/x-java-archive",
+                         "application/x-archive",
+                         "application/x-lha",
+                         "application/x-arj"});
 }
 
 bool isSpreadsheetMime(const QString& name) {
@@ -98,10 +114,11 @@ bool isSpreadsheetMime(const QString& name) {
 }
 
 bool isPresentationMime(const QString& name) {
-    return inList(name, {"application/vnd.ms-powerpoint",
-                         "application/vnd.openxmlformats-officedocument.presentationml.presentation",
-                         "application/vnd.oasis.opendocument.presentation",
-                         "application/x-iwork-keynote-sffkey"});
+    return inList(name,
+                  {"application/vnd.ms-powerpoint",
+                   "application/vnd.openxmlformats-officedocument.presentationml.presentation",
+                   "application/vnd.oasis.opendocument.presentation",
+                   "application/x-iwork-keynote-sffkey"});
 }
 
 bool isWordDocumentMime(const QString& name) {
@@ -189,17 +206,17 @@ FileKind classify(const QString& mimeType, const QString& name) {
                       "application/vnd.openxmlformats-officedocument.wordprocessingml.document",
                       "text/plain", "text/markdown", "application/rtf"}))
         return FileKind::document;
-    if (inList(mime, {"application/vnd.google-apps.spreadsheet", "application/vnd.ms-excel",
-                      "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet",
-                      "text/csv"}))
+    if (inList(mime,
+               {"application/vnd.google-apps.spreadsheet", "application/vnd.ms-excel",
+                "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet", "text/csv"}))
         return FileKind::spreadsheet;
     if (inList(mime, {"application/vnd.google-apps.presentation", "application/vnd.ms-powerpoint",
                       "application/vnd.openxmlformats-officedocument.presentationml.presentation"}))
         return FileKind::presentation;
-    if (inList(mime, {"application/zip", "application/x-zip-compressed",
-                      "application/x-7z-compressed", "application/x-rar-compressed",
-                      "application/vnd.rar", "application/gzip", "application/x-tar",
-                      "application/x-apple-diskimage"}))
+    if (inList(mime,
+               {"application/zip", "application/x-zip-compressed", "application/x-7z-compressed",
+                "application/x-rar-compressed", "application/vnd.rar", "application/gzip",
+                "application/x-tar", "application/x-apple-diskimage"}))
         return FileKind::archive;
     if (mime.startsWith(QLatin1String("image/")))
         return FileKind::image;

@@ -23,7 +23,18 @@ struct FileRef {
 size_t qHash(const FileRef& ref, size_t seed = 0) noexcept;
 
 /// The ten kinds an item is classified into, in this order.
-enum class FileKind { folder, document, spreadsheet, presentation, pdf, image, video, audio, archive, other };
+enum class FileKind {
+    folder,
+    document,
+    spreadsheet,
+    presentation,
+    pdf,
+    image,
+    video,
+    audio,
+    archive,
+    other
+};
 
 /// The five listing categories, in this order.
 enum class FileCategory { photos, videos, audio, documents, archives };
@@ -59,7 +70,8 @@ bool contains(FileCategory category, const FileItem& item);
 
 /// One file or folder as a back end lists it.
 struct FileItem {
-    static inline const QString folderMimeType = QStringLiteral("application/vnd.google-apps.folder");
+    static inline const QString folderMimeType =
+        QStringLiteral("application/vnd.google-apps.folder");
 
     FileRef ref;
     QString name;

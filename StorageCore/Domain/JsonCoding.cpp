@@ -13,8 +13,8 @@ const QDateTime& referenceDate() {
 }
 
 [[noreturn]] void fail(const char* key, const char* what) {
-    throw DecodingError(QStringLiteral("member \"%1\": %2")
-                            .arg(QString::fromUtf8(key), QString::fromUtf8(what)));
+    throw DecodingError(
+        QStringLiteral("member \"%1\": %2").arg(QString::fromUtf8(key), QString::fromUtf8(what)));
 }
 
 QJsonValue member(const QJsonObject& object, const char* key) {
@@ -61,12 +61,13 @@ QUuid decodeUuid(const QJsonValue& value, const char* key) {
 std::optional<qint64> toInt64(const QJsonValue& value) {
     if (!value.isDouble())
         return std::nullopt;
-    const double d = value.toDouble();
-    if (!std::isfinite(d) || d != std::floor(d) || d < -9.2233720368547758e18 ||
-        d >= 9.2233720368547758e18)
+    // toInteger() gives its default for anything that is not a whole number inside the 64-bit
+    // range, and keeps integers the parser stored exactly (beyond 2^53) unchanged.
+    const qint64 first = value.toInteger(0);
+    const qint64 second = value.toInteger(1);
+    if (first != second)
         return std::nullopt;
-    // toInteger keeps full 64-bit precision where the JSON text held an integer.
-    return value.toInteger(qint64(d));
+    return first;
 }
 
 QString requireString(const QJsonObject& object, const char* key) {

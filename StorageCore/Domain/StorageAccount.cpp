@@ -13,6 +13,12 @@ qint64 saturatingAdd(qint64 a, qint64 b) {
     return sum;
 }
 
+QDebug operator<<(QDebug debug, const ProviderCredential& credential) {
+    QDebugStateSaver saver(debug);
+    debug.noquote().nospace() << credential.description();
+    return debug;
+}
+
 std::optional<qint64> StorageQuota::availableBytes() const {
     if (!limitBytes)
         return std::nullopt;
@@ -46,10 +52,9 @@ QJsonObject StorageQuota::toJson() const {
 }
 
 StorageQuota StorageQuota::fromJson(const QJsonObject& object) {
-    return StorageQuota{json::requireInt64(object, "usedBytes"),
-                        json::optionalInt64(object, "limitBytes"),
-                        json::optionalInt64(object, "usedInDriveBytes"),
-                        json::optionalInt64(object, "trashBytes")};
+    return StorageQuota{
+        json::requireInt64(object, "usedBytes"), json::optionalInt64(object, "limitBytes"),
+        json::optionalInt64(object, "usedInDriveBytes"), json::optionalInt64(object, "trashBytes")};
 }
 
 QString statusRawValue(StorageAccount::Status status) {

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QDebug>
 #include <QJsonObject>
 #include <QString>
 #include <QUuid>
@@ -14,6 +15,12 @@ namespace tw {
 
 /// Usage of one account.
 struct StorageQuota {
+    /// The three optional fields default to absent.
+    StorageQuota(qint64 used = 0, std::optional<qint64> limit = std::nullopt,
+                 std::optional<qint64> usedInDrive = std::nullopt,
+                 std::optional<qint64> trash = std::nullopt)
+        : usedBytes(used), limitBytes(limit), usedInDriveBytes(usedInDrive), trashBytes(trash) {}
+
     qint64 usedBytes = 0;
     std::optional<qint64> limitBytes;
     std::optional<qint64> usedInDriveBytes;
@@ -38,6 +45,9 @@ struct ProviderCredential {
 
     QString description() const { return QStringLiteral("ProviderCredential(<redacted>)"); }
 };
+
+/// Logging a credential shows only "ProviderCredential(<redacted>)".
+QDebug operator<<(QDebug debug, const ProviderCredential& credential);
 
 /// What a successful sign-in returns.
 struct ProviderConnection {

@@ -73,9 +73,10 @@ ErrorPresentation StorageError::presentation() const {
                                "service. Download the latest version and try again."),
                 none};
     case Code::authorizationCancelled:
-        return {QStringLiteral("Sign-in was cancelled."),
-                QStringLiteral("No account was connected. You can try again whenever you're ready."),
-                retry};
+        return {
+            QStringLiteral("Sign-in was cancelled."),
+            QStringLiteral("No account was connected. You can try again whenever you're ready."),
+            retry};
     case Code::authorizationFailed:
         return {QStringLiteral("Sign-in didn't complete."),
                 QStringLiteral("The service didn't grant the access Kelvanor needs. Try connecting "
@@ -172,15 +173,30 @@ bool StorageError::isRetryable() const {
 }
 
 QString StorageError::caseName(Code code) {
-    static const char* const names[caseCount] = {
-        "accountMismatch",      "fileTooLarge",        "notConfigured",
-        "authorizationCancelled", "authorizationFailed", "reauthRequired",
-        "offline",              "network",             "notFound",
-        "permissionDenied",     "storageFull",         "rateLimited",
-        "server",               "invalidResponse",     "invalidName",
-        "localFileUnreadable",  "localWriteFailed",    "folderUploadUnsupported",
-        "unsupportedDownload",  "exportTooLarge",      "notSupported",
-        "sessionInUse",         "previewUnavailable",  "cancelled"};
+    static const char* const names[caseCount] = {"accountMismatch",
+                                                 "fileTooLarge",
+                                                 "notConfigured",
+                                                 "authorizationCancelled",
+                                                 "authorizationFailed",
+                                                 "reauthRequired",
+                                                 "offline",
+                                                 "network",
+                                                 "notFound",
+                                                 "permissionDenied",
+                                                 "storageFull",
+                                                 "rateLimited",
+                                                 "server",
+                                                 "invalidResponse",
+                                                 "invalidName",
+                                                 "localFileUnreadable",
+                                                 "localWriteFailed",
+                                                 "folderUploadUnsupported",
+                                                 "unsupportedDownload",
+                                                 "exportTooLarge",
+                                                 "notSupported",
+                                                 "sessionInUse",
+                                                 "previewUnavailable",
+                                                 "cancelled"};
     return QString::fromLatin1(names[int(code)]);
 }
 

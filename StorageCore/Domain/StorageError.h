@@ -52,7 +52,8 @@ public:
     };
     static constexpr int caseCount = 24;
 
-    StorageError(Code code) : code_(code) {} // NOLINT: implicit by design, `throw StorageError(Code::x)`
+    StorageError(Code code)
+        : code_(code) {} // NOLINT: implicit by design, `throw StorageError(Code::x)`
     static StorageError accountMismatch(const QString& expectedEmail);
     static StorageError fileTooLarge(qint64 limit);
 

@@ -16,7 +16,8 @@ public:
 };
 
 /// Small JSON documents saved and loaded by string key. The owners encode their values with
-/// their toJson/fromJson functions.
+/// their toJson/fromJson functions and load through loadDocument() (DocumentLoader.h), which
+/// sets an unreadable document aside instead of letting the next save overwrite it.
 class KeyValueStore {
 public:
     virtual ~KeyValueStore() = default;
@@ -25,6 +26,10 @@ public:
     virtual void save(const QJsonValue& value, const QString& key) = 0;
     /// A key without a document is no error.
     virtual void remove(const QString& key) = 0;
+    /// Keeps the document under key out of the way of later saves: moves it, unchanged, to a
+    /// name of its own beside the others and returns that name (for the log). nullopt when
+    /// there was nothing to move; throws StoreError when it could not be moved.
+    virtual std::optional<QString> setAside(const QString& key) = 0;
 };
 
 } // namespace tw

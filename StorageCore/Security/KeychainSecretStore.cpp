@@ -1,0 +1,151 @@
+// The one source file that talks to libsecret. Its GLib headers use the words that Qt
+// defines as keywords, so the whole project builds with QT_NO_KEYWORDS.
+#include "StorageCore/Security/KeychainSecretStore.h"
+
+#include <QLoggingCategory>
+
+#include <libsecret/secret.h>
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+namespace tw {
+
+Q_DECLARE_LOGGING_CATEGORY(lcVault)
+
+namespace {
+
+const SecretSchema* schema() {
+    static const SecretSchema value = [] {
+        SecretSchema s;
+        std::memset(&s, 0, sizeof s);
+        s.name = "org.tessarow.Kelvanor.GenericPassword";
+        s.flags = SECRET_SCHEMA_NONE;
+        s.attributes[0].name = "service";
+        s.attributes[0].type = SECRET_SCHEMA_ATTRIBUTE_STRING;
+        s.attributes[1].name = "account";
+        s.attributes[1].type = SECRET_SCHEMA_ATTRIBUTE_STRING;
+        return s;
+    }();
+    return &value;
+}
+
+// libsecret's synchronous calls share one connection to the service; one call at a time
+// keeps them clear of its known races. Keyring calls are rare and short.
+std::mutex& callMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::mutex& traceMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::function<void(const QString&)>& traceHook() {
+    static std::function<void(const QString&)> hook;
+    return hook;
+}
+
+void trace(const QString& line) {
+    std::function<void(const QString&)> hook;
+    {
+        std::lock_guard lock(traceMutex());
+        hook = traceHook();
+    }
+    if (hook)
+        hook(line);
+}
+
+struct ErrorFree {
+    void operator()(GError* e) const { g_error_free(e); }
+};
+struct ValueUnref {
+    void operator()(SecretValue* v) const { secret_value_unref(v); }
+};
+
+[[noreturn]] void fail(GError* error, const char* operation) {
+    std::unique_ptr<GError, ErrorFree> owned(error);
+    const int code = error ? error->code : -1;
+    const QString message = error ? QString::fromUtf8(error->message) : QStringLiteral("unknown");
+    qCWarning(lcVault) << "keyring" << operation << "failed:" << code << message;
+    throw SecretStoreError(
+        code, QStringLiteral("keyring %1 failed: %2").arg(QString::fromLatin1(operation), message));
+}
+
+} // namespace
+
+KeychainSecretStore::KeychainSecretStore(QString service) : service_(std::move(service)) {}
+
+void KeychainSecretStore::setTrace(std::function<void(const QString&)> hook) {
+    std::lock_guard lock(traceMutex());
+    traceHook() = std::move(hook);
+}
+
+std::optional<QByteArray> KeychainSecretStore::load(const QString& key) {
+    const QByteArray service = service_.toUtf8();
+    const QByteArray account = key.toUtf8();
+    const QString name = service_ + QLatin1Char('/') + key;
+    trace(QStringLiteral("begin read ") + name);
+    GError* error = nullptr;
+    SecretValue* value = nullptr;
+    {
+        std::lock_guard lock(callMutex());
+        value = secret_password_lookup_binary_sync(schema(), nullptr, &error, "service",
+                                                   service.constData(), "account",
+                                                   account.constData(), nullptr);
+    }
+    trace(QStringLiteral("end read ") + name + QStringLiteral(" \u2192 ") +
+          QString::number(error ? error->code : 0));
+    if (error)
+        fail(error, "read");
+    if (!value)
+        return std::nullopt;
+    std::unique_ptr<SecretValue, ValueUnref> owned(value);
+    gsize length = 0;
+    const gchar* bytes = secret_value_get(value, &length);
+    return QByteArray(bytes, qsizetype(length));
+}
+
+void KeychainSecretStore::save(const QByteArray& secret, const QString& key) {
+    const QByteArray service = service_.toUtf8();
+    const QByteArray account = key.toUtf8();
+    const QString name = service_ + QLatin1Char('/') + key;
+    const QByteArray label = (QStringLiteral("Kelvanor: ") + name).toUtf8();
+    trace(QStringLiteral("begin update ") + name);
+    GError* error = nullptr;
+    {
+        std::lock_guard lock(callMutex());
+        std::unique_ptr<SecretValue, ValueUnref> value(
+            secret_value_new(secret.constData(), secret.size(), "application/octet-stream"));
+        // Storing with the same attributes replaces an existing item's secret.
+        secret_password_store_binary_sync(
+            schema(), SECRET_COLLECTION_DEFAULT, label.constData(), value.get(), nullptr, &error,
+            "service", service.constData(), "account", account.constData(), nullptr);
+    }
+    trace(QStringLiteral("end update ") + name + QStringLiteral(" \u2192 ") +
+          QString::number(error ? error->code : 0));
+    if (error)
+        fail(error, "update");
+}
+
+void KeychainSecretStore::remove(const QString& key) {
+    const QByteArray service = service_.toUtf8();
+    const QByteArray account = key.toUtf8();
+    const QString name = service_ + QLatin1Char('/') + key;
+    trace(QStringLiteral("begin delete ") + name);
+    GError* error = nullptr;
+    {
+        std::lock_guard lock(callMutex());
+        // FALSE without an error means there was nothing to delete.
+        secret_password_clear_sync(schema(), nullptr, &error, "service", service.constData(),
+                                   "account", account.constData(), nullptr);
+    }
+    trace(QStringLiteral("end delete ") + name + QStringLiteral(" \u2192 ") +
+          QString::number(error ? error->code : 0));
+    if (error)
+        fail(error, "delete");
+}
+
+} // namespace tw
