@@ -1,5 +1,5 @@
-#include "StorageCore/Concurrency/Completion.h"
 #include "StorageCore/Concurrency/TaskRunner.h"
+#include "StorageCore/Concurrency/Completion.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -15,7 +15,8 @@ using Code = StorageError::Code;
 
 namespace {
 
-template <typename T> std::optional<TaskResult<T>> waitForResult(std::optional<TaskResult<T>>& slot) {
+template <typename T>
+std::optional<TaskResult<T>> waitForResult(std::optional<TaskResult<T>>& slot) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return slot.has_value(); }, 5000));
     return slot;
 }
@@ -47,10 +48,12 @@ TEST(TaskRunner, HandsValueBackOnMainThread) {
 TEST(TaskRunner, StorageErrorsPassAndForeignErrorsBecomeNetwork) {
     QObject receiver;
     std::optional<TaskResult<std::monostate>> storage, foreign;
-    runTask(&receiver, [] { throw StorageError::fileTooLarge(7); },
-            [&](TaskResult<std::monostate> r) { storage = std::move(r); });
-    runTask(&receiver, [] { throw std::runtime_error("boom"); },
-            [&](TaskResult<std::monostate> r) { foreign = std::move(r); });
+    runTask(
+        &receiver, [] { throw StorageError::fileTooLarge(7); },
+        [&](TaskResult<std::monostate> r) { storage = std::move(r); });
+    runTask(
+        &receiver, [] { throw std::runtime_error("boom"); },
+        [&](TaskResult<std::monostate> r) { foreign = std::move(r); });
     waitForResult(storage);
     waitForResult(foreign);
     EXPECT_EQ(storage->error(), StorageError::fileTooLarge(7));
@@ -121,8 +124,9 @@ TEST(TaskRunner, TransfersRunOnTheirOwnPool) {
     EXPECT_NE(threadPool(TaskPool::general), threadPool(TaskPool::transfers));
     QObject receiver;
     std::optional<TaskResult<int>> result;
-    runTask(&receiver, [] { return 5; }, [&](TaskResult<int> r) { result = std::move(r); },
-            TaskPool::transfers);
+    runTask(
+        &receiver, [] { return 5; }, [&](TaskResult<int> r) { result = std::move(r); },
+        TaskPool::transfers);
     waitForResult(result);
     EXPECT_EQ(result->value(), 5);
 }

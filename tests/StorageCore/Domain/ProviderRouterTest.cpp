@@ -312,4 +312,19 @@ TEST(ProviderRouter, LockIsNotHeldAcrossABackEndCall) {
     meanwhile.join();
 }
 
+TEST(ProviderRouter, ABackEndMayCallIntoTheRouterAgain) {
+    auto drive = std::make_shared<MockProvider>();
+    ProviderRouter router({{ProviderKind::googleDrive, drive}});
+    const QUuid account = QUuid::createUuid();
+    const QUuid other = QUuid::createUuid();
+    router.registerAccount(account, ProviderKind::googleDrive);
+    router.registerAccount(other, ProviderKind::googleDrive);
+    EXPECT_CALL(*drive, quota(account)).WillOnce([&](const QUuid&) {
+        router.registerAccount(QUuid::createUuid(), ProviderKind::googleDrive);
+        return router.quota(other);
+    });
+    EXPECT_CALL(*drive, quota(other)).WillOnce(Return(StorageQuota{7}));
+    EXPECT_EQ(router.quota(account), StorageQuota(7));
+}
+
 } // namespace

@@ -1,0 +1,106 @@
+// Runs the keyring store and the vault against a real Secret Service. CTest starts it through
+// tests/support/run-with-secret-service.sh, which gives it a private session bus and an
+// unlocked throw-away login keyring. Without one it skips, except in CI, where it fails.
+#include "StorageCore/Security/KeychainSecretStore.h"
+#include "StorageCore/Security/KeychainVault.h"
+
+#include "tests/support/QtPrinters.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QUuid>
+
+#include <gtest/gtest.h>
+
+using namespace tw;
+
+namespace {
+
+class KeyringLive : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (qEnvironmentVariable("TW_SECRET_SERVICE") == QLatin1String("ready"))
+            return;
+        const QString reason =
+            qEnvironmentVariableIsSet("TW_SECRET_SERVICE")
+                ? qEnvironmentVariable("TW_SECRET_SERVICE_REASON")
+                : QStringLiteral("not started through run-with-secret-service.sh");
+        if (qEnvironmentVariable("CI") == QLatin1String("true"))
+            FAIL() << "no Secret Service in CI: " << reason.toStdString();
+        GTEST_SKIP() << "no Secret Service could be started: " << reason.toStdString();
+    }
+
+    // A fresh service name per test keeps the tests apart inside the one keyring.
+    const QString service = QStringLiteral("org.tessarow.Kelvanor.test-") +
+                            QUuid::createUuid().toString(QUuid::WithoutBraces);
+};
+
+TEST_F(KeyringLive, ItemsAreSavedReplacedAndDeleted) {
+    KeychainSecretStore store(service);
+    QStringList traced;
+    KeychainSecretStore::setTrace([&](const QString& line) { traced.append(line); });
+
+    EXPECT_EQ(store.load(QStringLiteral("k")), std::nullopt);
+    const QByteArray binary("\0\x01\xff secret \n\x80", 13);
+    store.save(binary, QStringLiteral("k"));
+    EXPECT_EQ(store.load(QStringLiteral("k")), binary);
+    store.save("secret-two", QStringLiteral("k"));
+    store.save("secret-three", QStringLiteral("k2"));
+    EXPECT_EQ(store.load(QStringLiteral("k")), QByteArray("secret-two"));
+    EXPECT_EQ(KeychainSecretStore(service + QStringLiteral(".other")).load(QStringLiteral("k")),
+              std::nullopt);
+    store.remove(QStringLiteral("k"));
+    store.remove(QStringLiteral("k")); // absent: no error
+    EXPECT_EQ(store.load(QStringLiteral("k")), std::nullopt);
+    EXPECT_EQ(store.load(QStringLiteral("k2")), QByteArray("secret-three"));
+    KeychainSecretStore::setTrace({});
+
+    ASSERT_FALSE(traced.isEmpty());
+    EXPECT_EQ(traced.first(), QStringLiteral("begin read ") + service + QStringLiteral("/k"));
+    EXPECT_EQ(traced.at(1), QStringLiteral("end read ") + service + QStringLiteral("/k \u2192 0"));
+    for (const QString& line : traced) {
+        EXPECT_FALSE(line.contains(QStringLiteral("secret-two"))) << line.toStdString();
+        EXPECT_FALSE(line.contains(QStringLiteral("secret-three"))) << line.toStdString();
+    }
+}
+
+TEST_F(KeyringLive, TheVaultIsOneItemThatOtherToolsFindByServiceAndAccount) {
+    {
+        KeychainVault vault(service);
+        vault.scoped(QStringLiteral("google"))->save("tokens", QStringLiteral("A"));
+        vault.scoped(QStringLiteral("telegram"))->save("session", QStringLiteral("B"));
+        vault.scoped(QStringLiteral("selfcheck"))->save("probe", QStringLiteral("probe"));
+        vault.scoped(QStringLiteral("selfcheck"))->remove(QStringLiteral("probe"));
+    }
+    // A new vault (empty cache) reads what the first one wrote.
+    KeychainVault vault(service);
+    EXPECT_EQ(vault.scoped(QStringLiteral("google"))->load(QStringLiteral("A")),
+              QByteArray("tokens"));
+    EXPECT_EQ(vault.scoped(QStringLiteral("telegram"))->load(QStringLiteral("B")),
+              QByteArray("session"));
+    EXPECT_EQ(vault.scoped(QStringLiteral("google"))->load(QStringLiteral("B")), std::nullopt);
+
+    QProcess lookup;
+    lookup.start(QStringLiteral("secret-tool"),
+                 {QStringLiteral("lookup"), QStringLiteral("service"), service,
+                  QStringLiteral("account"), QStringLiteral("vault")});
+    ASSERT_TRUE(lookup.waitForFinished(30'000));
+    const QJsonObject item = QJsonDocument::fromJson(lookup.readAllStandardOutput()).object();
+    EXPECT_EQ(item, (QJsonObject{{QStringLiteral("google/A"), QStringLiteral("dG9rZW5z")},
+                                 {QStringLiteral("telegram/B"), QStringLiteral("c2Vzc2lvbg==")}}));
+}
+
+TEST_F(KeyringLive, MigrationMovesLegacyItems) {
+    KeychainSecretStore legacy(service + QStringLiteral(".oauth"));
+    legacy.save("legacy-token", QStringLiteral("ACCOUNT-1"));
+    KeychainVault vault(service);
+    vault.migrate(service + QStringLiteral(".oauth"),
+                  {QStringLiteral("ACCOUNT-1"), QStringLiteral("ACCOUNT-2")},
+                  QStringLiteral("google"));
+    EXPECT_EQ(vault.scoped(QStringLiteral("google"))->load(QStringLiteral("ACCOUNT-1")),
+              QByteArray("legacy-token"));
+    EXPECT_EQ(legacy.load(QStringLiteral("ACCOUNT-1")), std::nullopt);
+}
+
+} // namespace
