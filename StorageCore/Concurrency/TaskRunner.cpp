@@ -2,6 +2,13 @@
 
 #include <QThreadPool>
 
+#if defined(__SANITIZE_THREAD__)
+#include <QEvent>
+
+#include <deque>
+#include <mutex>
+#endif
+
 namespace tw {
 
 QThreadPool* threadPool(TaskPool pool) {
@@ -26,6 +33,83 @@ QThreadPool* threadPool(TaskPool pool) {
 
 namespace detail {
 
+#if defined(__SANITIZE_THREAD__)
+// Qt hands jobs and events between threads under futex-based locks that ThreadSanitizer
+// cannot see, so every value a task passes over would be reported as a race. Under TSan the
+// hand-over goes through a std::mutex as well: jobs take it once before they run, and
+// results travel to the main thread in a queue under it, announced by a plain event whose
+// receiver takes the mutex before it touches anything. Not compiled into other builds.
+namespace {
+
+std::mutex& handOffMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+class MainThreadQueue : public QObject {
+public:
+    static constexpr QEvent::Type drainEvent = QEvent::Type(QEvent::User + 731);
+
+    void post(std::function<void()> fn) {
+        QEvent* event = new QEvent(drainEvent);
+        {
+            std::lock_guard lock(handOffMutex());
+            queue_.push_back(std::move(fn));
+        }
+        QCoreApplication::postEvent(this, event);
+    }
+
+    bool event(QEvent* event) override {
+        std::function<void()> fn;
+        bool drain = false;
+        {
+            std::lock_guard lock(handOffMutex());
+            drain = event->type() == drainEvent;
+            if (drain && !queue_.empty()) {
+                fn = std::move(queue_.front());
+                queue_.pop_front();
+            }
+        }
+        if (!drain)
+            return QObject::event(event);
+        if (fn)
+            fn();
+        return true;
+    }
+
+private:
+    std::deque<std::function<void()>> queue_;
+};
+
+MainThreadQueue* mainThreadQueue(QCoreApplication* app) {
+    static MainThreadQueue* const queue = [app] {
+        auto* q = new MainThreadQueue;
+        q->moveToThread(app->thread());
+        return q;
+    }();
+    return queue;
+}
+
+} // namespace
+
+void startOnPool(TaskPool pool, std::function<void()> job) {
+    std::function<void()> locked = [job = std::move(job)]() mutable {
+        { std::lock_guard lock(handOffMutex()); }
+        job();
+    };
+    { std::lock_guard lock(handOffMutex()); } // everything written so far is handed over
+    threadPool(pool)->start(std::move(locked));
+}
+
+void postToMainThread(std::function<void()> fn) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return;
+    mainThreadQueue(app)->post(std::move(fn));
+}
+
+#else
+
 void startOnPool(TaskPool pool, std::function<void()> job) {
     threadPool(pool)->start(std::move(job));
 }
@@ -36,6 +120,8 @@ void postToMainThread(std::function<void()> fn) {
         return;
     QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
 }
+
+#endif
 
 } // namespace detail
 } // namespace tw

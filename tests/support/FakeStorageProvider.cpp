@@ -102,7 +102,11 @@ std::shared_ptr<FakeStorageProvider::Gate> FakeStorageProvider::gateNext(Op op) 
 
 QStringList FakeStorageProvider::calls() const {
     std::lock_guard lock(mutex_);
-    return calls_;
+    // Deep copies: a shared one would let a later change on a worker detach-check it without
+    // ordering against the caller's reads.
+    QStringList copy = calls_;
+    copy.detach();
+    return copy;
 }
 
 int FakeStorageProvider::callCount(Op op) const {
@@ -112,7 +116,9 @@ int FakeStorageProvider::callCount(Op op) const {
 
 QHash<QUuid, ProviderCredential> FakeStorageProvider::storedCredentials() const {
     std::lock_guard lock(mutex_);
-    return credentials_;
+    QHash<QUuid, ProviderCredential> copy = credentials_;
+    copy.detach();
+    return copy;
 }
 
 void FakeStorageProvider::clearCalls() {

@@ -50,7 +50,9 @@ void InMemorySecretStore::setHook(std::function<void(const QString&, const QStri
 
 QHash<QString, QByteArray> InMemorySecretStore::contents() const {
     std::lock_guard lock(mutex_);
-    return values_;
+    QHash<QString, QByteArray> copy = values_;
+    copy.detach(); // never shared with the store's own map, which other threads change
+    return copy;
 }
 
 int InMemorySecretStore::callCount() const {
