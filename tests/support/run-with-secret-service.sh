@@ -30,8 +30,14 @@ fi
 unset TW_SECRET_SERVICE_INNER
 password="tw-$(od -An -N12 -tx1 /dev/urandom | tr -d ' \n')"
 if output="$(printf '%s' "$password" | gnome-keyring-daemon --unlock --components=secrets 2>&1)"; then
-    # The daemon prints the variables a session needs (the control socket).
-    eval "$(printf '%s\n' "$output" | grep -E '^[A-Z_]+=' | sed 's/^/export /')"
+    # The daemon prints the variables a session needs (the control socket), one per line.
+    while IFS= read -r line; do
+        case "$line" in
+            [A-Z_]*=*) export "$line" ;;
+        esac
+    done <<EOF_VARS
+$output
+EOF_VARS
     export TW_SECRET_SERVICE=ready
 else
     export TW_SECRET_SERVICE=unavailable
