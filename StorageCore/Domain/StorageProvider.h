@@ -60,7 +60,8 @@ public:
                             const ProgressCallback& progress) = 0;
     virtual void download(const FileRef& ref, const QUrl& destination,
                           const ProgressCallback& progress) = 0;
-    /// Exactly the bytes of [range.lower, range.upper).
+    /// Exactly the bytes of [range.lower, range.upper), never more. An empty range
+    /// (lower == upper) gives empty bytes without contacting the service.
     virtual QByteArray read(const FileRef& ref, ByteRange range) = 0;
     /// Converts a provider-native document ("export" in the service's words).
     virtual void exportFile(const FileRef& ref, const QString& mimeType,
