@@ -469,6 +469,13 @@ TEST_F(AccountManagerTest, QuotaRefreshStoresTheQuotaOrTheError) {
     EXPECT_EQ(m->account(a.id)->quotaUpdatedAt, clock.now());
     EXPECT_EQ(stored(), m->accounts());
 
+    // The same failure twice is one change for observers.
+    QSignalSpy errors(m.get(), &AccountManager::quotaErrorsChanged);
+    provider->failNext(Op::quota, StorageError(Code::offline), 2);
+    refresh(*m, a.id);
+    refresh(*m, a.id);
+    EXPECT_EQ(errors.count(), 1);
+
     // A later failure keeps the last known quota.
     provider->failNext(Op::quota, StorageError(Code::offline));
     refresh(*m, a.id);

@@ -3,6 +3,7 @@
 #include "StorageCore/Persistence/DocumentLoader.h"
 #include "StorageCore/Persistence/PrivateTemporaryFolder.h"
 
+#include "tests/support/InMemoryKeyValueStore.h"
 #include "tests/support/QtPrinters.h"
 
 #include <QDir>
@@ -178,6 +179,18 @@ TEST_F(JSONDirectoryStoreTest, LoadDocumentSetsUnreadableDocumentsAsideSoASaveCa
         store.save(QJsonArray(), QStringLiteral("upload-rules"));
         EXPECT_EQ(readFile(folder() + QLatin1Char('/') + *result.setAsideAs), bytes);
     }
+}
+
+TEST(DocumentLoader, ADocumentThatCannotBeSetAsideIsReportedNotThrown) {
+    test::InMemoryKeyValueStore store;
+    store.put(QStringLiteral("upload-rules"), QJsonArray{7});
+    store.setFailSetAside(true);
+    const auto result =
+        loadDocument<QList<Record>>(store, QStringLiteral("upload-rules"), decodeRecords);
+    EXPECT_TRUE(result.failed);
+    EXPECT_EQ(result.value, std::nullopt);
+    EXPECT_EQ(result.setAsideAs, std::nullopt);
+    EXPECT_EQ(store.peek(QStringLiteral("upload-rules")), QJsonValue(QJsonArray{7}));
 }
 
 TEST(PrivateTemporaryFolder, IsPrivateAndUnique) {
