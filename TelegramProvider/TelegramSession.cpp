@@ -175,6 +175,7 @@ void TelegramSession::end() {
     {
         std::lock_guard lock(mutex_);
         ended_ = true;
+        authorizationState_ = closedState();
         for (auto& waiter : authorizationWaiters_)
             authorizationWaiters.append(waiter.completion);
         authorizationWaiters_.clear();
@@ -317,6 +318,7 @@ void TelegramSession::terminate(bool logOut) noexcept {
     }
 
     const auto now = [] { return std::chrono::steady_clock::now(); };
+    startListening();
     try {
         bool closed = hasEnded();
         if (!closed && logOut) {
