@@ -283,9 +283,7 @@ TDObject TelegramStorageProvider::request(TelegramSession& session, const QStrin
     }
 }
 
-void TelegramStorageProvider::logOutStored(const QUuid& accountID,
-                                           const Credential& credential) noexcept {
-    (void)accountID;
+void TelegramStorageProvider::closeStored(const Credential& credential, bool logOut) noexcept {
     const auto configuration = configuration_();
     if (!configuration || !factory_)
         return;
@@ -297,7 +295,7 @@ void TelegramStorageProvider::logOutStored(const QUuid& accountID,
             signedIn = session->open().type() == stateReady;
         } catch (...) {
         }
-        session->terminate(signedIn);
+        session->terminate(logOut && signedIn);
     } catch (...) {
     }
 }
@@ -332,9 +330,9 @@ void TelegramStorageProvider::storeCredential(const ProviderCredential& credenti
         if (auto stale = registry_.remove(accountID))
             stale->terminate(true);
         else
-            logOutStored(accountID, *old);
+            closeStored(*old, true);
     } else if (!wasOpen) {
-        logOutStored(accountID, *old);
+        closeStored(*old, true);
     }
     removeSessionFolder(old->sessionID);
 }
@@ -344,7 +342,7 @@ void TelegramStorageProvider::removeCredential(const QUuid& accountID, bool revo
     if (auto open = registry_.remove(accountID))
         open->terminate(revoke);
     else if (credential)
-        logOutStored(accountID, *credential);
+        closeStored(*credential, revoke);
     if (credential)
         removeSessionFolder(credential->sessionID);
     try {

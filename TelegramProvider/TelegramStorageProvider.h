@@ -132,9 +132,9 @@ private:
     QString sessionDirectory(const QString& sessionID) const;
     void removeSessionFolder(const QString& sessionID) const noexcept;
     std::optional<Credential> tryLoadCredential(const QUuid& accountID) const noexcept;
-    /// Ends a stored authorisation whose session is not open: opens it from disk just to log
-    /// it out (or close it when it is no longer signed in).
-    void logOutStored(const QUuid& accountID, const Credential& credential) noexcept;
+    /// Ends a stored session that is not open: opens it from disk just to log it out (when
+    /// logOut and still signed in) or to close it.
+    void closeStored(const Credential& credential, bool logOut) noexcept;
     static void terminateBounded(TelegramSession& session, bool logOut) noexcept;
 
     const ConfigurationSource configuration_;
