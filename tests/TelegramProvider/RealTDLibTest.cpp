@@ -79,9 +79,19 @@ auto within(std::chrono::seconds seconds) {
     return std::chrono::steady_clock::now() + seconds;
 }
 
+#if defined(__SANITIZE_THREAD__)
+#define SKIP_UNDER_TSAN()                                                                          \
+    GTEST_SKIP() << "TDLib is not built with ThreadSanitizer and does not run under it"
+#else
+#define SKIP_UNDER_TSAN()                                                                          \
+    do {                                                                                           \
+    } while (false)
+#endif
+
 } // namespace
 
 TEST(RealTDLib, LoadsAndExecutesSynchronousRequests) {
+    SKIP_UNDER_TSAN();
     REQUIRE_REAL_TDLIB();
     auto runtime = realRuntime();
     EXPECT_EQ(runtime->libraryPath(), realPath());
@@ -107,6 +117,7 @@ TEST(RealTDLib, LoadsAndExecutesSynchronousRequests) {
 }
 
 TEST(RealTDLib, RoutesRepliesAndUpdatesOfSeveralClients) {
+    SKIP_UNDER_TSAN();
     REQUIRE_REAL_TDLIB();
     auto runtime = realRuntime();
     auto first = std::make_shared<TelegramSession>(runtime->makeClient(), QString(), QByteArray(),
@@ -148,6 +159,7 @@ TEST(RealTDLib, RoutesRepliesAndUpdatesOfSeveralClients) {
 }
 
 TEST(RealTDLib, SessionsOfflineInAnEmptyNetworkNamespace) {
+    SKIP_UNDER_TSAN();
     REQUIRE_REAL_TDLIB();
     if (qEnvironmentVariableIsSet(namespaceFlag))
         GTEST_SKIP() << "already inside the namespace";

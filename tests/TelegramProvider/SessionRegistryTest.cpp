@@ -102,8 +102,7 @@ TEST_F(SessionRegistryTest, FailuresReachEveryCallerAndAreNotCached) {
 
 TEST_F(SessionRegistryTest, AnOpeningCancelledByRemoveIsNeverStored) {
     GatedMaker maker;
-    SessionPtr made;
-    maker.make = [&] { return made = newSession(); };
+    maker.make = [&] { return newSession(); };
     auto caller = openAsync(accountA, maker.maker());
     ASSERT_TRUE(QTest::qWaitFor([&] { return maker.started.load(); }));
     EXPECT_EQ(registry.remove(accountA), nullptr);
@@ -115,8 +114,12 @@ TEST_F(SessionRegistryTest, AnOpeningCancelledByRemoveIsNeverStored) {
 
     // A maker that finishes regardless: its session is closed, not stored.
     GatedMaker stubborn;
-    SessionPtr stubbornSession;
-    stubborn.make = [&] { return stubbornSession = newSession("B"); };
+    Completion<SessionPtr> stubbornSession;
+    stubborn.make = [&] {
+        auto session = newSession("B");
+        stubbornSession.resolve(session);
+        return session;
+    };
     auto second = openAsync(accountA, [&] {
         ++stubborn.runs;
         stubborn.started = true;
@@ -129,14 +132,20 @@ TEST_F(SessionRegistryTest, AnOpeningCancelledByRemoveIsNeverStored) {
     ASSERT_TRUE(second.finished());
     EXPECT_EQ(errorOf(second).code(), Code::cancelled);
     stubborn.gate.resolve({});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return stubbornSession && stubbornSession->hasEnded(); }));
+    const auto madeAnyway = stubbornSession.waitFor(std::chrono::seconds(10));
+    ASSERT_TRUE(madeAnyway);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (*madeAnyway)->hasEnded(); }));
     EXPECT_EQ(registry.existing(accountA), nullptr);
 }
 
 TEST_F(SessionRegistryTest, AnOvertakenOpeningNeverOverwritesTheNewerOne) {
     GatedMaker older;
-    SessionPtr olderSession;
-    older.make = [&] { return olderSession = newSession("A"); };
+    Completion<SessionPtr> olderSession;
+    older.make = [&] {
+        auto session = newSession("A");
+        olderSession.resolve(session);
+        return session;
+    };
     auto oldCaller = openAsync(accountA, [&] {
         older.started = true;
         Cancellation::Scope ignoreStop{std::stop_token()};
@@ -149,7 +158,9 @@ TEST_F(SessionRegistryTest, AnOvertakenOpeningNeverOverwritesTheNewerOne) {
     older.gate.resolve({});
     ASSERT_TRUE(oldCaller.finished());
     EXPECT_EQ(errorOf(oldCaller).code(), Code::cancelled);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return olderSession && olderSession->hasEnded(); }));
+    const auto overtaken = olderSession.waitFor(std::chrono::seconds(10));
+    ASSERT_TRUE(overtaken);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (*overtaken)->hasEnded(); }));
     EXPECT_EQ(registry.existing(accountA), newer);
     EXPECT_FALSE(newer->hasEnded());
     registry.remove(accountA)->terminate(false);
@@ -179,8 +190,12 @@ TEST_F(SessionRegistryTest, PromoteMovesPendingAndEndsWhatItReplaces) {
     // An opening in flight for the account is superseded: its callers get the promoted one.
     registry.remove(accountA)->terminate(false);
     GatedMaker maker;
-    SessionPtr stale;
-    maker.make = [&] { return stale = newSession("STALE"); };
+    Completion<SessionPtr> stale;
+    maker.make = [&] {
+        auto session = newSession("STALE");
+        stale.resolve(session);
+        return session;
+    };
     auto caller = openAsync(accountA, [&] {
         maker.started = true;
         Cancellation::Scope ignoreStop{std::stop_token()};
@@ -194,7 +209,9 @@ TEST_F(SessionRegistryTest, PromoteMovesPendingAndEndsWhatItReplaces) {
     ASSERT_TRUE(caller.finished());
     EXPECT_EQ(caller.get(), second);
     maker.gate.resolve({});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return stale && stale->hasEnded(); }));
+    const auto superseded = stale.waitFor(std::chrono::seconds(10));
+    ASSERT_TRUE(superseded);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (*superseded)->hasEnded(); }));
     EXPECT_EQ(registry.existing(accountA), second);
     registry.remove(accountA)->terminate(false);
 }

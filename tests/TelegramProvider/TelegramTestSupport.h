@@ -19,6 +19,17 @@
 #include <mutex>
 #include <thread>
 
+#if defined(__SANITIZE_THREAD__)
+// Qt, TDLib and libstdc++ are not built with ThreadSanitizer: their own synchronisation
+// (QMutex's futex, TDLib's threads, the reference count of std::exception_ptr) is invisible
+// to it and shows up as races inside them.
+extern "C" const char* __tsan_default_suppressions() {
+    return "race:libQt6Core.so\n"
+           "race:td::\n"
+           "race:std::__exception_ptr::exception_ptr::_M_release\n";
+}
+#endif
+
 namespace tw::test {
 
 inline QString fakeTdJsonPath() {
