@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <pthread.h>
 
+#include <cstdlib>
 #include <thread>
 
 #ifndef TW_TDJSON_INSTALL_DIR
@@ -22,6 +23,25 @@ std::mutex g_sharedMutex;
 bool g_sharedAttempted = false;
 std::shared_ptr<TDJSONRuntime> g_shared;
 std::optional<QString> g_loadError;
+
+// Runtimes whose receive thread must end before the process's static objects are destroyed:
+// TDLib destroys its client manager at exit, and a thread still inside td_receive would then
+// crash. The handler runs before those destructors because it is registered after the
+// library's first td_receive, which is what creates them.
+std::mutex g_runningMutex;
+QList<std::weak_ptr<TDJSONRuntime>> g_running;
+
+void stopAllAtExit() {
+    QList<std::weak_ptr<TDJSONRuntime>> running;
+    {
+        std::lock_guard lock(g_runningMutex);
+        running.swap(g_running);
+    }
+    for (const auto& weak : running) {
+        if (auto runtime = weak.lock())
+            runtime->stopReceiving(2.0);
+    }
+}
 
 QString dlerrorText() {
     const char* text = dlerror();
@@ -164,8 +184,17 @@ int TDJSONRuntime::liveClientCount() const {
 }
 
 void TDJSONRuntime::receiveLoop() {
+    bool registeredForExit = false;
     while (!stopping_.load(std::memory_order_acquire)) {
         const char* text = receiveRaw_(pollTimeout_);
+        if (!registeredForExit) {
+            registeredForExit = true;
+            {
+                std::lock_guard lock(g_runningMutex);
+                g_running.append(weak_from_this());
+            }
+            std::atexit(stopAllAtExit);
+        }
         if (!text)
             continue;
         const QByteArray copy(text);
