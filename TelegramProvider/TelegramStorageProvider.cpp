@@ -43,11 +43,8 @@ std::shared_ptr<TelegramSession> makeSessionIn(const QString& baseDirectory,
     std::shared_ptr<TDClient> client;
     try {
         client = factory.makeClient();
-    } catch (const StorageError&) {
-        throw;
-    } catch (const TDError&) {
-        throw;
     } catch (...) {
+        // A StorageError passes as it is; nothing else may leave the back end.
         throw StorageError::current();
     }
     return std::make_shared<TelegramSession>(client, baseDirectory + QLatin1Char('/') + sessionID,

@@ -83,6 +83,8 @@ public:
     const TelegramTimeLimits& limits() const { return limits_; }
 
     // StorageProvider
+    using StorageProvider::connect;
+    /// Interactive sign-in through the presenter; the hint is ignored.
     ProviderConnection connect(const std::optional<QString>& loginHint) override;
     void storeCredential(const ProviderCredential& credential, const QUuid& accountID) override;
     void removeCredential(const QUuid& accountID, bool revoke) noexcept override;
