@@ -1,0 +1,314 @@
+#include "TelegramProvider/TDLib/TDJSONRuntime.h"
+
+#include <QFileInfo>
+#include <QLoggingCategory>
+
+#include <dlfcn.h>
+#include <pthread.h>
+
+#include <cstdlib>
+#include <thread>
+
+#ifndef TW_TDJSON_INSTALL_DIR
+#define TW_TDJSON_INSTALL_DIR ""
+#endif
+
+namespace tw {
+
+Q_LOGGING_CATEGORY(lcTDLib, "TDLib")
+
+namespace {
+
+std::mutex g_sharedMutex;
+bool g_sharedAttempted = false;
+std::shared_ptr<TDJSONRuntime> g_shared;
+std::optional<QString> g_loadError;
+
+// Runtimes whose receive thread must end before the process's static objects are destroyed:
+// TDLib destroys its client manager at exit, and a thread still inside td_receive would then
+// crash. The handler runs before those destructors because it is registered after the
+// library's first td_receive, which is what creates them.
+std::mutex g_runningMutex;
+QList<std::weak_ptr<TDJSONRuntime>> g_running;
+
+void stopAllAtExit() {
+    QList<std::weak_ptr<TDJSONRuntime>> running;
+    {
+        std::lock_guard lock(g_runningMutex);
+        running.swap(g_running);
+    }
+    for (const auto& weak : running) {
+        if (auto runtime = weak.lock())
+            runtime->stopReceiving(2.0);
+    }
+}
+
+QString dlerrorText() {
+    const char* text = dlerror();
+    return text ? QString::fromLocal8Bit(text) : QString();
+}
+
+} // namespace
+
+std::shared_ptr<TDJSONRuntime> TDJSONRuntime::shared() {
+    std::lock_guard lock(g_sharedMutex);
+    if (!g_sharedAttempted) {
+        g_sharedAttempted = true;
+        LoadResult result = create(defaultCandidates());
+        g_shared = std::move(result.runtime);
+        g_loadError = result.error;
+        if (!g_shared)
+            qCWarning(lcTDLib) << "TDLib could not be loaded";
+    }
+    return g_shared;
+}
+
+std::optional<QString> TDJSONRuntime::loadError() {
+    std::lock_guard lock(g_sharedMutex);
+    return g_loadError;
+}
+
+QStringList TDJSONRuntime::defaultCandidates() {
+    QStringList candidates;
+    const QByteArray fromEnvironment = qgetenv("TDJSON_PATH");
+    if (!fromEnvironment.isNull())
+        candidates.append(QString::fromLocal8Bit(fromEnvironment));
+    const QString installDir = QStringLiteral(TW_TDJSON_INSTALL_DIR);
+    if (!installDir.isEmpty())
+        candidates.append(installDir + QLatin1Char('/') + QLatin1String(libraryFileName));
+    candidates.append(QLatin1String(libraryFileName));
+    return candidates;
+}
+
+TDJSONRuntime::LoadResult TDJSONRuntime::create(const QStringList& candidates, double pollTimeout) {
+    QStringList failures;
+    void* handle = nullptr;
+    QString loadedPath;
+    for (const QString& candidate : candidates) {
+        dlerror();
+        handle = dlopen(QFile::encodeName(candidate).constData(), RTLD_NOW | RTLD_LOCAL);
+        if (handle) {
+            loadedPath = candidate;
+            break;
+        }
+        const QString text = dlerrorText();
+        if (!text.isEmpty())
+            failures.append(text);
+    }
+    LoadResult result;
+    result.error = failures.join(QLatin1String(" | "));
+    if (!handle)
+        return result;
+
+    auto runtime = std::shared_ptr<TDJSONRuntime>(new TDJSONRuntime());
+    runtime->path_ = loadedPath;
+    runtime->handle_ = handle;
+    runtime->pollTimeout_ = pollTimeout;
+    QStringList missing;
+    auto resolve = [&](const char* name) {
+        void* symbol = dlsym(handle, name);
+        if (!symbol)
+            missing.append(QStringLiteral("missing symbol %1").arg(QLatin1String(name)));
+        return symbol;
+    };
+    runtime->createClient_ = reinterpret_cast<CreateClientFn>(resolve("td_create_client_id"));
+    runtime->sendRaw_ = reinterpret_cast<SendFn>(resolve("td_send"));
+    runtime->receiveRaw_ = reinterpret_cast<ReceiveFn>(resolve("td_receive"));
+    runtime->executeRaw_ = reinterpret_cast<ExecuteFn>(resolve("td_execute"));
+    if (!missing.isEmpty()) {
+        // The library stays open; without its entry points it is of no use. The missing
+        // names are told so that a diagnosis does not read "could not be loaded: " alone.
+        failures.append(loadedPath + QLatin1String(": ") + missing.join(QLatin1String(", ")));
+        result.error = failures.join(QLatin1String(" | "));
+        runtime->handle_ = nullptr;
+        return result;
+    }
+
+    runtime->execute(TDObject(QStringLiteral("setLogVerbosityLevel"),
+                              {{QStringLiteral("new_verbosity_level"), 0}}));
+
+    // The thread keeps the runtime alive; it is detached, so a process that ends without
+    // stopReceiving() ends cleanly.
+    std::thread([runtime] {
+        pthread_setname_np(pthread_self(), "Tessarow.TDLib");
+        runtime->receiveLoop();
+    }).detach();
+    result.runtime = std::move(runtime);
+    return result;
+}
+
+TDJSONRuntime::~TDJSONRuntime() = default;
+
+std::optional<TDObject> TDJSONRuntime::execute(const TDObject& request) const {
+    const QByteArray json = request.jsonData();
+    const char* answer = executeRaw_(json.constData());
+    if (!answer)
+        return std::nullopt;
+    // The text stays valid only until the next call on this thread: copy it at once.
+    return TDObject::fromJson(QByteArray(answer));
+}
+
+std::optional<QString> TDJSONRuntime::version() const {
+    const auto answer =
+        execute(TDObject(QStringLiteral("getOption"), {{QStringLiteral("name"), "version"}}));
+    if (!answer)
+        return std::nullopt;
+    return answer->string(QStringLiteral("value"));
+}
+
+std::shared_ptr<TDClient> TDJSONRuntime::makeClient() {
+    const int id = createClient_();
+    auto client = std::make_shared<TDJSONClient>(id, shared_from_this());
+    {
+        std::lock_guard lock(clientsMutex_);
+        clients_.insert(id, client);
+    }
+    // TDLib makes the instance on its first request; the answer arrives as an update.
+    sendJSON(id, TDObject(QStringLiteral("getOption"), {{QStringLiteral("name"), "version"}}));
+    return client;
+}
+
+void TDJSONRuntime::sendJSON(int clientID, const TDObject& object) {
+    const QByteArray json = object.jsonData();
+    sendRaw_(clientID, json.constData());
+}
+
+void TDJSONRuntime::removeClient(int clientID) {
+    std::lock_guard lock(clientsMutex_);
+    clients_.remove(clientID);
+}
+
+int TDJSONRuntime::liveClientCount() const {
+    std::lock_guard lock(clientsMutex_);
+    return int(clients_.size());
+}
+
+void TDJSONRuntime::receiveLoop() {
+    bool registeredForExit = false;
+    while (!stopping_.load(std::memory_order_acquire)) {
+        const char* text = receiveRaw_(pollTimeout_);
+        if (!registeredForExit) {
+            registeredForExit = true;
+            {
+                std::lock_guard lock(g_runningMutex);
+                g_running.append(weak_from_this());
+            }
+            std::atexit(stopAllAtExit);
+        }
+        if (!text)
+            continue;
+        const QByteArray copy(text);
+        const auto object = TDObject::fromJson(copy);
+        if (!object)
+            continue;
+        const auto clientID = object->integer(QStringLiteral("@client_id"));
+        if (!clientID || *clientID < std::numeric_limits<qint32>::min() ||
+            *clientID > std::numeric_limits<qint32>::max())
+            continue;
+        std::shared_ptr<TDJSONClient> client;
+        {
+            std::lock_guard lock(clientsMutex_);
+            client = clients_.value(int(*clientID));
+        }
+        if (client)
+            client->deliver(*object);
+    }
+    {
+        std::lock_guard lock(stoppedMutex_);
+        stopped_ = true;
+    }
+    stoppedCv_.notify_all();
+}
+
+bool TDJSONRuntime::stopReceiving(double timeoutSeconds) {
+    stopping_.exchange(true, std::memory_order_acq_rel);
+    std::unique_lock lock(stoppedMutex_);
+    return stoppedCv_.wait_for(lock, std::chrono::duration<double>(timeoutSeconds),
+                               [this] { return stopped_; });
+}
+
+TDJSONClient::TDJSONClient(int id, std::shared_ptr<TDJSONRuntime> runtime)
+    : id_(id), runtime_(std::move(runtime)) {}
+
+TDObject TDJSONClient::send(const TDObject& request, Deadline deadline) {
+    Completion<TDObject> reply;
+    QString tag;
+    {
+        std::lock_guard lock(mutex_);
+        if (!closed_) {
+            tag = QStringLiteral("r%1").arg(++next_);
+            pending_.insert(tag, reply);
+        }
+    }
+    if (tag.isEmpty())
+        throw StorageError(StorageError::Code::reauthRequired);
+    runtime_->sendJSON(id_, request.withExtra(tag));
+    std::optional<TDObject> answer;
+    try {
+        answer = deadline ? reply.waitUntil(*deadline) : std::optional<TDObject>(reply.wait());
+    } catch (const StorageError& error) {
+        if (error.isCancelled())
+            abandon(tag);
+        throw;
+    }
+    if (!answer) {
+        abandon(tag);
+        throw StorageError(StorageError::Code::network);
+    }
+    if (answer->isError())
+        throw TDError::fromObject(*answer);
+    return *answer;
+}
+
+void TDJSONClient::post(const TDObject& request) {
+    {
+        std::lock_guard lock(mutex_);
+        if (closed_)
+            return;
+    }
+    QJsonObject fields = request.fields();
+    fields.remove(QStringLiteral("@extra"));
+    runtime_->sendJSON(id_, TDObject(fields));
+}
+
+void TDJSONClient::abandon(const QString& tag) {
+    std::lock_guard lock(mutex_);
+    pending_.remove(tag);
+}
+
+void TDJSONClient::deliver(const TDObject& object) {
+    if (const auto tag = object.string(QStringLiteral("@extra"))) {
+        std::optional<Completion<TDObject>> waiter;
+        {
+            std::lock_guard lock(mutex_);
+            const auto it = pending_.find(*tag);
+            if (it != pending_.end()) {
+                waiter = *it;
+                pending_.erase(it);
+            }
+        }
+        if (waiter) {
+            waiter->resolve(object);
+            return;
+        }
+    }
+    updates_.push(object);
+}
+
+void TDJSONClient::shutdown() {
+    QList<Completion<TDObject>> waiters;
+    {
+        std::lock_guard lock(mutex_);
+        if (closed_)
+            return;
+        closed_ = true;
+        waiters = pending_.values();
+        pending_.clear();
+    }
+    for (auto& waiter : waiters)
+        waiter.fail(StorageError(StorageError::Code::reauthRequired));
+    updates_.close();
+    runtime_->removeClient(id_);
+}
+
+} // namespace tw

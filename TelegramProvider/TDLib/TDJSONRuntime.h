@@ -1,0 +1,121 @@
+#pragma once
+
+#include "StorageCore/Concurrency/Completion.h"
+#include "TelegramProvider/TDLib/TDClient.h"
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace tw {
+
+class TDJSONClient;
+
+/// The process's loader of TDLib's JSON library: the library handle, the one receive thread
+/// that polls TDLib for every client ("Tessarow.TDLib"), and the table of live clients.
+/// Replies are matched to their requests by "@extra", everything else is routed to its
+/// client's update stream by "@client_id".
+class TDJSONRuntime : public TDClientFactory, public std::enable_shared_from_this<TDJSONRuntime> {
+public:
+    using CreateClientFn = int (*)();
+    using SendFn = void (*)(int, const char*);
+    using ReceiveFn = const char* (*)(double);
+    using ExecuteFn = const char* (*)(const char*);
+
+    static constexpr const char* libraryFileName = "libtdjson.so";
+    static constexpr double defaultPollTimeout = 0.5;
+
+    /// The runtime of the process, loaded from defaultCandidates() on first use; null when
+    /// loading failed (then for good).
+    static std::shared_ptr<TDJSONRuntime> shared();
+    /// The loader messages of shared()'s attempt joined by " | " (empty when the first
+    /// candidate loaded); nullopt before the attempt.
+    static std::optional<QString> loadError();
+    /// TDJSON_PATH when set, then the installed copy of the project, then the loader's usual
+    /// places (the bare file name).
+    static QStringList defaultCandidates();
+
+    struct LoadResult {
+        std::shared_ptr<TDJSONRuntime> runtime;
+        QString error;
+    };
+    /// Loads the first candidate that opens and starts the receive thread. pollTimeout is
+    /// td_receive's wait in seconds (it bounds the stop latency).
+    static LoadResult create(const QStringList& candidates,
+                             double pollTimeout = defaultPollTimeout);
+
+    /// TDLib's version through td_execute; nullopt when the answer has none.
+    std::optional<QString> version() const;
+    /// A synchronous request through td_execute; nullopt when TDLib answers nothing usable.
+    std::optional<TDObject> execute(const TDObject& request) const;
+    /// A new client, woken up with a "getOption" request (its answer arrives as an update).
+    std::shared_ptr<TDClient> makeClient() override;
+    /// Stops the receive thread and waits up to timeoutSeconds for it to end; true when it has
+    /// ended (a later call tells again whether it has).
+    bool stopReceiving(double timeoutSeconds);
+    /// Number of clients not yet shut down.
+    int liveClientCount() const;
+    /// The path that was loaded.
+    const QString& libraryPath() const { return path_; }
+
+    ~TDJSONRuntime() override;
+
+private:
+    friend class TDJSONClient;
+    TDJSONRuntime() = default;
+
+    void receiveLoop();
+    void sendJSON(int clientID, const TDObject& object);
+    void removeClient(int clientID);
+
+    QString path_;
+    void* handle_ = nullptr;
+    CreateClientFn createClient_ = nullptr;
+    SendFn sendRaw_ = nullptr;
+    ReceiveFn receiveRaw_ = nullptr;
+    ExecuteFn executeRaw_ = nullptr;
+    double pollTimeout_ = defaultPollTimeout;
+
+    mutable std::mutex clientsMutex_;
+    QHash<int, std::shared_ptr<TDJSONClient>> clients_;
+
+    std::atomic<bool> stopping_{false};
+    std::mutex stoppedMutex_;
+    std::condition_variable stoppedCv_;
+    bool stopped_ = false;
+};
+
+/// One TDLib client instance: numbers its requests ("r1", "r2", …), resumes the waiting caller
+/// of each reply and passes everything else on as updates.
+class TDJSONClient : public TDClient {
+public:
+    TDJSONClient(int id, std::shared_ptr<TDJSONRuntime> runtime);
+
+    int id() const { return id_; }
+    TDObject send(const TDObject& request, Deadline deadline = std::nullopt) override;
+    void post(const TDObject& request) override;
+    UpdateStream& updates() override { return updates_; }
+    void shutdown() override;
+
+    /// Called by the receive thread for each object of this client.
+    void deliver(const TDObject& object);
+
+private:
+    void abandon(const QString& tag);
+
+    const int id_;
+    std::shared_ptr<TDJSONRuntime> runtime_;
+    std::mutex mutex_;
+    qint64 next_ = 0;
+    QHash<QString, Completion<TDObject>> pending_;
+    bool closed_ = false;
+    UpdateStream updates_;
+};
+
+} // namespace tw

@@ -1,0 +1,434 @@
+#include "TelegramProvider/TelegramStorageProvider.h"
+
+#include "StorageCore/Concurrency/Cancellation.h"
+#include "StorageCore/Domain/JsonCoding.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QLoggingCategory>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <thread>
+#include <vector>
+
+namespace tw {
+
+Q_LOGGING_CATEGORY(lcTelegram, "Telegram")
+
+namespace {
+
+const QString stateReady = QStringLiteral("authorizationStateReady");
+
+QString secretKey(const QUuid& accountID) {
+    return json::encodeUuid(accountID);
+}
+
+bool isCanonicalUuid(const QString& text) {
+    static const QRegularExpression pattern(
+        QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
+    return pattern.match(text).hasMatch();
+}
+
+} // namespace
+
+std::shared_ptr<TelegramSession> makeSessionIn(const QString& baseDirectory,
+                                               const TelegramTimeLimits& limits,
+                                               const QString& sessionID, const QByteArray& key,
+                                               const TelegramConfiguration& configuration,
+                                               TDClientFactory& factory) {
+    std::shared_ptr<TDClient> client;
+    try {
+        client = factory.makeClient();
+    } catch (...) {
+        // A StorageError passes as it is; nothing else may leave the back end.
+        throw StorageError::current();
+    }
+    return std::make_shared<TelegramSession>(client, baseDirectory + QLatin1Char('/') + sessionID,
+                                             key, configuration, limits);
+}
+
+namespace {
+
+void terminateWithOwnToken(TelegramSession& session, bool logOut) noexcept {
+    Cancellation::Scope scope{std::stop_token()};
+    session.terminate(logOut);
+}
+
+/// Opens a stored session and loads its identity; terminated on any failure on the way.
+std::shared_ptr<TelegramSession>
+openStoredSession(const QString& baseDirectory, const TelegramTimeLimits& limits,
+                  const TelegramStorageProvider::Credential& credential,
+                  const TelegramConfiguration& configuration, TDClientFactory& factory) {
+    auto session = makeSessionIn(baseDirectory, limits, credential.sessionID, credential.key,
+                                 configuration, factory);
+    try {
+        const TDObject state = session->open();
+        if (state.type() != stateReady)
+            throw StorageError(StorageError::Code::reauthRequired);
+        session->loadIdentity();
+        return session;
+    } catch (...) {
+        // No live TDLib instance may be left holding the database.
+        terminateWithOwnToken(*session, false);
+        throw;
+    }
+}
+
+} // namespace
+
+// MARK: Credential
+
+QByteArray TelegramStorageProvider::Credential::toJson() const {
+    QJsonObject object{{QStringLiteral("sessionID"), sessionID},
+                       {QStringLiteral("key"), QString::fromLatin1(key.toBase64())}};
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+std::optional<TelegramStorageProvider::Credential>
+TelegramStorageProvider::Credential::fromJson(const QByteArray& json) {
+    const auto object = TDObject::fromJson(json);
+    if (!object)
+        return std::nullopt;
+    const auto sessionID = object->string(QStringLiteral("sessionID"));
+    const auto key = object->bytes(QStringLiteral("key"));
+    if (!sessionID || !key || !isCanonicalUuid(*sessionID))
+        return std::nullopt;
+    return Credential{*sessionID, *key};
+}
+
+// MARK: Construction
+
+TelegramStorageProvider::TelegramStorageProvider(ConfigurationSource configuration,
+                                                 std::shared_ptr<SecretStore> secrets,
+                                                 std::shared_ptr<TelegramLoginPresenter> presenter,
+                                                 std::shared_ptr<TDClientFactory> factory,
+                                                 QString baseDirectory, TelegramTimeLimits limits)
+    : configuration_(std::move(configuration)), secrets_(std::move(secrets)),
+      presenter_(std::move(presenter)), factory_(std::move(factory)),
+      baseDirectory_(std::move(baseDirectory)), limits_(limits) {}
+
+TelegramStorageProvider::TelegramStorageProvider(std::optional<TelegramConfiguration> configuration,
+                                                 std::shared_ptr<SecretStore> secrets,
+                                                 std::shared_ptr<TelegramLoginPresenter> presenter,
+                                                 std::shared_ptr<TDClientFactory> factory,
+                                                 QString baseDirectory, TelegramTimeLimits limits)
+    : TelegramStorageProvider(ConfigurationSource([configuration] { return configuration; }),
+                              std::move(secrets), std::move(presenter), std::move(factory),
+                              std::move(baseDirectory), limits) {}
+
+QString TelegramStorageProvider::defaultBaseDirectory() {
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (!data.isEmpty())
+        return data + QStringLiteral("/Tessarow/Telegram");
+    static QTemporaryDir fallback;
+    return fallback.path() + QStringLiteral("/Tessarow/Telegram");
+}
+
+QByteArray TelegramStorageProvider::randomKey() {
+    QByteArray key(32, '\0');
+    QRandomGenerator::system()->generate(reinterpret_cast<quint32*>(key.data()),
+                                         reinterpret_cast<quint32*>(key.data() + key.size()));
+    return key;
+}
+
+bool TelegramStorageProvider::isAvailable() const {
+    return factory_ != nullptr && configuration_().has_value();
+}
+
+QString TelegramStorageProvider::sessionDirectory(const QString& sessionID) const {
+    return baseDirectory_ + QLatin1Char('/') + sessionID;
+}
+
+void TelegramStorageProvider::removeSessionFolder(const QString& sessionID) const noexcept {
+    if (!isCanonicalUuid(sessionID))
+        return;
+    QDir(sessionDirectory(sessionID)).removeRecursively();
+}
+
+void TelegramStorageProvider::terminateBounded(TelegramSession& session, bool logOut) noexcept {
+    terminateWithOwnToken(session, logOut);
+}
+
+// MARK: Directory and credentials
+
+int TelegramStorageProvider::sessionFolderCount() const {
+    QDir dir(baseDirectory_);
+    if (!dir.exists())
+        return 0;
+    return int(dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
+                   .size());
+}
+
+TelegramStorageProvider::Credential
+TelegramStorageProvider::loadCredential(const QUuid& accountID) const {
+    std::optional<QByteArray> bytes;
+    try {
+        bytes = secrets_->load(secretKey(accountID));
+    } catch (...) {
+        throw StorageError(StorageError::Code::reauthRequired);
+    }
+    if (!bytes)
+        throw StorageError(StorageError::Code::reauthRequired);
+    auto credential = Credential::fromJson(*bytes);
+    if (!credential)
+        throw StorageError(StorageError::Code::reauthRequired);
+    return *credential;
+}
+
+std::optional<TelegramStorageProvider::Credential>
+TelegramStorageProvider::tryLoadCredential(const QUuid& accountID) const noexcept {
+    try {
+        return loadCredential(accountID);
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+bool TelegramStorageProvider::hasCredential(const QUuid& accountID) const {
+    return tryLoadCredential(accountID).has_value();
+}
+
+int TelegramStorageProvider::removeOrphanedSessions(const QList<QUuid>& accountIDs) noexcept {
+    try {
+        QSet<QString> keep;
+        for (const QUuid& accountID : accountIDs) {
+            std::optional<QByteArray> bytes;
+            try {
+                bytes = secrets_->load(secretKey(accountID));
+            } catch (...) {
+                // Unreadable secrets say nothing about which folders are in use.
+                qCWarning(lcTelegram) << "session clean-up skipped: a credential could not be read";
+                return 0;
+            }
+            if (!bytes)
+                continue;
+            if (const auto credential = Credential::fromJson(*bytes))
+                keep.insert(credential->sessionID);
+        }
+        for (const QString& id : registry_.pendingIDs())
+            keep.insert(id);
+        {
+            std::lock_guard lock(signInMutex_);
+            keep.unite(signingIn_);
+        }
+
+        QDir dir(baseDirectory_);
+        if (!dir.exists())
+            return 0;
+        int removed = 0;
+        const QFileInfoList entries = dir.entryInfoList(QDir::AllEntries | QDir::Hidden |
+                                                        QDir::System | QDir::NoDotAndDotDot);
+        for (const QFileInfo& entry : entries) {
+            if (keep.contains(entry.fileName()))
+                continue;
+            bool ok;
+            if (entry.isDir() && !entry.isSymLink())
+                ok = QDir(entry.filePath()).removeRecursively();
+            else
+                ok = QFile::remove(entry.filePath());
+            if (ok)
+                ++removed;
+        }
+        return removed;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// MARK: Sessions
+
+std::shared_ptr<TelegramSession>
+TelegramStorageProvider::openSession(const QUuid& accountID, const Credential& credential,
+                                     const TelegramConfiguration& configuration,
+                                     TDClientFactory& factory) {
+    (void)accountID;
+    return openStoredSession(baseDirectory_, limits_, credential, configuration, factory);
+}
+
+std::shared_ptr<TelegramSession> TelegramStorageProvider::session(const QUuid& accountID) {
+    if (auto open = registry_.existing(accountID))
+        return open;
+    const auto configuration = configuration_();
+    if (!configuration || !factory_)
+        throw StorageError(StorageError::Code::notConfigured);
+    const Credential credential = loadCredential(accountID);
+    try {
+        // The maker may outlive this provider's caller: it captures what it needs by value.
+        return registry_.open(accountID, [base = baseDirectory_, limits = limits_, credential,
+                                          configuration = *configuration, factory = factory_] {
+            return openStoredSession(base, limits, credential, configuration, *factory);
+        });
+    } catch (const TDError& error) {
+        throw error.storageError();
+    } catch (const StorageError&) {
+        throw;
+    } catch (...) {
+        throw StorageError::current();
+    }
+}
+
+TDObject TelegramStorageProvider::request(TelegramSession& session, const QString& type,
+                                          QJsonObject fields) {
+    try {
+        return session.client()->send(TDObject(type, std::move(fields)));
+    } catch (const TDError& error) {
+        throw error.storageError();
+    }
+}
+
+void TelegramStorageProvider::closeStored(const Credential& credential, bool logOut) noexcept {
+    const auto configuration = configuration_();
+    if (!configuration || !factory_)
+        return;
+    try {
+        auto session = makeSessionIn(baseDirectory_, limits_, credential.sessionID, credential.key,
+                                     *configuration, *factory_);
+        bool signedIn = false;
+        try {
+            signedIn = session->open().type() == stateReady;
+        } catch (...) {
+        }
+        session->terminate(logOut && signedIn);
+    } catch (...) {
+    }
+}
+
+// MARK: Credentials of accounts
+
+void TelegramStorageProvider::storeCredential(const ProviderCredential& credential,
+                                              const QUuid& accountID) {
+    const auto fresh = Credential::fromJson(credential.payload);
+    if (!fresh)
+        throw StorageError(StorageError::Code::invalidResponse);
+    const auto old = tryLoadCredential(accountID);
+
+    // Save first: when the store refuses, nothing has changed.
+    try {
+        secrets_->save(credential.payload, secretKey(accountID));
+    } catch (const StorageError&) {
+        throw;
+    } catch (...) {
+        throw StorageError::current();
+    }
+
+    const bool replacing = old && old->sessionID != fresh->sessionID;
+    const auto wasOpen = registry_.existing(accountID);
+    // The new session becomes the account's; an old open one it displaces is logged out.
+    const bool promoted = registry_.promote(fresh->sessionID, accountID, replacing);
+    if (!replacing)
+        return;
+    if (!promoted) {
+        // No pending sign-in to take over (closed meanwhile): the next use opens the new
+        // session from disk. The old one must not serve the account any more.
+        if (auto stale = registry_.remove(accountID))
+            stale->terminate(true);
+        else
+            closeStored(*old, true);
+    } else if (!wasOpen) {
+        closeStored(*old, true);
+    }
+    removeSessionFolder(old->sessionID);
+}
+
+void TelegramStorageProvider::removeCredential(const QUuid& accountID, bool revoke) noexcept {
+    const auto credential = tryLoadCredential(accountID);
+    if (auto open = registry_.remove(accountID))
+        open->terminate(revoke);
+    else if (credential)
+        closeStored(*credential, revoke);
+    if (credential)
+        removeSessionFolder(credential->sessionID);
+    try {
+        secrets_->remove(secretKey(accountID));
+    } catch (...) {
+    }
+}
+
+void TelegramStorageProvider::closeAllSessions() noexcept {
+    const SessionRegistry::Drained drained = registry_.drainAll();
+    const std::stop_token token = Cancellation::current();
+    std::vector<std::thread> closers;
+    auto start = [&](const std::shared_ptr<TelegramSession>& session, bool logOut) {
+        try {
+            closers.emplace_back([session, logOut, token] {
+                Cancellation::Scope scope(token);
+                session->terminate(logOut);
+            });
+        } catch (...) {
+            session->terminate(logOut);
+        }
+    };
+    for (const auto& session : drained.accountSessions)
+        start(session, false);
+    // A sign-in that was never stored would stay a live authorisation on the user's account.
+    for (const auto& session : drained.pendingSessions)
+        start(session, true);
+    for (auto& closer : closers)
+        closer.join();
+}
+
+// MARK: Operations
+
+StorageQuota TelegramStorageProvider::quota(const QUuid& accountID) {
+    session(accountID);
+    return StorageQuota{};
+}
+
+Page TelegramStorageProvider::listFolder(const QUuid&, const std::optional<QString>&,
+                                         const std::optional<QString>&) {
+    throw StorageError(StorageError::Code::notSupported);
+}
+
+Page TelegramStorageProvider::search(const QUuid&, const QString&, const std::optional<QString>&) {
+    throw StorageError(StorageError::Code::notSupported);
+}
+
+Page TelegramStorageProvider::listCategory(const QUuid&, FileCategory,
+                                           const std::optional<QString>&) {
+    throw StorageError(StorageError::Code::notSupported);
+}
+
+FileItem TelegramStorageProvider::createFolder(const QUuid&, const QString&,
+                                               const std::optional<QString>&) {
+    throw StorageError(StorageError::Code::notSupported);
+}
+
+FileItem TelegramStorageProvider::rename(const FileRef&, const QString&) {
+    throw StorageError(StorageError::Code::notSupported);
+}
+
+FileItem TelegramStorageProvider::move(const FileRef&, const std::optional<QString>&,
+                                       const QString&) {
+    throw StorageError(StorageError::Code::notSupported);
+}
+
+void TelegramStorageProvider::trash(const FileRef&) {
+    throw StorageError(StorageError::Code::notSupported);
+}
+
+FileItem TelegramStorageProvider::upload(const QUuid&, const LocalFile&,
+                                         const std::optional<QString>&, const ProgressCallback&) {
+    throw StorageError(StorageError::Code::notSupported);
+}
+
+void TelegramStorageProvider::download(const FileRef&, const QUrl&, const ProgressCallback&) {
+    throw StorageError(StorageError::Code::notSupported);
+}
+
+QByteArray TelegramStorageProvider::read(const FileRef&, ByteRange) {
+    throw StorageError(StorageError::Code::notSupported);
+}
+
+void TelegramStorageProvider::exportFile(const FileRef&, const QString&, const QUrl&) {
+    throw StorageError(StorageError::Code::notSupported);
+}
+
+std::optional<QByteArray> TelegramStorageProvider::thumbnail(const FileItem&, int) {
+    throw StorageError(StorageError::Code::notSupported);
+}
+
+} // namespace tw

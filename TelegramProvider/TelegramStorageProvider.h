@@ -1,0 +1,154 @@
+#pragma once
+
+#include "StorageCore/Domain/StorageProvider.h"
+#include "StorageCore/Security/SecretStore.h"
+#include "TelegramProvider/SessionRegistry.h"
+#include "TelegramProvider/TDLib/TDClient.h"
+#include "TelegramProvider/TelegramConfiguration.h"
+#include "TelegramProvider/TelegramLoginPresenter.h"
+#include "TelegramProvider/TelegramSession.h"
+
+#include <QByteArray>
+#include <QSet>
+#include <QString>
+#include <QUuid>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace tw {
+
+/// A session in baseDirectory/sessionID over a new client of the factory (not opened yet).
+std::shared_ptr<TelegramSession> makeSessionIn(const QString& baseDirectory,
+                                               const TelegramTimeLimits& limits,
+                                               const QString& sessionID, const QByteArray& key,
+                                               const TelegramConfiguration& configuration,
+                                               TDClientFactory& factory);
+
+/// The StorageProvider of Telegram accounts over TDLib. It owns the back end's dependencies
+/// and the session registry; every account operation finds or opens the account's session.
+/// All operations block and are called from worker threads.
+class TelegramStorageProvider : public StorageProvider {
+public:
+    using ConfigurationSource = std::function<std::optional<TelegramConfiguration>()>;
+
+    /// One account's sign-in as kept in the secret store (key: the account's upper-case UUID).
+    struct Credential {
+        /// Upper-case canonical UUID text; also the name of the session's folder.
+        QString sessionID;
+        /// The database encryption key (32 random bytes).
+        QByteArray key;
+
+        /// {"sessionID": …, "key": standard Base64}.
+        QByteArray toJson() const;
+        /// nullopt when the JSON lacks a member, has one of the wrong type, or names a session
+        /// id that is not a canonical upper-case UUID (it becomes a folder name).
+        static std::optional<Credential> fromJson(const QByteArray& json);
+        bool operator==(const Credential&) const = default;
+    };
+
+    TelegramStorageProvider(ConfigurationSource configuration, std::shared_ptr<SecretStore> secrets,
+                            std::shared_ptr<TelegramLoginPresenter> presenter,
+                            std::shared_ptr<TDClientFactory> factory, QString baseDirectory,
+                            TelegramTimeLimits limits = {});
+    TelegramStorageProvider(std::optional<TelegramConfiguration> configuration,
+                            std::shared_ptr<SecretStore> secrets,
+                            std::shared_ptr<TelegramLoginPresenter> presenter,
+                            std::shared_ptr<TDClientFactory> factory, QString baseDirectory,
+                            TelegramTimeLimits limits = {});
+
+    /// "Tessarow/Telegram" in the generic data location (a private temporary folder when
+    /// there is none).
+    static QString defaultBaseDirectory();
+    /// 32 bytes from the system's secure random generator.
+    static QByteArray randomKey();
+
+    bool isAvailable() const;
+    bool isLibraryLoaded() const { return factory_ != nullptr; }
+    /// Entries of the base directory (folders and files, hidden ones too); 0 when unreadable.
+    int sessionFolderCount() const;
+    bool hasCredential(const QUuid& accountID) const;
+    /// Deletes the entries of the base directory that belong to no stored credential of the
+    /// given accounts, no pending session and no sign-in in progress; returns how many were
+    /// deleted. Deletes nothing when any credential cannot be read (a locked keyring must
+    /// never cost every account its session). Never throws.
+    int removeOrphanedSessions(const QList<QUuid>& accountIDs) noexcept;
+    /// Closes every open session and logs out every pending sign-in that was never stored,
+    /// all at once. Never throws.
+    void closeAllSessions() noexcept;
+
+    const QString& baseDirectory() const { return baseDirectory_; }
+    const TelegramTimeLimits& limits() const { return limits_; }
+
+    // StorageProvider
+    using StorageProvider::connect;
+    /// Interactive sign-in through the presenter; the hint is ignored.
+    ProviderConnection connect(const std::optional<QString>& loginHint) override;
+    void storeCredential(const ProviderCredential& credential, const QUuid& accountID) override;
+    void removeCredential(const QUuid& accountID, bool revoke) noexcept override;
+    StorageQuota quota(const QUuid& accountID) override;
+    Page listFolder(const QUuid& accountID, const std::optional<QString>& parentID,
+                    const std::optional<QString>& pageToken) override;
+    Page search(const QUuid& accountID, const QString& query,
+                const std::optional<QString>& pageToken) override;
+    Page listCategory(const QUuid& accountID, FileCategory category,
+                      const std::optional<QString>& pageToken) override;
+    FileItem createFolder(const QUuid& accountID, const QString& name,
+                          const std::optional<QString>& parentID) override;
+    FileItem rename(const FileRef& ref, const QString& newName) override;
+    FileItem move(const FileRef& ref, const std::optional<QString>& from,
+                  const QString& to) override;
+    void trash(const FileRef& ref) override;
+    FileItem upload(const QUuid& accountID, const LocalFile& file,
+                    const std::optional<QString>& parentID,
+                    const ProgressCallback& progress) override;
+    void download(const FileRef& ref, const QUrl& destination,
+                  const ProgressCallback& progress) override;
+    QByteArray read(const FileRef& ref, ByteRange range) override;
+    void exportFile(const FileRef& ref, const QString& mimeType, const QUrl& destination) override;
+    std::optional<QByteArray> thumbnail(const FileItem& item, int maxPixelSize) override;
+
+    // Used by the operations of the back end.
+    Credential loadCredential(const QUuid& accountID) const;
+    std::shared_ptr<TelegramSession> session(const QUuid& accountID);
+    /// Makes, opens and identifies a session from a stored credential; a session that fails
+    /// on the way is terminated before the error is passed on.
+    std::shared_ptr<TelegramSession> openSession(const QUuid& accountID,
+                                                 const Credential& credential,
+                                                 const TelegramConfiguration& configuration,
+                                                 TDClientFactory& factory);
+    /// A request whose TDLib error reaches the caller as its StorageError.
+    TDObject request(TelegramSession& session, const QString& type, QJsonObject fields);
+    SessionRegistry& registry() { return registry_; }
+
+    /// The text shown for a rejected sign-in answer.
+    static QString friendlyMessage(const TDError& error);
+    /// "@username", "+phone" or "Telegram account".
+    static QString userHandle(const TDObject& user);
+
+private:
+    /// Runs the step machine until TDLib reports the session signed in.
+    void signIn(TelegramSession& session);
+    QString sessionDirectory(const QString& sessionID) const;
+    void removeSessionFolder(const QString& sessionID) const noexcept;
+    std::optional<Credential> tryLoadCredential(const QUuid& accountID) const noexcept;
+    /// Ends a stored session that is not open: opens it from disk just to log it out (when
+    /// logOut and still signed in) or to close it.
+    void closeStored(const Credential& credential, bool logOut) noexcept;
+    static void terminateBounded(TelegramSession& session, bool logOut) noexcept;
+
+    const ConfigurationSource configuration_;
+    const std::shared_ptr<SecretStore> secrets_;
+    const std::shared_ptr<TelegramLoginPresenter> presenter_;
+    const std::shared_ptr<TDClientFactory> factory_;
+    const QString baseDirectory_;
+    const TelegramTimeLimits limits_;
+    SessionRegistry registry_;
+
+    mutable std::mutex signInMutex_;
+    QSet<QString> signingIn_;
+};
+
+} // namespace tw
