@@ -160,6 +160,17 @@ HTTPTransportError transportError(CURLcode code, long osErrno) {
     return HTTPTransportError(kind, int(code), QString::fromLatin1(curl_easy_strerror(code)));
 }
 
+/// Bytes moved so far in either direction, headers included.
+qint64 bytesMoved(CURL* easy) {
+    curl_off_t down = 0;
+    curl_off_t up = 0;
+    long headers = 0;
+    curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &down);
+    curl_easy_getinfo(easy, CURLINFO_SIZE_UPLOAD_T, &up);
+    curl_easy_getinfo(easy, CURLINFO_HEADER_SIZE, &headers);
+    return qint64(down) + qint64(up) + qint64(headers);
+}
+
 bool isHTTPScheme(const QUrl& url) {
     const QString scheme = url.scheme().toLower();
     return scheme == QLatin1String("http") || scheme == QLatin1String("https");
@@ -305,6 +316,11 @@ HTTPResponse perform(const HTTPRequest& request, Transfer& transfer,
         CURLM* multi = handles.multi;
         std::stop_callback wake(transfer.token, [multi] { curl_multi_wakeup(multi); });
         int running = 1;
+        // The idle limit, measured precisely here: libcurl's own low-speed check (kept as a
+        // backstop) averages over several seconds and fires late after a burst.
+        const auto limit = std::chrono::milliseconds(idleMs);
+        auto lastActivity = std::chrono::steady_clock::now();
+        qint64 lastMoved = -1;
         for (;;) {
             CURLMcode status = curl_multi_perform(handles.multi, &running);
             if (status != CURLM_OK)
@@ -314,7 +330,21 @@ HTTPResponse perform(const HTTPRequest& request, Transfer& transfer,
                 Cancellation::throwCancelled();
             if (!running)
                 break;
-            status = curl_multi_poll(handles.multi, nullptr, 0, 1000, nullptr);
+            const auto now = std::chrono::steady_clock::now();
+            const qint64 moved = bytesMoved(easy);
+            if (moved != lastMoved) {
+                lastMoved = moved;
+                lastActivity = now;
+            } else if (now - lastActivity >= limit) {
+                qCWarning(lcHTTP) << "transfer idle for too long";
+                throw HTTPTransportError(HTTPTransportError::Kind::timedOut,
+                                         int(CURLE_OPERATION_TIMEDOUT),
+                                         QStringLiteral("Timeout was reached"));
+            }
+            const auto remaining =
+                std::chrono::duration_cast<std::chrono::milliseconds>(lastActivity + limit - now);
+            const int wait = int(std::clamp<qint64>(remaining.count() + 1, 1, 1000));
+            status = curl_multi_poll(handles.multi, nullptr, 0, wait, nullptr);
             if (status != CURLM_OK)
                 throw HTTPTransportError(HTTPTransportError::Kind::other, int(status),
                                          QString::fromLatin1(curl_multi_strerror(status)));
