@@ -656,9 +656,11 @@ void FakeDriveServer::State::handle(const httplib::Request& req, httplib::Respon
         break;
     case Endpoint::about: {
         std::lock_guard lock(mutex);
-        QJsonObject user{{QStringLiteral("kind"), QStringLiteral("drive#user")},
-                         {QStringLiteral("emailAddress"), email},
-                         {QStringLiteral("permissionId"), permissionId}};
+        QJsonObject user{{QStringLiteral("kind"), QStringLiteral("drive#user")}};
+        if (!email.isEmpty())
+            user.insert(QStringLiteral("emailAddress"), email);
+        if (!permissionId.isEmpty())
+            user.insert(QStringLiteral("permissionId"), permissionId);
         if (displayName)
             user.insert(QStringLiteral("displayName"), *displayName);
         QJsonObject about{{QStringLiteral("kind"), QStringLiteral("drive#about")},

@@ -69,6 +69,22 @@ public:
         bool stall = false;
         /// For a chunk or status query: the session expires first (the answer is 404).
         bool expireSession = false;
+
+        /// An error answer with the status, an optional Retry-After and Drive error reasons.
+        static Fault http(int status, std::optional<int> retryAfter = std::nullopt,
+                          QStringList reasons = {}) {
+            Fault fault;
+            fault.status = status;
+            fault.retryAfter = retryAfter;
+            fault.reasons = std::move(reasons);
+            return fault;
+        }
+        /// A connection that breaks off before the answer is complete.
+        static Fault dropped() {
+            Fault fault;
+            fault.dropConnection = true;
+            return fault;
+        }
         qint64 stallAfterBytes = 0;
     };
 
