@@ -1091,17 +1091,7 @@ void FakeDriveServer::State::handleUploadPut(const QString& sessionID, bool stat
         });
     }
 
-    if (fault.dropConnection) {
-        setDropped(res);
-        return;
-    }
-    if (fault.status != 0) {
-        setError(res, fault.status, fault.reasons);
-        if (fault.retryAfter)
-            res.set_header("Retry-After", std::to_string(*fault.retryAfter));
-        return;
-    }
-    const bool complete = session->held == session->declared && keep == length &&
+    const bool complete = session->held == session->declared && 
                           (session->declared > 0 || contentLength == 0);
     if (complete && !session->createdID) {
         std::lock_guard lock(mutex);
@@ -1118,6 +1108,16 @@ void FakeDriveServer::State::handleUploadPut(const QString& sessionID, bool stat
         }
         session->data.clear();
         session->createdID = insert(file);
+    }
+    if (fault.dropConnection) {
+        setDropped(res);
+        return;
+    }
+    if (fault.status != 0) {
+        setError(res, fault.status, fault.reasons);
+        if (fault.retryAfter)
+            res.set_header("Retry-After", std::to_string(*fault.retryAfter));
+        return;
     }
     respondHeld();
 }
