@@ -4,7 +4,6 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QRegularExpression>
 #include <QTimeZone>
 
 #include <charconv>
@@ -304,35 +303,72 @@ QJsonObject DriveErrorEnvelope::toJson() const {
 
 // ---- DriveDate ----------------------------------------------------------------------------
 
+namespace {
+
+/// `count` ASCII digits at `at` as a number; -1 when any is not a digit.
+int digits(QStringView text, qsizetype at, qsizetype count) {
+    int value = 0;
+    for (qsizetype i = at; i < at + count; ++i) {
+        const char16_t ch = text[i].unicode();
+        if (ch < u'0' || ch > u'9')
+            return -1;
+        value = value * 10 + (ch - u'0');
+    }
+    return value;
+}
+
+} // namespace
+
+// Hand-written rather than a regular expression: listings parse one date per item.
 std::optional<QDateTime> DriveDate::parse(const QString& text) {
-    static const QRegularExpression pattern(QStringLiteral(
-        R"(^(\d{4})-(\d{2})-(\d{2})T(\d{2}):(\d{2}):(\d{2})(?:\.(\d+))?(Z|[+-]\d{2}(?::?\d{2})?)$)"));
-    const QRegularExpressionMatch match = pattern.match(text);
-    if (!match.hasMatch())
+    const QStringView view(text);
+    // yyyy-MM-ddTHH:mm:ss
+    if (view.size() < 20 || view[4] != u'-' || view[7] != u'-' || view[10] != u'T' ||
+        view[13] != u':' || view[16] != u':')
         return std::nullopt;
-    const QDate date(match.captured(1).toInt(), match.captured(2).toInt(),
-                     match.captured(3).toInt());
+    const int year = digits(view, 0, 4), month = digits(view, 5, 2), day = digits(view, 8, 2);
+    const int hour = digits(view, 11, 2), minute = digits(view, 14, 2),
+              second = digits(view, 17, 2);
+    if (year < 0 || month < 0 || day < 0 || hour < 0 || minute < 0 || second < 0)
+        return std::nullopt;
+    qsizetype at = 19;
     int milliseconds = 0;
-    if (const QString fraction = match.captured(7); !fraction.isEmpty())
-        milliseconds = (fraction + QStringLiteral("00")).left(3).toInt();
-    const QTime time(match.captured(4).toInt(), match.captured(5).toInt(),
-                     match.captured(6).toInt(), milliseconds);
+    if (view[at] == u'.') {
+        const qsizetype start = ++at;
+        while (at < view.size() && view[at] >= u'0' && view[at] <= u'9')
+            ++at;
+        if (at == start)
+            return std::nullopt;
+        const QString fraction =
+            (view.mid(start, at - start).toString() + QStringLiteral("00")).left(3);
+        milliseconds = digits(fraction, 0, 3);
+    }
+    int offsetSeconds = 0;
+    const QStringView zone = view.mid(at);
+    if (zone == u"Z") {
+        offsetSeconds = 0;
+    } else if (!zone.isEmpty() && (zone[0] == u'+' || zone[0] == u'-')) {
+        int hours = -1, minutes = 0;
+        if (zone.size() == 3) {
+            hours = digits(zone, 1, 2);
+        } else if (zone.size() == 5) {
+            hours = digits(zone, 1, 2);
+            minutes = digits(zone, 3, 2);
+        } else if (zone.size() == 6 && zone[3] == u':') {
+            hours = digits(zone, 1, 2);
+            minutes = digits(zone, 4, 2);
+        }
+        if (hours < 0 || hours > 23 || minutes < 0 || minutes > 59)
+            return std::nullopt;
+        offsetSeconds = (zone[0] == u'-' ? -1 : 1) * (hours * 3600 + minutes * 60);
+    } else {
+        return std::nullopt;
+    }
+    const QDate date(year, month, day);
+    const QTime time(hour, minute, second, milliseconds);
     if (!date.isValid() || !time.isValid())
         return std::nullopt;
-    int offsetSeconds = 0;
-    const QString zone = match.captured(8);
-    if (zone != QLatin1String("Z")) {
-        const int sign = zone.startsWith(QLatin1Char('-')) ? -1 : 1;
-        QString digits = zone.mid(1);
-        digits.remove(QLatin1Char(':'));
-        const int hours = digits.left(2).toInt();
-        const int minutes = digits.size() >= 4 ? digits.mid(2, 2).toInt() : 0;
-        if (hours > 23 || minutes > 59)
-            return std::nullopt;
-        offsetSeconds = sign * (hours * 3600 + minutes * 60);
-    }
-    QDateTime result(date, time, QTimeZone::utc());
-    return result.addSecs(-offsetSeconds);
+    return QDateTime(date, time, QTimeZone::utc()).addSecs(-offsetSeconds);
 }
 
 } // namespace tw

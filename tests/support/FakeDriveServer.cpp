@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -400,6 +401,9 @@ struct FakeDriveServer::State {
     // Request handling (defined below; called without the mutex held).
     void handle(const httplib::Request& req, httplib::Response& res,
                 const httplib::ContentReader* reader);
+    void handleTimed(const httplib::Request& req, httplib::Response& res,
+                     const httplib::ContentReader* reader);
+    std::atomic<qint64> handlerNanos{0};
     void handleList(const Recorded& rec, httplib::Response& res);
     void handleMedia(const QString& id, const httplib::Request& req, httplib::Response& res,
                      const Fault& fault);
@@ -512,6 +516,14 @@ void FakeDriveServer::State::setRange308(httplib::Response& res, qint64 held, co
 
 void FakeDriveServer::State::handle(const httplib::Request& req, httplib::Response& res,
                                     const httplib::ContentReader* reader) {
+    QElapsedTimer timer;
+    timer.start();
+    handleTimed(req, res, reader);
+    handlerNanos += timer.nsecsElapsed();
+}
+
+void FakeDriveServer::State::handleTimed(const httplib::Request& req, httplib::Response& res,
+                                         const httplib::ContentReader* reader) {
     Recorded rec;
     rec.method = QByteArray::fromStdString(req.method);
     rec.target = QByteArray::fromStdString(req.target);
@@ -1091,8 +1103,8 @@ void FakeDriveServer::State::handleUploadPut(const QString& sessionID, bool stat
         });
     }
 
-    const bool complete = session->held == session->declared && 
-                          (session->declared > 0 || contentLength == 0);
+    const bool complete =
+        session->held == session->declared && (session->declared > 0 || contentLength == 0);
     if (complete && !session->createdID) {
         std::lock_guard lock(mutex);
         File file;
@@ -1208,6 +1220,7 @@ FakeDriveServer::FakeDriveServer() : state_(std::make_shared<State>()) {
         return httplib::Server::HandlerResponse::Unhandled;
     });
     s.server.set_keep_alive_max_count(100000);
+    s.server.set_tcp_nodelay(true);
     s.server.set_read_timeout(10);
     s.server.set_write_timeout(10);
 
@@ -1440,6 +1453,10 @@ void FakeDriveServer::clearRequests() {
 void FakeDriveServer::setRecording(bool record) {
     std::lock_guard lock(state_->mutex);
     state_->recording = record;
+}
+
+qint64 FakeDriveServer::handlerNanoseconds() const {
+    return state_->handlerNanos.load();
 }
 
 QStringList FakeDriveServer::violations() const {

@@ -200,6 +200,8 @@ public:
     void clearRequests();
     /// Requests recorded so far are not kept (benchmarks).
     void setRecording(bool record);
+    /// Time spent inside request handlers (building answers, not sending streamed bodies).
+    qint64 handlerNanoseconds() const;
     /// Protocol rules a client broke (empty when it behaved).
     QStringList violations() const;
 
