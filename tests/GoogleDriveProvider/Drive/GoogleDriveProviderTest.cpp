@@ -192,6 +192,13 @@ TEST_F(DriveOperations, DownloadsReplaceFilesAndFailuresLeaveNothingBehind) {
     EXPECT_EQ(readAll(destination), content);
     EXPECT_EQ(reports, (std::vector<qint64>{content.size()}));
 
+    // An expired token: one refresh, then the file.
+    server.expireAccessTokens();
+    QFile::remove(destination);
+    provider->download(FileRef{account, id}, QUrl::fromLocalFile(destination), {});
+    EXPECT_EQ(readAll(destination), content);
+    EXPECT_EQ(server.tokenRefreshCount(), 1);
+
     const QString untouched = writeLocal(QStringLiteral("keep.bin"), "keep me");
     EXPECT_EQ(errorOf([&] {
                   provider->download(FileRef{account, QStringLiteral("missing")},
@@ -349,6 +356,9 @@ TEST_F(DriveOperations, ConnectsThroughTheBrowserAndTheAboutRequest) {
     const QUuid added = QUuid::createUuid();
     provider->storeCredential(connection.credential, added);
     EXPECT_NO_THROW(provider->quota(added));
+
+    // The kind is the router's business: this back end ignores it.
+    EXPECT_EQ(provider->connect(ProviderKind::telegram, std::nullopt).providerAccountID, "perm-42");
 
     // The about answer must name the account.
     server.setUser(QString(), QStringLiteral("X"), QStringLiteral("perm-43"));
