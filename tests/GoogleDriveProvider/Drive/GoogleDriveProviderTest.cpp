@@ -541,3 +541,24 @@ TEST_F(DriveEngine, CancellingAStalledDownloadEndsPromptlyAndLeavesNoFile) {
     EXPECT_FALSE(QFile::exists(destination));
     EXPECT_TRUE(leftoverDownloads().isEmpty());
 }
+
+TEST_F(DriveEngine, CancellationEndsABackoffWait) {
+    // The production sleep: a stop request wakes the wait at once.
+    auto real =
+        std::make_unique<GoogleDriveProvider>(defaultConfiguration(), secrets, browser, http,
+                                              kChunk, 3, clock.clock(), cancellableSleep());
+    server.injectFault(Endpoint::list, Fault::http(503), 10);
+    std::stop_source stop;
+    std::optional<Code> result;
+    std::thread worker([&] {
+        Cancellation::Scope scope(stop.get_token());
+        result = errorOf([&] { real->listFolder(account, std::nullopt, std::nullopt); });
+    });
+    const bool failedOnce =
+        QTest::qWaitFor([&] { return server.count(Endpoint::list) == 1; }, 5000);
+    stop.request_stop();
+    worker.join();
+    ASSERT_TRUE(failedOnce);
+    EXPECT_EQ(result, Code::cancelled);
+    EXPECT_EQ(server.count(Endpoint::list), 1);
+}
