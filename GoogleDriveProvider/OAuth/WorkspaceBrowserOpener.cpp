@@ -1,5 +1,7 @@
 #include "GoogleDriveProvider/OAuth/WorkspaceBrowserOpener.h"
 
+#include "StorageCore/Concurrency/Completion.h"
+
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QLoggingCategory>
@@ -19,15 +21,22 @@ bool WorkspaceBrowserOpener::open(const QUrl& url) {
         return false;
     if (QThread::currentThread() == app->thread())
         return QDesktopServices::openUrl(url);
-    // The desktop services live on the main thread; wait there for the answer (a blocking
-    // call into our own thread would dead-lock, hence the check above).
-    bool opened = false;
-    const bool invoked = QMetaObject::invokeMethod(
-        app, [&opened, url] { opened = QDesktopServices::openUrl(url); },
-        Qt::BlockingQueuedConnection);
-    if (!invoked)
+    // The desktop services live on the main thread; wait here for its answer. (A call from
+    // the main thread itself is made directly above: waiting for our own thread would
+    // dead-lock.) The wait ends early, with false, when the calling task is cancelled.
+    Completion<bool> answer;
+    const bool posted = QMetaObject::invokeMethod(
+        app, [answer, url]() mutable { answer.resolve(QDesktopServices::openUrl(url)); },
+        Qt::QueuedConnection);
+    if (!posted) {
         qCWarning(lcBrowser) << "could not reach the main thread to open the browser";
-    return invoked && opened;
+        return false;
+    }
+    try {
+        return answer.wait();
+    } catch (...) {
+        return false;
+    }
 }
 
 } // namespace tw

@@ -414,6 +414,7 @@ TEST_F(CurlHTTPClientTest, CancellationEndsATransferPromptlyAndLeavesNoFile) {
     }
     EXPECT_EQ(sent, body.size());
     finish.release();
+    server.stop(); // its handlers use the gates of this test
 }
 
 TEST_F(CurlHTTPClientTest, AnIdleTransferTimesOutButASteadySlowOneDoesNot) {
@@ -450,12 +451,13 @@ TEST_F(CurlHTTPClientTest, AnIdleTransferTimesOutButASteadySlowOneDoesNot) {
         EXPECT_EQ(error.kind(), HTTPTransportError::Kind::timedOut);
         EXPECT_EQ(error.toStorageError().code(), Code::network);
     }
-    finish.release();
     EXPECT_EQ(filesIn(temporary.path()), QStringList());
 
     const HTTPReply reply = client.send(request(QStringLiteral("/trickle")));
     EXPECT_EQ(reply.response.statusCode, 200);
     EXPECT_EQ(reply.body, QByteArray(14, 'a'));
+    finish.release();
+    server.stop(); // its handlers use the gate of this test
 }
 
 TEST_F(CurlHTTPClientTest, RedirectsAreFollowedForGetOnlyAndNeverCarryAuthorizationElsewhere) {
