@@ -11,6 +11,7 @@
 #include <mutex>
 #include <stop_token>
 #include <thread>
+#include <variant>
 
 Q_LOGGING_CATEGORY(lcCredentials, "GoogleDrive.Credentials")
 
@@ -20,10 +21,20 @@ using Code = StorageError::Code;
 
 namespace {
 
+/// What a refresh gives every caller. Failures travel as values: each waiter throws its own
+/// copy, so no exception object is shared between threads.
+using RefreshResult = std::variant<OAuthTokens, StorageError>;
+
+OAuthTokens unwrap(const RefreshResult& result) {
+    if (const auto* error = std::get_if<StorageError>(&result))
+        throw *error;
+    return std::get<OAuthTokens>(result);
+}
+
 /// The one refresh in flight for an account.
 struct Refresh {
     quint64 id = 0;
-    Completion<OAuthTokens> completion;
+    Completion<RefreshResult> completion;
     std::shared_ptr<std::stop_source> stop;
 };
 
@@ -55,7 +66,7 @@ struct GoogleCredentialManager::State {
                         const std::shared_ptr<State>& self);
     static void runRefresh(const std::shared_ptr<State>& self, QUuid account, OAuthTokens old,
                            GoogleOAuthConfiguration configuration, quint64 id, quint64 generation,
-                           Completion<OAuthTokens> completion);
+                           Completion<RefreshResult> completion);
 };
 
 QString GoogleCredentialManager::key(const QUuid& account) {
@@ -126,7 +137,7 @@ QString GoogleCredentialManager::accessToken(const QUuid& account, bool forceRef
 
 OAuthTokens GoogleCredentialManager::State::refresh(const QUuid& account, const OAuthTokens& tokens,
                                                     const std::shared_ptr<State>& self) {
-    const auto joinRunning = [&]() -> std::optional<Completion<OAuthTokens>> {
+    const auto joinRunning = [&]() -> std::optional<Completion<RefreshResult>> {
         std::lock_guard lock(mutex);
         if (const auto running = refreshes.constFind(account); running != refreshes.constEnd())
             return running->completion;
@@ -134,13 +145,13 @@ OAuthTokens GoogleCredentialManager::State::refresh(const QUuid& account, const 
     };
     // Callers that arrive during a refresh share it: no second token request.
     if (const auto running = joinRunning())
-        return running->wait();
+        return unwrap(running->wait());
 
     const std::optional<GoogleOAuthConfiguration> configuration = this->configuration();
     if (!configuration)
         throw StorageError(Code::notConfigured);
 
-    Completion<OAuthTokens> completion;
+    Completion<RefreshResult> completion;
     {
         std::lock_guard lock(mutex);
         if (const auto running = refreshes.constFind(account); running != refreshes.constEnd()) {
@@ -158,20 +169,20 @@ OAuthTokens GoogleCredentialManager::State::refresh(const QUuid& account, const 
                 .detach();
         }
     }
-    return completion.wait();
+    return unwrap(completion.wait());
 }
 
 void GoogleCredentialManager::State::runRefresh(const std::shared_ptr<State>& self, QUuid account,
                                                 OAuthTokens old,
                                                 GoogleOAuthConfiguration configuration, quint64 id,
                                                 quint64 generation,
-                                                Completion<OAuthTokens> completion) {
+                                                Completion<RefreshResult> completion) {
     std::stop_token token;
     {
         std::lock_guard lock(self->mutex);
         const auto entry = self->refreshes.constFind(account);
         if (entry == self->refreshes.constEnd() || entry->id != id) {
-            completion.fail(StorageError(Code::cancelled)); // removed before it began
+            completion.resolve(StorageError(Code::cancelled)); // removed before it began
             return;
         }
         token = entry->stop->get_token();
@@ -231,7 +242,7 @@ void GoogleCredentialManager::State::runRefresh(const std::shared_ptr<State>& se
         if (!error.isCancelled())
             qCWarning(lcCredentials) << "token refresh failed:" << error.caseName();
         finish();
-        completion.fail(error);
+        completion.resolve(error);
     }
 }
 
