@@ -823,13 +823,13 @@ void FakeDriveServer::State::handleMedia(const QString& id, const httplib::Reque
     qint64 first = 0;
     qint64 last = size - 1;
     int status = 200;
-    const std::string range = req.get_header_value("Range");
-    static const std::regex rangePattern(R"(^bytes=(\d+)-(\d*)$)");
-    std::smatch match;
-    if (!range.empty() && !fault.ignoreRange && std::regex_match(range, match, rangePattern)) {
-        first = std::stoll(match[1].str());
-        if (match[2].length() > 0)
-            last = std::min(last, qint64(std::stoll(match[2].str())));
+    const QString range = QString::fromStdString(req.get_header_value("Range"));
+    static const QRegularExpression rangePattern(QStringLiteral(R"(^bytes=(\d+)-(\d*)$)"));
+    const QRegularExpressionMatch match = rangePattern.match(range);
+    if (!range.isEmpty() && !fault.ignoreRange && match.hasMatch()) {
+        first = match.captured(1).toLongLong();
+        if (!match.captured(2).isEmpty())
+            last = std::min(last, match.captured(2).toLongLong());
         if (first >= size || first > last) {
             res.status = 416;
             res.set_header("Content-Range", "bytes */" + std::to_string(size));
@@ -1029,17 +1029,18 @@ void FakeDriveServer::State::handleUploadPut(const QString& sessionID, bool stat
     qint64 first = 0;
     qint64 last = -1;
     qint64 total = session->declared;
-    static const std::regex chunkPattern(R"(^bytes (\d+)-(\d+)/(\d+)$)");
-    std::smatch match;
+    static const QRegularExpression chunkPattern(QStringLiteral(R"(^bytes (\d+)-(\d+)/(\d+)$)"));
     QString problem;
     if (!contentRange.empty()) {
-        if (!std::regex_match(contentRange, match, chunkPattern)) {
+        const QRegularExpressionMatch match =
+            chunkPattern.match(QString::fromStdString(contentRange));
+        if (!match.hasMatch()) {
             problem = QStringLiteral("malformed Content-Range %1")
                           .arg(QString::fromStdString(contentRange));
         } else {
-            first = std::stoll(match[1].str());
-            last = std::stoll(match[2].str());
-            total = std::stoll(match[3].str());
+            first = match.captured(1).toLongLong();
+            last = match.captured(2).toLongLong();
+            total = match.captured(3).toLongLong();
         }
     } else if (contentLength > 0) {
         last = contentLength - 1;
