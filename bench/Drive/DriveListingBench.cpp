@@ -6,6 +6,8 @@
 #include "GoogleDriveProvider/Drive/DriveAPI.h"
 #include "GoogleDriveProvider/Drive/DriveModels.h"
 
+#include <QJsonDocument>
+
 using namespace tw;
 using namespace tw::bench;
 
@@ -68,6 +70,19 @@ void BM_DecodeOnePage(benchmark::State& state) {
     state.counters["body_bytes"] = double(body.size());
 }
 BENCHMARK(BM_DecodeOnePage)->Unit(benchmark::kMicrosecond);
+
+/// The JSON parser's share of decoding a page.
+void BM_ParseOnePageJson(benchmark::State& state) {
+    DriveBench bench;
+    const QString folder = bench.server.addFolder(QStringLiteral("Big"));
+    bench.server.addManyFiles(folder, 100, QStringLiteral("file"));
+    HTTPRequest request = DriveAPI::list(folder, std::nullopt);
+    request.headers.set("Authorization", bench.tokens.accessToken.toUtf8().prepend("Bearer "));
+    const QByteArray body = bench.http->send(request).body;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(QJsonDocument::fromJson(body));
+}
+BENCHMARK(BM_ParseOnePageJson)->Unit(benchmark::kMicrosecond);
 
 /// One request round trip of the listing through the engine (token, libcurl, decoding).
 void BM_OnePageRoundTrip(benchmark::State& state) {
