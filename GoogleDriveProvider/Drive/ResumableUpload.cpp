@@ -1,0 +1,148 @@
+#include "GoogleDriveProvider/Drive/ResumableUpload.h"
+
+#include "GoogleDriveProvider/Drive/DriveAPI.h"
+#include "GoogleDriveProvider/Drive/DriveModels.h"
+#include "GoogleDriveProvider/Drive/GoogleDriveProvider.h"
+#include "StorageCore/Concurrency/Cancellation.h"
+
+#include <QFile>
+
+namespace tw {
+
+namespace {
+
+using Code = StorageError::Code;
+
+bool acceptsUploadReply(int status, const QByteArray&) {
+    return status == 308 || (status >= 200 && status <= 299);
+}
+
+bool isRecoverable(const StorageError& error) {
+    return error.code() == Code::server || error.code() == Code::network ||
+           error.code() == Code::rateLimited;
+}
+
+} // namespace
+
+ResumableUpload::ResumableUpload(GoogleDriveProvider& provider, QUuid accountID, LocalFile file,
+                                 std::optional<QString> parentID, ProgressCallback progress)
+    : provider_(provider), accountID_(accountID), file_(std::move(file)),
+      parentID_(std::move(parentID)), progress_(std::move(progress)) {}
+
+FileItem ResumableUpload::run() {
+    try {
+        return attempt();
+    } catch (const StorageError& error) {
+        if (error.code() != Code::notFound)
+            throw;
+    }
+    // The session expired or vanished: one new attempt from the beginning, never a third.
+    return attempt();
+}
+
+void ResumableUpload::report(qint64 bytes) const {
+    if (progress_)
+        progress_(bytes);
+}
+
+qint64 ResumableUpload::checkedOffset(qint64 offset) const {
+    const qint64 declared = file_.sizeBytes;
+    if (offset < 0 || (declared > 0 ? offset >= declared : offset > 0))
+        throw StorageError(Code::invalidResponse);
+    return offset;
+}
+
+QUrl ResumableUpload::initiate() {
+    const HTTPReply reply =
+        provider_.performRaw(DriveAPI::initiateResumableUpload(file_, parentID_), accountID_, true);
+    const auto location = reply.response.headers.value("Location");
+    if (!location || location->trimmed().isEmpty())
+        throw StorageError(Code::invalidResponse);
+    const QUrl url = QUrl::fromEncoded(location->trimmed(), QUrl::StrictMode);
+    if (!url.isValid() || url.isRelative())
+        throw StorageError(Code::invalidResponse);
+    return url;
+}
+
+ResumableUpload::Status ResumableUpload::queryStatus(const QUrl& sessionURL) {
+    const HTTPReply reply =
+        provider_.performRaw(DriveAPI::uploadStatus(sessionURL, file_.sizeBytes), accountID_, true,
+                             std::nullopt, {}, &acceptsUploadReply);
+    if (reply.response.statusCode == 308)
+        return ResumeAt{DriveAPI::nextOffset(reply.response.headers.value("Range"))};
+    const auto created = DriveFile::decode(reply.body);
+    if (!created)
+        throw StorageError(Code::invalidResponse);
+    return created->item(accountID_);
+}
+
+FileItem ResumableUpload::attempt() {
+    const QUrl sessionURL = initiate();
+
+    const QString path = file_.url.isLocalFile() ? file_.url.toLocalFile() : QString();
+    QFile source(path);
+    if (path.isEmpty() || !source.open(QIODevice::ReadOnly))
+        throw StorageError(Code::localFileUnreadable);
+
+    const qint64 declared = file_.sizeBytes;
+    const qint64 chunkSize = provider_.uploadChunkSize();
+    const int maxRetries = provider_.maxRetries();
+    report(0);
+    qint64 offset = 0;
+    int failures = 0;
+
+    while (true) {
+        Cancellation::checkpoint();
+        // Never more than the declared size: a file that grew after it was inspected still
+        // yields a well-formed Content-Range.
+        const qint64 length = std::min(chunkSize, declared - offset);
+        if (declared > 0 && source.size() < offset + length)
+            throw StorageError(Code::localFileUnreadable); // shorter than declared
+
+        try {
+            const qint64 chunkStart = offset;
+            const HTTPReply reply = provider_.performRaw(
+                DriveAPI::uploadChunk(sessionURL, offset, length, declared), accountID_, false,
+                HTTPBody::fromFile(path, offset, length),
+                [this, chunkStart](qint64 sent) { report(chunkStart + sent); },
+                &acceptsUploadReply);
+
+            if (reply.response.statusCode == 308) {
+                const qint64 next =
+                    checkedOffset(DriveAPI::nextOffset(reply.response.headers.value("Range")));
+                report(next);
+                if (next > offset) {
+                    offset = next;
+                    failures = 0;
+                    continue;
+                }
+                // The server kept nothing of the chunk: a failure like any other, so a session
+                // that never moves ends instead of looping for ever.
+                offset = next;
+                if (failures >= maxRetries)
+                    throw StorageError(Code::invalidResponse);
+                ++failures;
+                provider_.backoff(failures);
+                continue;
+            }
+            report(declared);
+            const auto created = DriveFile::decode(reply.body);
+            if (!created)
+                throw StorageError(Code::invalidResponse);
+            return created->item(accountID_);
+        } catch (const StorageError& error) {
+            if (!isRecoverable(error) || failures >= maxRetries)
+                throw;
+            provider_.backoff(failures + 1);
+            const Status status = queryStatus(sessionURL);
+            if (const FileItem* item = std::get_if<FileItem>(&status))
+                return *item;
+            const qint64 next = checkedOffset(std::get<ResumeAt>(status).offset);
+            report(next);
+            ++failures;
+            offset = next;
+        }
+    }
+}
+
+} // namespace tw

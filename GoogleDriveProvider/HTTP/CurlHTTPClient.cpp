@@ -1,0 +1,461 @@
+#include "GoogleDriveProvider/HTTP/CurlHTTPClient.h"
+
+#include "StorageCore/Concurrency/Cancellation.h"
+
+#include <QDir>
+#include <QLoggingCategory>
+#include <QUuid>
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <stop_token>
+#include <sys/stat.h>
+#include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcHTTP, "GoogleDrive.HTTP")
+
+namespace tw {
+namespace {
+
+using Code = StorageError::Code;
+
+/// Where a transfer's reply body goes.
+enum class Sink { memory, file };
+
+/// The state one transfer shares with libcurl's callbacks.
+struct Transfer {
+    // Reply
+    HTTPHeaders headers;
+    QByteArray body;
+    Sink sink = Sink::memory;
+    int fileDescriptor = -1;
+
+    // Request body
+    const QByteArray* bodyData = nullptr;
+    int bodyFile = -1;
+    qint64 bodyOffset = 0;
+    qint64 bodyLength = 0;
+    qint64 bodyPosition = 0;
+
+    // Progress and cancellation
+    const HTTPProgress* progress = nullptr;
+    qint64 lastProgress = -1;
+    std::stop_token token;
+
+    /// A failure found inside a callback, thrown once libcurl has returned.
+    std::optional<StorageError> callbackError;
+};
+
+size_t onHeader(char* data, size_t size, size_t count, void* user) {
+    auto* transfer = static_cast<Transfer*>(user);
+    const size_t length = size * count;
+    const QByteArray line = QByteArray(data, qsizetype(length)).trimmed();
+    if (line.startsWith("HTTP/")) {
+        // A new response begins (after a 1xx or a followed redirect): keep only its fields.
+        transfer->headers = HTTPHeaders();
+    } else if (const qsizetype colon = line.indexOf(':'); colon > 0) {
+        transfer->headers.add(line.left(colon).trimmed(), line.mid(colon + 1).trimmed());
+    }
+    return length;
+}
+
+size_t onWrite(char* data, size_t size, size_t count, void* user) {
+    auto* transfer = static_cast<Transfer*>(user);
+    const size_t length = size * count;
+    if (transfer->sink == Sink::memory) {
+        transfer->body.append(data, qsizetype(length));
+        return length;
+    }
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t written = ::write(transfer->fileDescriptor, data + done, length - done);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            transfer->callbackError = StorageError(Code::localWriteFailed);
+            return 0; // libcurl ends the transfer with a write error
+        }
+        done += size_t(written);
+    }
+    return length;
+}
+
+size_t onRead(char* buffer, size_t size, size_t count, void* user) {
+    auto* transfer = static_cast<Transfer*>(user);
+    const qint64 wanted =
+        std::min<qint64>(qint64(size * count), transfer->bodyLength - transfer->bodyPosition);
+    if (wanted <= 0)
+        return 0;
+    if (transfer->bodyData) {
+        std::memcpy(buffer, transfer->bodyData->constData() + transfer->bodyPosition,
+                    size_t(wanted));
+        transfer->bodyPosition += wanted;
+        return size_t(wanted);
+    }
+    for (;;) {
+        const ssize_t got = ::pread(transfer->bodyFile, buffer, size_t(wanted),
+                                    off_t(transfer->bodyOffset + transfer->bodyPosition));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            // Unreadable, or the file ended before the slice: never send a short body.
+            transfer->callbackError = StorageError(Code::localFileUnreadable);
+            return CURL_READFUNC_ABORT;
+        }
+        transfer->bodyPosition += got;
+        return size_t(got);
+    }
+}
+
+int onSeek(void* user, curl_off_t offset, int origin) {
+    auto* transfer = static_cast<Transfer*>(user);
+    if (origin != SEEK_SET || offset < 0 || offset > transfer->bodyLength)
+        return CURL_SEEKFUNC_CANTSEEK;
+    transfer->bodyPosition = offset;
+    return CURL_SEEKFUNC_OK;
+}
+
+int onTransferInfo(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
+    auto* transfer = static_cast<Transfer*>(user);
+    if (transfer->token.stop_requested())
+        return 1; // aborts the transfer
+    if (transfer->progress && *transfer->progress && uploaded > transfer->lastProgress &&
+        uploaded > 0) {
+        transfer->lastProgress = uploaded;
+        (*transfer->progress)(qint64(uploaded));
+    }
+    return 0;
+}
+
+HTTPTransportError transportError(CURLcode code, long osErrno) {
+    using Kind = HTTPTransportError::Kind;
+    Kind kind = Kind::other;
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        kind = Kind::offline;
+        break;
+    case CURLE_COULDNT_CONNECT:
+        kind = (osErrno == ENETUNREACH || osErrno == ENETDOWN) ? Kind::offline : Kind::other;
+        break;
+    case CURLE_OPERATION_TIMEDOUT:
+        kind = Kind::timedOut;
+        break;
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+        kind = Kind::connectionLost;
+        break;
+    default:
+        break;
+    }
+    // Only libcurl's fixed text: its error buffer may name hosts and paths.
+    return HTTPTransportError(kind, int(code), QString::fromLatin1(curl_easy_strerror(code)));
+}
+
+/// Bytes moved so far in either direction, headers included.
+qint64 bytesMoved(CURL* easy) {
+    curl_off_t down = 0;
+    curl_off_t up = 0;
+    long headers = 0;
+    curl_easy_getinfo(easy, CURLINFO_SIZE_DOWNLOAD_T, &down);
+    curl_easy_getinfo(easy, CURLINFO_SIZE_UPLOAD_T, &up);
+    curl_easy_getinfo(easy, CURLINFO_HEADER_SIZE, &headers);
+    return qint64(down) + qint64(up) + qint64(headers);
+}
+
+bool isHTTPScheme(const QUrl& url) {
+    const QString scheme = url.scheme().toLower();
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https");
+}
+
+bool carriesBody(const QByteArray& method) {
+    return method != "GET" && method != "HEAD" && method != "DELETE";
+}
+
+/// Owns the easy and multi handles and the header list of one transfer, released in the
+/// order libcurl requires.
+class Handles {
+public:
+    Handles() : easy(curl_easy_init()), multi(curl_multi_init()) {}
+    ~Handles() {
+        if (added)
+            curl_multi_remove_handle(multi, easy);
+        if (multi)
+            curl_multi_cleanup(multi);
+        if (easy)
+            curl_easy_cleanup(easy);
+        if (headerList)
+            curl_slist_free_all(headerList);
+    }
+    Handles(const Handles&) = delete;
+    Handles& operator=(const Handles&) = delete;
+
+    CURL* easy;
+    CURLM* multi;
+    curl_slist* headerList = nullptr;
+    bool added = false;
+};
+
+struct FileCloser {
+    int fd = -1;
+    ~FileCloser() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+} // namespace
+
+void CurlHTTPClient::initialiseGlobally() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // A peer that closes its end must not kill the process through SIGPIPE.
+        std::signal(SIGPIPE, SIG_IGN);
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+    });
+}
+
+CurlHTTPClient::CurlHTTPClient() : CurlHTTPClient(Options{}) {}
+
+CurlHTTPClient::CurlHTTPClient(Options options) : options_(std::move(options)) {
+    initialiseGlobally();
+}
+
+namespace {
+
+/// Runs one transfer to its end. `transfer` is prepared by the caller (sink, body, progress).
+HTTPResponse perform(const HTTPRequest& request, Transfer& transfer,
+                     const std::optional<std::chrono::milliseconds>& idleOverride) {
+    if (!isHTTPScheme(request.url) || !request.url.isValid())
+        throw StorageError(Code::invalidResponse);
+    Cancellation::checkpoint();
+
+    Handles handles;
+    if (!handles.easy || !handles.multi)
+        throw HTTPTransportError(HTTPTransportError::Kind::other, int(CURLE_OUT_OF_MEMORY),
+                                 QStringLiteral("Out of memory"));
+    CURL* easy = handles.easy;
+    transfer.token = Cancellation::current();
+
+    const QByteArray url = request.url.toEncoded();
+    curl_easy_setopt(easy, CURLOPT_URL, url.constData());
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_NOPROXY, "127.0.0.0/8,localhost,::1");
+
+    // The time-out is an idle limit, never a limit on the whole transfer.
+    const auto idle = idleOverride.value_or(request.timeout);
+    const long idleMs = std::max<long>(1, long(idle.count()));
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, idleMs);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, std::max<long>(1, (idleMs + 999) / 1000));
+
+    const QByteArray method = request.method.toUpper();
+    if (method == "GET") {
+        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
+        // Credentials given in headers stay with the host they were meant for.
+        curl_easy_setopt(easy, CURLOPT_UNRESTRICTED_AUTH, 0L);
+    } else if (method == "HEAD") {
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    } else {
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.constData());
+    }
+    if (carriesBody(method) || transfer.bodyLength > 0) {
+        // Every body goes through the read callback with its length known up front, so
+        // libcurl writes "Content-Length" itself and never chunks.
+        curl_easy_setopt(easy, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, curl_off_t(transfer.bodyLength));
+        curl_easy_setopt(easy, CURLOPT_READFUNCTION, onRead);
+        curl_easy_setopt(easy, CURLOPT_READDATA, &transfer);
+        curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, onSeek);
+        curl_easy_setopt(easy, CURLOPT_SEEKDATA, &transfer);
+    }
+
+    bool hasContentType = false;
+    for (const auto& [name, value] : request.headers.fields()) {
+        // libcurl frames the body itself.
+        if (HTTPHeaders::sameName(name, "Content-Length") ||
+            HTTPHeaders::sameName(name, "Transfer-Encoding") ||
+            HTTPHeaders::sameName(name, "Expect"))
+            continue;
+        if (HTTPHeaders::sameName(name, "Content-Type"))
+            hasContentType = true;
+        const QByteArray line = value.isEmpty() ? name + ';' : name + ": " + value;
+        handles.headerList = curl_slist_append(handles.headerList, line.constData());
+    }
+    handles.headerList = curl_slist_append(handles.headerList, "Expect:");
+    if (!hasContentType)
+        handles.headerList = curl_slist_append(handles.headerList, "Content-Type:");
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, handles.headerList);
+
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onWrite);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, onTransferInfo);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
+
+    curl_multi_add_handle(handles.multi, easy);
+    handles.added = true;
+
+    CURLcode result = CURLE_OK;
+    {
+        // Wakes the poll below at once when the task is asked to stop.
+        CURLM* multi = handles.multi;
+        std::stop_callback wake(transfer.token, [multi] { curl_multi_wakeup(multi); });
+        int running = 1;
+        // The idle limit, measured precisely here: libcurl's own low-speed check (kept as a
+        // backstop) averages over several seconds and fires late after a burst.
+        const auto limit = std::chrono::milliseconds(idleMs);
+        auto lastActivity = std::chrono::steady_clock::now();
+        qint64 lastMoved = -1;
+        for (;;) {
+            CURLMcode status = curl_multi_perform(handles.multi, &running);
+            if (status != CURLM_OK)
+                throw HTTPTransportError(HTTPTransportError::Kind::other, int(status),
+                                         QString::fromLatin1(curl_multi_strerror(status)));
+            if (transfer.token.stop_requested())
+                Cancellation::throwCancelled();
+            if (!running)
+                break;
+            const auto now = std::chrono::steady_clock::now();
+            const qint64 moved = bytesMoved(easy);
+            if (moved != lastMoved) {
+                lastMoved = moved;
+                lastActivity = now;
+            } else if (now - lastActivity >= limit) {
+                qCWarning(lcHTTP) << "transfer idle for too long";
+                throw HTTPTransportError(HTTPTransportError::Kind::timedOut,
+                                         int(CURLE_OPERATION_TIMEDOUT),
+                                         QStringLiteral("Timeout was reached"));
+            }
+            const auto remaining =
+                std::chrono::duration_cast<std::chrono::milliseconds>(lastActivity + limit - now);
+            const int wait = int(std::clamp<qint64>(remaining.count() + 1, 1, 1000));
+            status = curl_multi_poll(handles.multi, nullptr, 0, wait, nullptr);
+            if (status != CURLM_OK)
+                throw HTTPTransportError(HTTPTransportError::Kind::other, int(status),
+                                         QString::fromLatin1(curl_multi_strerror(status)));
+        }
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(handles.multi, &queued)) {
+            if (message->msg == CURLMSG_DONE)
+                result = message->data.result;
+        }
+    }
+
+    if (transfer.token.stop_requested())
+        Cancellation::throwCancelled();
+    if (transfer.callbackError)
+        throw *transfer.callbackError;
+    if (result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_URL_MALFORMAT)
+        throw StorageError(Code::invalidResponse);
+    if (result != CURLE_OK) {
+        long osErrno = 0;
+        curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osErrno);
+        const HTTPTransportError error = transportError(result, osErrno);
+        qCWarning(lcHTTP) << "transfer failed:" << error.what();
+        throw error;
+    }
+
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    if (status < 100 || status > 999)
+        throw StorageError(Code::invalidResponse); // no HTTP response at all
+    HTTPResponse response;
+    response.statusCode = int(status);
+    response.headers = transfer.headers;
+    char* effective = nullptr;
+    curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
+    response.url = effective ? QUrl::fromEncoded(QByteArray(effective)) : request.url;
+
+    if (transfer.progress && *transfer.progress && transfer.bodyLength > transfer.lastProgress &&
+        transfer.bodyLength > 0) {
+        transfer.lastProgress = transfer.bodyLength;
+        (*transfer.progress)(transfer.bodyLength);
+    }
+    return response;
+}
+
+} // namespace
+
+HTTPReply CurlHTTPClient::send(const HTTPRequest& request) {
+    Transfer transfer;
+    transfer.bodyData = &request.body;
+    transfer.bodyLength = request.body.size();
+    HTTPReply reply;
+    reply.response = perform(request, transfer, options_.idleLimit);
+    reply.body = std::move(transfer.body);
+    return reply;
+}
+
+HTTPReply CurlHTTPClient::upload(const HTTPRequest& request, const HTTPBody& body,
+                                 const HTTPProgress& progress) {
+    Transfer transfer;
+    transfer.progress = &progress;
+    FileCloser file;
+    if (body.isFile()) {
+        file.fd = ::open(body.filePath().toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
+        struct stat info {};
+        if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || body.fileOffset() < 0 ||
+            body.size() < 0 || qint64(info.st_size) < body.fileOffset() + body.size())
+            throw StorageError(Code::localFileUnreadable);
+        transfer.bodyFile = file.fd;
+        transfer.bodyOffset = body.fileOffset();
+    } else {
+        transfer.bodyData = &body.data();
+    }
+    transfer.bodyLength = body.size();
+    HTTPReply reply;
+    reply.response = perform(request, transfer, options_.idleLimit);
+    reply.body = std::move(transfer.body);
+    return reply;
+}
+
+HTTPDownload CurlHTTPClient::download(const HTTPRequest& request) {
+    const QString directory =
+        options_.temporaryDirectory.isEmpty() ? QDir::tempPath() : options_.temporaryDirectory;
+    const QString path =
+        directory + QLatin1Char('/') + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    const QByteArray localPath = path.toLocal8Bit();
+
+    Transfer transfer;
+    transfer.sink = Sink::file;
+    transfer.bodyData = &request.body;
+    transfer.bodyLength = request.body.size();
+    FileCloser file;
+    file.fd = ::open(localPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (file.fd < 0)
+        throw StorageError(Code::localWriteFailed);
+    transfer.fileDescriptor = file.fd;
+
+    try {
+        HTTPDownload result;
+        result.response = perform(request, transfer, options_.idleLimit);
+        const int fd = file.fd;
+        file.fd = -1;
+        if (::close(fd) != 0)
+            throw StorageError(Code::localWriteFailed);
+        result.filePath = path;
+        return result;
+    } catch (...) {
+        // A failed transfer, a cancelled one or a reply that is no HTTP response: the caller
+        // gets no file, so none may stay behind.
+        ::unlink(localPath.constData());
+        throw;
+    }
+}
+
+} // namespace tw
