@@ -66,7 +66,9 @@ bool containsAll(const QString& foldedName, const QStringList& words) {
 FileSearch::FileSearch(std::shared_ptr<StorageProvider> provider, QObject* parent)
     : QObject(parent), provider_(std::move(provider)) {}
 
-FileSearch::~FileSearch() { cancelRun(); }
+FileSearch::~FileSearch() {
+    cancelRun();
+}
 
 bool FileSearch::matches(const QString& name, const QString& query) {
     return containsAll(folded(name), foldedWords(query));

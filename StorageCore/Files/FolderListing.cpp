@@ -92,8 +92,9 @@ bool FolderListing::startNextPage() {
     setLoadMoreError(std::nullopt);
     nextPageTask_ = runTask(
         this,
-        [provider = provider_, account = accountID_, folder = folderID_,
-         token = *nextPageToken_] { return provider->listFolder(account, folder, token); },
+        [provider = provider_, account = accountID_, folder = folderID_, token = *nextPageToken_] {
+            return provider->listFolder(account, folder, token);
+        },
         [this, serial](TaskResult<Page> result) { applyNextPage(serial, std::move(result)); });
     return true;
 }
@@ -126,8 +127,12 @@ void FolderListing::applyNextPage(quint64 serial, TaskResult<Page> result) {
     }
     setLoadingMore(false);
 
-    if (!answered)
-        backgroundPaging_ = false; // a cancelled page: paging on would only repeat it
+    if (!answered && backgroundPaging_) {
+        // A cancelled page: paging on would only ask for it again and again.
+        backgroundPaging_ = false;
+        finishLoad();
+        return;
+    }
     continueBackgroundPaging();
 }
 
@@ -295,9 +300,8 @@ void FolderListing::appendSorted(QList<FileItem> fresh) {
     mergedKeys.reserve(size_t(total));
     size_t i = 0, j = 0;
     while (i < keys_.size() || j < order.size()) {
-        const bool takeFresh =
-            i == keys_.size() ||
-            (j < order.size() && before(freshKeys[size_t(order[j])], keys_[i]));
+        const bool takeFresh = i == keys_.size() ||
+                               (j < order.size() && before(freshKeys[size_t(order[j])], keys_[i]));
         if (takeFresh) {
             const qsizetype f = order[j++];
             merged.append(std::move(fresh[f]));

@@ -6,12 +6,10 @@ namespace tw {
 
 SmartUploadStore::SmartUploadStore(std::shared_ptr<KeyValueStore> store, QObject* parent)
     : QObject(parent), store_(std::move(store)) {
-    loadDocument(rulesKey, [this](const QJsonValue& value) {
-        rules_ = UploadRule::listFromJson(value);
-    });
-    loadDocument(historyKey, [this](const QJsonValue& value) {
-        history_ = UploadHistory::fromJson(value);
-    });
+    loadDocument(rulesKey,
+                 [this](const QJsonValue& value) { rules_ = UploadRule::listFromJson(value); });
+    loadDocument(historyKey,
+                 [this](const QJsonValue& value) { history_ = UploadHistory::fromJson(value); });
 }
 
 // ---- documents ------------------------------------------------------------------------------
@@ -45,9 +43,13 @@ void SmartUploadStore::removeDocument(const QString& key) {
     }
 }
 
-void SmartUploadStore::saveRules() { saveDocument(rulesKey, UploadRule::listToJson(rules_)); }
+void SmartUploadStore::saveRules() {
+    saveDocument(rulesKey, UploadRule::listToJson(rules_));
+}
 
-void SmartUploadStore::saveHistory() { saveDocument(historyKey, history_.toJson()); }
+void SmartUploadStore::saveHistory() {
+    saveDocument(historyKey, history_.toJson());
+}
 
 // ---- operations -----------------------------------------------------------------------------
 

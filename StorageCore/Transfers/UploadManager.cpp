@@ -19,8 +19,8 @@ struct ProgressMailbox {
 
 } // namespace
 
-UploadManager::UploadManager(std::shared_ptr<StorageProvider> provider,
-                             qint64 maxConcurrentUploads, Clock now, QObject* parent)
+UploadManager::UploadManager(std::shared_ptr<StorageProvider> provider, qint64 maxConcurrentUploads,
+                             Clock now, QObject* parent)
     : QObject(parent), provider_(std::move(provider)), now_(std::move(now)),
       maxConcurrentUploads_(std::max<qint64>(maxConcurrentUploads, 1)) {}
 
@@ -248,7 +248,8 @@ QList<UploadJob> UploadManager::activeJobs() const {
 }
 
 bool UploadManager::hasActiveUploads() const {
-    return std::any_of(jobs_.cbegin(), jobs_.cend(), [](const UploadJob& j) { return j.isActive(); });
+    return std::any_of(jobs_.cbegin(), jobs_.cend(),
+                       [](const UploadJob& j) { return j.isActive(); });
 }
 
 double UploadManager::overallProgress() const {
@@ -260,7 +261,8 @@ double UploadManager::overallProgress() const {
             continue;
         const qint64 size = std::max<qint64>(job.file.sizeBytes, 1);
         total = saturatingAdd(total, size);
-        done = saturatingAdd(done, kind == UploadJob::State::Kind::completed ? size : job.bytesSent);
+        done =
+            saturatingAdd(done, kind == UploadJob::State::Kind::completed ? size : job.bytesSent);
     }
     if (total < 1)
         return 0.0;

@@ -30,8 +30,8 @@ public:
     using FailedHandler = std::function<void(const UploadJob&, const StorageError&)>;
 
     /// A limit below 1 is stored as 1.
-    UploadManager(std::shared_ptr<StorageProvider> provider, qint64 maxConcurrentUploads,
-                  Clock now, QObject* parent = nullptr);
+    UploadManager(std::shared_ptr<StorageProvider> provider, qint64 maxConcurrentUploads, Clock now,
+                  QObject* parent = nullptr);
 
     /// Every job not dismissed, in the order enqueued.
     const QList<UploadJob>& jobs() const { return jobs_; }
@@ -95,8 +95,8 @@ private:
     qint64 maxConcurrentUploads_;
     CompletedHandler onCompleted_;
     FailedHandler onFailed_;
-    QHash<QUuid, Run> runs_;  // job id → its current attempt
-    QSet<QUuid> stopping_;    // attempts cancelled whose task has not ended yet
+    QHash<QUuid, Run> runs_; // job id → its current attempt
+    QSet<QUuid> stopping_;   // attempts cancelled whose task has not ended yet
 };
 
 } // namespace tw

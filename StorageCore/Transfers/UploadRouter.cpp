@@ -34,10 +34,11 @@ UploadSuggestion suggest(const LocalFile& file, const QList<UploadRule>& rules,
     const std::optional<FileCategory> category = LocalFiles::category(file);
 
     // 2. Enabled matching rules, extension rules before category rules, user order within.
-    for (const auto kind : {UploadRule::Match::Kind::fileExtension,
-                            UploadRule::Match::Kind::category}) {
+    for (const auto kind :
+         {UploadRule::Match::Kind::fileExtension, UploadRule::Match::Kind::category}) {
         for (const UploadRule& rule : rules) {
-            if (!rule.isEnabled || rule.match.kind() != kind || !rule.match.matches(extension, category))
+            if (!rule.isEnabled || rule.match.kind() != kind ||
+                !rule.match.matches(extension, category))
                 continue;
             if (fits.value(rule.target.accountID, false))
                 return {rule.target, UploadSuggestion::Reason::fromRule(rule)};

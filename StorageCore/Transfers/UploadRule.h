@@ -52,9 +52,9 @@ struct UploadRule {
 
         /// Same case and equal payload; extensions compared exactly as stored.
         bool operator==(const Match& other) const {
-            return kind_ == other.kind_ && (kind_ == Kind::fileExtension
-                                                ? extension_ == other.extension_
-                                                : category_ == other.category_);
+            return kind_ == other.kind_ &&
+                   (kind_ == Kind::fileExtension ? extension_ == other.extension_
+                                                 : category_ == other.category_);
         }
         /// {"fileExtension": {"_0": text}} or {"category": {"_0": raw value}}
         QJsonObject toJson() const;
