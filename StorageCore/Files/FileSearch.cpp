@@ -2,6 +2,8 @@
 
 #include <QSet>
 
+#include <array>
+
 namespace tw {
 
 struct FileSearch::Run {
@@ -15,17 +17,8 @@ struct FileSearch::Run {
 namespace {
 
 /// Case- and diacritic-free form of a text: decomposed, combining marks dropped, case
-/// folded. Plain ASCII, the common case, only needs its letters lowered.
-QString folded(const QString& text) {
-    bool ascii = true;
-    for (QChar c : text) {
-        if (c.unicode() >= 0x80) {
-            ascii = false;
-            break;
-        }
-    }
-    if (ascii)
-        return text.toLower();
+/// folded.
+QString foldedSlowly(const QString& text) {
     const QString decomposed = text.normalized(QString::NormalizationForm_D);
     QString stripped;
     stripped.reserve(decomposed.size());
@@ -35,31 +28,73 @@ QString folded(const QString& text) {
     return stripped.toCaseFolded();
 }
 
-QStringList foldedWords(const QString& query) {
+/// The folded form of each Latin-1 character, by the rule above. Names made only of these
+/// characters (nearly all names) are folded character by character with it: decomposition
+/// and simple case folding work per character, and the reordering of combining marks does
+/// not matter once they are dropped.
+const std::array<char16_t, 256>& latin1Folding() {
+    static const std::array<char16_t, 256> table = [] {
+        std::array<char16_t, 256> t{};
+        for (int c = 0; c < 256; ++c) {
+            const QString f = foldedSlowly(QString(QChar(c)));
+            t[size_t(c)] = f.size() == 1 ? f[0].unicode() : char16_t(c);
+        }
+        return t;
+    }();
+    return table;
+}
+
+/// Folds text into `out` (whose storage is reused from call to call).
+void foldInto(const QString& text, QString& out) {
+    const auto& table = latin1Folding();
+    out.resize(text.size());
+    QChar* write = out.data();
+    for (QChar c : text) {
+        if (c.unicode() >= 0x100) {
+            out = foldedSlowly(text);
+            return;
+        }
+        *write++ = QChar(table[c.unicode()]);
+    }
+}
+
+QString folded(const QString& text) {
+    QString out;
+    foldInto(text, out);
+    return out;
+}
+
+/// The words of a query, folded once.
+struct QueryWords {
     QStringList words;
-    QString word;
-    for (QChar c : query) {
-        if (c.isSpace()) {
+
+    explicit QueryWords(const QString& query) {
+        QString word;
+        const auto flush = [&] {
             if (!word.isEmpty())
                 words.append(folded(word));
             word.clear();
-        } else {
-            word.append(c);
+        };
+        for (QChar c : query) {
+            if (c.isSpace())
+                flush();
+            else
+                word.append(c);
         }
+        flush();
     }
-    if (!word.isEmpty())
-        words.append(folded(word));
-    return words;
-}
 
-bool containsAll(const QString& foldedName, const QStringList& words) {
-    if (words.isEmpty())
-        return false;
-    for (const QString& word : words)
-        if (!foldedName.contains(word))
+    /// `scratch` holds the folded name; pass the same string for every name.
+    bool matchedBy(const QString& name, QString& scratch) const {
+        if (words.isEmpty())
             return false;
-    return true;
-}
+        foldInto(name, scratch);
+        for (const QString& word : words)
+            if (!scratch.contains(word))
+                return false;
+        return true;
+    }
+};
 
 } // namespace
 
@@ -71,31 +106,33 @@ FileSearch::~FileSearch() {
 }
 
 bool FileSearch::matches(const QString& name, const QString& query) {
-    return containsAll(folded(name), foldedWords(query));
+    QString scratch;
+    return QueryWords(query).matchedBy(name, scratch);
 }
 
-QList<FileItem> FileSearch::combine(const QList<QList<FileItem>>& answers, const QString& query,
+QList<FileItem> FileSearch::combine(QList<QList<FileItem>> answers, const QString& query,
                                     const NaturalOrder& order) {
-    const QStringList words = foldedWords(query);
+    const QueryWords words(query);
     qsizetype total = 0;
     for (const QList<FileItem>& page : answers)
         total += page.size();
-    QList<FileItem> kept;
-    kept.reserve(total);
+    std::vector<FileItem*> kept;
+    kept.reserve(size_t(total));
     QSet<FileRef> seen;
     seen.reserve(total);
-    for (const QList<FileItem>& page : answers) {
-        for (const FileItem& item : page) {
-            if (item.isFolder() || !containsAll(folded(item.name), words))
+    QString scratch;
+    for (QList<FileItem>& page : answers) {
+        for (FileItem& item : page) {
+            if (item.isFolder() || !words.matchedBy(item.name, scratch))
                 continue;
-            if (seen.contains(item.ref))
-                continue;
+            const qsizetype before = seen.size();
             seen.insert(item.ref);
-            kept.append(item);
+            if (seen.size() == before)
+                continue; // the same item again: the first one stays
+            kept.push_back(&item);
         }
     }
-    sortNewestFirst(kept, order);
-    return kept;
+    return takeNewestFirst(kept, order);
 }
 
 void FileSearch::search(const QString& text, const QList<QUuid>& accounts) {
@@ -153,7 +190,7 @@ void FileSearch::childFinished(const std::shared_ptr<Run>& run, Answer answer) {
             errors.insert(a.accountID, *a.error);
     }
     setErrors(errors);
-    setResults(combine(pages, run->query, order_));
+    setResults(combine(std::move(pages), run->query, order_));
     setPhase(Phase::done);
 }
 

@@ -47,7 +47,7 @@ public:
     /// The merge step: the answered pages in the order they arrived, filtered (no folders,
     /// the word rule), de-duplicated by ref (first wins) and ranked newest first, undated
     /// last, equal dates by name; stable.
-    static QList<FileItem> combine(const QList<QList<FileItem>>& answers, const QString& query,
+    static QList<FileItem> combine(QList<QList<FileItem>> answers, const QString& query,
                                    const NaturalOrder& order);
 
 Q_SIGNALS:

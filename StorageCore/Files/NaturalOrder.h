@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <limits>
+#include <vector>
 
 namespace tw {
 
@@ -40,5 +41,7 @@ inline qint64 modificationKey(const FileItem& item) {
 
 /// Sorts newest first, undated items last, equal dates by name; stable.
 void sortNewestFirst(QList<FileItem>& items, const NaturalOrder& order);
+/// The same order for items held elsewhere: moves them out, sorted.
+QList<FileItem> takeNewestFirst(const std::vector<FileItem*>& items, const NaturalOrder& order);
 
 } // namespace tw

@@ -119,27 +119,31 @@ TEST_F(FileSearchTest, FailingAccountKeepsItsErrorApartAndCancellationIsNotShown
 
 TEST_F(FileSearchTest, OnlyTheNewestSearchIsShownWhicheverFinishesLast) {
     provider->answers.insert(a, {fileItem(a, "1", "old"), fileItem(a, "2", "new")});
-    for (const bool olderFinishesLast : {true, false}) {
-        search.clear();
-        auto hold = provider->holdNext(Op::search);
-        search.search(QStringLiteral("old"), {a});
-        ASSERT_TRUE(hold->waitEntered());
-        if (olderFinishesLast) {
-            searchAndWait(search, QStringLiteral("new"), {a});
-            hold->release();
-        } else {
-            auto newer = provider->holdNext(Op::search);
-            search.search(QStringLiteral("new"), {a});
-            ASSERT_TRUE(newer->waitEntered());
-            hold->release();
+    for (const bool olderFails : {false, true}) {
+        for (const bool olderFinishesLast : {true, false}) {
+            search.clear();
+            auto hold = provider->holdNext(
+                Op::search, olderFails ? std::optional(StorageError(Code::server)) : std::nullopt);
+            search.search(QStringLiteral("old"), {a});
+            ASSERT_TRUE(hold->waitEntered());
+            if (olderFinishesLast) {
+                searchAndWait(search, QStringLiteral("new"), {a});
+                hold->release();
+            } else {
+                auto newer = provider->holdNext(Op::search);
+                search.search(QStringLiteral("new"), {a});
+                ASSERT_TRUE(newer->waitEntered());
+                hold->release();
+                settleTasks();
+                EXPECT_EQ(search.phase(), Phase::searching);
+                newer->release();
+            }
             settleTasks();
-            EXPECT_EQ(search.phase(), Phase::searching);
-            newer->release();
+            EXPECT_EQ(namesOf(search.results()), QStringList{"new"}) << olderFinishesLast;
+            EXPECT_EQ(search.query(), QStringLiteral("new"));
+            EXPECT_EQ(search.phase(), Phase::done);
+            EXPECT_TRUE(search.errors().isEmpty()) << olderFails;
         }
-        settleTasks();
-        EXPECT_EQ(namesOf(search.results()), QStringList{"new"}) << olderFinishesLast;
-        EXPECT_EQ(search.query(), QStringLiteral("new"));
-        EXPECT_EQ(search.phase(), Phase::done);
     }
 }
 
