@@ -76,7 +76,7 @@ void UploadManager::pump() {
         if (running >= maxConcurrentUploads_)
             break;
         const qsizetype index = indexOf(id);
-        // A completion callback run by an earlier start could have changed the list.
+        // A slot of jobsChanged, run by an earlier start, may have changed the list.
         if (index < 0 || jobs_[index].state.kind != UploadJob::State::Kind::queued)
             continue;
         start(id);
