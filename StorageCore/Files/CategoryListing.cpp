@@ -49,8 +49,8 @@ void CategoryListing::answerArrived(const std::shared_ptr<Batch>& batch, const Q
     if (batch != firstBatch_ && batch != nextBatch_)
         return; // an older generation's batch, or abandoned
     if (result.ok()) {
-        if (errors_.remove(account) > 0)
-            Q_EMIT errorsChanged();
+        errors_.remove(account);
+        Q_EMIT errorsChanged(); // an entry change notifies on every call
         if (result.value().nextPageToken)
             tokens_.insert(account, *result.value().nextPageToken);
         else
