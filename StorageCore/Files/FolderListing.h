@@ -1,0 +1,140 @@
+#pragma once
+
+#include "StorageCore/Concurrency/TaskRunner.h"
+#include "StorageCore/Domain/StorageProvider.h"
+#include "StorageCore/Files/NaturalOrder.h"
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace tw {
+
+/// The observable, paged listing of one folder of one account, in display order: folders
+/// first, then names in natural order; equal items keep their relative order. It pages by
+/// itself in the background up to backgroundLoadLimit items and follows the inserts,
+/// renames and removals the application reports, so the browser never has to reload.
+/// Main thread only.
+class FolderListing : public QObject {
+    Q_OBJECT
+
+public:
+    /// State of the first-page load.
+    struct Phase {
+        enum class Kind { idle, loading, loaded, failed };
+        Kind kind = Kind::idle;
+        std::optional<StorageError> error; // set for failed only
+
+        static Phase idle() { return {Kind::idle, {}}; }
+        static Phase loading() { return {Kind::loading, {}}; }
+        static Phase loaded() { return {Kind::loaded, {}}; }
+        static Phase failed(const StorageError& error) { return {Kind::failed, error}; }
+        bool operator==(const Phase&) const = default;
+    };
+
+    static constexpr qsizetype backgroundLoadLimit = 2000;
+
+    using ErrorHandler = std::function<void(const StorageError&)>;
+
+    FolderListing(const QUuid& accountID, const std::optional<QString>& folderID,
+                  std::shared_ptr<StorageProvider> provider, ErrorHandler onError,
+                  QObject* parent = nullptr);
+    /// Requests still running are cancelled; their answers go nowhere.
+    ~FolderListing() override;
+
+    const QUuid& accountID() const { return accountID_; }
+    const std::optional<QString>& folderID() const { return folderID_; }
+    const QList<FileItem>& items() const { return items_; }
+    const Phase& phase() const { return phase_; }
+    bool isLoadingMore() const { return isLoadingMore_; }
+    const std::optional<StorageError>& loadMoreError() const { return loadMoreError_; }
+    const std::optional<QString>& nextPageToken() const { return nextPageToken_; }
+    bool hasMore() const { return nextPageToken_.has_value(); }
+    qint64 generation() const { return generation_; }
+
+    /// Starts a new generation: fetches the first page, then pages on in the background
+    /// while a token remains, fewer than backgroundLoadLimit items are listed and no next
+    /// page has failed. loadFinished() tells when this load's work has ended.
+    void load();
+    /// Fetches the next page once. Returns false (and does nothing) unless the first page is
+    /// loaded, a token remains and no next-page request is running.
+    bool loadMore();
+    /// Abandons the requests still running (the view that asked went away). A first load
+    /// that had not been answered leaves the listing in the phase it had before, so the
+    /// next visit loads it again; a next-page request ends without error.
+    void cancel();
+
+    /// Adds a new item of this folder (an item of another account or folder is ignored);
+    /// an item with a listed ref replaces that entry.
+    void insert(const FileItem& item);
+    /// Updates a listed item in place, or drops it when it no longer belongs to the folder.
+    void replace(const FileItem& item);
+    /// Drops every item with this ref.
+    void remove(const FileRef& ref);
+
+Q_SIGNALS:
+    void itemsChanged();
+    void phaseChanged();
+    void isLoadingMoreChanged();
+    void loadMoreErrorChanged();
+    void nextPageTokenChanged();
+    void generationChanged();
+    /// The current load (first page and background paging) has ended, however it ended.
+    void loadFinished();
+
+private:
+    struct SortKey {
+        bool isFolder;
+        QCollatorSortKey name;
+    };
+
+    SortKey keyOf(const FileItem& item) const;
+    static bool before(const SortKey& a, const SortKey& b);
+    bool belongsHere(const FileItem& item) const;
+
+    void applyFirstPage(quint64 serial, TaskResult<Page> result);
+    void applyNextPage(quint64 serial, TaskResult<Page> result);
+    bool startNextPage();
+    void continueBackgroundPaging();
+    void finishLoad();
+
+    void setItemsSorted(QList<FileItem> items);
+    void appendSorted(QList<FileItem> fresh);
+    void insertAt(qsizetype index, const FileItem& item, SortKey key);
+    void eraseAt(qsizetype index);
+
+    void setPhase(const Phase& phase);
+    void setLoadingMore(bool loading);
+    void setLoadMoreError(const std::optional<StorageError>& error);
+    void setNextPageToken(const std::optional<QString>& token);
+
+    const QUuid accountID_;
+    const std::optional<QString> folderID_;
+    const std::shared_ptr<StorageProvider> provider_;
+    const ErrorHandler onError_;
+    NaturalOrder order_;
+
+    QList<FileItem> items_;
+    std::vector<SortKey> keys_; // parallel to items_
+    Phase phase_;
+    bool isLoadingMore_ = false;
+    std::optional<StorageError> loadMoreError_;
+    std::optional<QString> nextPageToken_;
+    qint64 generation_ = 0;
+
+    // The phase to return to when an unanswered first load is abandoned.
+    Phase settledPhase_;
+    // Each request carries a serial; an answer counts only while its serial is current.
+    quint64 serials_ = 0;
+    quint64 firstPageSerial_ = 0;
+    quint64 nextPageSerial_ = 0;
+    TaskHandle firstPageTask_;
+    TaskHandle nextPageTask_;
+    bool loadRunning_ = false;      // the current load has not finished yet
+    bool backgroundPaging_ = false; // its background paging is under way
+};
+
+} // namespace tw

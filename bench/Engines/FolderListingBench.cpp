@@ -1,0 +1,115 @@
+// A folder listing filling N items in 20 pages through the task pool, then 500 inserts,
+// renames and removals reported by the application. The cost per item should stay flat
+// from 2,000 to 20,000 items (see the ns_per_item counter).
+#include "StorageCore/Files/FolderListing.h"
+
+#include "tests/support/FakeStorageProvider.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QRandomGenerator>
+
+#include <benchmark/benchmark.h>
+
+using namespace tw;
+
+namespace {
+
+const QString kFolder = QStringLiteral("F");
+
+QString randomName(QRandomGenerator& random) {
+    static const char* const words[] = {"Report", "invoice", "Photo", "scan", "Notes",
+                                        "draft",  "Budget",  "plan",  "IMG",  "track"};
+    return QStringLiteral("%1 %2 %3.%4")
+        .arg(QLatin1String(words[random.bounded(10)]))
+        .arg(random.bounded(100000))
+        .arg(QLatin1String(words[random.bounded(10)]))
+        .arg(random.bounded(4) == 0 ? QStringLiteral("pdf") : QStringLiteral("txt"));
+}
+
+FileItem makeItem(const QUuid& account, int id, QRandomGenerator& random) {
+    FileItem item;
+    item.ref = FileRef{account, QStringLiteral("id-%1").arg(id)};
+    item.name = randomName(random);
+    item.mimeType =
+        random.bounded(20) == 0 ? FileItem::folderMimeType : QStringLiteral("text/plain");
+    item.sizeBytes = random.bounded(1 << 20);
+    item.parentIDs = {kFolder};
+    return item;
+}
+
+void waitFor(FolderListing& listing, bool (*done)(const FolderListing&)) {
+    while (!done(listing))
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+}
+
+void BM_FolderListingFillAndEdit(benchmark::State& state) {
+    const int count = int(state.range(0));
+    const QUuid account = QUuid::createUuid();
+    auto provider = std::make_shared<test::FakeStorageProvider>();
+    provider->setPageSize(count / 20);
+    QRandomGenerator random(42);
+    for (int i = 0; i < count; ++i)
+        provider->addItem(makeItem(account, i, random));
+
+    qint64 fillNs = 0, editNs = 0;
+    for (auto _ : state) {
+        QElapsedTimer split;
+        split.start();
+        FolderListing listing(account, kFolder, provider, {});
+        bool finished = false;
+        QObject::connect(&listing, &FolderListing::loadFinished, [&] { finished = true; });
+        listing.load();
+        while (!finished)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        while (listing.hasMore()) {
+            listing.loadMore();
+            waitFor(listing, [](const FolderListing& l) { return !l.isLoadingMore(); });
+        }
+        if (listing.items().size() != count)
+            state.SkipWithError("listing incomplete");
+        fillNs += split.nsecsElapsed();
+        split.restart();
+
+        QRandomGenerator edits(7);
+        for (int i = 0; i < 500; ++i) {
+            switch (i % 3) {
+            case 0:
+                listing.insert(makeItem(account, count + i, edits));
+                break;
+            case 1: {
+                FileItem renamed = listing.items()[edits.bounded(int(listing.items().size()))];
+                renamed.name = randomName(edits);
+                listing.replace(renamed);
+                break;
+            }
+            default:
+                listing.remove(listing.items()[edits.bounded(int(listing.items().size()))].ref);
+                break;
+            }
+        }
+        benchmark::DoNotOptimize(listing.items().size());
+        editNs += split.nsecsElapsed();
+    }
+    const double runs = double(state.iterations());
+    state.counters["ns_per_item"] = double(fillNs + editNs) / runs / count;
+    state.counters["fill_ns_per_item"] = double(fillNs) / runs / count;
+    state.counters["edit_us_per_change"] = double(editNs) / runs / 500 / 1000;
+}
+
+} // namespace
+
+BENCHMARK(BM_FolderListingFillAndEdit)
+    ->Arg(2000)
+    ->Arg(20000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

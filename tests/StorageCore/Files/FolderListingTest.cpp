@@ -1,0 +1,376 @@
+#include "StorageCore/Files/FolderListing.h"
+
+#include "tests/StorageCore/Files/FileItems.h"
+#include "tests/StorageCore/Files/HeldProvider.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace tw;
+using namespace tw::test;
+using Code = StorageError::Code;
+using Op = FakeStorageProvider::Op;
+using Phase = FolderListing::Phase;
+using Kind = FolderListing::Phase::Kind;
+
+namespace {
+
+const QString kFolder = QStringLiteral("F");
+
+class FolderListingTest : public ::testing::Test {
+protected:
+    void SetUp() override { account = QUuid::createUuid(); }
+
+    std::unique_ptr<FolderListing> makeListing(std::optional<QString> folder = kFolder) {
+        return std::make_unique<FolderListing>(account, folder, provider,
+                                               [this](const StorageError& e) { errors.append(e); });
+    }
+    /// Starts a load and waits until it (first page and background paging) has ended.
+    static void loadAndWait(FolderListing& listing) {
+        QSignalSpy finished(&listing, &FolderListing::loadFinished);
+        listing.load();
+        ASSERT_TRUE(finished.wait(5000));
+    }
+    static void waitNotLoadingMore(FolderListing& listing) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !listing.isLoadingMore(); }, 5000));
+    }
+    FileItem item(const QString& id, const QString& name, std::optional<QString> parent = kFolder) {
+        return fileItem(account, id, name, parent);
+    }
+
+    QUuid account;
+    std::shared_ptr<HeldProvider> provider = std::make_shared<HeldProvider>();
+    QList<StorageError> errors;
+};
+
+} // namespace
+
+// ---- paging ---------------------------------------------------------------------------------
+
+TEST_F(FolderListingTest, BackgroundPagingStopsAtTheFillLimitAndLoadMoreGoesOn) {
+    provider->addFiles(account, kFolder, 2250);
+    auto listing = makeListing();
+    loadAndWait(*listing);
+
+    EXPECT_EQ(listing->items().size(), 2000);
+    EXPECT_EQ(provider->callCount(Op::listFolder), 20);
+    EXPECT_TRUE(listing->hasMore());
+    EXPECT_EQ(listing->phase(), Phase::loaded());
+    EXPECT_FALSE(listing->isLoadingMore());
+
+    EXPECT_TRUE(listing->loadMore());
+    waitNotLoadingMore(*listing);
+    EXPECT_EQ(listing->items().size(), 2100);
+    EXPECT_EQ(provider->callCount(Op::listFolder), 21);
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+TEST_F(FolderListingTest, FirstPageSizeDecidesWhetherBackgroundPagingStarts) {
+    struct Case {
+        int pageSize;
+        int expectedCalls;
+    };
+    for (const Case c : {Case{2000, 1}, Case{1999, 2}}) {
+        provider = std::make_shared<HeldProvider>();
+        provider->setPageSize(c.pageSize);
+        provider->addFiles(account, kFolder, 4500);
+        auto listing = makeListing();
+        loadAndWait(*listing);
+        EXPECT_EQ(provider->callCount(Op::listFolder), c.expectedCalls) << c.pageSize;
+        EXPECT_TRUE(listing->hasMore());
+    }
+}
+
+TEST_F(FolderListingTest, AnswerOfAnOlderLoadIsDroppedSuccessAndFailureAlike) {
+    for (const bool olderFails : {false, true}) {
+        provider = std::make_shared<HeldProvider>();
+        errors.clear();
+        provider->addFiles(account, kFolder, 3);
+        auto listing = makeListing();
+        auto hold = provider->holdNext(
+            Op::listFolder, olderFails ? std::optional(StorageError(Code::server)) : std::nullopt);
+        listing->load();
+        ASSERT_TRUE(hold->waitEntered());
+        provider->addFiles(account, kFolder, 2, QStringLiteral("late"));
+        loadAndWait(*listing); // the newer load answers first, with five items
+        ASSERT_EQ(listing->items().size(), 5);
+
+        QSignalSpy itemsSpy(listing.get(), &FolderListing::itemsChanged);
+        QSignalSpy phaseSpy(listing.get(), &FolderListing::phaseChanged);
+        hold->release();
+        settleTasks();
+        EXPECT_EQ(listing->items().size(), 5) << olderFails;
+        EXPECT_EQ(listing->phase(), Phase::loaded());
+        EXPECT_EQ(itemsSpy.count(), 0);
+        EXPECT_EQ(phaseSpy.count(), 0);
+        EXPECT_TRUE(errors.isEmpty());
+    }
+}
+
+TEST_F(FolderListingTest, ReloadDuringANextPageLeavesNoStuckFlagAndPagesAgain) {
+    provider->addFiles(account, kFolder, 300);
+    auto listing = makeListing();
+    auto hold = provider->holdNext(Op::listFolder); // first page of the first load
+    auto nextHold = provider->holdNext(Op::listFolder);
+    listing->load();
+    hold->release();
+    ASSERT_TRUE(nextHold->waitEntered()); // the background page is in flight
+    ASSERT_TRUE(QTest::qWaitFor([&] { return listing->isLoadingMore(); }));
+
+    loadAndWait(*listing);
+    EXPECT_FALSE(listing->isLoadingMore());
+    EXPECT_EQ(listing->items().size(), 300);
+    EXPECT_FALSE(listing->hasMore());
+
+    nextHold->release(); // the superseded page answers now
+    settleTasks();
+    EXPECT_FALSE(listing->isLoadingMore());
+    EXPECT_EQ(listing->items().size(), 300);
+    // first load: 2 calls; reload: 3 pages. Nothing else was asked.
+    EXPECT_EQ(provider->callCount(Op::listFolder), 5);
+}
+
+TEST_F(FolderListingTest, CancelledNextPageEndsBackgroundPagingInsteadOfSpinning) {
+    provider->addFiles(account, kFolder, 500);
+    auto listing = makeListing();
+    auto first = provider->holdNext(Op::listFolder);
+    auto second = provider->holdNext(Op::listFolder, StorageError(Code::cancelled));
+    QSignalSpy finished(listing.get(), &FolderListing::loadFinished);
+    listing->load();
+    first->release();
+    ASSERT_TRUE(second->waitEntered());
+    second->release();
+    ASSERT_TRUE(finished.wait(5000));
+    settleTasks();
+
+    // Only the first page reached the log (the cancelled hold answers before it): no page
+    // was asked again after the cancellation.
+    EXPECT_EQ(provider->callCount(Op::listFolder), 1);
+    EXPECT_EQ(listing->items().size(), 100);
+    EXPECT_FALSE(listing->isLoadingMore());
+    EXPECT_FALSE(listing->loadMoreError().has_value());
+    EXPECT_TRUE(listing->hasMore());
+    EXPECT_TRUE(errors.isEmpty());
+
+    EXPECT_TRUE(listing->loadMore()); // an explicit request still works
+    waitNotLoadingMore(*listing);
+    EXPECT_EQ(listing->items().size(), 200);
+}
+
+TEST_F(FolderListingTest, FailedNextPageStopsPagingAndExplicitLoadMoreClearsTheError) {
+    provider->addFiles(account, kFolder, 350);
+    auto listing = makeListing();
+    provider->holdNext(Op::listFolder)->release();
+    provider->holdNext(Op::listFolder, StorageError(Code::offline))->release();
+    loadAndWait(*listing);
+
+    ASSERT_EQ(listing->loadMoreError(), std::optional(StorageError(Code::offline)));
+    EXPECT_EQ(listing->phase(), Phase::loaded());
+    EXPECT_EQ(listing->items().size(), 100);
+    EXPECT_EQ(errors, QList<StorageError>{StorageError(Code::offline)});
+
+    auto hold = provider->holdNext(Op::listFolder);
+    EXPECT_TRUE(listing->loadMore());
+    EXPECT_FALSE(listing->loadMoreError().has_value()); // cleared before asking
+    hold->release();
+    waitNotLoadingMore(*listing);
+    settleTasks();
+    EXPECT_EQ(listing->items().size(), 200); // one page, no background paging
+    // Logged: the first page and the explicit one (a failing hold answers before the log).
+    EXPECT_EQ(provider->callCount(Op::listFolder), 2);
+}
+
+TEST_F(FolderListingTest, LoadMoreDoesNothingOutsideALoadedPhaseWithAToken) {
+    provider->addFiles(account, kFolder, 150);
+    auto listing = makeListing();
+    EXPECT_FALSE(listing->loadMore()); // idle
+
+    auto hold = provider->holdNext(Op::listFolder);
+    listing->load();
+    EXPECT_FALSE(listing->loadMore()); // loading
+    hold->release();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return listing->phase() == Phase::loaded(); }));
+    waitNotLoadingMore(*listing);
+    EXPECT_FALSE(listing->hasMore());
+    EXPECT_FALSE(listing->loadMore()); // no token
+
+    provider->failNext(Op::listFolder, StorageError(Code::server));
+    loadAndWait(*listing);
+    EXPECT_EQ(listing->phase(), Phase::failed(StorageError(Code::server)));
+    EXPECT_EQ(listing->items().size(), 150); // a failed reload keeps what was shown
+    EXPECT_FALSE(listing->loadMore());       // failed
+
+    const int calls = provider->callCount(Op::listFolder);
+    settleTasks();
+    EXPECT_EQ(provider->callCount(Op::listFolder), calls);
+}
+
+TEST_F(FolderListingTest, SecondLoadMoreWhileOneRunsDoesNothing) {
+    provider->setPageSize(2000);
+    provider->addFiles(account, kFolder, 2500);
+    auto listing = makeListing();
+    loadAndWait(*listing);
+    auto hold = provider->holdNext(Op::listFolder);
+    EXPECT_TRUE(listing->loadMore());
+    EXPECT_FALSE(listing->loadMore());
+    hold->release();
+    waitNotLoadingMore(*listing);
+    EXPECT_EQ(provider->callCount(Op::listFolder), 2);
+}
+
+// ---- abandoned and cancelled loads ------------------------------------------------------------
+
+TEST_F(FolderListingTest, AbandonedFirstLoadReturnsToIdleSoTheNextVisitLoads) {
+    provider->addFiles(account, kFolder, 5);
+    auto listing = makeListing();
+    auto hold = provider->holdNext(Op::listFolder);
+    QSignalSpy finished(listing.get(), &FolderListing::loadFinished);
+    listing->load();
+    ASSERT_TRUE(hold->waitEntered());
+    listing->cancel(); // the view went away
+    EXPECT_EQ(listing->phase(), Phase::idle());
+    EXPECT_EQ(finished.count(), 1);
+
+    hold->release(); // its answer comes anyway: dropped
+    settleTasks();
+    EXPECT_EQ(listing->phase(), Phase::idle());
+    EXPECT_TRUE(listing->items().isEmpty());
+
+    loadAndWait(*listing); // the next visit sees idle and loads
+    EXPECT_EQ(listing->items().size(), 5);
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+TEST_F(FolderListingTest, FirstPageEndingCancelledReturnsToThePhaseBefore) {
+    provider->addFiles(account, kFolder, 5);
+    auto listing = makeListing();
+    provider->failNext(Op::listFolder, StorageError(Code::cancelled));
+    loadAndWait(*listing);
+    EXPECT_EQ(listing->phase(), Phase::idle());
+
+    loadAndWait(*listing);
+    ASSERT_EQ(listing->phase(), Phase::loaded());
+    provider->failNext(Op::listFolder, StorageError(Code::cancelled));
+    loadAndWait(*listing); // a cancelled reload keeps the loaded listing
+    EXPECT_EQ(listing->phase(), Phase::loaded());
+    EXPECT_EQ(listing->items().size(), 5);
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+TEST_F(FolderListingTest, CancelDuringANextPageClearsTheFlag) {
+    provider->addFiles(account, kFolder, 300);
+    auto listing = makeListing();
+    auto first = provider->holdNext(Op::listFolder);
+    auto next = provider->holdNext(Op::listFolder);
+    listing->load();
+    first->release();
+    ASSERT_TRUE(next->waitEntered());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return listing->isLoadingMore(); }));
+    listing->cancel();
+    EXPECT_FALSE(listing->isLoadingMore());
+    next->release();
+    settleTasks();
+    EXPECT_EQ(listing->items().size(), 100);
+    EXPECT_EQ(listing->phase(), Phase::loaded());
+    EXPECT_TRUE(listing->loadMore());
+    waitNotLoadingMore(*listing);
+    EXPECT_EQ(listing->items().size(), 200);
+}
+
+// ---- order and changes ----------------------------------------------------------------------
+
+TEST_F(FolderListingTest, FoldersFirstThenNaturalNameOrderKeepingEqualsInPlace) {
+    provider->setPageSize(3);
+    for (const FileItem& i : {item("a", "file10.txt"), item("b", "report"), item("c", "file2.txt"),
+                              folderItem(account, "d", "Zeta", kFolder), item("e", "Report"),
+                              folderItem(account, "f", "alpha", kFolder)})
+        provider->addItem(i);
+    auto listing = makeListing();
+    loadAndWait(*listing);
+    EXPECT_EQ(namesOf(listing->items()),
+              (QStringList{"alpha", "Zeta", "file2.txt", "file10.txt", "report", "Report"}));
+
+    listing->insert(item("g", "REPORT"));
+    EXPECT_EQ(namesOf(listing->items()).mid(4),
+              (QStringList{"REPORT", "report", "Report"})); // inserted before its equals
+}
+
+TEST_F(FolderListingTest, NextPageRepeatingAListedItemDoesNotListItTwice) {
+    provider->setPageSize(2);
+    const FileItem repeated = item("r", "repeated");
+    provider->addItem(repeated);
+    provider->addItem(item("x", "x"));
+    provider->addItem(repeated); // comes again on the second page
+    provider->addItem(item("y", "y"));
+    auto listing = makeListing();
+    loadAndWait(*listing);
+    EXPECT_EQ(namesOf(listing->items()), (QStringList{"repeated", "x", "y"}));
+}
+
+TEST_F(FolderListingTest, InsertReplaceAndRemoveFollowTheFolder) {
+    provider->addItem(item("a", "a"));
+    provider->addItem(item("b", "b"));
+    auto listing = makeListing();
+    loadAndWait(*listing);
+    QSignalSpy spy(listing.get(), &FolderListing::itemsChanged);
+
+    FileItem foreign = item("z", "z");
+    foreign.ref.accountID = QUuid::createUuid();
+    listing->insert(foreign);                             // other account
+    listing->insert(item("o", "o", QStringLiteral("G"))); // other folder
+    listing->replace(item("missing", "m"));               // not listed
+    listing->remove(FileRef{account, "missing"});         // not listed
+    listing->insert(item("a", "a"));                      // identical, same place
+    EXPECT_EQ(spy.count(), 0);
+    EXPECT_EQ(namesOf(listing->items()), (QStringList{"a", "b"}));
+
+    listing->insert(item("a", "c")); // same ref: replaces the old entry
+    EXPECT_EQ(namesOf(listing->items()), (QStringList{"b", "c"}));
+    listing->replace(item("b", "d")); // rename re-sorts
+    EXPECT_EQ(namesOf(listing->items()), (QStringList{"c", "d"}));
+    listing->replace(item("a", "c", QStringLiteral("G"))); // moved away: dropped
+    EXPECT_EQ(namesOf(listing->items()), (QStringList{"d"}));
+    listing->remove(FileRef{account, "b"});
+    EXPECT_TRUE(listing->items().isEmpty());
+    EXPECT_EQ(spy.count(), 4);
+}
+
+TEST_F(FolderListingTest, RootListingAcceptsEveryItemOfTheAccount) {
+    auto listing = makeListing(std::nullopt);
+    listing->insert(item("a", "deep", QStringLiteral("somewhere")));
+    listing->insert(item("b", "top", std::nullopt));
+    EXPECT_EQ(listing->items().size(), 2);
+    listing->replace(item("a", "deeper", QStringLiteral("elsewhere")));
+    EXPECT_EQ(namesOf(listing->items()), (QStringList{"deeper", "top"}));
+}
+
+TEST_F(FolderListingTest, ReplaceKeepsItsPlaceAmongEqualNames) {
+    provider->addItem(item("1", "same"));
+    provider->addItem(item("2", "same"));
+    provider->addItem(item("3", "same"));
+    auto listing = makeListing();
+    loadAndWait(*listing);
+    FileItem changed = item("2", "same");
+    changed.sizeBytes = 99;
+    listing->replace(changed);
+    ASSERT_EQ(listing->items().size(), 3);
+    EXPECT_EQ(listing->items()[1].ref.providerID, "2");
+    EXPECT_EQ(listing->items()[1].sizeBytes, 99);
+}
+
+TEST_F(FolderListingTest, SignalsOnlyForRealChanges) {
+    provider->addFiles(account, kFolder, 3);
+    auto listing = makeListing();
+    loadAndWait(*listing);
+    QSignalSpy items(listing.get(), &FolderListing::itemsChanged);
+    QSignalSpy phase(listing.get(), &FolderListing::phaseChanged);
+    QSignalSpy token(listing.get(), &FolderListing::nextPageTokenChanged);
+    QSignalSpy generation(listing.get(), &FolderListing::generationChanged);
+    loadAndWait(*listing); // same answer again
+    EXPECT_EQ(items.count(), 0);
+    EXPECT_EQ(token.count(), 0);
+    EXPECT_EQ(phase.count(), 2); // loading, then loaded
+    EXPECT_EQ(generation.count(), 1);
+}
