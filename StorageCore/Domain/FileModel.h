@@ -115,3 +115,7 @@ template <typename Item> struct PageOf {
 using Page = PageOf<FileItem>;
 
 } // namespace tw
+
+// Lists of items shift by moving bytes, not element by element (large listings edit in place).
+Q_DECLARE_TYPEINFO(tw::FileRef, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(tw::FileItem, Q_RELOCATABLE_TYPE);

@@ -1,6 +1,7 @@
 #include "StorageCore/Transfers/SmartUploadStore.h"
 
 #include "StorageCore/Domain/JsonCoding.h"
+#include "StorageCore/Persistence/DocumentLoader.h"
 
 namespace tw {
 
@@ -16,19 +17,15 @@ SmartUploadStore::SmartUploadStore(std::shared_ptr<KeyValueStore> store, QObject
 
 void SmartUploadStore::loadDocument(const QString& key,
                                     const std::function<void(const QJsonValue&)>& decode) {
-    try {
-        if (const auto value = store_->load(key))
-            decode(*value);
-    } catch (...) {
-        // Unreadable file, malformed JSON or a shape error: start with nothing.
-        unreadable_.insert(key);
-    }
+    tw::loadDocument<bool>(*store_, key, [&](const QJsonValue& value) {
+        decode(value);
+        return true;
+    });
 }
 
 void SmartUploadStore::saveDocument(const QString& key, const QJsonValue& value) {
     try {
         store_->save(value, key);
-        unreadable_.remove(key);
     } catch (...) {
         // Dropped: the change stays in memory, the document keeps its last written form.
     }
@@ -37,7 +34,6 @@ void SmartUploadStore::saveDocument(const QString& key, const QJsonValue& value)
 void SmartUploadStore::removeDocument(const QString& key) {
     try {
         store_->remove(key);
-        unreadable_.remove(key);
     } catch (...) {
         // Dropped, as a failed save.
     }

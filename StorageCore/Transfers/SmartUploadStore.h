@@ -4,7 +4,6 @@
 #include "StorageCore/Transfers/UploadRouter.h"
 
 #include <QObject>
-#include <QSet>
 
 #include <functional>
 #include <memory>
@@ -50,8 +49,8 @@ Q_SIGNALS:
 
 private:
     // Every read and write of the two documents goes through these.
-    // A document that cannot be read or decoded counts as absent and is noted in
-    // unreadable_, so that its first overwrite can be handled in one place.
+    // A document that cannot be read or decoded counts as absent; the store keeps the
+    // unreadable file aside, so the next save does not overwrite it.
     void loadDocument(const QString& key, const std::function<void(const QJsonValue&)>& decode);
     void saveDocument(const QString& key, const QJsonValue& value);
     void removeDocument(const QString& key);
@@ -62,8 +61,6 @@ private:
     const std::shared_ptr<KeyValueStore> store_;
     QList<UploadRule> rules_;
     UploadHistory history_;
-    // Documents that were present but could not be read at start-up.
-    QSet<QString> unreadable_;
 };
 
 } // namespace tw

@@ -56,6 +56,10 @@ TEST_F(SmartUploadStoreTest, OneUnreadableDocumentDoesNotSpoilTheOther) {
     auto store = open();
     EXPECT_EQ(store->rules().size(), 1);
     EXPECT_EQ(store->history(), UploadHistory());
+    // The unreadable history is kept aside, so the next record does not overwrite it.
+    EXPECT_EQ(kv->setAsideKeys(),
+              QStringList{SmartUploadStore::historyKey + QStringLiteral(".unreadable-1")});
+    EXPECT_FALSE(kv->peek(SmartUploadStore::historyKey));
 
     kv->setFailLoads(true);
     auto blind = open();
