@@ -15,7 +15,9 @@ class FakeClock {
 public:
     explicit FakeClock(QDateTime start = QDateTime(QDate(2026, 1, 1), QTime(12, 0),
                                                    QTimeZone::utc()))
-        : state_(std::make_shared<State>(State{{}, start})) {}
+        : state_(std::make_shared<State>()) {
+        state_->now = start;
+    }
 
     QDateTime now() const {
         std::lock_guard lock(state_->mutex);
