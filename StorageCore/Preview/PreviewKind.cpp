@@ -145,6 +145,7 @@ const QList<QString>& documentTypes() {
         QStringLiteral("application/rtf"),
         QStringLiteral("application/vnd.openxmlformats-officedocument.wordprocessingml.document"),
         QStringLiteral("application/msword"),
+        QStringLiteral("application/vnd.oasis.opendocument.text"),
         QStringLiteral("application/x-iwork-pages-sffpages"),
         QStringLiteral("application/x-iwork-numbers-sffnumbers"),
         QStringLiteral("application/x-iwork-keynote-sffkey"),
