@@ -58,8 +58,15 @@ std::optional<QDateTime> modificationDate(const QFileInfo& info) {
 } // namespace
 
 struct PreviewCache::Core : std::enable_shared_from_this<PreviewCache::Core> {
+    /// The outcome of a fetch. The error is kept as a value, and every waiter throws its own
+    /// copy: one exception object is never shared between threads.
+    struct Outcome {
+        QUrl url;
+        std::optional<StorageError> error;
+    };
+
     struct Flight {
-        Completion<QUrl> done;
+        Completion<Outcome> done;
         TaskHandle task; // the fetch job; set under the turn lock when it starts
         int waiters = 0;
     };
@@ -197,17 +204,12 @@ struct PreviewCache::Core : std::enable_shared_from_this<PreviewCache::Core> {
                 }
                 self->finishFetchLocked(key, flight);
             }
-            if (failure) {
-                try {
-                    std::rethrow_exception(failure);
-                } catch (const StorageError& error) {
-                    flight->done.fail(error);
-                } catch (...) {
-                    flight->done.fail(StorageError::current());
-                }
-            } else {
-                flight->done.resolve(QUrl::fromLocalFile(finalPath));
-            }
+            Outcome outcome;
+            if (failure)
+                outcome.error = StorageError::from(failure);
+            else
+                outcome.url = QUrl::fromLocalFile(finalPath);
+            flight->done.resolve(std::move(outcome));
         });
     }
 };
@@ -319,25 +321,22 @@ QUrl PreviewCache::localCopy(const FileItem& item, const QString& variant,
             }
         }
         if (doomed) {
-            try {
-                flight->done.wait();
-            } catch (const StorageError&) {
-                if (Cancellation::isCancelled())
-                    throw;
-            }
+            flight->done.wait(); // throws cancelled only when this caller is cancelled
             continue;
         }
+        Core::Outcome outcome;
         try {
-            return flight->done.wait();
+            outcome = flight->done.wait();
         } catch (const StorageError&) {
-            if (Cancellation::isCancelled()) {
-                // This caller stops waiting; the last one to go cancels the fetch.
-                std::lock_guard lock(core.turn);
-                if (--flight->waiters == 0 && !flight->done.isDone())
-                    flight->task.cancel();
-            }
+            // This caller is cancelled and stops waiting; the last one to go cancels the fetch.
+            std::lock_guard lock(core.turn);
+            if (--flight->waiters == 0 && !flight->done.isDone())
+                flight->task.cancel();
             throw;
         }
+        if (outcome.error)
+            throw StorageError(*outcome.error);
+        return outcome.url;
     }
 }
 
