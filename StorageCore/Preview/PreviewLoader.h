@@ -15,7 +15,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <variant>
 
 namespace tw {
 
@@ -35,34 +34,43 @@ struct ArchiveListing {
 /// stream, or an archive listing.
 class PreviewContent {
 public:
-    static PreviewContent localFile(const QUrl& url) { return PreviewContent(url); }
+    static PreviewContent localFile(const QUrl& url) {
+        PreviewContent c(Form::localFile);
+        c.url_ = url;
+        return c;
+    }
     static PreviewContent stream(std::shared_ptr<RemoteMediaSource> source) {
-        return PreviewContent(std::move(source));
+        PreviewContent c(Form::stream);
+        c.source_ = std::move(source);
+        return c;
     }
     static PreviewContent archive(ArchiveListing listing) {
-        return PreviewContent(std::move(listing));
+        PreviewContent c(Form::archive);
+        c.listing_ = std::move(listing);
+        return c;
     }
 
-    bool isLocalFile() const { return std::holds_alternative<QUrl>(value_); }
-    bool isStream() const {
-        return std::holds_alternative<std::shared_ptr<RemoteMediaSource>>(value_);
-    }
-    bool isArchive() const { return std::holds_alternative<ArchiveListing>(value_); }
+    bool isLocalFile() const { return form_ == Form::localFile; }
+    bool isStream() const { return form_ == Form::stream; }
+    bool isArchive() const { return form_ == Form::archive; }
     /// The file URL of localFile content; empty otherwise.
-    QUrl localFileURL() const { return isLocalFile() ? std::get<QUrl>(value_) : QUrl(); }
+    QUrl localFileURL() const { return isLocalFile() ? url_ : QUrl(); }
     /// The media source of stream content; null otherwise.
     std::shared_ptr<RemoteMediaSource> mediaSource() const {
-        return isStream() ? std::get<std::shared_ptr<RemoteMediaSource>>(value_) : nullptr;
+        return isStream() ? source_ : nullptr;
     }
     /// The listing of archive content; null otherwise.
-    const ArchiveListing* archiveListing() const { return std::get_if<ArchiveListing>(&value_); }
+    const ArchiveListing* archiveListing() const { return isArchive() ? &listing_ : nullptr; }
 
     bool operator==(const PreviewContent&) const = default;
 
 private:
-    using Value = std::variant<QUrl, std::shared_ptr<RemoteMediaSource>, ArchiveListing>;
-    explicit PreviewContent(Value value) : value_(std::move(value)) {}
-    Value value_;
+    enum class Form { localFile, stream, archive };
+    explicit PreviewContent(Form form) : form_(form) {}
+    Form form_;
+    QUrl url_;
+    std::shared_ptr<RemoteMediaSource> source_;
+    ArchiveListing listing_;
 };
 
 /// Prepares the preview of one listed file and publishes its progress as an observable phase.

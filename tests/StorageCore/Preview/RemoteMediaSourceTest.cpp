@@ -381,8 +381,10 @@ bool playWithSeekBack(QMediaPlayer& player) {
 class RemoteMediaPlaybackTest : public RemoteMediaSourceTest {
 protected:
     void SetUp() override {
-#if defined(__SANITIZE_THREAD__)
-        GTEST_SKIP() << "GStreamer's threads are not instrumented for ThreadSanitizer";
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+        // GStreamer, GLib and PulseAudio are not instrumented: their threads show up as races
+        // and their process-lifetime allocations as leaks.
+        GTEST_SKIP() << "real playback is not run under sanitizers";
 #endif
         if (QStandardPaths::findExecutable(QStringLiteral("gst-launch-1.0")).isEmpty())
             GTEST_SKIP() << "gst-launch-1.0 is not installed";
@@ -450,9 +452,7 @@ TEST_P(MediaPlaybackTest, PlaysToTheEndWithTheMainThreadFree) {
         EXPECT_GT(frames, 20);
         EXPECT_EQ(frameSize, QSize(320, 240));
     }
-#if !defined(__SANITIZE_ADDRESS__)
     EXPECT_LT(lag.longest(), 1000); // generous: every read takes 120 ms on a worker
-#endif
     player.stop();
     source->cancelAll();
     EXPECT_EQ(source->runningRequests(), 0);
