@@ -77,7 +77,6 @@ struct RemoteMediaSource::Impl : std::enable_shared_from_this<RemoteMediaSource:
     quint64 nextID = 1;
 
     bool start();
-    void stop();
     void cancelAll();
     void forget(quint64 id);
     bool knows(const std::string& path) const {
@@ -244,6 +243,7 @@ bool RemoteMediaSource::Impl::start() {
     server.Get(R"(/.*)", [this](const httplib::Request& request, httplib::Response& response) {
         serve(request, response);
     });
+    server.set_keep_alive_timeout(2);
     const int bound = server.bind_to_any_port("127.0.0.1");
     if (bound <= 0) {
         qCWarning(lcRemoteMedia) << "no loopback port for the media server";
@@ -258,15 +258,6 @@ bool RemoteMediaSource::Impl::start() {
         std::this_thread::yield();
     port = bound;
     return true;
-}
-
-void RemoteMediaSource::Impl::stop() {
-    stopping = true;
-    cancelAll();
-    if (listener.joinable()) {
-        server.stop();
-        listener.join();
-    }
 }
 
 // ---- RemoteMediaSource --------------------------------------------------------------------
@@ -293,7 +284,15 @@ RemoteMediaSource::RemoteMediaSource(const FileItem& item, qint64 size, QString 
 }
 
 RemoteMediaSource::~RemoteMediaSource() {
-    impl_->stop();
+    // Stop serving at once; the server's threads are joined on a thread of their own, since
+    // an idle keep-alive connection holds its worker for up to the keep-alive time-out and
+    // this may be the main thread.
+    impl_->stopping = true;
+    impl_->cancelAll();
+    if (impl_->listener.joinable()) {
+        impl_->server.stop(); // closes the listening socket now; no new connection is taken
+        std::thread([impl = impl_] { impl->listener.join(); }).detach();
+    }
 }
 
 QUrl RemoteMediaSource::makeAsset() {
