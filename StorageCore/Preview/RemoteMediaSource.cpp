@@ -244,6 +244,9 @@ bool RemoteMediaSource::Impl::start() {
         serve(request, response);
     });
     server.set_keep_alive_timeout(2);
+    // The player keeps a few connections at most; the library's default is one thread per
+    // core for every source.
+    server.new_task_queue = [] { return new httplib::ThreadPool(4); };
     const int bound = server.bind_to_any_port("127.0.0.1");
     if (bound <= 0) {
         qCWarning(lcRemoteMedia) << "no loopback port for the media server";
