@@ -1,0 +1,68 @@
+#pragma once
+
+#include "StorageCore/Domain/FileModel.h"
+#include "StorageCore/Domain/StorageProvider.h"
+
+#include <QString>
+#include <QUrl>
+
+#include <memory>
+
+namespace tw {
+
+/// Plays an audio or video file that stays in cloud storage, without downloading it first.
+///
+/// The media player is given a loopback URL
+/// `http://127.0.0.1:<port>/tessarow-stream/<token>/<name>` served by the source's own range
+/// server: bound to 127.0.0.1 only, GET and HEAD only, answering only the unguessable paths it
+/// handed out. The first answer of every request carries the content type, the length and
+/// byte-range support; each ranged GET is served by a request task on a worker thread that
+/// reads the range through StorageProvider::read in chunks of at most 2 MiB, one after another,
+/// handing each chunk to the connection as it arrives. A connection that closes cancels its
+/// task (the request-to-task map), so a seek stops the old read after at most the chunk under
+/// way. The main thread never waits on a read: the player reads through its own HTTP source.
+///
+/// Create with create(); the object is shared by the preview content that shows it and the
+/// player host. Destroying it stops the server (request threads notice within a few
+/// milliseconds; reads already under way finish or fail on their own worker threads).
+class RemoteMediaSource {
+public:
+    /// The largest ranged read made at once.
+    static constexpr qint64 chunkSize = 0x200000;
+
+    /// A source for the item, or none when its size is unknown or below 1 byte, or its type is
+    /// unknown.
+    static std::shared_ptr<RemoteMediaSource> create(const FileItem& item,
+                                                     std::shared_ptr<StorageProvider> provider);
+    ~RemoteMediaSource();
+    RemoteMediaSource(const RemoteMediaSource&) = delete;
+    RemoteMediaSource& operator=(const RemoteMediaSource&) = delete;
+
+    const FileItem& item() const { return item_; }
+    qint64 size() const { return size_; }
+    /// The MIME type the server announces.
+    const QString& contentType() const { return contentType_; }
+
+    /// A new URL for the player to open, unique per call (a fresh random token). Starts the
+    /// range server on first use; an invalid URL when no loopback port can be had.
+    QUrl makeAsset();
+
+    /// Cancels every running request task; their connections are closed.
+    void cancelAll();
+
+    /// Number of request tasks that are running (for tests and diagnostics).
+    int runningRequests() const;
+
+    struct Impl;
+
+private:
+    RemoteMediaSource(const FileItem& item, qint64 size, QString contentType,
+                      std::shared_ptr<StorageProvider> provider);
+
+    FileItem item_;
+    qint64 size_;
+    QString contentType_;
+    std::shared_ptr<Impl> impl_;
+};
+
+} // namespace tw

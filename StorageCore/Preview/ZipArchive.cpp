@@ -1,0 +1,360 @@
+#include "StorageCore/Preview/ZipArchive.h"
+
+#include "StorageCore/Concurrency/Cancellation.h"
+#include "StorageCore/Domain/StorageError.h"
+
+#include <QHash>
+#include <QIODevice>
+#include <QTimeZone>
+
+#include <zlib.h>
+
+#include <cstring>
+
+namespace tw {
+
+// ---- ZipEntry -------------------------------------------------------------------------------
+
+QString ZipEntry::id() const {
+    return QString::number(localHeaderOffset) + QLatin1Char(':') + path;
+}
+
+QString ZipEntry::name() const {
+    QString trimmed = path;
+    if (trimmed.endsWith(QLatin1Char('/')))
+        trimmed.chop(1);
+    const QStringList pieces = trimmed.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    return pieces.isEmpty() ? trimmed : pieces.last();
+}
+
+size_t qHash(const ZipEntry& e, size_t seed) noexcept {
+    return qHashMulti(seed, e.path, e.compressedSize, e.uncompressedSize, e.method, e.crc32,
+                      e.modifiedAt.value_or(QDateTime()), e.localHeaderOffset, e.isEncrypted);
+}
+
+// ---- ZipError -------------------------------------------------------------------------------
+
+QString ZipError::caseName(Code code) {
+    switch (code) {
+    case Code::notAZip:
+        return QStringLiteral("notAZip");
+    case Code::unsupportedZip64:
+        return QStringLiteral("unsupportedZip64");
+    case Code::directoryTooLarge:
+        return QStringLiteral("directoryTooLarge");
+    case Code::unsupportedEntry:
+        return QStringLiteral("unsupportedEntry");
+    case Code::corrupt:
+        return QStringLiteral("corrupt");
+    }
+    return QString();
+}
+
+const char* ZipError::what() const noexcept {
+    switch (code_) {
+    case Code::notAZip:
+        return "not a ZIP archive";
+    case Code::unsupportedZip64:
+        return "ZIP64 archives are not supported";
+    case Code::directoryTooLarge:
+        return "too large";
+    case Code::unsupportedEntry:
+        return "member cannot be extracted";
+    case Code::corrupt:
+        return "corrupt ZIP archive";
+    }
+    return "ZIP error";
+}
+
+// ---- CRC32 ----------------------------------------------------------------------------------
+
+namespace CRC32 {
+
+quint32 update(quint32 crc, const char* data, qint64 length) {
+    return quint32(::crc32_z(crc, reinterpret_cast<const Bytef*>(data), size_t(length)));
+}
+
+quint32 checksum(const QByteArray& data) {
+    return update(0, data.constData(), data.size());
+}
+
+} // namespace CRC32
+
+// ---- reader ---------------------------------------------------------------------------------
+
+namespace ZipArchiveReader {
+
+namespace {
+
+using Code = ZipError::Code;
+
+constexpr quint32 kEndSignature = 0x06054B50;
+constexpr quint32 kCentralSignature = 0x02014B50;
+constexpr quint32 kLocalSignature = 0x04034B50;
+constexpr qint64 kEndRecordSize = 22;
+constexpr qint64 kMaxTail = kEndRecordSize + 0xFFFF;
+constexpr qint64 kCentralHeaderSize = 46;
+constexpr qint64 kLocalHeaderSize = 30;
+
+quint16 u16(const char* p) {
+    const auto* b = reinterpret_cast<const uchar*>(p);
+    return quint16(b[0] | (b[1] << 8));
+}
+
+quint32 u32(const char* p) {
+    const auto* b = reinterpret_cast<const uchar*>(p);
+    return quint32(b[0]) | (quint32(b[1]) << 8) | (quint32(b[2]) << 16) | (quint32(b[3]) << 24);
+}
+
+QByteArray readExactly(const ZipReadFunction& read, qint64 lower, qint64 upper) {
+    Cancellation::checkpoint();
+    QByteArray bytes = read(ByteRange{lower, upper});
+    if (bytes.size() != upper - lower)
+        throw ZipError(Code::corrupt);
+    return bytes;
+}
+
+/// Feeds raw DEFLATE data through zlib, handing each piece of output to a sink.
+class Inflater {
+public:
+    Inflater() {
+        std::memset(&stream_, 0, sizeof(stream_));
+        if (inflateInit2(&stream_, -MAX_WBITS) != Z_OK)
+            throw ZipError(Code::corrupt);
+    }
+    ~Inflater() { inflateEnd(&stream_); }
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+
+    /// Inflates one piece of input; returns true once the stream has ended.
+    template <typename Sink> bool feed(const QByteArray& input, Sink&& sink) {
+        stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.constData()));
+        stream_.avail_in = uInt(input.size());
+        for (;;) {
+            stream_.next_out = reinterpret_cast<Bytef*>(buffer_);
+            stream_.avail_out = sizeof(buffer_);
+            const int status = inflate(&stream_, Z_NO_FLUSH);
+            const qint64 produced = qint64(sizeof(buffer_)) - stream_.avail_out;
+            if (produced > 0)
+                sink(buffer_, produced);
+            if (status == Z_STREAM_END)
+                return true;
+            if (status == Z_BUF_ERROR && stream_.avail_in == 0)
+                return false; // needs more input
+            if (status != Z_OK)
+                throw ZipError(Code::corrupt);
+            if (stream_.avail_in == 0 && stream_.avail_out != 0)
+                return false;
+        }
+    }
+
+private:
+    z_stream stream_;
+    char buffer_[256 * 1024];
+};
+
+QString cleanComponent(const QString& component) {
+    QString out;
+    out.reserve(component.size());
+    for (QChar c : component) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F || c == QLatin1Char('/') ||
+            c == QLatin1Char('\\'))
+            continue;
+        out.append(c);
+    }
+    out = out.trimmed();
+    // A name made only of dots is "." or ".." or confusingly close to them.
+    bool onlyDots = true;
+    for (QChar c : out)
+        onlyDots = onlyDots && c == QLatin1Char('.');
+    return onlyDots ? QString() : out.left(255);
+}
+
+QStringList components(const QString& memberPath) {
+    QString p = memberPath;
+    p.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return p.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+qsizetype lastIndex(const QByteArray& needle, const QByteArray& haystack, qsizetype from) {
+    if (needle.isEmpty() || haystack.size() < needle.size())
+        return -1;
+    from = std::min(from, haystack.size() - needle.size());
+    for (qsizetype i = from; i >= 0; --i)
+        if (std::memcmp(haystack.constData() + i, needle.constData(), size_t(needle.size())) == 0)
+            return i;
+    return -1;
+}
+
+QList<ZipEntry> entries(qint64 archiveSize, const ZipReadFunction& read) {
+    if (archiveSize < kEndRecordSize)
+        throw ZipError(Code::notAZip);
+    const qint64 tailLength = std::min(archiveSize, kMaxTail);
+    // The search runs over the bytes actually returned; a short answer is not an archive we
+    // can trust (the size we were given is stale, or the back end cut the range).
+    const QByteArray tail = readExactly(read, archiveSize - tailLength, archiveSize);
+
+    const char signature[4] = {0x50, 0x4B, 0x05, 0x06};
+    const qsizetype at =
+        lastIndex(QByteArray::fromRawData(signature, 4), tail, tail.size() - kEndRecordSize);
+    if (at < 0)
+        throw ZipError(Code::notAZip);
+    const char* end = tail.constData() + at;
+    Q_ASSERT(u32(end) == kEndSignature);
+    const quint16 totalRecords = u16(end + 10);
+    const quint32 directorySize = u32(end + 12);
+    const quint32 directoryOffset = u32(end + 16);
+    if (totalRecords == 0xFFFF || directorySize == 0xFFFFFFFF || directoryOffset == 0xFFFFFFFF)
+        throw ZipError(Code::unsupportedZip64);
+    if (directorySize > maxDirectorySize)
+        throw ZipError(Code::directoryTooLarge);
+    if (qint64(directoryOffset) + qint64(directorySize) > archiveSize)
+        throw ZipError(Code::corrupt);
+    if (directorySize == 0)
+        return {};
+
+    const QByteArray directory =
+        readExactly(read, directoryOffset, qint64(directoryOffset) + directorySize);
+    const char* data = directory.constData();
+    const qint64 size = directory.size();
+
+    QList<ZipEntry> list;
+    // DOS stamps repeat a lot within one archive; converting one is the costly part.
+    QHash<quint32, std::optional<QDateTime>> dates;
+    qint64 pos = 0;
+    while (size - pos >= kCentralHeaderSize && u32(data + pos) == kCentralSignature) {
+        const char* h = data + pos;
+        const qint64 nameLength = u16(h + 28);
+        const qint64 extraLength = u16(h + 30);
+        const qint64 commentLength = u16(h + 32);
+        if (pos + kCentralHeaderSize + nameLength > size)
+            throw ZipError(Code::corrupt);
+        ZipEntry entry;
+        entry.path = QString::fromUtf8(h + kCentralHeaderSize, nameLength);
+        entry.isEncrypted = (u16(h + 8) & 0x1) != 0;
+        entry.method = u16(h + 10);
+        const quint32 stamp = (quint32(u16(h + 14)) << 16) | u16(h + 12);
+        auto cached = dates.constFind(stamp);
+        if (cached == dates.constEnd())
+            cached = dates.insert(stamp, dosDate(quint16(stamp & 0xFFFF), quint16(stamp >> 16)));
+        entry.modifiedAt = *cached;
+        entry.crc32 = u32(h + 16);
+        entry.compressedSize = u32(h + 20);
+        entry.uncompressedSize = u32(h + 24);
+        entry.localHeaderOffset = u32(h + 42);
+        list.append(std::move(entry));
+        pos += kCentralHeaderSize + nameLength + extraLength + commentLength;
+    }
+    return list;
+}
+
+void extractTo(const ZipEntry& entry, const ZipReadFunction& read, QIODevice& out) {
+    if (!entry.canExtract())
+        throw ZipError(Code::unsupportedEntry);
+    // Sizes come from the archive: bound them before anything is read or allocated.
+    if (entry.uncompressedSize > maxMemberSize || entry.compressedSize > maxMemberSize)
+        throw ZipError(Code::directoryTooLarge);
+    if (entry.uncompressedSize < 0 || entry.compressedSize < 0 || entry.localHeaderOffset < 0)
+        throw ZipError(Code::corrupt);
+    if (entry.method == 0 && entry.compressedSize != entry.uncompressedSize)
+        throw ZipError(Code::corrupt);
+
+    const QByteArray header =
+        readExactly(read, entry.localHeaderOffset, entry.localHeaderOffset + kLocalHeaderSize);
+    if (u32(header.constData()) != kLocalSignature)
+        throw ZipError(Code::corrupt);
+    const qint64 dataStart = entry.localHeaderOffset + kLocalHeaderSize +
+                             u16(header.constData() + 26) + u16(header.constData() + 28);
+
+    quint32 crc = 0;
+    qint64 written = 0;
+    auto deliver = [&](const char* bytes, qint64 length) {
+        if (written + length > entry.uncompressedSize)
+            throw ZipError(Code::corrupt); // more output than recorded
+        crc = CRC32::update(crc, bytes, length);
+        if (out.write(bytes, length) != length)
+            throw StorageError(StorageError::Code::localWriteFailed);
+        written += length;
+    };
+
+    if (entry.method == 8 && entry.uncompressedSize == 0) {
+        // Nothing to decode; the CRC of no bytes is 0.
+    } else if (entry.method == 0) {
+        for (qint64 offset = 0; offset < entry.compressedSize;) {
+            const qint64 n = std::min(extractChunkSize, entry.compressedSize - offset);
+            const QByteArray chunk = readExactly(read, dataStart + offset, dataStart + offset + n);
+            deliver(chunk.constData(), chunk.size());
+            offset += n;
+        }
+    } else {
+        Inflater inflater;
+        bool ended = false;
+        for (qint64 offset = 0; offset < entry.compressedSize && !ended;) {
+            const qint64 n = std::min(extractChunkSize, entry.compressedSize - offset);
+            const QByteArray chunk = readExactly(read, dataStart + offset, dataStart + offset + n);
+            ended = inflater.feed(chunk, deliver);
+            offset += n;
+        }
+    }
+    if (written != entry.uncompressedSize || crc != entry.crc32)
+        throw ZipError(Code::corrupt);
+}
+
+QByteArray extract(const ZipEntry& entry, const ZipReadFunction& read) {
+    class Sink : public QIODevice {
+    public:
+        QByteArray bytes;
+        qint64 readData(char*, qint64) override { return -1; }
+        qint64 writeData(const char* data, qint64 length) override {
+            bytes.append(data, length);
+            return length;
+        }
+    } sink;
+    sink.open(QIODevice::WriteOnly);
+    extractTo(entry, read, sink);
+    return std::move(sink.bytes);
+}
+
+std::optional<QDateTime> dosDate(quint16 time, quint16 date) {
+    const int year = ((date >> 9) & 0x7F) + 1980;
+    const int month = (date >> 5) & 0x0F;
+    const int day = date & 0x1F;
+    const int hour = (time >> 11) & 0x1F;
+    const int minute = (time >> 5) & 0x3F;
+    const int second = (time & 0x1F) * 2;
+    if (month < 1 || month > 12 || day < 1 || day > 31)
+        return std::nullopt;
+    // Lenient like a calendar built from components: 31 February is 3 March, 24:00 the next
+    // midnight. The fields carry no zone: they are local time.
+    const QDate first(year, month, 1);
+    const QDateTime midnight(first.addDays(day - 1), QTime(0, 0), QTimeZone::systemTimeZone());
+    if (!midnight.isValid())
+        return std::nullopt;
+    return midnight.addSecs(qint64(hour) * 3600 + minute * 60 + second).toUTC();
+}
+
+QString safeFileName(const QString& memberPath) {
+    const QStringList parts = components(memberPath);
+    const QString name = parts.isEmpty() ? QString() : cleanComponent(parts.last());
+    return name.isEmpty() ? QStringLiteral("Untitled") : name;
+}
+
+QString safeRelativePath(const QString& memberPath) {
+    QStringList kept;
+    const QStringList parts = components(memberPath);
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        QString part = parts[i];
+        if (i == 0 && part.size() == 2 && part[1] == QLatin1Char(':'))
+            continue; // a drive letter
+        part = cleanComponent(part);
+        if (!part.isEmpty())
+            kept.append(part);
+    }
+    return kept.join(QLatin1Char('/'));
+}
+
+} // namespace ZipArchiveReader
+
+} // namespace tw

@@ -1,0 +1,510 @@
+// The ZIP reader against archives made by real tools (Debian's zip, Python's zipfile) and
+// hand-patched hostile ones, always through a ranged read function that logs its ranges.
+#include "StorageCore/Preview/ZipArchive.h"
+
+#include "StorageCore/Domain/StorageError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace tw;
+using Code = ZipError::Code;
+
+namespace {
+
+QByteArray fileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QByteArray pattern(qsizetype n) {
+    QByteArray bytes(n, Qt::Uninitialized);
+    for (qsizetype i = 0; i < n; ++i)
+        bytes[i] = char((i * 13 + i / 97) & 0xFF);
+    return bytes;
+}
+
+/// An archive in memory served through a logging ranged read.
+struct Served {
+    QByteArray bytes;
+    QList<ByteRange> reads;
+    /// When set, every answer is cut to at most this many bytes (a short read).
+    std::optional<qint64> cap;
+
+    ZipReadFunction read() {
+        return [this](ByteRange range) {
+            reads.append(range);
+            QByteArray answer = bytes.mid(range.lower, range.length());
+            if (cap)
+                answer.truncate(*cap);
+            return answer;
+        };
+    }
+    QList<ZipEntry> entries() { return ZipArchiveReader::entries(bytes.size(), read()); }
+    QByteArray extract(const ZipEntry& entry) { return ZipArchiveReader::extract(entry, read()); }
+};
+
+template <typename F> std::optional<Code> zipErrorOf(F&& f) {
+    try {
+        f();
+    } catch (const ZipError& error) {
+        return error.code();
+    }
+    return std::nullopt;
+}
+
+void put16(QByteArray& b, qsizetype at, quint16 v) {
+    b[at] = char(v & 0xFF);
+    b[at + 1] = char(v >> 8);
+}
+void put32(QByteArray& b, qsizetype at, quint32 v) {
+    for (int i = 0; i < 4; ++i)
+        b[at + i] = char((v >> (8 * i)) & 0xFF);
+}
+/// Offset of the index-th central-directory header.
+qsizetype centralHeader(const QByteArray& b, int index) {
+    qsizetype at = -1;
+    for (int i = 0; i <= index; ++i)
+        at = b.indexOf(QByteArray("PK\x01\x02", 4), at + 1);
+    return at;
+}
+qsizetype endRecord(const QByteArray& b) {
+    return b.lastIndexOf(QByteArray("PK\x05\x06", 4));
+}
+QByteArray emptyEndRecord() {
+    QByteArray b(22, '\0');
+    put32(b, 0, 0x06054B50);
+    return b;
+}
+
+class ZipArchiveTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir = new QTemporaryDir;
+        const QString root = dir->path();
+        // The tree zip packs.
+        writeFile(root + "/tree/docs/readme.txt", QByteArray("Read me first.\n").repeated(500));
+        writeFile(root + "/tree/docs/data.bin", pattern(300000));
+        writeFile(root + "/tree/empty.txt", QByteArray());
+        auto zip = [&](const QStringList& args) {
+            QProcess p;
+            p.setWorkingDirectory(root + "/tree");
+            p.start(QStringLiteral("zip"), QStringList{"-q", "-X"} + args);
+            return p.waitForFinished(30000) && p.exitCode() == 0;
+        };
+        toolsOk = zip({"-r", "../deflated.zip", "docs", "empty.txt"}) &&
+                  zip({"-0", "-r", "../stored.zip", "docs"}) &&
+                  zip({"-e", "-P", "secret", "../encrypted.zip", "docs/readme.txt"}) &&
+                  zip({"-Z", "bzip2", "../bzip2.zip", "docs/readme.txt"});
+        QProcess python;
+        python.start(
+            QStringLiteral("python3"),
+            {"-W", "ignore",
+             qEnvironmentVariable("TW_SOURCE_DIR") + "/tests/fixtures/preview/make_zips.py", root});
+        toolsOk = toolsOk && python.waitForFinished(30000) && python.exitCode() == 0;
+        oracle = new QJsonObject(QJsonDocument::fromJson(python.readAllStandardOutput()).object());
+    }
+    static void TearDownTestSuite() {
+        delete dir;
+        delete oracle;
+    }
+    void SetUp() override {
+        if (!toolsOk)
+            GTEST_SKIP() << "zip or python3 is missing";
+    }
+    Served archive(const QString& name) { return Served{fileBytes(dir->filePath(name)), {}, {}}; }
+    QByteArray original(const QString& path) { return fileBytes(dir->path() + "/tree/" + path); }
+
+    static inline QTemporaryDir* dir = nullptr;
+    static inline QJsonObject* oracle = nullptr;
+    static inline bool toolsOk = false;
+};
+
+} // namespace
+
+TEST_F(ZipArchiveTest, ZipToolArchivesListAndExtract) {
+    for (const QString name : {"deflated.zip", "stored.zip"}) {
+        SCOPED_TRACE(name.toStdString());
+        Served zip = archive(name);
+        const QList<ZipEntry> entries = zip.entries();
+        EXPECT_EQ(zip.reads.size(), 2); // the tail, then the directory
+        QStringList paths;
+        for (const ZipEntry& e : entries)
+            paths.append(e.path);
+        EXPECT_TRUE(paths.contains("docs/"));
+        EXPECT_TRUE(paths.contains("docs/readme.txt"));
+        EXPECT_TRUE(paths.contains("docs/data.bin"));
+        for (const ZipEntry& e : entries) {
+            SCOPED_TRACE(e.path.toStdString());
+            EXPECT_TRUE(e.modifiedAt.has_value());
+            EXPECT_FALSE(e.isEncrypted);
+            if (e.isDirectory()) {
+                EXPECT_EQ(e.name(), "docs");
+                EXPECT_FALSE(e.canExtract());
+                EXPECT_EQ(zipErrorOf([&] { zip.extract(e); }), Code::unsupportedEntry);
+                continue;
+            }
+            EXPECT_EQ(e.method, name == "stored.zip" ? 0 : (e.uncompressedSize ? 8 : 0));
+            zip.reads.clear();
+            EXPECT_EQ(zip.extract(e), original(e.path));
+            EXPECT_LE(zip.reads.size(), 2);
+        }
+    }
+}
+
+TEST_F(ZipArchiveTest, EncryptedAndBzip2MembersAreListedButNotExtracted) {
+    Served encrypted = archive("encrypted.zip");
+    const auto enc = encrypted.entries();
+    ASSERT_EQ(enc.size(), 1);
+    EXPECT_TRUE(enc[0].isEncrypted);
+    EXPECT_FALSE(enc[0].canExtract());
+    EXPECT_EQ(zipErrorOf([&] { encrypted.extract(enc[0]); }), Code::unsupportedEntry);
+
+    Served bzip2 = archive("bzip2.zip");
+    const auto bz = bzip2.entries();
+    ASSERT_EQ(bz.size(), 1);
+    EXPECT_EQ(bz[0].method, 12);
+    EXPECT_FALSE(bz[0].canExtract());
+    bzip2.reads.clear();
+    EXPECT_EQ(zipErrorOf([&] { bzip2.extract(bz[0]); }), Code::unsupportedEntry);
+    EXPECT_TRUE(bzip2.reads.isEmpty());
+}
+
+TEST_F(ZipArchiveTest, PythonArchivesMatchZipfilesOwnListing) {
+    ASSERT_EQ(oracle->size(), 3);
+    for (auto it = oracle->begin(); it != oracle->end(); ++it) {
+        SCOPED_TRACE(it.key().toStdString());
+        Served zip = archive(it.key());
+        const QList<ZipEntry> entries = zip.entries();
+        const QJsonArray expected = it.value().toArray();
+        ASSERT_EQ(entries.size(), expected.size());
+        for (qsizetype i = 0; i < entries.size(); ++i) {
+            const ZipEntry& e = entries[i];
+            const QJsonObject x = expected[i].toObject();
+            SCOPED_TRACE(x["path"].toString().toStdString());
+            if (x["path"].toString().startsWith(QLatin1String("Gr")))
+                // cp437 bytes are not UTF-8: listed with replacement characters.
+                EXPECT_EQ(e.path, QString::fromUtf8("Gr\uFFFD\uFFFDe.txt"));
+            else
+                EXPECT_EQ(e.path, x["path"].toString());
+            EXPECT_EQ(e.compressedSize, x["compressedSize"].toInteger());
+            EXPECT_EQ(e.uncompressedSize, x["uncompressedSize"].toInteger());
+            EXPECT_EQ(e.method, x["method"].toInt());
+            EXPECT_EQ(e.crc32, quint32(x["crc32"].toInteger()));
+            EXPECT_EQ(e.localHeaderOffset, x["localHeaderOffset"].toInteger());
+            EXPECT_EQ(e.isEncrypted, (x["flags"].toInt() & 1) != 0);
+            if (e.canExtract()) { // the size and CRC zipfile recorded are checked on the way
+                EXPECT_EQ(zip.extract(e).size(), e.uncompressedSize);
+            }
+        }
+    }
+}
+
+TEST_F(ZipArchiveTest, NamesDuplicatesEmptiesAndLongComment) {
+    Served zip = archive("names.zip"); // ends in a 65535-byte comment
+    const QList<ZipEntry> entries = zip.entries();
+    ASSERT_EQ(entries.size(), 7);
+    EXPECT_EQ(entries[0].modifiedAt,
+              QDateTime(QDate(1980, 1, 1), QTime(0, 0), QTimeZone::systemTimeZone()).toUTC());
+    // Same path, different ids, each with its own bytes.
+    EXPECT_EQ(entries[1].path, entries[2].path);
+    EXPECT_NE(entries[1].id(), entries[2].id());
+    EXPECT_EQ(zip.extract(entries[1]), "first");
+    EXPECT_EQ(zip.extract(entries[2]), "second");
+    // Empty members, stored and deflated (the latter is not decoded at all).
+    EXPECT_EQ(entries[3].method, 0);
+    EXPECT_EQ(entries[4].method, 8);
+    EXPECT_TRUE(zip.extract(entries[3]).isEmpty());
+    EXPECT_TRUE(zip.extract(entries[4]).isEmpty());
+    // A hostile name is listed as stored, and only its sanitised forms reach the disk.
+    EXPECT_EQ(entries[5].path, "../../evil.txt");
+    EXPECT_EQ(ZipArchiveReader::safeFileName(entries[5].path), "evil.txt");
+    EXPECT_EQ(ZipArchiveReader::safeRelativePath(entries[5].path), "evil.txt");
+    EXPECT_TRUE(entries[6].isDirectory());
+    EXPECT_EQ(entries[6].name(), "sub");
+}
+
+TEST_F(ZipArchiveTest, ExtractToStreamsIntoAnAtomicFile) {
+    Served zip = archive("descriptors.zip");
+    const auto entries = zip.entries();
+    const QString target = dir->filePath("out/payload.bin");
+    QDir().mkpath(dir->filePath("out"));
+    QSaveFile file(target);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ZipArchiveReader::extractTo(entries[1], zip.read(), file);
+    ASSERT_TRUE(file.commit());
+    EXPECT_EQ(QFileInfo(target).size(), 200000);
+    EXPECT_EQ(CRC32::checksum(fileBytes(target)), entries[1].crc32);
+}
+
+// ---- hostile and broken archives ------------------------------------------------------------
+
+TEST_F(ZipArchiveTest, TinyAndEmptyArchives) {
+    Served tiny{QByteArray(21, 'x'), {}, {}};
+    EXPECT_EQ(zipErrorOf([&] { tiny.entries(); }), Code::notAZip);
+    EXPECT_TRUE(tiny.reads.isEmpty());
+
+    Served empty{emptyEndRecord(), {}, {}};
+    EXPECT_TRUE(empty.entries().isEmpty());
+    EXPECT_EQ(empty.reads.size(), 1);
+
+    Served noRecord{QByteArray(5000, 'x'), {}, {}};
+    EXPECT_EQ(zipErrorOf([&] { noRecord.entries(); }), Code::notAZip);
+}
+
+TEST_F(ZipArchiveTest, BrokenEndRecordsAndDirectories) {
+    const QByteArray good = archive("stored.zip").bytes;
+    const qsizetype end = endRecord(good);
+    struct Case {
+        const char* what;
+        std::function<void(QByteArray&)> patch;
+        std::optional<Code> expected;
+    };
+    const Case cases[] = {
+        {"ZIP64 record count", [&](QByteArray& b) { put16(b, end + 10, 0xFFFF); },
+         Code::unsupportedZip64},
+        {"ZIP64 directory offset", [&](QByteArray& b) { put32(b, end + 16, 0xFFFFFFFF); },
+         Code::unsupportedZip64},
+        {"directory over 16 MiB", [&](QByteArray& b) { put32(b, end + 12, 0x1000001); },
+         Code::directoryTooLarge},
+        {"directory past the end",
+         [&](QByteArray& b) { put32(b, end + 16, quint32(b.size() - 10)); }, Code::corrupt},
+        {"name runs past the directory",
+         [&](QByteArray& b) { put16(b, centralHeader(b, 0) + 28, 0xFFFF); }, Code::corrupt},
+        {"truncated before the end record", [&](QByteArray& b) { b.truncate(b.size() / 2); },
+         Code::notAZip},
+        {"garbage after the last header ends the list",
+         [&](QByteArray& b) { put32(b, centralHeader(b, 2), 0x12345678); }, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Served zip{good, {}, {}};
+        c.patch(zip.bytes);
+        EXPECT_EQ(zipErrorOf([&] { zip.entries(); }), c.expected);
+        if (!c.expected) {
+            EXPECT_EQ(zip.entries().size(), 2);
+        }
+    }
+}
+
+TEST_F(ZipArchiveTest, ShortReadsAreCorruptNeverReadPastTheBuffer) {
+    const QByteArray good = archive("deflated.zip").bytes;
+    // The listed size is larger than the file: the tail comes back short.
+    Served stale{good, {}, {}};
+    EXPECT_EQ(zipErrorOf([&] { ZipArchiveReader::entries(good.size() + 1000, stale.read()); }),
+              Code::corrupt);
+    // The back end cuts every answer.
+    Served cut{good, {}, 100};
+    EXPECT_EQ(zipErrorOf([&] { cut.entries(); }), Code::corrupt);
+    // Listing works, but the member data comes back short.
+    Served member{good, {}, {}};
+    const auto entries = member.entries();
+    member.cap = 50;
+    for (const ZipEntry& e : entries) {
+        if (e.canExtract() && e.compressedSize > 50) {
+            EXPECT_EQ(zipErrorOf([&] { member.extract(e); }), Code::corrupt)
+                << e.path.toStdString();
+        }
+    }
+}
+
+TEST_F(ZipArchiveTest, HostileMemberRecords) {
+    Served zip = archive("deflated.zip");
+    const QList<ZipEntry> entries = zip.entries();
+    ZipEntry data;
+    for (const ZipEntry& e : entries)
+        if (e.path == "docs/data.bin")
+            data = e;
+    ASSERT_EQ(data.method, 8);
+    ZipEntry stored = archive("stored.zip").entries().value(2);
+    Served storedZip = archive("stored.zip");
+    ASSERT_EQ(stored.method, 0);
+
+    struct Case {
+        const char* what;
+        Served* source;
+        ZipEntry entry;
+        Code expected;
+    };
+    auto with = [](ZipEntry e, auto change) {
+        change(e);
+        return e;
+    };
+    const Case cases[] = {
+        {"bad CRC (stored)", &storedZip, with(stored, [](ZipEntry& e) { e.crc32 ^= 1; }),
+         Code::corrupt},
+        {"bad CRC (deflated)", &zip, with(data, [](ZipEntry& e) { e.crc32 ^= 1; }), Code::corrupt},
+        {"inflates to more than recorded", &zip,
+         with(data, [](ZipEntry& e) { e.uncompressedSize -= 1; }), Code::corrupt},
+        {"inflates to less than recorded", &zip,
+         with(data, [](ZipEntry& e) { e.uncompressedSize += 1; }), Code::corrupt},
+        {"stored sizes disagree", &storedZip,
+         with(stored, [](ZipEntry& e) { e.compressedSize += 1; }), Code::corrupt},
+        {"uncompressed size over 2 GiB", &zip,
+         with(data, [](ZipEntry& e) { e.uncompressedSize = 0x80000001LL; }),
+         Code::directoryTooLarge},
+        {"compressed size over 2 GiB", &zip,
+         with(data, [](ZipEntry& e) { e.compressedSize = 0xFFFFFFFFLL; }), Code::directoryTooLarge},
+        {"compressed size past the end of the archive", &zip,
+         with(data, [](ZipEntry& e) { e.compressedSize = 0x7FFFFFF0LL; }), Code::corrupt},
+        {"local header past the end", &zip,
+         with(data, [](ZipEntry& e) { e.localHeaderOffset = 1 << 30; }), Code::corrupt},
+        {"no local header signature", &zip,
+         with(data, [](ZipEntry& e) { e.localHeaderOffset += 1; }), Code::corrupt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.source->reads.clear();
+        EXPECT_EQ(zipErrorOf([&] { c.source->extract(c.entry); }), c.expected);
+        // Nothing asks for more than one extraction chunk at once, whatever the record says.
+        for (const ByteRange& r : c.source->reads)
+            EXPECT_LE(r.length(), ZipArchiveReader::extractChunkSize);
+    }
+}
+
+TEST_F(ZipArchiveTest, MutatedArchivesFailCleanly) {
+    // Deterministic byte mutations of real archives: every outcome is a listing, a member or
+    // a ZipError, never a crash or a read out of bounds (run it under ASan).
+    std::mt19937 random(20260101);
+    for (const QString name : {"deflated.zip", "descriptors.zip", "names.zip"}) {
+        const QByteArray original = archive(name).bytes;
+        for (int round = 0; round < 400; ++round) {
+            Served zip{original, {}, {}};
+            const int flips = 1 + int(random() % 8);
+            for (int i = 0; i < flips; ++i) {
+                // Bias the damage towards the tail, where the directory lives.
+                const qsizetype span = std::min<qsizetype>(zip.bytes.size(), 4096);
+                const qsizetype at = zip.bytes.size() - 1 - qsizetype(random() % span);
+                zip.bytes[at] = char(random() & 0xFF);
+            }
+            if (random() % 10 == 0)
+                zip.bytes.truncate(qsizetype(random() % zip.bytes.size()));
+            try {
+                for (const ZipEntry& e : zip.entries())
+                    if (e.canExtract())
+                        try {
+                            EXPECT_EQ(zip.extract(e).size(), e.uncompressedSize);
+                        } catch (const ZipError&) {
+                        }
+            } catch (const ZipError&) {
+            }
+        }
+    }
+}
+
+TEST_F(ZipArchiveTest, ReadFailuresPassThrough) {
+    const ZipReadFunction failing = [](ByteRange) -> QByteArray {
+        throw StorageError(StorageError::Code::rateLimited);
+    };
+    try {
+        ZipArchiveReader::entries(1000, failing);
+        FAIL() << "no error";
+    } catch (const StorageError& error) {
+        EXPECT_EQ(error.code(), StorageError::Code::rateLimited);
+    }
+}
+
+// ---- helpers --------------------------------------------------------------------------------
+
+TEST(ZipHelpersTest, DosDates) {
+    auto local = [](int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
+        return QDateTime(QDate(y, mo, d), QTime(h, mi, s), QTimeZone::systemTimeZone()).toUTC();
+    };
+    struct Case {
+        quint16 time, date;
+        std::optional<QDateTime> expected;
+    };
+    const Case cases[] = {
+        {0, 0x21, local(1980, 1, 1)},
+        {(13 << 11) | (45 << 5) | 15, ((2024 - 1980) << 9) | (6 << 5) | 30,
+         local(2024, 6, 30, 13, 45, 30)},
+        {0, (0 << 5) | 1, std::nullopt},                              // month 0
+        {0, (1 << 5) | 0, std::nullopt},                              // day 0
+        {0, (13 << 5) | 1, std::nullopt},                             // month 13
+        {0, ((2023 - 1980) << 9) | (2 << 5) | 31, local(2023, 3, 3)}, // 31 February rolls over
+        {(24 << 11), ((2023 - 1980) << 9) | (1 << 5) | 1, local(2023, 1, 2)}, // hour 24
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.time << "/" << c.date);
+        EXPECT_EQ(ZipArchiveReader::dosDate(c.time, c.date), c.expected);
+    }
+}
+
+TEST(ZipHelpersTest, Crc32) {
+    EXPECT_EQ(CRC32::checksum(QByteArray()), 0u);
+    EXPECT_EQ(CRC32::checksum("123456789"), 0xCBF43926u);
+    EXPECT_EQ(CRC32::checksum("The quick brown fox jumps over the lazy dog"), 0x414FA339u);
+}
+
+TEST(ZipHelpersTest, EntryNamesAndIds) {
+    struct Case {
+        const char* path;
+        const char* name;
+        bool directory;
+    };
+    const Case cases[] = {
+        {"a/b/c.pdf", "c.pdf", false}, {"a/b/", "b", true},
+        {"top.txt", "top.txt", false}, {"/", "", true},
+        {"a/..", "..", false},
+    };
+    for (const Case& c : cases) {
+        ZipEntry e;
+        e.path = QString::fromUtf8(c.path);
+        e.localHeaderOffset = 42;
+        EXPECT_EQ(e.name(), QString::fromUtf8(c.name)) << c.path;
+        EXPECT_EQ(e.isDirectory(), c.directory) << c.path;
+        EXPECT_EQ(e.id(), QStringLiteral("42:") + e.path);
+    }
+}
+
+TEST(ZipHelpersTest, MemberNamesNeverBecomeUnsafeLocalPaths) {
+    struct Case {
+        QString path, fileName, relative;
+    };
+    const Case cases[] = {
+        {"docs/report.pdf", "report.pdf", "docs/report.pdf"},
+        {"../../etc/passwd", "passwd", "etc/passwd"},
+        {"/absolute/file.txt", "file.txt", "absolute/file.txt"},
+        {"a/..", "Untitled", "a"},
+        {".", "Untitled", ""},
+        {"..", "Untitled", ""},
+        {"dir\\..\\..\\win.ini", "win.ini", "dir/win.ini"},
+        {"C:\\Windows\\system.ini", "system.ini", "Windows/system.ini"},
+        {QStringLiteral("nul") + QChar(0) + QStringLiteral("byte.txt"), "nulbyte.txt",
+         "nulbyte.txt"},
+        {"tab\tname.txt", "tabname.txt", "tabname.txt"},
+        {"", "Untitled", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        EXPECT_EQ(ZipArchiveReader::safeFileName(c.path), c.fileName);
+        EXPECT_EQ(ZipArchiveReader::safeRelativePath(c.path), c.relative);
+    }
+}
+
+TEST(ZipHelpersTest, LastIndexSearchesBackwardsWithinTheBuffer) {
+    const QByteArray hay = "abcXYabcXY";
+    EXPECT_EQ(ZipArchiveReader::lastIndex("XY", hay, 100), 8);
+    EXPECT_EQ(ZipArchiveReader::lastIndex("XY", hay, 7), 3);
+    EXPECT_EQ(ZipArchiveReader::lastIndex("XY", hay, 2), -1);
+    EXPECT_EQ(ZipArchiveReader::lastIndex("XY", "X", 0), -1);
+}
