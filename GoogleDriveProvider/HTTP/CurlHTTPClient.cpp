@@ -223,16 +223,51 @@ void CurlHTTPClient::initialiseGlobally() {
     });
 }
 
+/// The caches the calls of one client share, each behind its own lock.
+struct CurlHTTPClient::Shared {
+    Shared() {
+        handle = curl_share_init();
+        if (!handle)
+            return;
+        curl_share_setopt(handle, CURLSHOPT_LOCKFUNC, lock);
+        curl_share_setopt(handle, CURLSHOPT_UNLOCKFUNC, unlock);
+        curl_share_setopt(handle, CURLSHOPT_USERDATA, this);
+        curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+        curl_share_setopt(handle, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+    }
+    ~Shared() {
+        if (handle)
+            curl_share_cleanup(handle);
+    }
+
+    static void lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
+        static_cast<Shared*>(user)->mutexes[index(data)].lock();
+    }
+    static void unlock(CURL*, curl_lock_data data, void* user) {
+        static_cast<Shared*>(user)->mutexes[index(data)].unlock();
+    }
+    static size_t index(curl_lock_data data) {
+        return std::min<size_t>(size_t(data), size_t(CURL_LOCK_DATA_LAST) - 1);
+    }
+
+    CURLSH* handle = nullptr;
+    std::mutex mutexes[CURL_LOCK_DATA_LAST];
+};
+
 CurlHTTPClient::CurlHTTPClient() : CurlHTTPClient(Options{}) {}
 
 CurlHTTPClient::CurlHTTPClient(Options options) : options_(std::move(options)) {
     initialiseGlobally();
+    shared_ = std::make_unique<Shared>();
 }
+
+CurlHTTPClient::~CurlHTTPClient() = default;
 
 namespace {
 
 /// Runs one transfer to its end. `transfer` is prepared by the caller (sink, body, progress).
-HTTPResponse perform(const HTTPRequest& request, Transfer& transfer,
+HTTPResponse perform(const HTTPRequest& request, Transfer& transfer, CURLSH* share,
                      const std::optional<std::chrono::milliseconds>& idleOverride) {
     if (!isHTTPScheme(request.url) || !request.url.isValid())
         throw StorageError(Code::invalidResponse);
@@ -248,6 +283,8 @@ HTTPResponse perform(const HTTPRequest& request, Transfer& transfer,
     const QByteArray url = request.url.toEncoded();
     curl_easy_setopt(easy, CURLOPT_URL, url.constData());
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    if (share)
+        curl_easy_setopt(easy, CURLOPT_SHARE, share);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_NOPROXY, "127.0.0.0/8,localhost,::1");
@@ -396,7 +433,7 @@ HTTPReply CurlHTTPClient::send(const HTTPRequest& request) {
     transfer.bodyData = &request.body;
     transfer.bodyLength = request.body.size();
     HTTPReply reply;
-    reply.response = perform(request, transfer, options_.idleLimit);
+    reply.response = perform(request, transfer, shared_->handle, options_.idleLimit);
     reply.body = std::move(transfer.body);
     return reply;
 }
@@ -419,7 +456,7 @@ HTTPReply CurlHTTPClient::upload(const HTTPRequest& request, const HTTPBody& bod
     }
     transfer.bodyLength = body.size();
     HTTPReply reply;
-    reply.response = perform(request, transfer, options_.idleLimit);
+    reply.response = perform(request, transfer, shared_->handle, options_.idleLimit);
     reply.body = std::move(transfer.body);
     return reply;
 }
@@ -443,7 +480,7 @@ HTTPDownload CurlHTTPClient::download(const HTTPRequest& request) {
 
     try {
         HTTPDownload result;
-        result.response = perform(request, transfer, options_.idleLimit);
+        result.response = perform(request, transfer, shared_->handle, options_.idleLimit);
         const int fd = file.fd;
         file.fd = -1;
         if (::close(fd) != 0)
