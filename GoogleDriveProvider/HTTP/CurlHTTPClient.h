@@ -25,8 +25,9 @@ namespace tw {
 ///   callback; a cancelled transfer ends with StorageError cancelled.
 /// - Downloads go to a new file in the temporary folder, created with O_EXCL and mode 0600,
 ///   named by a fresh upper-case UUID; every failure removes it.
-/// - The calls of one client share libcurl's connection cache, name cache and TLS sessions,
-///   so a run of requests to one host reuses its connection.
+/// - A call that ended with a complete response leaves its handles, and the connection, to a
+///   later call of the same client, so a run of requests to one host reuses its connection;
+///   all calls of a client share the name cache and TLS sessions.
 class CurlHTTPClient : public HTTPClient {
 public:
     struct Options {

@@ -174,8 +174,25 @@ TEST_F(CurlHTTPClientTest, RequestsToOneHostReuseTheConnection) {
     CurlHTTPClient client(options);
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(client.send(request(QStringLiteral("/ping"))).body, QByteArray("pong"));
-    std::lock_guard lock(mutex);
-    EXPECT_EQ(clientPorts.size(), 1u);
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(clientPorts.size(), 1u);
+    }
+
+    // Many threads through one client at once: each call has handles of its own.
+    std::atomic<int> answered = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 10; ++i) {
+                if (client.send(request(QStringLiteral("/ping"))).body == "pong")
+                    ++answered;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(answered, 80);
 }
 
 TEST_F(CurlHTTPClientTest, BodiesAreFramedByLengthWithoutExpectOrDefaultContentType) {
