@@ -17,6 +17,7 @@
 #include <stop_token>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 Q_LOGGING_CATEGORY(lcHTTP, "GoogleDrive.HTTP")
 
@@ -180,28 +181,121 @@ bool carriesBody(const QByteArray& method) {
     return method != "GET" && method != "HEAD" && method != "DELETE";
 }
 
-/// Owns the easy and multi handles and the header list of one transfer, released in the
-/// order libcurl requires.
+/// An easy handle and the multi handle that drives it. They are kept between calls (used by
+/// one call at a time), so the multi handle's connection cache lets the next call to the
+/// same host reuse its connection.
 class Handles {
 public:
     Handles() : easy(curl_easy_init()), multi(curl_multi_init()) {}
     ~Handles() {
-        if (added)
-            curl_multi_remove_handle(multi, easy);
         if (multi)
             curl_multi_cleanup(multi);
         if (easy)
             curl_easy_cleanup(easy);
-        if (headerList)
-            curl_slist_free_all(headerList);
     }
     Handles(const Handles&) = delete;
     Handles& operator=(const Handles&) = delete;
 
     CURL* easy;
     CURLM* multi;
-    curl_slist* headerList = nullptr;
-    bool added = false;
+};
+
+/// Idle handles of one client, and the name cache and TLS sessions all its calls share
+/// (connections themselves are never shared between threads: libcurl does not support it).
+class HandlePool {
+public:
+    HandlePool() {
+        share = curl_share_init();
+        if (!share)
+            return;
+        curl_share_setopt(share, CURLSHOPT_LOCKFUNC, lock);
+        curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, unlock);
+        curl_share_setopt(share, CURLSHOPT_USERDATA, this);
+        curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    }
+    ~HandlePool() {
+        idle_.clear(); // every easy handle goes before the share they use
+        if (share)
+            curl_share_cleanup(share);
+    }
+    HandlePool(const HandlePool&) = delete;
+    HandlePool& operator=(const HandlePool&) = delete;
+
+    /// Handles for one call: an idle pair with its options reset (its connections kept), or
+    /// a new one.
+    std::unique_ptr<Handles> acquire() {
+        std::unique_ptr<Handles> handles;
+        {
+            std::lock_guard lock(poolMutex_);
+            if (!idle_.empty()) {
+                handles = std::move(idle_.back());
+                idle_.pop_back();
+            }
+        }
+        if (handles)
+            curl_easy_reset(handles->easy);
+        else
+            handles = std::make_unique<Handles>();
+        return handles;
+    }
+
+    /// Takes back the handles of a call that ended with a complete response.
+    void release(std::unique_ptr<Handles> handles) {
+        std::lock_guard lock(poolMutex_);
+        if (idle_.size() < maxIdle)
+            idle_.push_back(std::move(handles));
+        else
+            surplus_ = std::move(handles); // dropped with the next surplus, outside no lock
+    }
+
+    CURLSH* share = nullptr;
+
+private:
+    static constexpr size_t maxIdle = 8;
+
+    static void lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
+        static_cast<HandlePool*>(user)->shareMutexes_[index(data)].lock();
+    }
+    static void unlock(CURL*, curl_lock_data data, void* user) {
+        static_cast<HandlePool*>(user)->shareMutexes_[index(data)].unlock();
+    }
+    static size_t index(curl_lock_data data) {
+        return std::min<size_t>(size_t(data), size_t(CURL_LOCK_DATA_LAST) - 1);
+    }
+
+    std::mutex shareMutexes_[CURL_LOCK_DATA_LAST];
+    std::mutex poolMutex_;
+    std::vector<std::unique_ptr<Handles>> idle_;
+    std::unique_ptr<Handles> surplus_;
+};
+
+/// The header list of one call.
+struct HeaderList {
+    curl_slist* list = nullptr;
+    ~HeaderList() {
+        if (list)
+            curl_slist_free_all(list);
+    }
+    void append(const char* line) { list = curl_slist_append(list, line); }
+};
+
+/// Keeps the easy handle attached to its multi handle for the length of one transfer.
+class Attachment {
+public:
+    Attachment(CURLM* multi, CURL* easy) : multi_(multi), easy_(easy) {
+        curl_multi_add_handle(multi_, easy_);
+    }
+    ~Attachment() { detach(); }
+    void detach() {
+        if (multi_)
+            curl_multi_remove_handle(multi_, easy_);
+        multi_ = nullptr;
+    }
+
+private:
+    CURLM* multi_;
+    CURL* easy_;
 };
 
 struct FileCloser {
@@ -223,31 +317,38 @@ void CurlHTTPClient::initialiseGlobally() {
     });
 }
 
+struct CurlHTTPClient::Shared : HandlePool {};
+
 CurlHTTPClient::CurlHTTPClient() : CurlHTTPClient(Options{}) {}
 
 CurlHTTPClient::CurlHTTPClient(Options options) : options_(std::move(options)) {
     initialiseGlobally();
+    shared_ = std::make_unique<Shared>();
 }
+
+CurlHTTPClient::~CurlHTTPClient() = default;
 
 namespace {
 
 /// Runs one transfer to its end. `transfer` is prepared by the caller (sink, body, progress).
-HTTPResponse perform(const HTTPRequest& request, Transfer& transfer,
+HTTPResponse perform(const HTTPRequest& request, Transfer& transfer, HandlePool& pool,
                      const std::optional<std::chrono::milliseconds>& idleOverride) {
     if (!isHTTPScheme(request.url) || !request.url.isValid())
         throw StorageError(Code::invalidResponse);
     Cancellation::checkpoint();
 
-    Handles handles;
-    if (!handles.easy || !handles.multi)
+    std::unique_ptr<Handles> handles = pool.acquire();
+    if (!handles->easy || !handles->multi)
         throw HTTPTransportError(HTTPTransportError::Kind::other, int(CURLE_OUT_OF_MEMORY),
                                  QStringLiteral("Out of memory"));
-    CURL* easy = handles.easy;
+    CURL* easy = handles->easy;
     transfer.token = Cancellation::current();
 
     const QByteArray url = request.url.toEncoded();
     curl_easy_setopt(easy, CURLOPT_URL, url.constData());
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    if (pool.share)
+        curl_easy_setopt(easy, CURLOPT_SHARE, pool.share);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_NOPROXY, "127.0.0.0/8,localhost,::1");
@@ -282,6 +383,7 @@ HTTPResponse perform(const HTTPRequest& request, Transfer& transfer,
         curl_easy_setopt(easy, CURLOPT_SEEKDATA, &transfer);
     }
 
+    HeaderList headers;
     bool hasContentType = false;
     for (const auto& [name, value] : request.headers.fields()) {
         // libcurl frames the body itself.
@@ -292,12 +394,12 @@ HTTPResponse perform(const HTTPRequest& request, Transfer& transfer,
         if (HTTPHeaders::sameName(name, "Content-Type"))
             hasContentType = true;
         const QByteArray line = value.isEmpty() ? name + ';' : name + ": " + value;
-        handles.headerList = curl_slist_append(handles.headerList, line.constData());
+        headers.append(line.constData());
     }
-    handles.headerList = curl_slist_append(handles.headerList, "Expect:");
+    headers.append("Expect:");
     if (!hasContentType)
-        handles.headerList = curl_slist_append(handles.headerList, "Content-Type:");
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, handles.headerList);
+        headers.append("Content-Type:");
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.list);
 
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
@@ -307,13 +409,12 @@ HTTPResponse perform(const HTTPRequest& request, Transfer& transfer,
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, onTransferInfo);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
 
-    curl_multi_add_handle(handles.multi, easy);
-    handles.added = true;
+    Attachment attachment(handles->multi, easy);
 
     CURLcode result = CURLE_OK;
     {
         // Wakes the poll below at once when the task is asked to stop.
-        CURLM* multi = handles.multi;
+        CURLM* multi = handles->multi;
         std::stop_callback wake(transfer.token, [multi] { curl_multi_wakeup(multi); });
         int running = 1;
         // The idle limit, measured precisely here: libcurl's own low-speed check (kept as a
@@ -322,7 +423,7 @@ HTTPResponse perform(const HTTPRequest& request, Transfer& transfer,
         auto lastActivity = std::chrono::steady_clock::now();
         qint64 lastMoved = -1;
         for (;;) {
-            CURLMcode status = curl_multi_perform(handles.multi, &running);
+            CURLMcode status = curl_multi_perform(handles->multi, &running);
             if (status != CURLM_OK)
                 throw HTTPTransportError(HTTPTransportError::Kind::other, int(status),
                                          QString::fromLatin1(curl_multi_strerror(status)));
@@ -344,13 +445,13 @@ HTTPResponse perform(const HTTPRequest& request, Transfer& transfer,
             const auto remaining =
                 std::chrono::duration_cast<std::chrono::milliseconds>(lastActivity + limit - now);
             const int wait = int(std::clamp<qint64>(remaining.count() + 1, 1, 1000));
-            status = curl_multi_poll(handles.multi, nullptr, 0, wait, nullptr);
+            status = curl_multi_poll(handles->multi, nullptr, 0, wait, nullptr);
             if (status != CURLM_OK)
                 throw HTTPTransportError(HTTPTransportError::Kind::other, int(status),
                                          QString::fromLatin1(curl_multi_strerror(status)));
         }
         int queued = 0;
-        while (CURLMsg* message = curl_multi_info_read(handles.multi, &queued)) {
+        while (CURLMsg* message = curl_multi_info_read(handles->multi, &queued)) {
             if (message->msg == CURLMSG_DONE)
                 result = message->data.result;
         }
@@ -381,6 +482,11 @@ HTTPResponse perform(const HTTPRequest& request, Transfer& transfer,
     curl_easy_getinfo(easy, CURLINFO_EFFECTIVE_URL, &effective);
     response.url = effective ? QUrl::fromEncoded(QByteArray(effective)) : request.url;
 
+    // A complete response: the handles, and the connection if the server keeps it open, serve
+    // a later call. (After a failure they are dropped, and their connections closed.)
+    attachment.detach();
+    pool.release(std::move(handles));
+
     if (transfer.progress && *transfer.progress && transfer.bodyLength > transfer.lastProgress &&
         transfer.bodyLength > 0) {
         transfer.lastProgress = transfer.bodyLength;
@@ -396,7 +502,7 @@ HTTPReply CurlHTTPClient::send(const HTTPRequest& request) {
     transfer.bodyData = &request.body;
     transfer.bodyLength = request.body.size();
     HTTPReply reply;
-    reply.response = perform(request, transfer, options_.idleLimit);
+    reply.response = perform(request, transfer, *shared_, options_.idleLimit);
     reply.body = std::move(transfer.body);
     return reply;
 }
@@ -419,7 +525,7 @@ HTTPReply CurlHTTPClient::upload(const HTTPRequest& request, const HTTPBody& bod
     }
     transfer.bodyLength = body.size();
     HTTPReply reply;
-    reply.response = perform(request, transfer, options_.idleLimit);
+    reply.response = perform(request, transfer, *shared_, options_.idleLimit);
     reply.body = std::move(transfer.body);
     return reply;
 }
@@ -443,7 +549,7 @@ HTTPDownload CurlHTTPClient::download(const HTTPRequest& request) {
 
     try {
         HTTPDownload result;
-        result.response = perform(request, transfer, options_.idleLimit);
+        result.response = perform(request, transfer, *shared_, options_.idleLimit);
         const int fd = file.fd;
         file.fd = -1;
         if (::close(fd) != 0)

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 
 namespace tw {
@@ -24,6 +25,9 @@ namespace tw {
 ///   callback; a cancelled transfer ends with StorageError cancelled.
 /// - Downloads go to a new file in the temporary folder, created with O_EXCL and mode 0600,
 ///   named by a fresh upper-case UUID; every failure removes it.
+/// - A call that ended with a complete response leaves its handles, and the connection, to a
+///   later call of the same client, so a run of requests to one host reuses its connection;
+///   all calls of a client share the name cache and TLS sessions.
 class CurlHTTPClient : public HTTPClient {
 public:
     struct Options {
@@ -35,6 +39,10 @@ public:
 
     CurlHTTPClient();
     explicit CurlHTTPClient(Options options);
+    ~CurlHTTPClient() override;
+
+    CurlHTTPClient(const CurlHTTPClient&) = delete;
+    CurlHTTPClient& operator=(const CurlHTTPClient&) = delete;
 
     HTTPReply send(const HTTPRequest& request) override;
     HTTPReply upload(const HTTPRequest& request, const HTTPBody& body,
@@ -46,7 +54,9 @@ public:
     static void initialiseGlobally();
 
 private:
+    struct Shared;
     Options options_;
+    std::unique_ptr<Shared> shared_;
 };
 
 } // namespace tw

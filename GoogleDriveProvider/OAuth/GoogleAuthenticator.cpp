@@ -31,6 +31,9 @@ OAuthTokens GoogleAuthenticator::authorize(const std::optional<QString>& loginHi
         const QUrl url = GoogleOAuthRequests::authorizationURL(configuration_, redirectURI, state,
                                                                challenge, loginHint);
 
+        // A sign-in cancelled already never opens a browser page.
+        if (Cancellation::isCancelled())
+            throw StorageError(Code::authorizationCancelled);
         if (!browser_->open(url)) {
             qCWarning(lcSignIn) << "the browser could not be opened";
             server.stop();

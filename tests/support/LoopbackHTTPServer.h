@@ -14,7 +14,11 @@ namespace tw::test {
 /// `http` first, then start(); the destructor stops it and waits for its thread.
 class LoopbackHTTPServer {
 public:
-    explicit LoopbackHTTPServer(std::string host = "127.0.0.1") : host_(std::move(host)) {}
+    explicit LoopbackHTTPServer(std::string host = "127.0.0.1") : host_(std::move(host)) {
+        // Headers and body go out as separate writes: without this, a kept-alive connection
+        // waits for the client's delayed acknowledgement between them.
+        http.set_tcp_nodelay(true);
+    }
     ~LoopbackHTTPServer() { stop(); }
 
     LoopbackHTTPServer(const LoopbackHTTPServer&) = delete;

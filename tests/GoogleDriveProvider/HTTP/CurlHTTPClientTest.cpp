@@ -16,6 +16,7 @@
 #include <atomic>
 #include <mutex>
 #include <netinet/in.h>
+#include <set>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -108,6 +109,17 @@ struct Gate {
     }
 };
 
+/// Opens a gate and stops the server at the end of a test whose handlers wait on the gate:
+/// declared before the client, it runs after the client closed its connections.
+struct ReleaseAndStop {
+    Gate& gate;
+    LoopbackHTTPServer& server;
+    ~ReleaseAndStop() {
+        gate.release();
+        server.stop();
+    }
+};
+
 class CurlHTTPClientTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -132,7 +144,8 @@ TEST_F(CurlHTTPClientTest, EveryStatusIsReturnedWithItsBodyAndHeaders) {
         R"(/status/(\d+))", [](const httplib::Request& request, httplib::Response& response) {
             response.status = std::stoi(request.matches[1]);
             response.set_header("X-Mixed-Case", "yes");
-            response.set_content("body of " + std::string(request.matches[1]), "text/plain");
+            if (response.status != 204)
+                response.set_content("body of " + std::string(request.matches[1]), "text/plain");
         });
     server.start();
     CurlHTTPClient client(options);
@@ -147,6 +160,39 @@ TEST_F(CurlHTTPClientTest, EveryStatusIsReturnedWithItsBodyAndHeaders) {
         EXPECT_EQ(reply.response.headers.value("x-mixed-case"), QByteArray("yes"));
         EXPECT_EQ(reply.response.headers.value("X-MIXED-CASE"), QByteArray("yes"));
     }
+}
+
+TEST_F(CurlHTTPClientTest, RequestsToOneHostReuseTheConnection) {
+    std::mutex mutex;
+    std::set<int> clientPorts;
+    server.http.Get("/ping", [&](const httplib::Request& request, httplib::Response& response) {
+        std::lock_guard lock(mutex);
+        clientPorts.insert(request.remote_port);
+        response.set_content("pong", "text/plain");
+    });
+    server.start();
+    CurlHTTPClient client(options);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(client.send(request(QStringLiteral("/ping"))).body, QByteArray("pong"));
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(clientPorts.size(), 1u);
+    }
+
+    // Many threads through one client at once: each call has handles of its own.
+    std::atomic<int> answered = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 10; ++i) {
+                if (client.send(request(QStringLiteral("/ping"))).body == "pong")
+                    ++answered;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(answered, 80);
 }
 
 TEST_F(CurlHTTPClientTest, BodiesAreFramedByLengthWithoutExpectOrDefaultContentType) {
@@ -379,6 +425,7 @@ TEST_F(CurlHTTPClientTest, CancellationEndsATransferPromptlyAndLeavesNoFile) {
         response.set_content("late", "text/plain");
     });
     server.start();
+    ReleaseAndStop releaseAndStop{finish, server}; // after the client is gone
     CurlHTTPClient client(options);
 
     {
@@ -413,8 +460,6 @@ TEST_F(CurlHTTPClientTest, CancellationEndsATransferPromptlyAndLeavesNoFile) {
         EXPECT_THROW(upload.wait(), StorageError);
     }
     EXPECT_EQ(sent, body.size());
-    finish.release();
-    server.stop(); // its handlers use the gates of this test
 }
 
 TEST_F(CurlHTTPClientTest, AnIdleTransferTimesOutButASteadySlowOneDoesNot) {
@@ -442,6 +487,7 @@ TEST_F(CurlHTTPClientTest, AnIdleTransferTimesOutButASteadySlowOneDoesNot) {
     });
     server.start();
     options.idleLimit = 1000ms;
+    ReleaseAndStop releaseAndStop{finish, server}; // after the client is gone
     CurlHTTPClient client(options);
 
     try {
@@ -456,8 +502,6 @@ TEST_F(CurlHTTPClientTest, AnIdleTransferTimesOutButASteadySlowOneDoesNot) {
     const HTTPReply reply = client.send(request(QStringLiteral("/trickle")));
     EXPECT_EQ(reply.response.statusCode, 200);
     EXPECT_EQ(reply.body, QByteArray(14, 'a'));
-    finish.release();
-    server.stop(); // its handlers use the gate of this test
 }
 
 TEST_F(CurlHTTPClientTest, RedirectsAreFollowedForGetOnlyAndNeverCarryAuthorizationElsewhere) {

@@ -171,6 +171,15 @@ TEST_F(GoogleAuthenticatorTest, NoRedirectInTimeOrACancelledTaskIsACancelledSign
     signIn.join();
     EXPECT_EQ(result, Code::authorizationCancelled);
     EXPECT_EQ(oauth.tokenRequests(), 0);
+
+    // A task cancelled before the page opens never shows it.
+    const auto unopened = browser();
+    std::stop_source stopped;
+    stopped.request_stop();
+    Cancellation::Scope scope(stopped.get_token());
+    EXPECT_EQ(failureOf([&] { authenticator(unopened).authorize(std::nullopt); }),
+              Code::authorizationCancelled);
+    EXPECT_FALSE(unopened->openedURL());
 }
 
 TEST_F(GoogleAuthenticatorTest, TokenEndpointAnswersAreJudged) {
