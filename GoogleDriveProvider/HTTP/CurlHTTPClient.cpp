@@ -215,7 +215,10 @@ public:
         curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
     }
     ~HandlePool() {
-        idle_.clear(); // every easy handle goes before the share they use
+        // Every easy handle goes before the share they use: libcurl refuses to free a share
+        // that a handle still names.
+        idle_.clear();
+        surplus_.reset();
         if (share)
             curl_share_cleanup(share);
     }
