@@ -485,6 +485,11 @@ void TelegramSession::finishFileDeletion(qint64 fileID) {
     fileDeletionEnded_.notify_all();
 }
 
+int TelegramSession::fileObserverCount() const {
+    std::lock_guard lock(mutex_);
+    return int(fileObservers_.size());
+}
+
 std::optional<TDObject> TelegramSession::me() const {
     std::lock_guard lock(mutex_);
     return me_;

@@ -115,6 +115,7 @@ public:
     /// block. The token removes exactly the observer it was given for.
     quint64 addFileObserver(qint64 fileID, FileObserver observer);
     void removeFileObserver(quint64 token);
+    int fileObserverCount() const;
 
     // Caches kept for the storage operations.
     std::optional<TDObject> me() const;

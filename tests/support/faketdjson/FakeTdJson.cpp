@@ -430,6 +430,8 @@ void runUpload(int clientID, qint64 chatID, qint64 temporaryID, QJsonObject temp
     }
 }
 
+const std::map<QString, Handler>& handlers();
+
 const std::map<QString, Handler>& handlers() {
     static const std::map<QString, Handler> table = {
         {"getOption",
@@ -738,8 +740,21 @@ const std::map<QString, Handler>& handlers() {
              const QString mode = f.script.value("upload").toString("succeed");
              if (mode == "hold")
                  return;
-             std::thread(runUpload, c.id, chatID, temporaryID, temporary, fileID, path,
-                         c.filesDirectory + "/../fake-remote", mode,
+             QJsonObject start{{"@type", "upload"}, {"chat_id", chatID}, {"temporary", temporary},
+                               {"file_id", fileID}, {"path", path},      {"mode", mode}};
+             // A test can hold "upload" to start the transfer only when it is ready to watch.
+             if (f.held.count("upload"))
+                 f.heldRequests.emplace_back(c.id, start);
+             else
+                 handlers().at("upload")(f, c, start);
+         }},
+        {"upload",
+         [](Fake& f, Client& c, const QJsonObject& r) {
+             const QJsonObject temporary = r.value("temporary").toObject();
+             std::thread(runUpload, c.id, r.value("chat_id").toInteger(),
+                         temporary.value("id").toInteger(), temporary,
+                         r.value("file_id").toInteger(), r.value("path").toString(),
+                         c.filesDirectory + "/../fake-remote", r.value("mode").toString(),
                          std::max(1, scriptInt(f, "upload_steps", 3)))
                  .detach();
          }},
