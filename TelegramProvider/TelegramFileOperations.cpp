@@ -1,5 +1,6 @@
 // Changing a Telegram account without moving bytes: renaming folder channels, moving and
 // deleting file messages, and the TDLib handles of a file item.
+#include "StorageCore/Domain/ProviderKind.h"
 #include "TelegramProvider/TelegramStorageProvider.h"
 
 #include <QJsonArray>
@@ -55,7 +56,8 @@ FileItem TelegramStorageProvider::move(const FileRef& ref, const std::optional<Q
         if (!saved)
             throw StorageError(StorageError::Code::reauthRequired);
         destination = *saved;
-    } else if (const auto chatID = TelegramIDs::chatID(to, TelegramIDs::ownedPrefix)) {
+    } else if (const auto chatID = TelegramIDs::chatID(to, TelegramIDs::ownedPrefix);
+               chatID && ProviderKinds::isWritable(ProviderKind::telegram, to)) {
         // The destination obeys the same rule as the source: only the user's own folders.
         if (!folderMap(*session).contains(*chatID))
             throw StorageError(StorageError::Code::permissionDenied);

@@ -1,6 +1,7 @@
 // Moving bytes between this computer and a Telegram account: uploads as document messages,
 // whole-file downloads, byte-range reads and thumbnails, all through TDLib's file manager.
 #include "StorageCore/Concurrency/Cancellation.h"
+#include "StorageCore/Domain/ProviderKind.h"
 #include "TelegramProvider/TelegramStorageProvider.h"
 
 #include <QDir>
@@ -113,7 +114,8 @@ FileItem TelegramStorageProvider::upload(const QUuid& accountID, const LocalFile
         chatID = *saved;
     } else {
         const auto folder = TelegramIDs::chatID(*parentID, TelegramIDs::ownedPrefix);
-        if (!folder || !folderMap(*session).contains(*folder))
+        if (!ProviderKinds::isWritable(ProviderKind::telegram, parentID) || !folder ||
+            !folderMap(*session).contains(*folder))
             throw StorageError(StorageError::Code::permissionDenied);
         chatID = *folder;
     }
