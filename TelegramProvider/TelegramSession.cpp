@@ -10,6 +10,8 @@
 
 #include <pthread.h>
 
+#include <algorithm>
+
 namespace tw {
 
 namespace {
@@ -19,6 +21,12 @@ const QString stateWaitParameters = QStringLiteral("authorizationStateWaitTdlibP
 
 TDObject closedState() {
     return TDObject(stateClosed, {});
+}
+
+constexpr size_t maxRecentlyDeleted = 1024;
+
+TDError messageDeletedError() {
+    return TDError(400, QStringLiteral("MESSAGE_DELETED"));
 }
 
 QString osPrettyName() {
@@ -95,6 +103,7 @@ void TelegramSession::handleUpdate(const TDObject& update) {
     QList<FileObserver> observers;
     std::optional<TDObject> file;
     std::optional<std::pair<qint64, SendOutcome>> sendOutcome;
+    QList<qint64> deleted;
 
     if (type == QLatin1String("updateAuthorizationState")) {
         if (const auto state = update.object(QStringLiteral("authorization_state"))) {
@@ -126,6 +135,12 @@ void TelegramSession::handleUpdate(const TDObject& update) {
         const auto message = update.object(QStringLiteral("message"));
         if (oldID && message)
             sendOutcome.emplace(*oldID, *message);
+    } else if (type == QLatin1String("updateDeleteMessages")) {
+        // A message being sent can disappear instead of failing (deleted elsewhere, or by
+        // TDLib itself): its sender must not wait for an outcome that never comes.
+        if (update.boolean(QStringLiteral("is_permanent")) &&
+            !update.boolean(QStringLiteral("from_cache")))
+            deleted = update.integers(QStringLiteral("message_ids"));
     } else if (type == QLatin1String("updateMessageSendFailed")) {
         if (const auto oldID = update.integer(QStringLiteral("old_message_id"))) {
             const auto error = update.object(QStringLiteral("error"));
@@ -140,6 +155,8 @@ void TelegramSession::handleUpdate(const TDObject& update) {
         observer(*file);
     if (sendOutcome)
         finishSend(sendOutcome->first, std::move(sendOutcome->second));
+    for (const qint64 id : deleted)
+        finishDeleted(id);
 
     {
         std::lock_guard lock(mutex_);
@@ -169,6 +186,25 @@ void TelegramSession::finishSend(qint64 oldMessageID, SendOutcome outcome) {
         waiter->fail(std::get<TDError>(outcome));
 }
 
+void TelegramSession::finishDeleted(qint64 messageID) {
+    std::optional<Completion<TDObject>> waiter;
+    {
+        std::lock_guard lock(mutex_);
+        const auto it = sendWaiters_.find(messageID);
+        if (it == sendWaiters_.end()) {
+            if (!ended_ && !finishedSends_.count(messageID)) {
+                recentlyDeleted_.push_back(messageID);
+                while (recentlyDeleted_.size() > maxRecentlyDeleted)
+                    recentlyDeleted_.pop_front();
+            }
+            return;
+        }
+        waiter = it->second;
+        sendWaiters_.erase(it);
+    }
+    waiter->fail(messageDeletedError());
+}
+
 void TelegramSession::end() {
     QList<Completion<TDObject>> authorizationWaiters;
     std::map<qint64, Completion<TDObject>> sendWaiters;
@@ -181,8 +217,10 @@ void TelegramSession::end() {
         authorizationWaiters_.clear();
         sendWaiters.swap(sendWaiters_);
         finishedSends_.clear();
+        recentlyDeleted_.clear();
     }
     progress_.notify_all();
+    fileDeletionEnded_.notify_all();
     const TDObject closed = closedState();
     for (auto& waiter : authorizationWaiters)
         waiter.resolve(closed);
@@ -379,6 +417,12 @@ TDObject TelegramSession::waitForSend(qint64 oldMessageID) {
         }
         if (ended_)
             throw StorageError(StorageError::Code::cancelled);
+        const auto deleted =
+            std::find(recentlyDeleted_.begin(), recentlyDeleted_.end(), oldMessageID);
+        if (deleted != recentlyDeleted_.end()) {
+            recentlyDeleted_.erase(deleted);
+            throw messageDeletedError();
+        }
         sendWaiters_.insert_or_assign(oldMessageID, completion);
     }
     try {
@@ -407,6 +451,43 @@ void TelegramSession::removeFileObserver(quint64 token) {
             return;
         }
     }
+}
+
+QString TelegramSession::filesDirectory() const {
+    return QDir(directory_).absolutePath() + QStringLiteral("/files");
+}
+
+void TelegramSession::beginFileUse(qint64 fileID) {
+    std::unique_lock lock(mutex_);
+    Cancellation::wait(fileDeletionEnded_, lock,
+                       [&] { return ended_ || !fileDeletions_.count(fileID); });
+    ++fileUses_[fileID];
+}
+
+bool TelegramSession::endFileUse(qint64 fileID, bool claimDeletion) {
+    std::lock_guard lock(mutex_);
+    const auto it = fileUses_.find(fileID);
+    if (it != fileUses_.end() && --it->second > 0)
+        return false;
+    if (it != fileUses_.end())
+        fileUses_.erase(it);
+    if (!claimDeletion || ended_)
+        return false;
+    fileDeletions_.insert(fileID);
+    return true;
+}
+
+void TelegramSession::finishFileDeletion(qint64 fileID) {
+    {
+        std::lock_guard lock(mutex_);
+        fileDeletions_.erase(fileID);
+    }
+    fileDeletionEnded_.notify_all();
+}
+
+int TelegramSession::fileObserverCount() const {
+    std::lock_guard lock(mutex_);
+    return int(fileObservers_.size());
 }
 
 std::optional<TDObject> TelegramSession::me() const {
@@ -444,6 +525,25 @@ QList<TelegramChat> TelegramSession::chats() const {
 void TelegramSession::setChats(QList<TelegramChat> chats) {
     std::lock_guard lock(mutex_);
     chats_ = std::move(chats);
+}
+
+void TelegramSession::setDirectory(QList<TelegramChat> chats, const QDateTime& loadedAt) {
+    QHash<qint64, QString> folders;
+    for (const TelegramChat& chat : chats) {
+        if (chat.kind == TelegramChat::Kind::ownedChannel)
+            folders.insert(chat.id, chat.title);
+    }
+    std::lock_guard lock(mutex_);
+    chats_ = std::move(chats);
+    folders_ = std::move(folders);
+    foldersLoadedAt_ = loadedAt;
+}
+
+void TelegramSession::setFolder(qint64 chatID, const QString& title) {
+    std::lock_guard lock(mutex_);
+    folders_.insert(chatID, title);
+    chats_.removeIf([chatID](const TelegramChat& chat) { return chat.id == chatID; });
+    chats_.append(TelegramChat{chatID, title, TelegramChat::Kind::ownedChannel});
 }
 
 std::optional<TelegramFileHandles> TelegramSession::fileHandles(const QString& itemID) const {

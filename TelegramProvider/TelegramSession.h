@@ -13,11 +13,13 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 #include <variant>
 
@@ -91,15 +93,29 @@ public:
     /// leaving the waits early (a "close" has been sent by then). Never throws.
     void terminate(bool logOut) noexcept;
     /// The final message of a send whose temporary message had id oldMessageID. Throws its
-    /// TDError, or StorageError cancelled when the task stops or the session ends.
+    /// TDError, or StorageError cancelled when the task stops or the session ends. A temporary
+    /// message that TDLib deletes instead of reporting the outcome ends the wait with a TDError
+    /// (400 "MESSAGE_DELETED").
     TDObject waitForSend(qint64 oldMessageID);
 
     bool hasEnded() const;
+
+    /// The folder where TDLib keeps the files it downloads ("files" in the session's folder).
+    QString filesDirectory() const;
+
+    /// Counts transfers and reads in flight per TDLib file id, so that the cached copy of a
+    /// file is deleted only once nobody uses it. beginFileUse waits (cancellably) while the
+    /// file's copy is being deleted. endFileUse with claimDeletion returns true when this was
+    /// the last use: the caller then deletes the copy and calls finishFileDeletion().
+    void beginFileUse(qint64 fileID);
+    bool endFileUse(qint64 fileID, bool claimDeletion = false);
+    void finishFileDeletion(qint64 fileID);
 
     /// Observers of "updateFile" for one file id; called on the session's thread and must not
     /// block. The token removes exactly the observer it was given for.
     quint64 addFileObserver(qint64 fileID, FileObserver observer);
     void removeFileObserver(quint64 token);
+    int fileObserverCount() const;
 
     // Caches kept for the storage operations.
     std::optional<TDObject> me() const;
@@ -109,6 +125,12 @@ public:
     void setFolders(QHash<qint64, QString> folders, std::optional<QDateTime> loadedAt);
     QList<TelegramChat> chats() const;
     void setChats(QList<TelegramChat> chats);
+    /// Stores a freshly scanned directory: the chats, the folder map of its owned channels and
+    /// the time of the scan.
+    void setDirectory(QList<TelegramChat> chats, const QDateTime& loadedAt);
+    /// Puts a new or retitled owned channel into the cached directory at once (at its end),
+    /// without changing the time of the last scan.
+    void setFolder(qint64 chatID, const QString& title);
     std::optional<TelegramFileHandles> fileHandles(const QString& itemID) const;
     void setFileHandles(const QString& itemID, const TelegramFileHandles& handles);
 
@@ -123,6 +145,7 @@ private:
     void runUpdates();
     void handleUpdate(const TDObject& update);
     void finishSend(qint64 oldMessageID, SendOutcome outcome);
+    void finishDeleted(qint64 messageID);
     /// Marks the session ended and releases every parked caller.
     void end();
     bool waitForClosed(TDClient::Deadline deadline);
@@ -141,6 +164,11 @@ private:
     quint64 nextWaiterID_ = 0;
     std::map<qint64, Completion<TDObject>> sendWaiters_;
     std::map<qint64, SendOutcome> finishedSends_;
+    /// Messages deleted recently, for a send whose waiter is not registered yet (bounded).
+    std::deque<qint64> recentlyDeleted_;
+    std::map<qint64, int> fileUses_;
+    std::set<qint64> fileDeletions_;
+    std::condition_variable_any fileDeletionEnded_;
     std::multimap<qint64, std::pair<quint64, FileObserver>> fileObservers_;
     quint64 nextObserverToken_ = 0;
     quint64 handledUpdates_ = 0;

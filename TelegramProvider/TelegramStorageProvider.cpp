@@ -106,19 +106,21 @@ TelegramStorageProvider::TelegramStorageProvider(ConfigurationSource configurati
                                                  std::shared_ptr<SecretStore> secrets,
                                                  std::shared_ptr<TelegramLoginPresenter> presenter,
                                                  std::shared_ptr<TDClientFactory> factory,
-                                                 QString baseDirectory, TelegramTimeLimits limits)
+                                                 QString baseDirectory, TelegramTimeLimits limits,
+                                                 Clock clock)
     : configuration_(std::move(configuration)), secrets_(std::move(secrets)),
       presenter_(std::move(presenter)), factory_(std::move(factory)),
-      baseDirectory_(std::move(baseDirectory)), limits_(limits) {}
+      baseDirectory_(std::move(baseDirectory)), limits_(limits), clock_(std::move(clock)) {}
 
 TelegramStorageProvider::TelegramStorageProvider(std::optional<TelegramConfiguration> configuration,
                                                  std::shared_ptr<SecretStore> secrets,
                                                  std::shared_ptr<TelegramLoginPresenter> presenter,
                                                  std::shared_ptr<TDClientFactory> factory,
-                                                 QString baseDirectory, TelegramTimeLimits limits)
+                                                 QString baseDirectory, TelegramTimeLimits limits,
+                                                 Clock clock)
     : TelegramStorageProvider(ConfigurationSource([configuration] { return configuration; }),
                               std::move(secrets), std::move(presenter), std::move(factory),
-                              std::move(baseDirectory), limits) {}
+                              std::move(baseDirectory), limits, std::move(clock)) {}
 
 QString TelegramStorageProvider::defaultBaseDirectory() {
     const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
@@ -378,56 +380,7 @@ StorageQuota TelegramStorageProvider::quota(const QUuid& accountID) {
     return StorageQuota{};
 }
 
-Page TelegramStorageProvider::listFolder(const QUuid&, const std::optional<QString>&,
-                                         const std::optional<QString>&) {
-    throw StorageError(StorageError::Code::notSupported);
-}
-
-Page TelegramStorageProvider::search(const QUuid&, const QString&, const std::optional<QString>&) {
-    throw StorageError(StorageError::Code::notSupported);
-}
-
-Page TelegramStorageProvider::listCategory(const QUuid&, FileCategory,
-                                           const std::optional<QString>&) {
-    throw StorageError(StorageError::Code::notSupported);
-}
-
-FileItem TelegramStorageProvider::createFolder(const QUuid&, const QString&,
-                                               const std::optional<QString>&) {
-    throw StorageError(StorageError::Code::notSupported);
-}
-
-FileItem TelegramStorageProvider::rename(const FileRef&, const QString&) {
-    throw StorageError(StorageError::Code::notSupported);
-}
-
-FileItem TelegramStorageProvider::move(const FileRef&, const std::optional<QString>&,
-                                       const QString&) {
-    throw StorageError(StorageError::Code::notSupported);
-}
-
-void TelegramStorageProvider::trash(const FileRef&) {
-    throw StorageError(StorageError::Code::notSupported);
-}
-
-FileItem TelegramStorageProvider::upload(const QUuid&, const LocalFile&,
-                                         const std::optional<QString>&, const ProgressCallback&) {
-    throw StorageError(StorageError::Code::notSupported);
-}
-
-void TelegramStorageProvider::download(const FileRef&, const QUrl&, const ProgressCallback&) {
-    throw StorageError(StorageError::Code::notSupported);
-}
-
-QByteArray TelegramStorageProvider::read(const FileRef&, ByteRange) {
-    throw StorageError(StorageError::Code::notSupported);
-}
-
 void TelegramStorageProvider::exportFile(const FileRef&, const QString&, const QUrl&) {
-    throw StorageError(StorageError::Code::notSupported);
-}
-
-std::optional<QByteArray> TelegramStorageProvider::thumbnail(const FileItem&, int) {
     throw StorageError(StorageError::Code::notSupported);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "StorageCore/Domain/Clock.h"
 #include "StorageCore/Domain/StorageProvider.h"
 #include "StorageCore/Security/SecretStore.h"
 #include "TelegramProvider/SessionRegistry.h"
@@ -9,6 +10,8 @@
 #include "TelegramProvider/TelegramSession.h"
 
 #include <QByteArray>
+#include <QHash>
+#include <QMap>
 #include <QSet>
 #include <QString>
 #include <QUuid>
@@ -52,12 +55,12 @@ public:
     TelegramStorageProvider(ConfigurationSource configuration, std::shared_ptr<SecretStore> secrets,
                             std::shared_ptr<TelegramLoginPresenter> presenter,
                             std::shared_ptr<TDClientFactory> factory, QString baseDirectory,
-                            TelegramTimeLimits limits = {});
+                            TelegramTimeLimits limits = {}, Clock clock = systemClock());
     TelegramStorageProvider(std::optional<TelegramConfiguration> configuration,
                             std::shared_ptr<SecretStore> secrets,
                             std::shared_ptr<TelegramLoginPresenter> presenter,
                             std::shared_ptr<TDClientFactory> factory, QString baseDirectory,
-                            TelegramTimeLimits limits = {});
+                            TelegramTimeLimits limits = {}, Clock clock = systemClock());
 
     /// "Tessarow/Telegram" in the generic data location (a private temporary folder when
     /// there is none).
@@ -78,6 +81,12 @@ public:
     /// Closes every open session and logs out every pending sign-in that was never stored,
     /// all at once. Never throws.
     void closeAllSessions() noexcept;
+
+    /// Counts of the account's chats by chat list and type, and of the files and pages of its
+    /// Saved Messages, for the self-check. Keys: "chats.<list>", a chat type ("chatTypePrivate",
+    /// …; supergroups as "chatTypeSupergroup.channel.Creator" and the like), "saved.pages",
+    /// "saved.files", "saved.totalMessagesReported".
+    QMap<QString, qint64> inventory(const QUuid& accountID);
 
     const QString& baseDirectory() const { return baseDirectory_; }
     const TelegramTimeLimits& limits() const { return limits_; }
@@ -128,7 +137,35 @@ public:
     /// "@username", "+phone" or "Telegram account".
     static QString userHandle(const TDObject& user);
 
+    /// How long a scanned chat directory is used before it is scanned again.
+    static constexpr qint64 directoryLifetimeMs = 60'000;
+
 private:
+    struct HistoryPage {
+        QList<TDObject> messages;
+        std::optional<qint64> next;
+    };
+
+    /// The user's chats (Saved Messages excluded): the cached directory while it is younger
+    /// than a minute, else a fresh scan of the main and archive chat lists.
+    QList<TelegramChat> directory(TelegramSession& session);
+    /// The owned channels of the directory: chat id -> title.
+    QHash<qint64, QString> folderMap(TelegramSession& session);
+    /// Up to five history requests from `from` (0: the newest), about 100 messages.
+    HistoryPage history(TelegramSession& session, qint64 chatID, qint64 from);
+    /// Maps messages to file items (recording their handles); non-files are skipped.
+    QList<FileItem> fileItems(TelegramSession& session, const QList<TDObject>& messages,
+                              const QUuid& accountID, const std::optional<QString>& parentID);
+    /// TDLib's handles of a file item: cached, or fetched with "getMessage".
+    TelegramFileHandles fileHandles(const FileRef& ref, TelegramSession& session);
+    /// Saved Messages and the user's own channels may be changed; nothing else.
+    bool isWritableChat(TelegramSession& session, qint64 chatID);
+    /// A request sent straight to the session's client: a TDLib error arrives as TDError.
+    static TDObject direct(TelegramSession& session, const QString& type, QJsonObject fields);
+    /// Copies TDLib's copy of a download to the destination without ever destroying the file
+    /// that is there: a temporary file in the destination's folder renamed over it.
+    static void saveDownload(const QString& source, const QString& destination);
+
     /// Runs the step machine until TDLib reports the session signed in.
     void signIn(TelegramSession& session);
     QString sessionDirectory(const QString& sessionID) const;
@@ -145,6 +182,7 @@ private:
     const std::shared_ptr<TDClientFactory> factory_;
     const QString baseDirectory_;
     const TelegramTimeLimits limits_;
+    const Clock clock_;
     SessionRegistry registry_;
 
     mutable std::mutex signInMutex_;

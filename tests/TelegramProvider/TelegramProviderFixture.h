@@ -6,10 +6,34 @@
 #include "tests/TelegramProvider/TelegramTestSupport.h"
 #include "tests/support/InMemorySecretStore.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QTimeZone>
 
 namespace tw::test {
+
+/// A clock that stands still until advanced.
+class ManualClock {
+public:
+    void advance(qint64 seconds) {
+        std::lock_guard lock(state_->mutex);
+        state_->now = state_->now.addSecs(seconds);
+    }
+    Clock clock() const {
+        return [state = state_] {
+            std::lock_guard lock(state->mutex);
+            return state->now;
+        };
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        QDateTime now = QDateTime::fromSecsSinceEpoch(1'767'268'800, QTimeZone::utc());
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+};
 
 class TelegramProviderTest : public FakeTDLibTest {
 protected:
@@ -29,7 +53,7 @@ protected:
     makeProvider(std::optional<TelegramConfiguration> configuration,
                  std::shared_ptr<TDClientFactory> factory) {
         return std::make_unique<TelegramStorageProvider>(configuration, secrets, presenter, factory,
-                                                         base, fastLimits());
+                                                         base, fastLimits(), clock.clock());
     }
 
     /// A sign-in through the provider, stored for a new account.
@@ -57,6 +81,7 @@ protected:
     }
     int countRequests(const QString& type) { return fakeTd().requestTypes().count(type); }
 
+    ManualClock clock;
     std::shared_ptr<InMemorySecretStore> secrets;
     std::shared_ptr<ScriptedPresenter> presenter;
     std::unique_ptr<TelegramStorageProvider> provider;

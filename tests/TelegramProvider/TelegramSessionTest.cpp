@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimeZone>
 
 #include <gtest/gtest.h>
 
@@ -373,5 +374,93 @@ TEST_F(TelegramSessionTest, CachesAreKeptPerSession) {
     EXPECT_EQ(session->chats().size(), 1);
     EXPECT_EQ(session->fileHandles("m:1:2")->fileID, 3);
     EXPECT_EQ(session->fileHandles("m:1:3"), std::nullopt);
+    session->terminate(false);
+}
+
+TEST_F(TelegramSessionTest, ASendWhoseMessageIsDeletedEndsWithAnError) {
+    auto session = newSession();
+    session->open();
+    const int id = clientID(session);
+    auto deletion = [&](QJsonArray ids, bool fromCache = false) {
+        fakeTd().push(id, {{"@type", "updateDeleteMessages"},
+                           {"chat_id", 42},
+                           {"message_ids", ids},
+                           {"is_permanent", !fromCache},
+                           {"from_cache", fromCache}});
+    };
+    auto waitFor = [&](qint64 message) {
+        return std::make_unique<Cancellable<QString>>([&, message] {
+            try {
+                session->waitForSend(message);
+            } catch (const TDError& error) {
+                return error.message();
+            } catch (const StorageError& error) {
+                return QStringLiteral("StorageError %1").arg(int(error.code()));
+            }
+            return QStringLiteral("sent");
+        });
+    };
+
+    // Deleted while its sender waits.
+    auto waiting = waitFor(5);
+    flush(session);
+    deletion({4, 5});
+    ASSERT_TRUE(waiting->finished());
+    EXPECT_EQ(waiting->get(), "MESSAGE_DELETED");
+
+    // Deleted before its sender started to wait.
+    deletion({6});
+    flush(session);
+    auto late = waitFor(6);
+    ASSERT_TRUE(late->finished());
+    EXPECT_EQ(late->get(), "MESSAGE_DELETED");
+
+    // Dropped from TDLib's cache only: the message still exists, the wait goes on.
+    auto cached = waitFor(7);
+    flush(session);
+    deletion({7}, true);
+    flush(session);
+    EXPECT_FALSE(cached->finished(std::chrono::milliseconds(20)));
+    session->terminate(false);
+    ASSERT_TRUE(cached->finished());
+    EXPECT_EQ(cached->get(), QStringLiteral("StorageError %1").arg(int(Code::cancelled)));
+}
+
+TEST_F(TelegramSessionTest, DirectoryCacheWriters) {
+    auto session = newSession();
+    const QDateTime scanned = QDateTime::fromSecsSinceEpoch(1000, QTimeZone::utc());
+    using Kind = TelegramChat::Kind;
+    session->setDirectory({{-1, "Work", Kind::ownedChannel},
+                           {7, "Bob", Kind::privateChat},
+                           {-2, "Home", Kind::ownedChannel}},
+                          scanned);
+    EXPECT_EQ(session->folders(), (QHash<qint64, QString>{{-1, "Work"}, {-2, "Home"}}));
+    EXPECT_EQ(session->foldersLoadedAt(), scanned);
+    // A retitled folder moves to the end; the time of the scan stays.
+    session->setFolder(-1, "Projects");
+    EXPECT_EQ(session->chats(), (QList<TelegramChat>{{7, "Bob", Kind::privateChat},
+                                                     {-2, "Home", Kind::ownedChannel},
+                                                     {-1, "Projects", Kind::ownedChannel}}));
+    EXPECT_EQ(session->folders().value(-1), "Projects");
+    EXPECT_EQ(session->foldersLoadedAt(), scanned);
+    session->terminate(false);
+}
+
+TEST_F(TelegramSessionTest, TheLastUseOfAFileClaimsItsDeletion) {
+    auto session = newSession();
+    session->beginFileUse(9);
+    session->beginFileUse(9);
+    EXPECT_FALSE(session->endFileUse(9, true)); // another use is still in flight
+    EXPECT_TRUE(session->endFileUse(9, true));
+    // A new use waits until the deletion is over.
+    Cancellable<int> next([&] {
+        session->beginFileUse(9);
+        return 1;
+    });
+    EXPECT_FALSE(next.finished(std::chrono::milliseconds(20)));
+    session->finishFileDeletion(9);
+    ASSERT_TRUE(next.finished());
+    EXPECT_FALSE(session->endFileUse(9)); // no claim asked
+    EXPECT_TRUE(session->filesDirectory().endsWith("/S/files"));
     session->terminate(false);
 }
