@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <mutex>
 #include <stop_token>
@@ -49,8 +50,9 @@ struct Transfer {
     qint64 lastProgress = -1;
     std::stop_token token;
 
-    /// A failure found inside a callback, thrown once libcurl has returned.
-    std::optional<StorageError> callbackError;
+    /// A failure found inside a callback, thrown once libcurl has returned: no exception may
+    /// unwind through libcurl's frames.
+    std::exception_ptr callbackError;
 };
 
 size_t onHeader(char* data, size_t size, size_t count, void* user) {
@@ -79,7 +81,7 @@ size_t onWrite(char* data, size_t size, size_t count, void* user) {
         if (written < 0) {
             if (errno == EINTR)
                 continue;
-            transfer->callbackError = StorageError(Code::localWriteFailed);
+            transfer->callbackError = std::make_exception_ptr(StorageError(Code::localWriteFailed));
             return 0; // libcurl ends the transfer with a write error
         }
         done += size_t(written);
@@ -106,7 +108,8 @@ size_t onRead(char* buffer, size_t size, size_t count, void* user) {
             continue;
         if (got <= 0) {
             // Unreadable, or the file ended before the slice: never send a short body.
-            transfer->callbackError = StorageError(Code::localFileUnreadable);
+            transfer->callbackError =
+                std::make_exception_ptr(StorageError(Code::localFileUnreadable));
             return CURL_READFUNC_ABORT;
         }
         transfer->bodyPosition += got;
@@ -129,7 +132,13 @@ int onTransferInfo(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t up
     if (transfer->progress && *transfer->progress && uploaded > transfer->lastProgress &&
         uploaded > 0) {
         transfer->lastProgress = uploaded;
-        (*transfer->progress)(qint64(uploaded));
+        try {
+            (*transfer->progress)(qint64(uploaded));
+        } catch (...) {
+            // The caller's failure ends the transfer; it is rethrown once libcurl has returned.
+            transfer->callbackError = std::current_exception();
+            return 1;
+        }
     }
     return 0;
 }
@@ -463,7 +472,7 @@ HTTPResponse perform(const HTTPRequest& request, Transfer& transfer, HandlePool&
     if (transfer.token.stop_requested())
         Cancellation::throwCancelled();
     if (transfer.callbackError)
-        throw *transfer.callbackError;
+        std::rethrow_exception(transfer.callbackError);
     if (result == CURLE_UNSUPPORTED_PROTOCOL || result == CURLE_URL_MALFORMAT)
         throw StorageError(Code::invalidResponse);
     if (result != CURLE_OK) {

@@ -22,7 +22,8 @@ namespace tw {
 ///   fails with StorageError invalidResponse.
 /// - No "Expect: 100-continue"; no signals (NOSIGNAL; SIGPIPE is ignored process-wide).
 /// - Cancellation of the current task and upload progress go through the transfer-info
-///   callback; a cancelled transfer ends with StorageError cancelled.
+///   callback; a cancelled transfer ends with StorageError cancelled, and one whose progress
+///   function throws ends with that exception.
 /// - Downloads go to a new file in the temporary folder, created with O_EXCL and mode 0600,
 ///   named by a fresh upper-case UUID; every failure removes it.
 /// - A call that ended with a complete response leaves its handles, and the connection, to a

@@ -3,6 +3,7 @@
 #include "StorageCore/Concurrency/Cancellation.h"
 #include "StorageCore/Concurrency/Completion.h"
 #include "tests/support/LoopbackHTTPServer.h"
+#include "tests/support/QtPrinters.h"
 
 #include <QDir>
 #include <QFile>
@@ -278,6 +279,34 @@ TEST_F(CurlHTTPClientTest, UploadReportsCumulativeProgressUpToTheBodyLength) {
     EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
     EXPECT_GT(reports.first(), 0);
     EXPECT_EQ(reports.last(), body.size());
+}
+
+TEST_F(CurlHTTPClientTest, AProgressFunctionThatThrowsEndsTheUploadAndLeaksNothing) {
+    server.http.Put("/upload", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("done", "text/plain");
+    });
+    const auto openDescriptors = [] {
+        return QDir(QStringLiteral("/proc/self/fd"))
+            .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    };
+    CurlHTTPClient::initialiseGlobally();
+    const QStringList before = openDescriptors();
+    server.start();
+    {
+        CurlHTTPClient client(options);
+        const QByteArray body = pattern(2 * 1024 * 1024);
+        EXPECT_THROW(client.upload(request(QStringLiteral("/upload"), "PUT"), body,
+                                   [](qint64) { throw StorageError(Code::localFileUnreadable); }),
+                     StorageError);
+        // The client stays usable.
+        const HTTPReply reply = client.upload(request(QStringLiteral("/upload"), "PUT"), body);
+        EXPECT_EQ(reply.response.statusCode, 200);
+        EXPECT_EQ(reply.body, QByteArray("done"));
+    }
+    // With the client gone and the server stopped, every socket of the failed transfer is
+    // closed again.
+    server.stop();
+    EXPECT_EQ(openDescriptors(), before);
 }
 
 TEST_F(CurlHTTPClientTest, UploadStreamsASliceOfAFile) {
