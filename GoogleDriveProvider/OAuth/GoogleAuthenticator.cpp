@@ -35,8 +35,12 @@ OAuthTokens GoogleAuthenticator::authorize(const std::optional<QString>& loginHi
         if (Cancellation::isCancelled())
             throw StorageError(Code::authorizationCancelled);
         if (!browser_->open(url)) {
-            qCWarning(lcSignIn) << "the browser could not be opened";
             server.stop();
+            // An opener gives up with false when the task is cancelled while it waits for the
+            // main thread: that is the user's cancellation, not a failure.
+            if (Cancellation::isCancelled())
+                throw StorageError(Code::authorizationCancelled);
+            qCWarning(lcSignIn) << "the browser could not be opened";
             throw StorageError(Code::authorizationFailed);
         }
 

@@ -182,6 +182,35 @@ TEST_F(GoogleAuthenticatorTest, NoRedirectInTimeOrACancelledTaskIsACancelledSign
     EXPECT_FALSE(unopened->openedURL());
 }
 
+TEST_F(GoogleAuthenticatorTest, CancellingWhileTheBrowserOpensIsACancelledSignIn) {
+    // Like the desktop opener, this one waits for another thread and gives up with false when
+    // the task is cancelled meanwhile.
+    struct WaitingOpener : BrowserOpener {
+        Completion<QUrl> asked;
+        bool open(const QUrl& url) override {
+            asked.resolve(url);
+            try {
+                Completion<bool>().wait();
+            } catch (const StorageError&) {
+            }
+            return false;
+        }
+    };
+    const auto opener = std::make_shared<WaitingOpener>();
+    std::stop_source source;
+    std::optional<Code> result;
+    std::thread signIn([&] {
+        Cancellation::Scope scope(source.get_token());
+        result = failureOf([&] { authenticator(opener).authorize(std::nullopt); });
+    });
+    const QUrl asked = opener->asked.wait();
+    source.request_stop();
+    signIn.join();
+    EXPECT_EQ(result, Code::authorizationCancelled);
+    EXPECT_FALSE(
+        acceptsConnections(QUrl(PercentEncoding::firstValue(asked, "redirect_uri").value())));
+}
+
 TEST_F(GoogleAuthenticatorTest, TokenEndpointAnswersAreJudged) {
     struct Case {
         const char* name;
