@@ -227,7 +227,6 @@ public:
         // Every easy handle goes before the share they use: libcurl refuses to free a share
         // that a handle still names.
         idle_.clear();
-        surplus_.reset();
         if (share)
             curl_share_cleanup(share);
     }
@@ -252,13 +251,12 @@ public:
         return handles;
     }
 
-    /// Takes back the handles of a call that ended with a complete response.
+    /// Takes back the handles of a call that ended with a complete response; beyond the idle
+    /// limit they are freed at once (outside the lock), closing their connection.
     void release(std::unique_ptr<Handles> handles) {
         std::lock_guard lock(poolMutex_);
         if (idle_.size() < maxIdle)
             idle_.push_back(std::move(handles));
-        else
-            surplus_ = std::move(handles); // dropped with the next surplus, outside no lock
     }
 
     CURLSH* share = nullptr;
@@ -279,7 +277,6 @@ private:
     std::mutex shareMutexes_[CURL_LOCK_DATA_LAST];
     std::mutex poolMutex_;
     std::vector<std::unique_ptr<Handles>> idle_;
-    std::unique_ptr<Handles> surplus_;
 };
 
 /// The header list of one call.
