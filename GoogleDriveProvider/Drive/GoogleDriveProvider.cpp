@@ -382,6 +382,7 @@ void GoogleDriveProvider::save(const HTTPRequest& request, const QUuid& accountI
             QFile::remove(result.filePath);
             throw StorageError(Code::localWriteFailed);
         }
+        applyDefaultFileMode(destinationPath);
         const QFileInfo written(destinationPath);
         if (progress)
             progress(written.exists() ? written.size() : 0);

@@ -1,5 +1,6 @@
 #include "GoogleDriveProvider/HTTP/FileMove.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QUuid>
 
@@ -73,6 +74,26 @@ bool copyAndRename(const QByteArray& source, const QByteArray& destination) {
 }
 
 } // namespace
+
+void applyDefaultFileMode(const QString& path) {
+    // The umask cannot be read without changing it (a race with other threads), so take it
+    // from the kernel's status file; 022 where that is not available.
+    mode_t mask = 022;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        while (!status.atEnd()) {
+            const QByteArray line = status.readLine();
+            if (line.startsWith("Umask:")) {
+                bool ok = false;
+                const uint value = line.mid(6).trimmed().toUInt(&ok, 8);
+                if (ok)
+                    mask = mode_t(value & 0777);
+                break;
+            }
+        }
+    }
+    ::chmod(path.toLocal8Bit().constData(), 0666 & ~mask);
+}
 
 bool moveFileReplacing(const QString& source, const QString& destination) {
     const QByteArray from = source.toLocal8Bit();

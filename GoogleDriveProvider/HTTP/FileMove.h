@@ -11,4 +11,8 @@ namespace tw {
 /// destination as it was, when the move cannot be done; `source` is then left in place.
 bool moveFileReplacing(const QString& source, const QString& destination);
 
+/// Gives a finished file the mode a newly created file of the user gets (0666 less the
+/// process's umask), for copies that were written privately (0600) while incomplete.
+void applyDefaultFileMode(const QString& path);
+
 } // namespace tw

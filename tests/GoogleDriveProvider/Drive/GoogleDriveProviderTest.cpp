@@ -10,6 +10,8 @@
 #include <atomic>
 #include <thread>
 
+#include <sys/stat.h>
+
 using namespace tw;
 using namespace tw::test;
 using Code = StorageError::Code;
@@ -191,6 +193,12 @@ TEST_F(DriveOperations, DownloadsReplaceFilesAndFailuresLeaveNothingBehind) {
                        [&](qint64 bytes) { reports.push_back(bytes); });
     EXPECT_EQ(readAll(destination), content);
     EXPECT_EQ(reports, (std::vector<qint64>{content.size()}));
+    // The copy was written privately while incomplete; finished, it has the user's usual mode.
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(destination).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask);
 
     // An expired token: one refresh, then the file.
     server.expireAccessTokens();
