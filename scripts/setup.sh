@@ -25,7 +25,7 @@ fi
 
 apt_packages=(
     build-essential cmake ninja-build ccache pkg-config git
-    qt6-base-dev qt6-base-dev-tools qt6-pdf-dev qt6-multimedia-dev libqt6svg6-dev libgl-dev
+    qt6-base-dev qt6-base-dev-tools qt6-pdf-dev qt6-multimedia-dev qt6-svg-dev libgl-dev
     qt6-qpa-plugins
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav gstreamer1.0-tools
     libcurl4-openssl-dev libsecret-1-dev zlib1g-dev libcpp-httplib-dev

@@ -147,6 +147,19 @@ void AccountManager::update(const QUuid& id, const std::function<void(StorageAcc
     Q_EMIT accountsChanged();
 }
 
+void AccountManager::applyConnection(const QUuid& id, const ProviderConnection& connection) {
+    const QDateTime now = now_();
+    update(id, [&](StorageAccount& account) {
+        account.status = StorageAccount::Status::connected;
+        account.email = connection.email;
+        account.displayName = connection.displayName;
+        if (connection.quota) {
+            account.quota = connection.quota;
+            account.quotaUpdatedAt = now;
+        }
+    });
+}
+
 void AccountManager::persist() {
     QJsonArray array;
     for (const StorageAccount& account : std::as_const(accounts_))
@@ -258,16 +271,7 @@ void AccountManager::finishExistingAccount(const QUuid& id, const ProviderConnec
             onDone(TaskResult<ConnectOutcome>::failure(StorageError(Code::notFound)));
         return;
     }
-    const QDateTime now = now_();
-    update(id, [&](StorageAccount& account) {
-        account.status = StorageAccount::Status::connected;
-        account.email = connection.email;
-        account.displayName = connection.displayName;
-        if (connection.quota) {
-            account.quota = connection.quota;
-            account.quotaUpdatedAt = now;
-        }
-    });
+    applyConnection(id, connection);
     qCInfo(lcAccounts) << "refreshed the already connected account" << idText(id);
     if (onDone)
         onDone(TaskResult<ConnectOutcome>::success(ConnectOutcome::alreadyConnected(*account(id))));
@@ -372,16 +376,7 @@ TaskHandle AccountManager::reconnect(const QUuid& id, Callback<StorageAccount> o
                             onDone(TaskResult<StorageAccount>::failure(Code::notFound));
                         return;
                     }
-                    const QDateTime now = now_();
-                    update(id, [&](StorageAccount& account) {
-                        account.status = StorageAccount::Status::connected;
-                        account.email = connection.email;
-                        account.displayName = connection.displayName;
-                        if (connection.quota) {
-                            account.quota = connection.quota;
-                            account.quotaUpdatedAt = now;
-                        }
-                    });
+                    applyConnection(id, connection);
                     setQuotaError(id, std::nullopt);
                     qCInfo(lcAccounts) << "reconnected account" << idText(id);
                     if (onDone)

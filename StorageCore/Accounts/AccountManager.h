@@ -128,6 +128,9 @@ private:
     qsizetype indexOf(const QUuid& id) const;
     /// Applies change to the account, stamps updatedAt and saves; unknown id: nothing.
     void update(const QUuid& id, const std::function<void(StorageAccount&)>& change);
+    /// A sign-in of the account succeeded: connected again, with the identity texts and the
+    /// quota (when it carries one) of the connection.
+    void applyConnection(const QUuid& id, const ProviderConnection& connection);
     void persist();
     void setPersistenceError(bool failed);
     void setQuotaError(const QUuid& id, const std::optional<StorageError>& error);

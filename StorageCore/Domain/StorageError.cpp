@@ -2,7 +2,9 @@
 
 #include <QLocale>
 
+#include <array>
 #include <cmath>
+#include <string>
 
 namespace tw {
 
@@ -205,9 +207,13 @@ QString StorageError::caseName() const {
 }
 
 const char* StorageError::what() const noexcept {
-    if (what_.empty())
-        what_ = "StorageError." + caseName().toStdString();
-    return what_.c_str();
+    static const auto texts = [] {
+        std::array<std::string, caseCount> list;
+        for (int i = 0; i < caseCount; ++i)
+            list[i] = "StorageError." + caseName(Code(i)).toStdString();
+        return list;
+    }();
+    return texts[int(code_)].c_str();
 }
 
 StorageError StorageError::from(std::exception_ptr error) {

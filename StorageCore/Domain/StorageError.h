@@ -70,6 +70,8 @@ public:
     QString caseName() const;
     static QString caseName(Code code);
 
+    /// "StorageError.<case>". A constant per case: one failure object may be rethrown to
+    /// several waiting threads at once, so what() must not write into it.
     const char* what() const noexcept override;
 
     /// Converts any failure into a StorageError: a StorageError unchanged, anything else
@@ -86,7 +88,6 @@ private:
     Code code_;
     QString expectedEmail_;
     qint64 limit_ = 0;
-    mutable std::string what_;
 };
 
 /// Decimal byte count in the file style (powers of 1000): 2,000,000,000 reads as "2 GB".

@@ -1,4 +1,5 @@
 #include "StorageCore/Domain/StorageError.h"
+#include "StorageCore/Concurrency/Completion.h"
 
 #include "tests/support/QtPrinters.h"
 
@@ -6,6 +7,8 @@
 
 #include <limits>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 using namespace tw;
 using Code = StorageError::Code;
@@ -152,6 +155,28 @@ TEST(StorageError, ConversionOfForeignFailures) {
     EXPECT_EQ(convert([] { throw std::runtime_error("decoding failed"); }).code(), Code::network);
     EXPECT_EQ(convert([] { throw 42; }).code(), Code::network);
     EXPECT_EQ(StorageError::from(nullptr).code(), Code::network);
+}
+
+TEST(StorageError, OneFailureReadByManyWaitersAtOnce) {
+    // A shared result rethrows the same error object in every waiting thread; reading its
+    // text there must not write into it (ThreadSanitizer reports any such write).
+    Completion<int> shared;
+    shared.fail(StorageError::accountMismatch(QStringLiteral("ada@example.com")));
+    constexpr int waiters = 8;
+    std::vector<std::string> texts(waiters);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < waiters; ++i)
+        threads.emplace_back([&shared, &texts, i] {
+            try {
+                shared.wait();
+            } catch (const std::exception& error) {
+                texts[i] = error.what();
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    for (const std::string& text : texts)
+        EXPECT_EQ(text, "StorageError.accountMismatch");
 }
 
 TEST(StorageError, FileStyleByteCounts) {
