@@ -2,6 +2,8 @@
 
 #include <QThreadPool>
 
+#include <shared_mutex>
+
 #if defined(__SANITIZE_THREAD__)
 #include <QEvent>
 
@@ -32,6 +34,47 @@ QThreadPool* threadPool(TaskPool pool) {
 }
 
 namespace detail {
+namespace {
+
+// The application that results are posted to. Workers are never joined, so a task may end
+// while the application is being destroyed: the pointer is forgotten, under the lock, as the
+// first step of that destruction (a post routine), and posting holds the lock shared.
+std::shared_mutex& applicationMutex() {
+    static std::shared_mutex mutex;
+    return mutex;
+}
+
+QCoreApplication* g_application = nullptr;
+
+void forgetApplication() {
+    std::unique_lock lock(applicationMutex());
+    g_application = nullptr;
+}
+
+void trackApplication() {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return;
+    {
+        std::shared_lock lock(applicationMutex());
+        if (g_application == app)
+            return;
+    }
+    std::unique_lock lock(applicationMutex());
+    if (g_application == app)
+        return;
+    g_application = app;
+    qAddPostRoutine(forgetApplication);
+}
+
+/// Calls post(application) while the application is alive; drops the call otherwise.
+template <typename Post> void withApplication(Post post) {
+    std::shared_lock lock(applicationMutex());
+    if (g_application)
+        post(g_application);
+}
+
+} // namespace
 
 #if defined(__SANITIZE_THREAD__)
 // Qt hands jobs and events between threads under futex-based locks that ThreadSanitizer
@@ -98,27 +141,25 @@ void startOnPool(TaskPool pool, std::function<void()> job) {
         job();
     };
     { std::lock_guard lock(handOffMutex()); } // everything written so far is handed over
+    trackApplication();
     threadPool(pool)->start(std::move(locked));
 }
 
 void postToMainThread(std::function<void()> fn) {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app)
-        return;
-    mainThreadQueue(app)->post(std::move(fn));
+    withApplication([&](QCoreApplication* app) { mainThreadQueue(app)->post(std::move(fn)); });
 }
 
 #else
 
 void startOnPool(TaskPool pool, std::function<void()> job) {
+    trackApplication();
     threadPool(pool)->start(std::move(job));
 }
 
 void postToMainThread(std::function<void()> fn) {
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app)
-        return;
-    QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
+    withApplication([&](QCoreApplication* app) {
+        QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
+    });
 }
 
 #endif
