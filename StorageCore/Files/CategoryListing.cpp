@@ -17,13 +17,17 @@ CategoryListing::CategoryListing(FileCategory category, std::shared_ptr<StorageP
       onError_(std::move(onError)) {}
 
 CategoryListing::~CategoryListing() {
-    for (const auto& batch : {firstBatch_, nextBatch_})
-        if (batch)
-            for (const TaskHandle& task : std::as_const(batch->tasks))
-                task.cancel();
+    cancelBatch(firstBatch_);
+    cancelBatch(nextBatch_);
 }
 
 // ---- page batches ---------------------------------------------------------------------------
+
+void CategoryListing::cancelBatch(const std::shared_ptr<Batch>& batch) {
+    if (batch)
+        for (const TaskHandle& task : std::as_const(batch->tasks))
+            task.cancel();
+}
 
 std::shared_ptr<CategoryListing::Batch>
 CategoryListing::startBatch(const QList<QPair<QUuid, std::optional<QString>>>& pairs,
@@ -80,10 +84,8 @@ void CategoryListing::load(const QList<QUuid>& accounts) {
 
     // Answers of the previous generation are dropped; a batch of it no longer counts as
     // running, so this generation can page.
-    for (const auto& batch : {firstBatch_, nextBatch_})
-        if (batch)
-            for (const TaskHandle& task : std::as_const(batch->tasks))
-                task.cancel();
+    cancelBatch(firstBatch_);
+    cancelBatch(nextBatch_);
     firstBatch_.reset();
     nextBatch_.reset();
     setLoadingMore(false);
@@ -180,14 +182,12 @@ void CategoryListing::finishLoad() {
 
 void CategoryListing::cancel() {
     if (firstBatch_) {
-        for (const TaskHandle& task : std::as_const(firstBatch_->tasks))
-            task.cancel();
+        cancelBatch(firstBatch_);
         firstBatch_.reset();
         setPhase(settledPhase_);
     }
     if (nextBatch_) {
-        for (const TaskHandle& task : std::as_const(nextBatch_->tasks))
-            task.cancel();
+        cancelBatch(nextBatch_);
         nextBatch_.reset();
         setLoadingMore(false);
     }

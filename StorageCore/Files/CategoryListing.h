@@ -74,6 +74,8 @@ private:
 
     std::shared_ptr<Batch> startBatch(const QList<QPair<QUuid, std::optional<QString>>>& pairs,
                                       std::function<void(Kept)> done);
+    /// Asks every request of the batch to stop.
+    static void cancelBatch(const std::shared_ptr<Batch>& batch);
     void answerArrived(const std::shared_ptr<Batch>& batch, const QUuid& account,
                        TaskResult<Page> result);
     void firstPagesDone(Kept kept);

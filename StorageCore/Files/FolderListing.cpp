@@ -88,27 +88,33 @@ bool FolderListing::startNextPage() {
         return false;
     const quint64 serial = ++serials_;
     nextPageSerial_ = serial;
+    const QString token = *nextPageToken_;
     setLoadingMore(true);
     setLoadMoreError(std::nullopt);
     nextPageTask_ = runTask(
         this,
-        [provider = provider_, account = accountID_, folder = folderID_, token = *nextPageToken_] {
+        [provider = provider_, account = accountID_, folder = folderID_, token] {
             return provider->listFolder(account, folder, token);
         },
-        [this, serial](TaskResult<Page> result) { applyNextPage(serial, std::move(result)); });
+        [this, serial, token](TaskResult<Page> result) {
+            applyNextPage(serial, token, std::move(result));
+        });
     return true;
 }
 
-void FolderListing::applyNextPage(quint64 serial, TaskResult<Page> result) {
+void FolderListing::applyNextPage(quint64 serial, const QString& askedToken,
+                                  TaskResult<Page> result) {
     if (serial != nextPageSerial_)
         return; // superseded by a newer load or abandoned
     nextPageSerial_ = 0;
     nextPageTask_ = TaskHandle();
 
-    bool answered = false;
+    // Background paging goes on only after a page that moved on: a cancelled page, or one
+    // that hands back the very token it was asked with, would be asked for again and again.
+    bool movedOn = false;
     if (result.ok()) {
-        answered = true;
         Page& page = result.value();
+        movedOn = page.nextPageToken != askedToken;
         QSet<FileRef> listed;
         listed.reserve(items_.size());
         for (const FileItem& item : std::as_const(items_))
@@ -120,15 +126,14 @@ void FolderListing::applyNextPage(quint64 serial, TaskResult<Page> result) {
         appendSorted(std::move(fresh));
         setNextPageToken(page.nextPageToken);
     } else if (!result.error().isCancelled()) {
-        answered = true;
+        movedOn = true; // the error itself ends background paging
         setLoadMoreError(result.error());
         if (onError_)
             onError_(result.error());
     }
     setLoadingMore(false);
 
-    if (!answered && backgroundPaging_) {
-        // A cancelled page: paging on would only ask for it again and again.
+    if (!movedOn && backgroundPaging_) {
         backgroundPaging_ = false;
         finishLoad();
         return;

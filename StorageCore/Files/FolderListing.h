@@ -56,8 +56,10 @@ public:
     qint64 generation() const { return generation_; }
 
     /// Starts a new generation: fetches the first page, then pages on in the background
-    /// while a token remains, fewer than backgroundLoadLimit items are listed and no next
-    /// page has failed. loadFinished() tells when this load's work has ended.
+    /// while a token remains, fewer than backgroundLoadLimit items are listed, no next
+    /// page has failed and each page brought a new token (a page that hands back the token
+    /// it was asked with would be asked for forever). loadFinished() tells when this load's
+    /// work has ended.
     void load();
     /// Fetches the next page once. Returns false (and does nothing) unless the first page is
     /// loaded, a token remains and no next-page request is running.
@@ -96,7 +98,7 @@ private:
     bool belongsHere(const FileItem& item) const;
 
     void applyFirstPage(quint64 serial, TaskResult<Page> result);
-    void applyNextPage(quint64 serial, TaskResult<Page> result);
+    void applyNextPage(quint64 serial, const QString& askedToken, TaskResult<Page> result);
     bool startNextPage();
     void continueBackgroundPaging();
     void finishLoad();

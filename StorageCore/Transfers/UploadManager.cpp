@@ -67,20 +67,19 @@ QList<QUuid> UploadManager::enqueue(const QList<LocalFile>& files, const UploadT
 }
 
 void UploadManager::pump() {
-    qint64 running = runningTransfers();
     QList<QUuid> queued;
     for (const UploadJob& job : std::as_const(jobs_))
         if (job.state.kind == UploadJob::State::Kind::queued)
             queued.append(job.id);
     for (const QUuid& id : std::as_const(queued)) {
-        if (running >= maxConcurrentUploads_)
+        // Counted afresh for every start: a slot of jobsChanged, run by an earlier start,
+        // may have started, cancelled or enqueued jobs meanwhile.
+        if (runningTransfers() >= maxConcurrentUploads_)
             break;
         const qsizetype index = indexOf(id);
-        // A slot of jobsChanged, run by an earlier start, may have changed the list.
         if (index < 0 || jobs_[index].state.kind != UploadJob::State::Kind::queued)
             continue;
         start(id);
-        ++running;
     }
 }
 
@@ -90,7 +89,6 @@ void UploadManager::start(const QUuid& id) {
     entry.state = UploadJob::State::uploading();
     entry.bytesSent = 0;
     const UploadJob job = entry;
-    Q_EMIT jobsChanged();
 
     const QUuid attempt = QUuid::createUuid();
     auto mailbox = std::make_shared<ProgressMailbox>();
@@ -119,6 +117,9 @@ void UploadManager::start(const QUuid& id) {
         },
         TaskPool::transfers);
     runs_.insert(id, Run{attempt, task});
+    // Observers hear of the start only once the transfer holds its slot, so that one that
+    // pumps or cancels at once counts it and can stop it.
+    Q_EMIT jobsChanged();
 }
 
 void UploadManager::reportProgress(const QUuid& id, const QUuid& attempt, qint64 bytes) {

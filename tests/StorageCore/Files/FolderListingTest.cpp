@@ -159,6 +159,35 @@ TEST_F(FolderListingTest, CancelledNextPageEndsBackgroundPagingInsteadOfSpinning
     EXPECT_EQ(listing->items().size(), 200);
 }
 
+TEST_F(FolderListingTest, BackgroundPagingStopsWhenAPageHandsBackTheTokenItWasAskedWith) {
+    // A back end stuck on one page: every next page is empty and names itself again.
+    class StuckProvider : public HeldProvider {
+    public:
+        Page listFolder(const QUuid& accountID, const std::optional<QString>& parentID,
+                        const std::optional<QString>& pageToken) override {
+            Page page = HeldProvider::listFolder(accountID, parentID, std::nullopt);
+            if (pageToken)
+                page.items.clear();
+            page.nextPageToken = QStringLiteral("same");
+            return page;
+        }
+    };
+    provider = std::make_shared<StuckProvider>();
+    provider->addFiles(account, kFolder, 3);
+    auto listing = makeListing();
+    loadAndWait(*listing);
+    settleTasks();
+    EXPECT_EQ(provider->callCount(Op::listFolder), 2); // the first page and one more
+    EXPECT_EQ(listing->items().size(), 3);
+    EXPECT_TRUE(listing->hasMore());
+    EXPECT_FALSE(listing->isLoadingMore());
+
+    EXPECT_TRUE(listing->loadMore()); // an explicit request still asks
+    waitNotLoadingMore(*listing);
+    settleTasks();
+    EXPECT_EQ(provider->callCount(Op::listFolder), 3);
+}
+
 TEST_F(FolderListingTest, FailedNextPageStopsPagingAndExplicitLoadMoreClearsTheError) {
     provider->addFiles(account, kFolder, 350);
     auto listing = makeListing();

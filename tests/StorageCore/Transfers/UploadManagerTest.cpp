@@ -359,6 +359,43 @@ TEST_F(UploadManagerTest, LimitHoldsAtEveryMomentUnderChurn) {
     EXPECT_TRUE(failed.isEmpty()); // f1's failure belonged to a cancelled attempt
 }
 
+TEST_F(UploadManagerTest, ObserversThatActOnAStartCannotPassTheLimitOrLoseACancel) {
+    // A view reacting to jobsChanged may enqueue or cancel at once: the start it hears of
+    // already holds its slot and can be cancelled.
+    int mostUploading = 0;
+    bool enqueued = false;
+    QUuid cancelOnStart;
+    QObject::connect(&manager, &UploadManager::jobsChanged, [&] {
+        mostUploading = std::max(mostUploading, int(states().count(Kind::uploading)));
+        if (!enqueued && states().contains(Kind::uploading)) {
+            enqueued = true;
+            manager.enqueue(files({"d"}), account, {}, "D");
+        }
+        if (!cancelOnStart.isNull() && manager.job(cancelOnStart) &&
+            manager.job(cancelOnStart)->isUploading())
+            manager.cancel(cancelOnStart);
+    });
+    const auto ids = manager.enqueue(files({"a", "b", "c"}), account, {}, "D");
+    EXPECT_EQ(mostUploading, 2);
+    EXPECT_EQ(manager.runningTransfers(), 2);
+    EXPECT_EQ(states(),
+              (QList<Kind>{Kind::uploading, Kind::uploading, Kind::queued, Kind::queued}));
+
+    cancelOnStart = ids[2]; // c is cancelled the moment it starts
+    call("a")->succeed();
+    waitState(ids[2], Kind::cancelled);
+    // d takes c's slot once c's transfer has stopped; c's upload does not go on.
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return manager.jobs()[3].state.kind == Kind::uploading; }, 5000));
+    auto d = call("d");
+    settle();
+    EXPECT_EQ(manager.runningTransfers(), 2);
+    EXPECT_EQ(provider->runningNow(), 2); // b and d
+    EXPECT_EQ(stateOf(ids[1]), Kind::uploading);
+    EXPECT_LE(mostUploading, 2);
+    EXPECT_LE(provider->mostRunningAtOnce(), 2);
+}
+
 TEST_F(UploadManagerTest, JobsCarryTheirDestinationAsData) {
     const UploadTarget target{account, QStringLiteral("F2"), {"Reports › 2024", "Q1"}};
     const auto ids = manager.enqueue({localFile("r.pdf")}, target, "Work › Reports › 2024 › Q1");
