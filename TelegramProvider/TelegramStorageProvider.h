@@ -163,8 +163,9 @@ private:
     /// A request sent straight to the session's client: a TDLib error arrives as TDError.
     static TDObject direct(TelegramSession& session, const QString& type, QJsonObject fields);
     /// Copies TDLib's copy of a download to the destination without ever destroying the file
-    /// that is there: a temporary file in the destination's folder renamed over it.
-    static void saveDownload(const QString& source, const QString& destination);
+    /// that is there: a temporary file in the destination's folder renamed over it. False when
+    /// nothing was copied because the destination is that very file.
+    static bool saveDownload(const QString& source, const QString& destination);
 
     /// Runs the step machine until TDLib reports the session signed in.
     void signIn(TelegramSession& session);
