@@ -49,6 +49,7 @@ SessionRegistry::SessionPtr SessionRegistry::open(const QUuid& account, Maker ma
                                     error = std::current_exception();
                                 }
                                 finishOpening(*state, account, opening, std::move(session), error);
+                                opening.ended.resolve({});
                             });
     }
     return opening.result.wait();
@@ -109,7 +110,8 @@ QList<QString> SessionRegistry::pendingIDs() const {
     return state_->pending.keys();
 }
 
-bool SessionRegistry::promote(const QString& sessionID, const QUuid& account, bool logOutReplaced) {
+bool SessionRegistry::promote(const QString& sessionID, const QUuid& account, bool logOutReplaced,
+                              std::optional<Completion<std::monostate>>* openingEnded) {
     SessionPtr replaced;
     SessionPtr promoted;
     std::optional<Opening> cancelled;
@@ -129,13 +131,17 @@ bool SessionRegistry::promote(const QString& sessionID, const QUuid& account, bo
     if (cancelled) {
         cancelled->stop->request_stop();
         cancelled->result.resolve(promoted);
+        if (openingEnded)
+            *openingEnded = cancelled->ended;
     }
     if (replaced && replaced != promoted)
         terminateDetached(replaced, logOutReplaced);
     return true;
 }
 
-SessionRegistry::SessionPtr SessionRegistry::remove(const QUuid& account) {
+SessionRegistry::SessionPtr
+SessionRegistry::remove(const QUuid& account,
+                        std::optional<Completion<std::monostate>>* openingEnded) {
     SessionPtr removed;
     std::optional<Opening> cancelled;
     {
@@ -150,6 +156,8 @@ SessionRegistry::SessionPtr SessionRegistry::remove(const QUuid& account) {
     if (cancelled) {
         cancelled->stop->request_stop();
         cancelled->result.fail(StorageError(StorageError::Code::cancelled));
+        if (openingEnded)
+            *openingEnded = cancelled->ended;
     }
     return removed;
 }
@@ -169,6 +177,7 @@ SessionRegistry::Drained SessionRegistry::drainAll() {
     for (auto& opening : cancelled) {
         opening.stop->request_stop();
         opening.result.fail(StorageError(StorageError::Code::cancelled));
+        drained.openingsEnded.append(opening.ended);
     }
     return drained;
 }

@@ -173,8 +173,12 @@ private:
     void removeSessionFolder(const QString& sessionID) const noexcept;
     std::optional<Credential> tryLoadCredential(const QUuid& accountID) const noexcept;
     /// Ends a stored session that is not open: opens it from disk just to log it out (when
-    /// logOut and still signed in) or to close it.
-    void closeStored(const Credential& credential, bool logOut) noexcept;
+    /// logOut and still signed in) or to close it, after a cancelled opening of it has ended.
+    void closeStored(
+        const Credential& credential, bool logOut,
+        const std::optional<Completion<std::monostate>>& openingEnded = std::nullopt) noexcept;
+    /// Waits (bounded, on the caller's token) until a cancelled opening has ended.
+    void waitForOpeningEnd(const Completion<std::monostate>& ended) const noexcept;
     static void terminateBounded(TelegramSession& session, bool logOut) noexcept;
 
     const ConfigurationSource configuration_;
