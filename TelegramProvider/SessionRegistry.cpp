@@ -58,7 +58,6 @@ SessionRegistry::SessionPtr SessionRegistry::open(const QUuid& account, Maker ma
 void SessionRegistry::finishOpening(State& state, const QUuid& account, Opening opening,
                                     SessionPtr session, std::exception_ptr error) {
     bool current = false;
-    SessionPtr keeper;
     {
         std::lock_guard lock(state.mutex);
         const auto it = state.opening.constFind(account);
@@ -66,11 +65,10 @@ void SessionRegistry::finishOpening(State& state, const QUuid& account, Opening 
                   !opening.stop->stop_requested();
         if (current) {
             state.opening.remove(account);
-            if (session) {
-                keeper = state.sessions.value(account);
-                if (!keeper)
-                    state.sessions.insert(account, session);
-            }
+            // A current opening means the account has no session: open() starts one only
+            // then, and promote() takes the opening away when it stores one.
+            if (session)
+                state.sessions.insert(account, session);
         }
     }
     if (!session) {
@@ -83,12 +81,6 @@ void SessionRegistry::finishOpening(State& state, const QUuid& account, Opening 
         // Removed, drained or overtaken while it opened: never store it.
         terminateDetached(session, false);
         opening.result.fail(StorageError(StorageError::Code::cancelled));
-        return;
-    }
-    if (keeper) {
-        // Another session took the account meanwhile (a promoted sign-in): keep that one.
-        terminateDetached(session, false);
-        opening.result.resolve(keeper);
         return;
     }
     opening.result.resolve(session);
