@@ -49,6 +49,7 @@ SessionRegistry::SessionPtr SessionRegistry::open(const QUuid& account, Maker ma
                                     error = std::current_exception();
                                 }
                                 finishOpening(*state, account, opening, std::move(session), error);
+                                opening.ended.resolve({});
                             });
     }
     return opening.result.wait();
@@ -57,7 +58,6 @@ SessionRegistry::SessionPtr SessionRegistry::open(const QUuid& account, Maker ma
 void SessionRegistry::finishOpening(State& state, const QUuid& account, Opening opening,
                                     SessionPtr session, std::exception_ptr error) {
     bool current = false;
-    SessionPtr keeper;
     {
         std::lock_guard lock(state.mutex);
         const auto it = state.opening.constFind(account);
@@ -65,11 +65,10 @@ void SessionRegistry::finishOpening(State& state, const QUuid& account, Opening 
                   !opening.stop->stop_requested();
         if (current) {
             state.opening.remove(account);
-            if (session) {
-                keeper = state.sessions.value(account);
-                if (!keeper)
-                    state.sessions.insert(account, session);
-            }
+            // A current opening means the account has no session: open() starts one only
+            // then, and promote() takes the opening away when it stores one.
+            if (session)
+                state.sessions.insert(account, session);
         }
     }
     if (!session) {
@@ -82,12 +81,6 @@ void SessionRegistry::finishOpening(State& state, const QUuid& account, Opening 
         // Removed, drained or overtaken while it opened: never store it.
         terminateDetached(session, false);
         opening.result.fail(StorageError(StorageError::Code::cancelled));
-        return;
-    }
-    if (keeper) {
-        // Another session took the account meanwhile (a promoted sign-in): keep that one.
-        terminateDetached(session, false);
-        opening.result.resolve(keeper);
         return;
     }
     opening.result.resolve(session);
@@ -109,7 +102,8 @@ QList<QString> SessionRegistry::pendingIDs() const {
     return state_->pending.keys();
 }
 
-bool SessionRegistry::promote(const QString& sessionID, const QUuid& account, bool logOutReplaced) {
+bool SessionRegistry::promote(const QString& sessionID, const QUuid& account, bool logOutReplaced,
+                              std::optional<Completion<std::monostate>>* openingEnded) {
     SessionPtr replaced;
     SessionPtr promoted;
     std::optional<Opening> cancelled;
@@ -129,13 +123,17 @@ bool SessionRegistry::promote(const QString& sessionID, const QUuid& account, bo
     if (cancelled) {
         cancelled->stop->request_stop();
         cancelled->result.resolve(promoted);
+        if (openingEnded)
+            *openingEnded = cancelled->ended;
     }
     if (replaced && replaced != promoted)
         terminateDetached(replaced, logOutReplaced);
     return true;
 }
 
-SessionRegistry::SessionPtr SessionRegistry::remove(const QUuid& account) {
+SessionRegistry::SessionPtr
+SessionRegistry::remove(const QUuid& account,
+                        std::optional<Completion<std::monostate>>* openingEnded) {
     SessionPtr removed;
     std::optional<Opening> cancelled;
     {
@@ -150,6 +148,8 @@ SessionRegistry::SessionPtr SessionRegistry::remove(const QUuid& account) {
     if (cancelled) {
         cancelled->stop->request_stop();
         cancelled->result.fail(StorageError(StorageError::Code::cancelled));
+        if (openingEnded)
+            *openingEnded = cancelled->ended;
     }
     return removed;
 }
@@ -169,6 +169,7 @@ SessionRegistry::Drained SessionRegistry::drainAll() {
     for (auto& opening : cancelled) {
         opening.stop->request_stop();
         opening.result.fail(StorageError(StorageError::Code::cancelled));
+        drained.openingsEnded.append(opening.ended);
     }
     return drained;
 }

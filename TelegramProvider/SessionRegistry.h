@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 
 namespace tw {
@@ -45,15 +46,22 @@ public:
     QList<QString> pendingIDs() const;
     /// Moves the pending session to the account's open session. A session it replaces is
     /// terminated (logged out when logOutReplaced). An opening in flight for the account is
-    /// cancelled: its callers get the promoted session. False when no such pending session.
-    bool promote(const QString& sessionID, const QUuid& account, bool logOutReplaced);
+    /// cancelled: its callers get the promoted session (and openingEnded its end, as in
+    /// remove()). False when no such pending session.
+    bool promote(const QString& sessionID, const QUuid& account, bool logOutReplaced,
+                 std::optional<Completion<std::monostate>>* openingEnded = nullptr);
     /// Forgets the account's open session (returned, not terminated) and cancels its opening.
-    SessionPtr remove(const QUuid& account);
+    /// With openingEnded, a cancelled opening is told there: it resolves once the opening's
+    /// worker has ended and closed whatever it had opened (until then TDLib may still hold the
+    /// session's database).
+    SessionPtr remove(const QUuid& account,
+                      std::optional<Completion<std::monostate>>* openingEnded = nullptr);
     /// Cancels every opening and empties the registry: the account sessions, then the pending
-    /// ones (neither terminated).
+    /// ones (neither terminated), and the ends of the cancelled openings (as in remove()).
     struct Drained {
         QList<SessionPtr> accountSessions;
         QList<SessionPtr> pendingSessions;
+        QList<Completion<std::monostate>> openingsEnded;
     };
     Drained drainAll();
 
@@ -62,6 +70,8 @@ private:
         quint64 generation = 0;
         Completion<SessionPtr> result;
         std::shared_ptr<std::stop_source> stop;
+        /// Resolved when the worker has ended (after closing a session it did not store).
+        Completion<std::monostate> ended;
     };
     /// Shared with the workers that run makers, so a registry may go away before they end.
     struct State {

@@ -133,8 +133,13 @@ ProviderConnection TelegramStorageProvider::connect(const std::optional<QString>
         signingIn_.remove(sessionID);
     });
 
+    // Once TDLib has accepted the sign-in, the session is an authorisation on the user's
+    // account: a failure from then on must end it there too, or it stays alive with no folder
+    // left to ever use or end it.
+    bool signedIn = false;
     try {
         signIn(*session);
+        signedIn = true;
         presenter_->loginFinished();
         const TDObject me = session->loadIdentity();
 
@@ -154,8 +159,17 @@ ProviderConnection TelegramStorageProvider::connect(const std::optional<QString>
             presenter_->loginFinished();
         } catch (...) {
         }
+        if (!signedIn) {
+            // A cancel while TDLib was answering: it may have accepted the last answer.
+            try {
+                const auto current =
+                    session->authorizationState(std::nullopt, std::chrono::steady_clock::now());
+                signedIn = current && current->type() == QLatin1String("authorizationStateReady");
+            } catch (...) {
+            }
+        }
         // Close the instance (even when the sign-in was cancelled) before its folder goes.
-        terminateBounded(*session, false);
+        terminateBounded(*session, signedIn);
         removeSessionFolder(sessionID);
         if (Cancellation::isCancelled())
             throw StorageError(StorageError::Code::authorizationCancelled);

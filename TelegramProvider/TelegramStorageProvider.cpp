@@ -282,11 +282,16 @@ TDObject TelegramStorageProvider::request(TelegramSession& session, const QStrin
     }
 }
 
-void TelegramStorageProvider::closeStored(const Credential& credential, bool logOut) noexcept {
+void TelegramStorageProvider::closeStored(
+    const Credential& credential, bool logOut,
+    const std::optional<Completion<std::monostate>>& openingEnded) noexcept {
     const auto configuration = configuration_();
     if (!configuration || !factory_)
         return;
     try {
+        // An opening of this session that was just cancelled may still hold its database.
+        if (openingEnded)
+            waitForOpeningEnd(*openingEnded);
         auto session = makeSessionIn(baseDirectory_, limits_, credential.sessionID, credential.key,
                                      *configuration, *factory_);
         bool signedIn = false;
@@ -320,28 +325,30 @@ void TelegramStorageProvider::storeCredential(const ProviderCredential& credenti
     const bool replacing = old && old->sessionID != fresh->sessionID;
     const auto wasOpen = registry_.existing(accountID);
     // The new session becomes the account's; an old open one it displaces is logged out.
-    const bool promoted = registry_.promote(fresh->sessionID, accountID, replacing);
+    std::optional<Completion<std::monostate>> opening;
+    const bool promoted = registry_.promote(fresh->sessionID, accountID, replacing, &opening);
     if (!replacing)
         return;
     if (!promoted) {
         // No pending sign-in to take over (closed meanwhile): the next use opens the new
         // session from disk. The old one must not serve the account any more.
-        if (auto stale = registry_.remove(accountID))
+        if (auto stale = registry_.remove(accountID, &opening))
             stale->terminate(true);
         else
-            closeStored(*old, true);
+            closeStored(*old, true, opening);
     } else if (!wasOpen) {
-        closeStored(*old, true);
+        closeStored(*old, true, opening);
     }
     removeSessionFolder(old->sessionID);
 }
 
 void TelegramStorageProvider::removeCredential(const QUuid& accountID, bool revoke) noexcept {
     const auto credential = tryLoadCredential(accountID);
-    if (auto open = registry_.remove(accountID))
+    std::optional<Completion<std::monostate>> opening;
+    if (auto open = registry_.remove(accountID, &opening))
         open->terminate(revoke);
     else if (credential)
-        closeStored(*credential, revoke);
+        closeStored(*credential, revoke, opening);
     if (credential)
         removeSessionFolder(credential->sessionID);
     try {
@@ -371,6 +378,20 @@ void TelegramStorageProvider::closeAllSessions() noexcept {
         start(session, true);
     for (auto& closer : closers)
         closer.join();
+    // Openings cancelled by the drain close what they opened on their own workers: wait for
+    // them too, so that no TDLib instance is left open when the caller goes on (to quit).
+    for (const auto& ended : drained.openingsEnded)
+        waitForOpeningEnd(ended);
+}
+
+void TelegramStorageProvider::waitForOpeningEnd(
+    const Completion<std::monostate>& ended) const noexcept {
+    // A cancelled opening ends within its own bounded close; the bound here only guards
+    // against a worker that never got to run.
+    try {
+        ended.waitFor(limits_.logOut + limits_.close);
+    } catch (...) {
+    }
 }
 
 // MARK: Operations

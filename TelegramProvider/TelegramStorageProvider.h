@@ -163,8 +163,9 @@ private:
     /// A request sent straight to the session's client: a TDLib error arrives as TDError.
     static TDObject direct(TelegramSession& session, const QString& type, QJsonObject fields);
     /// Copies TDLib's copy of a download to the destination without ever destroying the file
-    /// that is there: a temporary file in the destination's folder renamed over it.
-    static void saveDownload(const QString& source, const QString& destination);
+    /// that is there: a temporary file in the destination's folder renamed over it. False when
+    /// nothing was copied because the destination is that very file.
+    static bool saveDownload(const QString& source, const QString& destination);
 
     /// Runs the step machine until TDLib reports the session signed in.
     void signIn(TelegramSession& session);
@@ -172,8 +173,12 @@ private:
     void removeSessionFolder(const QString& sessionID) const noexcept;
     std::optional<Credential> tryLoadCredential(const QUuid& accountID) const noexcept;
     /// Ends a stored session that is not open: opens it from disk just to log it out (when
-    /// logOut and still signed in) or to close it.
-    void closeStored(const Credential& credential, bool logOut) noexcept;
+    /// logOut and still signed in) or to close it, after a cancelled opening of it has ended.
+    void closeStored(
+        const Credential& credential, bool logOut,
+        const std::optional<Completion<std::monostate>>& openingEnded = std::nullopt) noexcept;
+    /// Waits (bounded, on the caller's token) until a cancelled opening has ended.
+    void waitForOpeningEnd(const Completion<std::monostate>& ended) const noexcept;
     static void terminateBounded(TelegramSession& session, bool logOut) noexcept;
 
     const ConfigurationSource configuration_;

@@ -62,10 +62,11 @@ constexpr qint64 copyChunk = 4 * 1024 * 1024;
 
 } // namespace
 
-void TelegramStorageProvider::saveDownload(const QString& source, const QString& destination) {
+bool TelegramStorageProvider::saveDownload(const QString& source, const QString& destination) {
     std::error_code error;
-    if (std::filesystem::equivalent(source.toStdString(), destination.toStdString(), error))
-        return; // TDLib keeps the file right there already (an upload from this path)
+    if (std::filesystem::equivalent(QFile::encodeName(source).toStdString(),
+                                    QFile::encodeName(destination).toStdString(), error))
+        return false; // TDLib keeps the file right there already (an upload from this path)
     QFile input(source);
     if (!input.open(QIODevice::ReadOnly))
         throw StorageError(StorageError::Code::localWriteFailed);
@@ -95,6 +96,7 @@ void TelegramStorageProvider::saveDownload(const QString& source, const QString&
     }
     if (!output.commit())
         throw StorageError(StorageError::Code::localWriteFailed);
+    return true;
 }
 
 // MARK: Upload
@@ -182,7 +184,7 @@ void TelegramStorageProvider::download(const FileRef& ref, const QUrl& destinati
                                            progressObserver(progress, QStringLiteral("local"),
                                                             QStringLiteral("downloaded_size"))));
     session->beginFileUse(handles.fileID);
-    bool saved = false;
+    bool copied = false;
     QString path;
     try {
         TDObject file;
@@ -206,8 +208,7 @@ void TelegramStorageProvider::download(const FileRef& ref, const QUrl& destinati
         path = localPath(file);
         if (path.isEmpty())
             throw StorageError(StorageError::Code::invalidResponse);
-        saveDownload(path, destination.toLocalFile());
-        saved = true;
+        copied = saveDownload(path, destination.toLocalFile());
     } catch (...) {
         session->endFileUse(handles.fileID);
         throw;
@@ -215,8 +216,8 @@ void TelegramStorageProvider::download(const FileRef& ref, const QUrl& destinati
 
     // TDLib's copy is not needed any more, unless another transfer or read still uses it. Only
     // files in the session's own folder are ever deleted (TDLib reports the user's original
-    // for a file uploaded from this computer).
-    const bool own = saved && isInside(path, session->filesDirectory());
+    // for a file uploaded from this computer), and never one that is the destination itself.
+    const bool own = copied && isInside(path, session->filesDirectory());
     if (session->endFileUse(handles.fileID, own)) {
         try {
             Cancellation::Scope uninterrupted{std::stop_token()};

@@ -147,6 +147,39 @@ TEST_F(TelegramSignInTest, StatesThisFlowCannotCompleteEndItAndCleanUp) {
     EXPECT_EQ(presenter->finishedCount(), 2);
 }
 
+TEST_F(TelegramSignInTest, ASignInDiscardedAfterTDLibAcceptedItIsLoggedOut) {
+    // The conversation succeeded, so the session is an authorisation on the user's account:
+    // whatever ends the sign-in afterwards must end it there, not only close it locally.
+    struct Case {
+        const char* name;
+        std::function<void()> script;
+        bool cancel;
+        Code expected;
+    };
+    const Case cases[] = {
+        {"identity fails", [] { fakeTd().failNext("getMe", 500, "Internal"); }, false,
+         Code::network},
+        {"cancelled while loading the identity", [] { fakeTd().hold("getMe"); }, true,
+         Code::authorizationCancelled},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fakeTd().reset();
+        c.script();
+        Cancellable<StorageError> signIn([&] { return connectError(*provider); });
+        if (c.cancel) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return countRequests("getMe") == 1; }));
+            signIn.stop();
+        }
+        ASSERT_TRUE(signIn.finished());
+        EXPECT_EQ(signIn.get().code(), c.expected);
+        EXPECT_TRUE(fakeTd().requestTypes().contains("logOut"));
+        EXPECT_TRUE(folders().isEmpty());
+        EXPECT_EQ(fakeTd().liveClients(), 0);
+        fakeTd().release("getMe");
+    }
+}
+
 TEST_F(TelegramSignInTest, NothingIsCreatedWithoutConfigurationOrClient) {
     auto unconfigured = makeProvider(std::nullopt, runtime);
     EXPECT_EQ(connectError(*unconfigured).code(), Code::notConfigured);

@@ -233,6 +233,42 @@ TEST_F(TelegramProviderTest, RemovingACredentialLogsOutAndDeletesEverything) {
     EXPECT_FALSE(folderExists(otherID));
 }
 
+TEST_F(TelegramProviderTest, EndingAnAccountWhileItsSessionOpensWaitsForTheOpeningToLetGo) {
+    auto quietQuota = [this](const QUuid& account) {
+        try {
+            provider->quota(account);
+        } catch (const StorageError&) {
+        }
+        return 0;
+    };
+    // Revoked while its session is still opening: the opening is cancelled, and the stored
+    // session is opened again to log it out only once that opening has let go of the database.
+    const QUuid account = addAccount();
+    provider->closeAllSessions();
+    fakeTd().hold("getMe");
+    int getMes = countRequests("getMe");
+    Cancellable<int> user([&] { return quietQuota(account); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return countRequests("getMe") == getMes + 1; }));
+    const int logOuts = countRequests("logOut");
+    provider->removeCredential(account, true);
+    EXPECT_EQ(countRequests("logOut"), logOuts + 1) << "the authorisation is ended on Telegram";
+    ASSERT_TRUE(user.finished());
+    EXPECT_EQ(fakeTd().liveClients(), 0);
+    fakeTd().release("getMe");
+
+    // Quitting while a session opens: no TDLib instance is left open once it returns.
+    const QUuid other = addAccount();
+    provider->closeAllSessions();
+    fakeTd().hold("getMe");
+    getMes = countRequests("getMe");
+    Cancellable<int> second([&] { return quietQuota(other); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return countRequests("getMe") == getMes + 1; }));
+    provider->closeAllSessions();
+    EXPECT_EQ(fakeTd().liveClients(), 0);
+    ASSERT_TRUE(second.finished());
+    fakeTd().release("getMe");
+}
+
 TEST_F(TelegramProviderTest, RemovingAMissingOrBrokenCredentialDeletesNoFolder) {
     QDir().mkpath(base + "/keep");
     provider->removeCredential(QUuid::createUuid(), true);

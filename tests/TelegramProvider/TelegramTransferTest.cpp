@@ -191,6 +191,17 @@ TEST_F(TelegramTransferTest, SavingOverTheUploadedOriginalKeepsIt) {
     EXPECT_TRUE(requestsOf("deleteFile").isEmpty());
 }
 
+TEST_F(TelegramTransferTest, SavingOntoTDLibsOwnCopyKeepsIt) {
+    // A ranged read leaves TDLib's copy in the session's "files" folder.
+    EXPECT_EQ(provider->read({account, "m:42:10"}, {0, 5}), "hello");
+    const QString cached = provider->session(account)->filesDirectory() + "/documents/file_501";
+    ASSERT_EQ(readAll(cached), "hello world");
+    // Chosen as the destination, it is the saved file: TDLib must not be told to delete it.
+    provider->download({account, "m:42:10"}, QUrl::fromLocalFile(cached), {});
+    EXPECT_EQ(readAll(cached), "hello world");
+    EXPECT_TRUE(requestsOf("deleteFile").isEmpty());
+}
+
 TEST_F(TelegramTransferTest, ACancelledDownloadIsReportedAsCancelled) {
     fakeTd().hold("downloadFile");
     const QString destination = writeFile("keep.txt", "mine");
