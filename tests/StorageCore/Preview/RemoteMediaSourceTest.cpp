@@ -110,6 +110,22 @@ QByteArray pattern(qsizetype n) {
     return bytes;
 }
 
+/// Tells a read that was cancelled apart from one left running: the first ranged read that
+/// ends with the cancellation error resolves `cancelledRead`.
+class WatchedProvider : public FakeStorageProvider {
+public:
+    QByteArray read(const FileRef& ref, ByteRange range) override {
+        try {
+            return FakeStorageProvider::read(ref, range);
+        } catch (const StorageError& error) {
+            if (error.isCancelled())
+                cancelledRead.resolve({});
+            throw;
+        }
+    }
+    Completion<std::monostate> cancelledRead;
+};
+
 FileItem mediaItem(const QString& name, const QString& mime, qint64 size) {
     FileItem item;
     item.ref = {QUuid::createUuid(), QStringLiteral("media-") + name};
@@ -265,6 +281,8 @@ TEST_F(RemoteMediaSourceTest, FailedOrShortReadClosesTheConnectionEarly) {
 }
 
 TEST_F(RemoteMediaSourceTest, ClosedConnectionCancelsItsRead) {
+    auto watched = std::make_shared<WatchedProvider>();
+    fake = watched;
     auto source = sourceFor(pattern(3000000));
     const QUrl url = source->makeAsset();
     auto gate = fake->gateNext(Op::read);
@@ -275,6 +293,8 @@ TEST_F(RemoteMediaSourceTest, ClosedConnectionCancelsItsRead) {
     EXPECT_EQ(source->runningRequests(), 1);
     client.close(); // the player seeks elsewhere: the read held at the gate is cancelled
     EXPECT_TRUE(QTest::qWaitFor([&] { return source->runningRequests() == 0; }, 5000));
+    // The read itself stops: the call held at the gate ends with the cancellation.
+    EXPECT_TRUE(watched->cancelledRead.waitFor(5s).has_value());
     EXPECT_EQ(reads().size(), 1);
 }
 
