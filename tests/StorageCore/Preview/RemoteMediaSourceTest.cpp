@@ -2,6 +2,7 @@
 // raw socket client, so that closing a connection half-way is under the test's control), and
 // real playback of audio and video through Qt Multimedia with a slow back end.
 #include "StorageCore/Preview/RemoteMediaSource.h"
+#include "StorageCore/Concurrency/TaskRunner.h"
 #include "tests/support/FakeStorageProvider.h"
 
 #include <QAudioOutput>
@@ -12,11 +13,14 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 #include <QTimer>
 #include <QVideoFrame>
 #include <QVideoSink>
 
 #include <gtest/gtest.h>
+
+#include <latch>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -59,16 +63,22 @@ public:
         char buf[65536];
         for (;;) {
             const ssize_t n = ::read(fd_, buf, sizeof(buf));
-            if (n <= 0)
+            if (n <= 0) {
+                closedByServer_ = n == 0;
                 break;
+            }
             all.append(buf, n);
         }
         return all;
     }
+    /// Whether the last readAll() ended because the server closed the connection (not the
+    /// 10 s time-out).
+    bool closedByServer() const { return closedByServer_; }
 
 private:
     int fd_ = -1;
     bool connected_ = false;
+    bool closedByServer_ = false;
 };
 
 struct Reply {
@@ -316,6 +326,35 @@ TEST_F(RemoteMediaSourceTest, CancelAllStopsEveryRequest) {
     EXPECT_TRUE(parse(a.readAll()).body.isEmpty());
     EXPECT_TRUE(parse(b.readAll()).body.isEmpty());
     EXPECT_EQ(reads().size(), 2);
+}
+
+TEST_F(RemoteMediaSourceTest, RequestCancelledBeforeItsReadStartsIsClosed) {
+    // Every worker of the general pool is busy, so the request's read task waits in the queue
+    // and is cancelled there, before it ever runs.
+    QThreadPool* pool = threadPool(TaskPool::general);
+    const int workers = pool->maxThreadCount();
+    std::latch busy(workers);
+    Completion<std::monostate> unblock;
+    for (int i = 0; i < workers; ++i)
+        pool->start([&busy, unblock] {
+            busy.count_down();
+            (void)unblock.waitFor(20s);
+        });
+    busy.wait();
+
+    auto source = sourceFor(pattern(3000000));
+    const QUrl url = source->makeAsset();
+    RawClient client(url.port());
+    client.send("GET " + url.path().toLatin1() + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return source->runningRequests() == 1; }, 5000));
+    source->cancelAll();
+    unblock.resolve({});
+    // The server ends the answer by closing the connection; the player is not left waiting.
+    const Reply reply = parse(client.readAll());
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_TRUE(reply.body.isEmpty());
+    EXPECT_TRUE(client.closedByServer());
+    EXPECT_TRUE(reads().isEmpty());
 }
 
 TEST_F(RemoteMediaSourceTest, DestroyingTheSourceStopsItsServer) {
