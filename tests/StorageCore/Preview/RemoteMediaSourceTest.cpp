@@ -341,6 +341,9 @@ TEST_F(RemoteMediaSourceTest, RequestCancelledBeforeItsReadStartsIsClosed) {
             (void)unblock.waitFor(20s);
         });
     busy.wait();
+    // The workers go back to the pool however the test ends.
+    const std::shared_ptr<void> freeWorkers(nullptr,
+                                            [unblock](void*) mutable { unblock.resolve({}); });
 
     auto source = sourceFor(pattern(3000000));
     const QUrl url = source->makeAsset();
