@@ -336,7 +336,7 @@ TEST_F(RemoteMediaSourceTest, RequestCancelledBeforeItsReadStartsIsClosed) {
     std::latch busy(workers);
     Completion<std::monostate> unblock;
     for (int i = 0; i < workers; ++i)
-        pool->start([&busy, unblock] {
+        detail::startOnPool(TaskPool::general, [&busy, unblock] {
             busy.count_down();
             (void)unblock.waitFor(20s);
         });
