@@ -92,41 +92,47 @@ struct RemoteMediaSource::Impl : std::enable_shared_from_this<RemoteMediaSource:
 quint64 RemoteMediaSource::Impl::startTask(const std::shared_ptr<Pipe>& pipe, qint64 start,
                                            qint64 end) {
     std::weak_ptr<Impl> weak = weak_from_this();
+    auto stop = std::make_shared<std::stop_source>();
     std::lock_guard lock(mutex);
     const quint64 id = nextID++;
     // The entry is made under the lock before the task can end and remove it.
-    tasks[id] = runDetached([pipe, provider = provider, ref = ref, start, end, weak, id] {
-        try {
-            qint64 offset = start;
-            while (offset < end) {
-                Cancellation::checkpoint();
-                const qint64 want = std::min(chunkSize, end - offset);
-                QByteArray data = provider->read(ref, ByteRange{offset, offset + want});
-                if (data.size() > want) // never pass more than was asked for
-                    data.truncate(want);
-                if (data.isEmpty())
-                    break;
-                offset += data.size();
-                std::unique_lock slot(pipe->mutex);
-                Cancellation::wait(pipe->cv, slot, [&] { return !pipe->chunk.has_value(); });
-                pipe->chunk = std::move(data);
-                slot.unlock();
-                pipe->cv.notify_all();
+    tasks[id] = TaskHandle(stop);
+    // Not runDetached: the job must run even when cancelled before it starts, so that the
+    // connection waiting on the pipe learns that no data will come.
+    detail::startOnPool(
+        TaskPool::general, [pipe, provider = provider, ref = ref, start, end, weak, id, stop] {
+            Cancellation::Scope scope(stop->get_token());
+            try {
+                qint64 offset = start;
+                while (offset < end) {
+                    Cancellation::checkpoint();
+                    const qint64 want = std::min(chunkSize, end - offset);
+                    QByteArray data = provider->read(ref, ByteRange{offset, offset + want});
+                    if (data.size() > want) // never pass more than was asked for
+                        data.truncate(want);
+                    if (data.isEmpty())
+                        break;
+                    offset += data.size();
+                    std::unique_lock slot(pipe->mutex);
+                    Cancellation::wait(pipe->cv, slot, [&] { return !pipe->chunk.has_value(); });
+                    pipe->chunk = std::move(data);
+                    slot.unlock();
+                    pipe->cv.notify_all();
+                }
+            } catch (...) {
+                const StorageError error = StorageError::current();
+                if (!error.isCancelled())
+                    qCWarning(lcRemoteMedia)
+                        << "ranged read failed:" << StorageError::caseName(error.code());
             }
-        } catch (...) {
-            const StorageError error = StorageError::current();
-            if (!error.isCancelled())
-                qCWarning(lcRemoteMedia)
-                    << "ranged read failed:" << StorageError::caseName(error.code());
-        }
-        {
-            std::lock_guard slot(pipe->mutex);
-            pipe->finished = true;
-        }
-        pipe->cv.notify_all();
-        if (auto impl = weak.lock())
-            impl->forget(id);
-    });
+            {
+                std::lock_guard slot(pipe->mutex);
+                pipe->finished = true;
+            }
+            pipe->cv.notify_all();
+            if (auto impl = weak.lock())
+                impl->forget(id);
+        });
     return id;
 }
 

@@ -2,6 +2,7 @@
 // raw socket client, so that closing a connection half-way is under the test's control), and
 // real playback of audio and video through Qt Multimedia with a slow back end.
 #include "StorageCore/Preview/RemoteMediaSource.h"
+#include "StorageCore/Concurrency/TaskRunner.h"
 #include "tests/support/FakeStorageProvider.h"
 
 #include <QAudioOutput>
@@ -12,11 +13,14 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 #include <QTimer>
 #include <QVideoFrame>
 #include <QVideoSink>
 
 #include <gtest/gtest.h>
+
+#include <latch>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -59,16 +63,22 @@ public:
         char buf[65536];
         for (;;) {
             const ssize_t n = ::read(fd_, buf, sizeof(buf));
-            if (n <= 0)
+            if (n <= 0) {
+                closedByServer_ = n == 0;
                 break;
+            }
             all.append(buf, n);
         }
         return all;
     }
+    /// Whether the last readAll() ended because the server closed the connection (not the
+    /// 10 s time-out).
+    bool closedByServer() const { return closedByServer_; }
 
 private:
     int fd_ = -1;
     bool connected_ = false;
+    bool closedByServer_ = false;
 };
 
 struct Reply {
@@ -109,6 +119,22 @@ QByteArray pattern(qsizetype n) {
         bytes[i] = char((i * 7 + i / 251) & 0xFF);
     return bytes;
 }
+
+/// Tells a read that was cancelled apart from one left running: the first ranged read that
+/// ends with the cancellation error resolves `cancelledRead`.
+class WatchedProvider : public FakeStorageProvider {
+public:
+    QByteArray read(const FileRef& ref, ByteRange range) override {
+        try {
+            return FakeStorageProvider::read(ref, range);
+        } catch (const StorageError& error) {
+            if (error.isCancelled())
+                cancelledRead.resolve({});
+            throw;
+        }
+    }
+    Completion<std::monostate> cancelledRead;
+};
 
 FileItem mediaItem(const QString& name, const QString& mime, qint64 size) {
     FileItem item;
@@ -265,6 +291,8 @@ TEST_F(RemoteMediaSourceTest, FailedOrShortReadClosesTheConnectionEarly) {
 }
 
 TEST_F(RemoteMediaSourceTest, ClosedConnectionCancelsItsRead) {
+    auto watched = std::make_shared<WatchedProvider>();
+    fake = watched;
     auto source = sourceFor(pattern(3000000));
     const QUrl url = source->makeAsset();
     auto gate = fake->gateNext(Op::read);
@@ -275,6 +303,8 @@ TEST_F(RemoteMediaSourceTest, ClosedConnectionCancelsItsRead) {
     EXPECT_EQ(source->runningRequests(), 1);
     client.close(); // the player seeks elsewhere: the read held at the gate is cancelled
     EXPECT_TRUE(QTest::qWaitFor([&] { return source->runningRequests() == 0; }, 5000));
+    // The read itself stops: the call held at the gate ends with the cancellation.
+    EXPECT_TRUE(watched->cancelledRead.waitFor(5s).has_value());
     EXPECT_EQ(reads().size(), 1);
 }
 
@@ -296,6 +326,38 @@ TEST_F(RemoteMediaSourceTest, CancelAllStopsEveryRequest) {
     EXPECT_TRUE(parse(a.readAll()).body.isEmpty());
     EXPECT_TRUE(parse(b.readAll()).body.isEmpty());
     EXPECT_EQ(reads().size(), 2);
+}
+
+TEST_F(RemoteMediaSourceTest, RequestCancelledBeforeItsReadStartsIsClosed) {
+    // Every worker of the general pool is busy, so the request's read task waits in the queue
+    // and is cancelled there, before it ever runs.
+    QThreadPool* pool = threadPool(TaskPool::general);
+    const int workers = pool->maxThreadCount();
+    std::latch busy(workers);
+    Completion<std::monostate> unblock;
+    for (int i = 0; i < workers; ++i)
+        detail::startOnPool(TaskPool::general, [&busy, unblock] {
+            busy.count_down();
+            (void)unblock.waitFor(20s);
+        });
+    busy.wait();
+    // The workers go back to the pool however the test ends.
+    const std::shared_ptr<void> freeWorkers(nullptr,
+                                            [unblock](void*) mutable { unblock.resolve({}); });
+
+    auto source = sourceFor(pattern(3000000));
+    const QUrl url = source->makeAsset();
+    RawClient client(url.port());
+    client.send("GET " + url.path().toLatin1() + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return source->runningRequests() == 1; }, 5000));
+    source->cancelAll();
+    unblock.resolve({});
+    // The server ends the answer by closing the connection; the player is not left waiting.
+    const Reply reply = parse(client.readAll());
+    EXPECT_EQ(reply.status, 200);
+    EXPECT_TRUE(reply.body.isEmpty());
+    EXPECT_TRUE(client.closedByServer());
+    EXPECT_TRUE(reads().isEmpty());
 }
 
 TEST_F(RemoteMediaSourceTest, DestroyingTheSourceStopsItsServer) {
