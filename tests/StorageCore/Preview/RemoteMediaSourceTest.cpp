@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <latch>
+#include <thread>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -495,7 +496,27 @@ TEST_P(MediaPlaybackTest, PlaysToTheEndWithTheMainThreadFree) {
         player.setVideoSink(&sink);
     else
         player.setAudioOutput(&output);
+
+    // The main thread never waits on a read: while the first ranged read is held at a gate,
+    // the event loop keeps running. (A watchdog releases the gate, so a read made on the
+    // main thread fails this test instead of hanging it.)
+    auto gate = fake->gateNext(Op::read);
+    std::thread watchdog([gate] {
+        if (!gate->released.waitFor(15s))
+            gate->release();
+    });
     player.setSource(source->makeAsset());
+    player.play();
+    const bool readStarted = QTest::qWaitFor([&] { return gate->entered.isDone(); }, 10000);
+    bool eventLoopRan = false;
+    QTimer::singleShot(0, [&] { eventLoopRan = true; });
+    const bool loopFree = QTest::qWaitFor([&] { return eventLoopRan; }, 5000);
+    const bool heldMeanwhile = !gate->released.isDone();
+    gate->release();
+    watchdog.join();
+    ASSERT_TRUE(readStarted);
+    EXPECT_TRUE(loopFree && heldMeanwhile);
+
     if (c.seek) {
         ASSERT_TRUE(playWithSeekBack(player)) << player.errorString().toStdString();
         // The seek was answered by a ranged read that does not start at 0.
@@ -514,7 +535,8 @@ TEST_P(MediaPlaybackTest, PlaysToTheEndWithTheMainThreadFree) {
         EXPECT_GT(frames, 20);
         EXPECT_EQ(frameSize, QSize(320, 240));
     }
-    EXPECT_LT(lag.longest(), 1000); // generous: every read takes 120 ms on a worker
+    // Reported, not asserted (it depends on the machine's load): bench/Preview measures it.
+    RecordProperty("longestMainThreadStallMs", int(lag.longest()));
     player.stop();
     source->cancelAll();
     EXPECT_EQ(source->runningRequests(), 0);
