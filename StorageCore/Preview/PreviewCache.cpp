@@ -188,22 +188,26 @@ struct PreviewCache::Core : std::enable_shared_from_this<PreviewCache::Core> {
                 Cancellation::checkpoint();
                 fetch(QUrl::fromLocalFile(partPath));
                 Cancellation::checkpoint();
-                if (QFileInfo::exists(finalPath) && !QFile::remove(finalPath))
-                    throw StorageError(StorageError::Code::localWriteFailed);
-                if (!QFile::rename(partPath, finalPath))
-                    throw StorageError(StorageError::Code::localWriteFailed);
             } catch (...) {
                 failure = std::current_exception();
             }
-            QFile::remove(partPath); // nothing left after a successful move
             {
+                // Moved into place in the cache's turn, so a purge, clear or trim running
+                // meanwhile cannot remove the new copy before it is touched and kept.
                 std::lock_guard lock(self->turn);
                 if (!failure) {
-                    self->touch(finalPath);
-                    self->trimLocked(finalPath);
+                    if ((QFileInfo::exists(finalPath) && !QFile::remove(finalPath)) ||
+                        !QFile::rename(partPath, finalPath)) {
+                        failure = std::make_exception_ptr(
+                            StorageError(StorageError::Code::localWriteFailed));
+                    } else {
+                        self->touch(finalPath);
+                        self->trimLocked(finalPath);
+                    }
                 }
                 self->finishFetchLocked(key, flight);
             }
+            QFile::remove(partPath); // nothing left after a successful move
             Outcome outcome;
             if (failure)
                 outcome.error = StorageError::from(failure);
