@@ -11,7 +11,7 @@
 
 namespace tw {
 
-Q_LOGGING_CATEGORY(lcVault, "Keychain")
+Q_LOGGING_CATEGORY(lcVault, "Keyring")
 
 using Secrets = QHash<QString, QByteArray>;
 
