@@ -245,36 +245,42 @@ TaskHandle AccountManager::connectNewAccount(ProviderKind kind, Callback<Connect
                 return;
             }
             const QUuid id = existing->id;
-            runStep(
-                this, operation,
-                [provider = provider_, credential = connection.credential, id] {
-                    provider->storeCredential(credential, id);
-                },
-                [this, id, connection,
-                 onDone = std::move(onDone)](TaskResult<std::monostate> stored) mutable {
-                    if (!stored.ok()) {
-                        if (onDone)
-                            onDone(TaskResult<ConnectOutcome>::failure(stored.error()));
-                        return;
-                    }
-                    finishExistingAccount(id, connection, std::move(onDone));
+            storeForKnownAccount<ConnectOutcome>(
+                operation, id, connection, std::move(onDone), [this, id] {
+                    qCInfo(lcAccounts) << "refreshed the already connected account" << idText(id);
+                    return ConnectOutcome::alreadyConnected(*account(id));
                 });
         });
     return TaskHandle(operation);
 }
 
-void AccountManager::finishExistingAccount(const QUuid& id, const ProviderConnection& connection,
-                                           Callback<ConnectOutcome> onDone) {
-    if (indexOf(id) < 0) {
-        dropOrphanedCredential(id);
-        if (onDone)
-            onDone(TaskResult<ConnectOutcome>::failure(StorageError(Code::notFound)));
-        return;
-    }
-    applyConnection(id, connection);
-    qCInfo(lcAccounts) << "refreshed the already connected account" << idText(id);
-    if (onDone)
-        onDone(TaskResult<ConnectOutcome>::success(ConnectOutcome::alreadyConnected(*account(id))));
+template <typename T>
+void AccountManager::storeForKnownAccount(const std::shared_ptr<std::stop_source>& operation,
+                                          const QUuid& id, const ProviderConnection& connection,
+                                          Callback<T> onDone, std::function<T()> applied) {
+    runStep(
+        this, operation,
+        [provider = provider_, credential = connection.credential, id] {
+            provider->storeCredential(credential, id);
+        },
+        [this, id, connection, onDone = std::move(onDone),
+         applied = std::move(applied)](TaskResult<std::monostate> stored) mutable {
+            if (!stored.ok()) {
+                if (onDone)
+                    onDone(TaskResult<T>::failure(stored.error()));
+                return;
+            }
+            if (indexOf(id) < 0) {
+                dropOrphanedCredential(id);
+                if (onDone)
+                    onDone(TaskResult<T>::failure(StorageError(Code::notFound)));
+                return;
+            }
+            applyConnection(id, connection);
+            T answer = applied();
+            if (onDone)
+                onDone(TaskResult<T>::success(std::move(answer)));
+        });
 }
 
 void AccountManager::finishNewAccount(const std::shared_ptr<std::stop_source>& operation,
@@ -358,29 +364,11 @@ TaskHandle AccountManager::reconnect(const QUuid& id, Callback<StorageAccount> o
             }
             if (indexOf(id) < 0)
                 return fail(StorageError(Code::notFound));
-            runStep(
-                this, operation,
-                [provider = provider_, credential = connection.credential, id] {
-                    provider->storeCredential(credential, id);
-                },
-                [this, id, connection,
-                 onDone = std::move(onDone)](TaskResult<std::monostate> stored) mutable {
-                    if (!stored.ok()) {
-                        if (onDone)
-                            onDone(TaskResult<StorageAccount>::failure(stored.error()));
-                        return;
-                    }
-                    if (indexOf(id) < 0) {
-                        dropOrphanedCredential(id);
-                        if (onDone)
-                            onDone(TaskResult<StorageAccount>::failure(Code::notFound));
-                        return;
-                    }
-                    applyConnection(id, connection);
+            storeForKnownAccount<StorageAccount>(
+                operation, id, connection, std::move(onDone), [this, id] {
                     setQuotaError(id, std::nullopt);
                     qCInfo(lcAccounts) << "reconnected account" << idText(id);
-                    if (onDone)
-                        onDone(TaskResult<StorageAccount>::success(*account(id)));
+                    return *account(id);
                 });
         });
     return TaskHandle(operation);

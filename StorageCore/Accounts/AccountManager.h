@@ -141,8 +141,13 @@ private:
     template <typename T> void deliverLater(Callback<T> onDone, TaskResult<T> result);
     void finishNewAccount(const std::shared_ptr<std::stop_source>& operation,
                           const ProviderConnection& connection, Callback<ConnectOutcome> onDone);
-    void finishExistingAccount(const QUuid& id, const ProviderConnection& connection,
-                               Callback<ConnectOutcome> onDone);
+    /// Stores the connection's credential for the known account id, then applies the
+    /// connection and answers with applied(); an account removed meanwhile gets its credential
+    /// dropped again and the answer notFound.
+    template <typename T>
+    void storeForKnownAccount(const std::shared_ptr<std::stop_source>& operation, const QUuid& id,
+                              const ProviderConnection& connection, Callback<T> onDone,
+                              std::function<T()> applied);
 
     std::shared_ptr<StorageProvider> provider_;
     std::shared_ptr<KeyValueStore> store_;
