@@ -114,11 +114,7 @@ bool SessionRegistry::promote(const QString& sessionID, const QUuid& account, bo
             return false;
         replaced = state_->sessions.value(account);
         state_->sessions.insert(account, promoted);
-        const auto it = state_->opening.constFind(account);
-        if (it != state_->opening.constEnd()) {
-            cancelled = *it;
-            state_->opening.erase(it);
-        }
+        cancelled = state_->takeOpening(account);
     }
     if (cancelled) {
         cancelled->stop->request_stop();
@@ -139,11 +135,7 @@ SessionRegistry::remove(const QUuid& account,
     {
         std::lock_guard lock(state_->mutex);
         removed = state_->sessions.take(account);
-        const auto it = state_->opening.constFind(account);
-        if (it != state_->opening.constEnd()) {
-            cancelled = *it;
-            state_->opening.erase(it);
-        }
+        cancelled = state_->takeOpening(account);
     }
     if (cancelled) {
         cancelled->stop->request_stop();

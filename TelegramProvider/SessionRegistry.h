@@ -80,6 +80,16 @@ private:
         QHash<QString, SessionPtr> pending;
         QHash<QUuid, Opening> opening;
         quint64 nextGeneration = 0;
+
+        /// The account's opening, taken out of the map (the caller holds mutex).
+        std::optional<Opening> takeOpening(const QUuid& account) {
+            const auto it = opening.constFind(account);
+            if (it == opening.constEnd())
+                return std::nullopt;
+            Opening taken = *it;
+            opening.erase(it);
+            return taken;
+        }
     };
     static void finishOpening(State& state, const QUuid& account, Opening opening,
                               SessionPtr session, std::exception_ptr error);
