@@ -4,6 +4,7 @@
 #include "StorageCore/Files/FolderListing.h"
 
 #include "tests/support/FakeStorageProvider.h"
+#include "bench/QtBenchmarkMain.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -106,10 +107,4 @@ BENCHMARK(BM_FolderListingFillAndEdit)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+TW_QT_BENCHMARK_MAIN()

@@ -2,8 +2,8 @@
 // the main-thread step between the last answer and the new results (target: well under a
 // frame, < 10 ms).
 #include "StorageCore/Files/FileSearch.h"
+#include "bench/QtBenchmarkMain.h"
 
-#include <QCoreApplication>
 #include <QRandomGenerator>
 #include <QTimeZone>
 
@@ -72,10 +72,4 @@ BENCHMARK(BM_SearchMergeAndRank)
     ->Arg(1)
     ->Unit(benchmark::kMillisecond);
 
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+TW_QT_BENCHMARK_MAIN()

@@ -1,8 +1,8 @@
 // Destination suggestions for 1,000 local files against 200 rules and 5,000 history
 // entries across 10 accounts (target: < 50 ms for all files).
 #include "StorageCore/Transfers/UploadRouter.h"
+#include "bench/QtBenchmarkMain.h"
 
-#include <QCoreApplication>
 #include <QRandomGenerator>
 
 #include <benchmark/benchmark.h>
@@ -88,10 +88,4 @@ void BM_SuggestThousandFiles(benchmark::State& state) {
 
 BENCHMARK(BM_SuggestThousandFiles)->Unit(benchmark::kMillisecond);
 
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+TW_QT_BENCHMARK_MAIN()

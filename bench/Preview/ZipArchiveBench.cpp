@@ -5,8 +5,8 @@
 // Sizes: TW_BENCH_ZIP_MEMBERS (default 100000), TW_BENCH_ZIP_MB (default 200).
 // The counter vs_unzip is unzip's time divided by ours (above 1: we are faster).
 #include "StorageCore/Preview/ZipArchive.h"
+#include "bench/QtBenchmarkMain.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QIODevice>
@@ -183,10 +183,4 @@ BENCHMARK(BM_ExtractBigMember)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace
 
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+TW_QT_BENCHMARK_MAIN()
