@@ -4,6 +4,7 @@
 #include "StorageCore/Concurrency/Completion.h"
 #include "tests/support/LoopbackHTTPServer.h"
 #include "tests/support/QtPrinters.h"
+#include "tests/support/RunningTask.h"
 
 #include <QDir>
 #include <QFile>
@@ -65,32 +66,6 @@ QByteArray pattern(qint64 size) {
 QStringList filesIn(const QString& directory) {
     return QDir(directory).entryList(QDir::Files | QDir::Hidden);
 }
-
-/// Runs `work` on another thread as a task with its own stop source.
-template <typename T> class Running {
-public:
-    template <typename Work> explicit Running(Work work) {
-        thread_ = std::thread([this, work = std::move(work)] {
-            Cancellation::Scope scope(source_.get_token());
-            try {
-                result_.resolve(work());
-            } catch (...) {
-                result_.fail(std::current_exception());
-            }
-        });
-    }
-    ~Running() {
-        source_.request_stop();
-        thread_.join();
-    }
-    void cancel() { source_.request_stop(); }
-    T wait() { return result_.wait(); }
-
-private:
-    std::stop_source source_;
-    Completion<T> result_;
-    std::thread thread_;
-};
 
 /// A gate that a server handler waits on until the test opens it.
 struct Gate {

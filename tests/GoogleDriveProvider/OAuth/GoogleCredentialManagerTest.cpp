@@ -5,6 +5,7 @@
 #include "StorageCore/Concurrency/Completion.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/InMemorySecretStore.h"
+#include "tests/support/RunningTask.h"
 
 #include <gtest/gtest.h>
 
@@ -102,38 +103,6 @@ HTTPReply reply(int status, const QByteArray& body) {
     result.body = body;
     return result;
 }
-
-/// Runs a call on its own thread as a task with its own stop source.
-template <typename T> class Running {
-public:
-    template <typename Work> explicit Running(Work work) {
-        thread_ = std::thread([this, work = std::move(work)] {
-            Cancellation::Scope scope(source_.get_token());
-            try {
-                result_.resolve(work());
-            } catch (...) {
-                result_.fail(std::current_exception());
-            }
-        });
-    }
-    ~Running() { thread_.join(); }
-    void cancel() { source_.request_stop(); }
-    T wait() { return result_.wait(); }
-    /// The StorageError code the call failed with, or nullopt on success.
-    std::optional<Code> failure() {
-        try {
-            wait();
-            return std::nullopt;
-        } catch (const StorageError& error) {
-            return error.code();
-        }
-    }
-
-private:
-    std::stop_source source_;
-    Completion<T> result_;
-    std::thread thread_;
-};
 
 class GoogleCredentialManagerTest : public ::testing::Test {
 protected:
