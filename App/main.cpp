@@ -1,4 +1,4 @@
-#include "App/MainWindow.h"
+#include "App/Shell/MainWindow.h"
 
 #include <QApplication>
 
