@@ -69,6 +69,7 @@ install_tdlib() {
 build() {
     # Cache hits across checkouts in other folders (CI clones afresh).
     export CCACHE_BASEDIR="$here"
+    export CCACHE_NOHASHDIR=1 # debug info would otherwise tie every entry to one folder
     if [ ! -f "$build_dir/build.ninja" ]; then
         cmake -S "$here" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo ${TW_CMAKE_ARGS:-}
     fi
