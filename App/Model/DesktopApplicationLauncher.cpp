@@ -4,6 +4,8 @@
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
 
+#include <QMimeDatabase>
+
 namespace tw {
 
 namespace {
@@ -32,12 +34,35 @@ QList<ApplicationInfo> fromList(GList* list) {
 } // namespace
 
 QList<ApplicationInfo> DesktopApplicationLauncher::recommended(const QString& mimeType) const {
-    gchar* type = g_content_type_from_mime_type(mimeType.toUtf8().constData());
-    if (!type)
-        return {};
-    QList<ApplicationInfo> apps = fromList(g_app_info_get_recommended_for_type(type));
-    g_free(type);
-    return apps;
+    // The applications whose entries name the type or one it inherits from (a Markdown file
+    // is also plain text), read from the entries themselves; GIO's own type index is not
+    // relied on, as it misses entries outside the system's usual folders.
+    QStringList accepted{mimeType};
+    const QMimeType type = QMimeDatabase().mimeTypeForName(mimeType);
+    if (type.isValid()) {
+        accepted.append(type.aliases());
+        accepted.append(type.allAncestors());
+    }
+    QList<ApplicationInfo> exact;
+    QList<ApplicationInfo> inherited;
+    GList* all = g_app_info_get_all();
+    for (GList* node = all; node; node = node->next) {
+        auto* info = G_APP_INFO(node->data);
+        const char** types = g_app_info_get_supported_types(info);
+        int best = -1;
+        for (int i = 0; types && types[i]; ++i) {
+            const int rank = int(accepted.indexOf(QString::fromUtf8(types[i])));
+            if (rank >= 0 && (best < 0 || rank < best))
+                best = rank;
+        }
+        if (best < 0)
+            continue;
+        GList* one = g_list_append(nullptr, g_object_ref(info));
+        const QList<ApplicationInfo> app = fromList(one);
+        (best == 0 ? exact : inherited).append(app);
+    }
+    g_list_free_full(all, g_object_unref);
+    return exact + inherited;
 }
 
 QList<ApplicationInfo> DesktopApplicationLauncher::all() const {
