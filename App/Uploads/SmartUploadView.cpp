@@ -23,7 +23,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QShortcut>
+#include <QKeyEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -286,12 +286,6 @@ SmartUploadView::SmartUploadView(AppModel& model, QWidget* parent)
     connect(batchDelegate_, &SmartUploadRowDelegate::removeRequested, this,
             [this](const QUuid& id) { model_.removeFromSmartUpload(id); });
     connect(rules_, &UploadRulesSection::addRuleRequested, this, &SmartUploadView::addRule);
-    // Return uploads the ready files while the button can.
-    for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
-        auto* shortcut = new QShortcut(QKeySequence(key), this);
-        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
-        connect(shortcut, &QShortcut::activated, this, &SmartUploadView::startUpload);
-    }
 
     connect(&model, &AppModel::smartBatchChanged, this, &SmartUploadView::refresh);
     connect(accounts, &AccountManager::accountsChanged, this, &SmartUploadView::refresh);
@@ -341,6 +335,17 @@ void SmartUploadView::refreshJobs() {
     recent_->setVisible(finishedJobs_->rowCount() > 0);
     fitToRows(activeList_);
     fitToRows(finishedList_);
+}
+
+void SmartUploadView::keyPressEvent(QKeyEvent* event) {
+    // Return (not taken by a child) uploads the ready files while the button can.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        event->modifiers() == Qt::NoModifier) {
+        startUpload();
+        event->accept();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void SmartUploadView::startUpload() {
