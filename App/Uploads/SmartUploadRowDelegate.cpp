@@ -161,7 +161,7 @@ QRect SmartUploadRowDelegate::destinationRect(const QRect& rowRect, const SmartU
     const QFontMetrics metrics(font);
     const bool withIcon = item.target && model_.accounts()->account(item.target->accountID);
     const int text = std::min(kMenuMaxText, metrics.horizontalAdvance(destinationLabel(item)));
-    const int width = 8 + (withIcon ? kMenuIcon + 5 : 0) + text + 6 + 8 + 8;
+    const int width = 8 + (withIcon ? kMenuIcon + 5 : 0) + text + 4 + 6 + 8 + 8;
     const int height = metrics.height() + 8;
     const QRect remove = removeRect(rowRect);
     return QRect(remove.left() - kGap - width, rowRect.center().y() - height / 2, width, height);
