@@ -54,7 +54,8 @@ QString UploadRowDelegate::statusText(const UploadJob& job) {
     return {};
 }
 
-UploadRowDelegate::Control UploadRowDelegate::control(const UploadJob& job) {
+UploadRowDelegate::Control UploadRowDelegate::control(const UploadJob& job,
+                                                      const std::optional<StorageAccount>& account) {
     using Kind = UploadJob::State::Kind;
     switch (job.state.kind) {
     case Kind::queued:
@@ -65,7 +66,8 @@ UploadRowDelegate::Control UploadRowDelegate::control(const UploadJob& job) {
     case Kind::cancelled:
         return Control::retry;
     case Kind::failed:
-        return job.state.error && job.state.error->code() == StorageError::Code::reauthRequired
+        return job.state.error && job.state.error->code() == StorageError::Code::reauthRequired &&
+                       account && account->status == StorageAccount::Status::reauthRequired
                    ? Control::reconnect
                    : Control::retry;
     }
@@ -116,7 +118,7 @@ void UploadRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         UploadingArrow::paint(painter, badge.adjusted(2, 2, -2, -2), Qt::white);
     }
 
-    const Control trailing = control(job);
+    const Control trailing = control(job, account);
     const QFontMetrics metrics(option.font);
     const QRect controlArea = controlRect(row, trailing, metrics);
     const int textLeft = icon.right() + 1 + kGap;
@@ -206,7 +208,7 @@ bool UploadRowDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
     if (!list || mouse->button() != Qt::LeftButton)
         return false;
     const UploadJob& job = list->job(index.row());
-    const Control trailing = control(job);
+    const Control trailing = control(job, account_ ? account_(job.accountID) : std::nullopt);
     if (!controlRect(option.rect, trailing, QFontMetrics(option.font))
              .contains(mouse->position().toPoint()))
         return false;
@@ -234,7 +236,8 @@ bool UploadRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
     const auto* list = qobject_cast<const UploadJobListModel*>(index.model());
     if (!list || !event)
         return false;
-    const Control trailing = control(list->job(index.row()));
+    const UploadJob& job = list->job(index.row());
+    const Control trailing = control(job, account_ ? account_(job.accountID) : std::nullopt);
     if (controlRect(option.rect, trailing, QFontMetrics(option.font)).contains(event->pos())) {
         const QString tip = trailing == Control::stop    ? QStringLiteral("Stop")
                             : trailing == Control::retry ? QStringLiteral("Try again")

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "StorageCore/Domain/StorageAccount.h"
 #include "StorageCore/Transfers/UploadJob.h"
 
 #include <QStyledItemDelegate>
@@ -7,8 +8,6 @@
 #include <functional>
 
 namespace tw {
-
-struct StorageAccount;
 
 /// Paints one upload job as a row (file icon with an uploading badge, name, progress bar
 /// while active, a caption with the account's dot and the status) with one trailing control,
@@ -25,8 +24,10 @@ public:
     /// The status line of a job: "Waiting — …", "2 MB of 5 MB — …", "5 MB — …", "Stopped", or
     /// the failure's title.
     static QString statusText(const UploadJob& job);
-    /// The one control a row offers for the job's state.
-    static Control control(const UploadJob& job);
+    /// The one control a row offers for the job's state. A job that failed for an expired
+    /// sign-in offers to reconnect only while its account still needs it (account: the
+    /// job's account now, none when it is gone); once signed in again it can be retried.
+    static Control control(const UploadJob& job, const std::optional<StorageAccount>& account);
     /// Where the trailing control sits in a row drawn in rowRect.
     static QRect controlRect(const QRect& rowRect, Control control, const QFontMetrics& metrics);
 

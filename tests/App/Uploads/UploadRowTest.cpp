@@ -50,8 +50,20 @@ TEST(UploadRow, StatusTextAndControlFollowTheState) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(UploadRowDelegate::statusText(c.job), c.status);
-        EXPECT_EQ(UploadRowDelegate::control(c.job), c.control) << c.status.toStdString();
+        StorageAccount account;
+        account.status = StorageAccount::Status::reauthRequired;
+        EXPECT_EQ(UploadRowDelegate::control(c.job, account), c.control) << c.status.toStdString();
     }
+}
+
+TEST(UploadRow, AJobThatFailedForSignInCanBeRetriedOnceTheAccountIsBack) {
+    const UploadJob failed = job(UploadJob::State::failed(StorageError(StorageError::Code::reauthRequired)));
+    StorageAccount account;
+    account.status = StorageAccount::Status::reauthRequired;
+    EXPECT_EQ(UploadRowDelegate::control(failed, account), UploadRowDelegate::Control::reconnect);
+    account.status = StorageAccount::Status::connected;
+    EXPECT_EQ(UploadRowDelegate::control(failed, account), UploadRowDelegate::Control::retry);
+    EXPECT_EQ(UploadRowDelegate::control(failed, std::nullopt), UploadRowDelegate::Control::retry);
 }
 
 TEST(UploadRow, TheListShowsTheNewestJobFirstAndFiltersByState) {

@@ -100,12 +100,20 @@ TEST_F(UploadScreensTest, TheButtonShowsTheQueueAndThePopoverStepsIt) {
     });
     EXPECT_EQ(button.face(), UploadsToolbarButton::Face::failure);
     EXPECT_EQ(app.accounts()->account(work.id)->status, StorageAccount::Status::reauthRequired);
-    EXPECT_EQ(UploadRowDelegate::control(app.uploads()->jobs().first()), UploadRowDelegate::Control::reconnect);
+    EXPECT_EQ(UploadRowDelegate::control(app.uploads()->jobs().first(), app.accounts()->account(work.id)),
+              UploadRowDelegate::Control::reconnect);
     drive->failAlways(Op::upload, std::nullopt);
     drive->setConnection(connection(work.providerAccountID));
     clickControl(list, 0, UploadRowDelegate::Control::reconnect);
     EXPECT_TRUE(app.isConnecting());
     waitFor([&] { return !app.isConnecting(); });
+    // Signed in again: the same row now offers to try again, and it goes through.
+    ASSERT_EQ(app.accounts()->account(work.id)->status, StorageAccount::Status::connected);
+    app.uploads()->setMaxConcurrentUploads(0);
+    clickControl(list, 0, UploadRowDelegate::Control::retry);
+    EXPECT_EQ(app.uploads()->jobs().last().state.kind, UploadJob::State::Kind::queued);
+    app.uploads()->setMaxConcurrentUploads(2);
+    waitFor([&] { return app.uploads()->jobs().last().state.kind == UploadJob::State::Kind::completed; });
 
     // Clearing the finished jobs empties the list, and an empty popover closes itself.
     clear->click();
