@@ -1,0 +1,31 @@
+#include "App/DesignSystem/ElidedLabel.h"
+
+namespace tw {
+
+ElidedLabel::ElidedLabel(const QString& text, Qt::TextElideMode mode, QWidget* parent)
+    : QLabel(parent), mode_(mode) {
+    setTextFormat(Qt::PlainText);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    setText(text);
+}
+
+void ElidedLabel::setText(const QString& text) {
+    full_ = text;
+    setToolTip(text.toHtmlEscaped());
+    setAccessibleName(text);
+    elide();
+}
+
+QSize ElidedLabel::minimumSizeHint() const { return QSize(20, QLabel::minimumSizeHint().height()); }
+
+void ElidedLabel::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    elide();
+}
+
+void ElidedLabel::elide() {
+    const int width = std::max(0, contentsRect().width());
+    QLabel::setText(width > 0 ? fontMetrics().elidedText(full_, mode_, width) : full_);
+}
+
+} // namespace tw

@@ -1,0 +1,465 @@
+#include "App/Model/AppModel.h"
+
+#include "App/Model/ApplicationLauncher.h"
+#include "App/Model/Panels.h"
+#include "App/Model/QtPanels.h"
+#include "App/Model/TelegramLoginCoordinator.h"
+#include "GoogleDriveProvider/Drive/GoogleDriveProvider.h"
+#include "GoogleDriveProvider/HTTP/CurlHTTPClient.h"
+#include "GoogleDriveProvider/OAuth/WorkspaceBrowserOpener.h"
+#include "StorageCore/Accounts/AccountManager.h"
+#include "StorageCore/Activity/ActivityLog.h"
+#include "StorageCore/Domain/JsonCoding.h"
+#include "StorageCore/Domain/ProviderRouter.h"
+#include "StorageCore/Files/FileSearch.h"
+#include "StorageCore/Files/FolderListing.h"
+#include "StorageCore/Persistence/JSONDirectoryStore.h"
+#include "StorageCore/Preview/PreviewCache.h"
+#include "StorageCore/Preview/PreviewLoader.h"
+#include "StorageCore/Security/KeychainVault.h"
+#include "StorageCore/Transfers/SmartUploadStore.h"
+#include "StorageCore/Transfers/UploadManager.h"
+#include "TelegramProvider/TDLib/TDJSONRuntime.h"
+#include "TelegramProvider/TelegramStorageProvider.h"
+
+#include <QLoggingCategory>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTimer>
+
+Q_LOGGING_CATEGORY(lcAppModel, "AppModel")
+
+namespace tw {
+
+namespace {
+
+const QString kOnboardingKey = QStringLiteral("hasCompletedOnboarding");
+const QString kMigratedKey = QStringLiteral("keychainVaultMigrated");
+
+AppModel::Scheduler timerScheduler() {
+    return [](std::chrono::milliseconds delay, std::function<void()> fn) {
+        auto* timer = new QTimer;
+        timer->setSingleShot(true);
+        QObject::connect(timer, &QTimer::timeout, timer, [timer, fn = std::move(fn)] {
+            timer->deleteLater();
+            fn();
+        });
+        timer->start(delay);
+        QPointer<QTimer> guard(timer);
+        return std::function<void()>([guard] {
+            if (guard) {
+                guard->stop();
+                guard->deleteLater();
+            }
+        });
+    };
+}
+
+/// Moves sign-ins that older versions kept as separate keyring items into the vault, once.
+void migrateLegacyKeychainItems(KeychainVault& vault, QSettings& defaults,
+                                const std::shared_ptr<KeyValueStore>& store) {
+    if (defaults.value(kMigratedKey).toBool())
+        return;
+    QList<StorageAccount> accounts;
+    try {
+        if (const auto document = store->load(QStringLiteral("accounts")); document && document->isArray()) {
+            for (const QJsonValue& value : document->toArray())
+                accounts.append(StorageAccount::fromJson(value.toObject()));
+        }
+    } catch (...) {
+        accounts.clear();
+    }
+    QStringList google;
+    QStringList telegram;
+    for (const StorageAccount& account : accounts)
+        (account.provider == ProviderKind::telegram ? telegram : google).append(json::encodeUuid(account.id));
+    const QString bundle = PreviewCache::bundleIdentifier;
+    try {
+        vault.migrate(bundle + QStringLiteral(".oauth"), google, QStringLiteral("google"));
+        vault.migrate(bundle + QStringLiteral(".telegram"), telegram, QStringLiteral("telegram"));
+    } catch (...) {
+        qCWarning(lcAppModel) << "moving older sign-ins into the keyring vault failed";
+    }
+    defaults.setValue(kMigratedKey, true);
+}
+
+} // namespace
+
+QString AppModel::dataFolder() {
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return base.isEmpty() ? QString() : base + QStringLiteral("/Tessarow");
+}
+
+std::unique_ptr<AppModel> AppModel::live(bool runStartupTasks) {
+    Parts parts;
+    parts.serviceCredentials = ServiceCredentialStore::bundled();
+    parts.defaults = std::make_shared<QSettings>();
+
+    std::shared_ptr<KeyValueStore> store;
+    try {
+        store = std::make_shared<JSONDirectoryStore>(JSONDirectoryStore::applicationSupport());
+    } catch (...) {
+        try {
+            store = std::make_shared<JSONDirectoryStore>(JSONDirectoryStore::temporaryFallback());
+        } catch (...) {
+            qCWarning(lcAppModel) << "no folder for documents; nothing will be saved";
+            store = std::make_shared<JSONDirectoryStore>(QString());
+        }
+    }
+    parts.store = store;
+
+    auto vault = std::make_shared<KeychainVault>(PreviewCache::bundleIdentifier);
+    migrateLegacyKeychainItems(*vault, *parts.defaults, store);
+
+    const ServiceCredentialStore credentials = parts.serviceCredentials;
+    auto google = std::make_shared<GoogleDriveProvider>(
+        [credentials] { return credentials.bundledGoogle(); }, vault->scoped(QStringLiteral("google")),
+        std::make_shared<WorkspaceBrowserOpener>(), std::make_shared<CurlHTTPClient>(),
+        qint64(8 * 1024 * 1024), 3, systemClock(),
+        [](std::chrono::milliseconds delay) { Cancellation::sleepFor(delay); });
+
+    parts.telegramLogin = std::make_shared<TelegramLoginCoordinator>();
+    parts.telegramProvider = std::make_shared<TelegramStorageProvider>(
+        [credentials] { return credentials.bundledTelegram(); },
+        vault->scoped(QStringLiteral("telegram")), parts.telegramLogin, TDJSONRuntime::shared(),
+        TelegramStorageProvider::defaultBaseDirectory());
+
+    parts.provider = std::make_shared<ProviderRouter>(ProviderRouter::Providers{
+        {ProviderKind::googleDrive, google}, {ProviderKind::telegram, parts.telegramProvider}});
+
+    try {
+        parts.previewCache = PreviewCache::standard();
+    } catch (...) {
+        parts.previewCache = PreviewCache::temporaryFallback();
+    }
+    parts.launcher = std::make_shared<DesktopApplicationLauncher>();
+    parts.panels = std::make_shared<QtPanels>(parts.launcher);
+    parts.runStartupTasks = runStartupTasks;
+    return std::make_unique<AppModel>(std::move(parts));
+}
+
+AppModel::AppModel(Parts parts, QObject* parent)
+    : QObject(parent), provider_(std::move(parts.provider)),
+      telegramProvider_(std::move(parts.telegramProvider)),
+      telegramLogin_(parts.telegramLogin ? std::move(parts.telegramLogin)
+                                         : std::make_shared<TelegramLoginCoordinator>()),
+      serviceCredentials_(std::move(parts.serviceCredentials)),
+      previewCache_(std::move(parts.previewCache)),
+      defaults_(parts.defaults ? std::move(parts.defaults) : std::make_shared<QSettings>()),
+      panels_(std::move(parts.panels)), launcher_(std::move(parts.launcher)), now_(parts.now),
+      scheduler_(parts.scheduler ? std::move(parts.scheduler) : timerScheduler()) {
+    accounts_ = new AccountManager(provider_, parts.store, now_, this);
+    uploads_ = new UploadManager(provider_, 2, now_, this);
+    activity_ = new ActivityLog(parts.store, 200, now_, this);
+    smartUpload_ = new SmartUploadStore(parts.store, this);
+    search_ = new FileSearch(provider_, this);
+
+    for (const StorageAccount& account : accounts_->accounts())
+        provider_->registerAccount(account.id, account.provider);
+
+    const QVariant stored = defaults_->value(kOnboardingKey);
+    hasCompletedOnboarding_ = stored.isValid() ? stored.toBool() : !accounts_->accounts().isEmpty();
+
+    QPointer<AppModel> self(this);
+    uploads_->setOnCompleted([self](const UploadJob& job, const FileItem& item) {
+        if (self)
+            self->uploadCompleted(job, item);
+    });
+    uploads_->setOnFailed([self](const UploadJob& job, const StorageError& error) {
+        if (self && error.code() == StorageError::Code::reauthRequired)
+            self->accounts_->markReauthRequired(job.accountID);
+    });
+    telegramLogin_->setOnCancel([self] {
+        if (self)
+            self->cancelConnection();
+    });
+    for (auto signal : {&AppModel::selectionChanged, &AppModel::noticeChanged,
+                        &AppModel::presentedErrorChanged, &AppModel::isConnectingChanged,
+                        &AppModel::connectingKindChanged, &AppModel::accountToNameChanged,
+                        &AppModel::isUploadsPopoverShownChanged, &AppModel::uploadToastChanged,
+                        &AppModel::hasCompletedOnboardingChanged, &AppModel::searchTextChanged,
+                        &AppModel::searchScopeChanged, &AppModel::pathsChanged,
+                        &AppModel::smartBatchChanged})
+        connect(this, signal, this, &AppModel::markChanged);
+    connect(accounts_, &AccountManager::accountsChanged, this, &AppModel::markChanged);
+
+    if (parts.runStartupTasks)
+        runStartupTasks();
+}
+
+AppModel::~AppModel() {
+    if (cancelToastDismissal_)
+        cancelToastDismissal_();
+    connectTask_.cancel();
+}
+
+void AppModel::runStartupTasks() {
+    // A: expired previews. B: session folders no stored account owns (a sign-in that starts
+    // meanwhile keeps its folder: the back end spares sign-ins in progress).
+    if (previewCache_) {
+        std::shared_ptr<PreviewCache> cache = previewCache_;
+        runDetached([cache] { cache->purgeExpired(); });
+    }
+    if (telegramProvider_) {
+        QList<QUuid> ids;
+        for (const StorageAccount& account : accounts_->accounts()) {
+            if (account.provider == ProviderKind::telegram)
+                ids.append(account.id);
+        }
+        std::shared_ptr<TelegramStorageProvider> telegram = telegramProvider_;
+        runDetached([telegram, ids] { telegram->removeOrphanedSessions(ids); });
+    }
+}
+
+void AppModel::markChanged() {
+    if (stateChangePending_)
+        return;
+    stateChangePending_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            stateChangePending_ = false;
+            Q_EMIT stateChanged();
+        },
+        Qt::QueuedConnection);
+}
+
+// ---- observed state ------------------------------------------------------------------------
+
+void AppModel::setSelection(const std::optional<SidebarItem>& selection) {
+    if (selection == selection_)
+        return;
+    selection_ = selection;
+    Q_EMIT selectionChanged();
+}
+
+void AppModel::setNotice(const std::optional<Notice>& notice) {
+    notice_ = notice;
+    Q_EMIT noticeChanged();
+}
+
+void AppModel::setPresentedError(const std::optional<PresentedError>& error) {
+    presentedError_ = error;
+    Q_EMIT presentedErrorChanged();
+}
+
+void AppModel::setAccountToName(const std::optional<StorageAccount>& account) {
+    if (account == accountToName_)
+        return;
+    accountToName_ = account;
+    Q_EMIT accountToNameChanged();
+}
+
+void AppModel::setUploadsPopoverShown(bool shown) {
+    if (shown == isUploadsPopoverShown_)
+        return;
+    isUploadsPopoverShown_ = shown;
+    Q_EMIT isUploadsPopoverShownChanged();
+}
+
+void AppModel::setHasCompletedOnboarding(bool done) {
+    defaults_->setValue(kOnboardingKey, done);
+    if (done == hasCompletedOnboarding_)
+        return;
+    hasCompletedOnboarding_ = done;
+    Q_EMIT hasCompletedOnboardingChanged();
+}
+
+void AppModel::setSearchText(const QString& text) {
+    if (text == searchText_)
+        return;
+    searchText_ = text;
+    Q_EMIT searchTextChanged();
+}
+
+void AppModel::setSearchScope(SearchScope scope) {
+    if (scope == searchScope_)
+        return;
+    searchScope_ = scope;
+    Q_EMIT searchScopeChanged();
+}
+
+void AppModel::setPath(const QUuid& accountID, const QList<FolderCrumb>& path) {
+    const auto it = paths_.constFind(accountID);
+    if (it != paths_.constEnd() && *it == path)
+        return;
+    paths_.insert(accountID, path);
+    Q_EMIT pathsChanged();
+}
+
+void AppModel::setSmartBatch(const QList<SmartUploadItem>& batch) {
+    smartBatch_ = batch;
+    Q_EMIT smartBatchChanged();
+}
+
+void AppModel::setConnecting(bool connecting, std::optional<ProviderKind> kind) {
+    const bool connectingChanged = connecting != isConnecting_;
+    const bool kindChanged = kind != connectingKind_;
+    isConnecting_ = connecting;
+    connectingKind_ = kind;
+    if (connectingChanged)
+        Q_EMIT isConnectingChanged();
+    if (kindChanged)
+        Q_EMIT connectingKindChanged();
+}
+
+std::optional<StorageAccount> AppModel::account(const QUuid& id) const { return accounts_->account(id); }
+
+// ---- accounts ------------------------------------------------------------------------------
+
+bool AppModel::isConfigured(ProviderKind kind) const {
+    if (kind == ProviderKind::telegram)
+        return telegramProvider_ && telegramProvider_->isAvailable();
+    return serviceCredentials_.bundledGoogle().has_value();
+}
+
+void AppModel::connectAccount(ProviderKind kind) {
+    if (isConnecting_)
+        return;
+    if (!isConfigured(kind)) {
+        setPresentedError(PresentedError::make(StorageError(StorageError::Code::notConfigured),
+                                               std::nullopt, kind));
+        return;
+    }
+    lastConnectKind_ = kind;
+    if (presentedError_)
+        setPresentedError(std::nullopt);
+    setConnecting(true, kind);
+    QPointer<AppModel> self(this);
+    connectTask_ = accounts_->connectNewAccount(
+        kind, [self](TaskResult<AccountManager::ConnectOutcome> result) {
+            if (!self)
+                return;
+            if (result.ok()) {
+                const StorageAccount& account = result.value().account();
+                if (result.value().kind() == AccountManager::ConnectOutcome::Kind::added) {
+                    self->activity_->record(ActivityEvent::Kind::connectedAccount, account, std::nullopt);
+                    self->setHasCompletedOnboarding(true);
+                    self->setAccountToName(account);
+                } else {
+                    self->setHasCompletedOnboarding(true);
+                    self->setSelection(SidebarItem::storage(account.id));
+                    self->setNotice(Notice::make(
+                        account.alias + QStringLiteral(" is already connected."),
+                        account.email + QStringLiteral(" is already in Kelvanor. Its sign-in was refreshed.")));
+                }
+            } else {
+                const StorageError& error = result.error();
+                if (!error.isCancelled() && error.code() != StorageError::Code::authorizationCancelled)
+                    self->setPresentedError(PresentedError::make(error));
+            }
+            self->setConnecting(false, std::nullopt);
+        });
+}
+
+void AppModel::reconnect(const QUuid& accountID) {
+    if (isConnecting_)
+        return;
+    const std::optional<StorageAccount> known = account(accountID);
+    if (!known)
+        return;
+    setConnecting(true, known->provider);
+    reconnectingAccount_ = accountID;
+    QPointer<AppModel> self(this);
+    connectTask_ = accounts_->reconnect(accountID, [self, accountID](TaskResult<StorageAccount> result) {
+        if (!self)
+            return;
+        self->reconnectingAccount_.reset();
+        if (result.ok()) {
+            self->activity_->record(ActivityEvent::Kind::reconnectedAccount, result.value(), std::nullopt);
+            self->invalidateListings(accountID);
+        } else {
+            const StorageError& error = result.error();
+            if (!error.isCancelled() && error.code() != StorageError::Code::authorizationCancelled)
+                self->setPresentedError(PresentedError::make(error, accountID));
+        }
+        self->setConnecting(false, std::nullopt);
+    });
+}
+
+void AppModel::cancelConnection() { connectTask_.cancel(); }
+
+void AppModel::rename(const QUuid& accountID, const QString& alias) {
+    try {
+        accounts_->rename(accountID, alias);
+    } catch (...) {
+        setPresentedError(PresentedError::make(StorageError::current()));
+    }
+}
+
+void AppModel::disconnect(const QUuid& accountID, std::function<void()> onDone) {
+    const std::optional<StorageAccount> record = account(accountID);
+    if (!record) {
+        if (onDone)
+            onDone();
+        return;
+    }
+    // A sign-in running for this account must not store a credential for it afterwards.
+    if (reconnectingAccount_ == accountID)
+        connectTask_.cancel();
+    uploads_->cancelAll(accountID);
+    QPointer<AppModel> self(this);
+    accounts_->disconnect(accountID, [self, accountID, record, onDone] {
+        if (!self) {
+            if (onDone)
+                onDone();
+            return;
+        }
+        self->invalidateListings(accountID);
+        if (self->paths_.remove(accountID) > 0)
+            Q_EMIT self->pathsChanged();
+        self->smartUpload_->forget(accountID);
+        QList<SmartUploadItem> batch = self->smartBatch_;
+        bool changed = false;
+        for (SmartUploadItem& item : batch) {
+            if (item.target && item.target->accountID == accountID) {
+                item = self->suggested(item.file);
+                changed = true;
+            }
+        }
+        if (changed)
+            self->setSmartBatch(batch);
+        for (auto it = self->previewLoaders_.begin(); it != self->previewLoaders_.end();) {
+            if (it.key().accountID == accountID) {
+                it.value()->deleteLater();
+                it = self->previewLoaders_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        auto finish = [self, accountID, record, onDone] {
+            if (self) {
+                self->activity_->record(ActivityEvent::Kind::disconnectedAccount, *record, std::nullopt);
+                if (self->selection_ == SidebarItem::storage(accountID))
+                    self->setSelection(SidebarItem::home());
+            }
+            if (onDone)
+                onDone();
+        };
+        if (!self->previewCache_) {
+            finish();
+            return;
+        }
+        std::shared_ptr<PreviewCache> cache = self->previewCache_;
+        runTask(
+            self, [cache, accountID] { cache->remove(accountID); },
+            [finish](TaskResult<std::monostate>) { finish(); });
+    });
+}
+
+void AppModel::recover(RecoveryAction action, const std::optional<QUuid>& accountID) {
+    if (action == RecoveryAction::reconnect && accountID)
+        reconnect(*accountID);
+    else if (action == RecoveryAction::retry && !accountID)
+        connectAccount(lastConnectKind_);
+}
+
+void AppModel::report(const StorageError& error, const std::optional<QUuid>& accountID) {
+    if (error.isCancelled())
+        return;
+    if (error.code() == StorageError::Code::reauthRequired && accountID)
+        accounts_->markReauthRequired(*accountID);
+    setPresentedError(PresentedError::make(error, accountID));
+}
+
+} // namespace tw

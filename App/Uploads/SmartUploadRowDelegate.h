@@ -1,0 +1,70 @@
+#pragma once
+
+#include "App/Model/ModelTypes.h"
+#include "App/Uploads/FolderPickRequest.h"
+
+#include <QStyledItemDelegate>
+
+#include <functional>
+
+class QMenu;
+
+namespace tw {
+
+class AppModel;
+struct StorageAccount;
+
+/// Paints one file of the smart-upload batch (type icon, name, size and the reason for its
+/// destination, the destination menu's label and the remove button) and turns clicks into
+/// requests: the destination menu, built here from the model's accounts, or the removal.
+class SmartUploadRowDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    enum class Area { none, destination, remove };
+
+    explicit SmartUploadRowDelegate(AppModel& model, QObject* parent = nullptr);
+
+    /// Why the file goes where it goes ("Chosen by you", "Your rule for photos", …).
+    static QString reasonText(const SmartUploadItem& item);
+    /// The rule item's title: "Always Upload .pdf files Here", "Always Upload photos Here".
+    static QString ruleTitle(const LocalFile& file);
+    /// Whether the account can take the file now: connected, within its per-file limit and,
+    /// when known, its free space.
+    static bool fits(const StorageAccount& account, const LocalFile& file);
+    /// An account's title under "Upload To": the alias, and for one that cannot take the
+    /// file, " — " and why.
+    static QString uploadToTitle(const StorageAccount& account, const LocalFile& file);
+    /// The label of the destination menu: the destination's name, or "Choose Destination".
+    QString destinationLabel(const SmartUploadItem& item) const;
+
+    /// The destination menu of the item (the caller shows it and deletes it). A folder
+    /// request goes to pickFolder.
+    QMenu* destinationMenu(const SmartUploadItem& item,
+                           const std::function<void(const FolderPickRequest&)>& pickFolder,
+                           QWidget* parent) const;
+
+    /// Which control of a row drawn in rowRect is at point.
+    Area areaAt(const QRect& rowRect, const SmartUploadItem& item, const QFont& font,
+                const QPoint& point) const;
+    QRect destinationRect(const QRect& rowRect, const SmartUploadItem& item, const QFont& font) const;
+    static QRect removeRect(const QRect& rowRect);
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+
+Q_SIGNALS:
+    void destinationMenuRequested(const QUuid& itemID, const QPoint& globalPosition);
+    void removeRequested(const QUuid& itemID);
+
+protected:
+    bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+                     const QModelIndex& index) override;
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override;
+
+private:
+    AppModel& model_;
+};
+
+} // namespace tw

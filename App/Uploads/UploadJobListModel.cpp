@@ -1,0 +1,75 @@
+#include "App/Uploads/UploadJobListModel.h"
+
+#include "StorageCore/Transfers/UploadManager.h"
+
+namespace tw {
+
+UploadJobListModel::UploadJobListModel(UploadManager* manager, Filter filter, QObject* parent)
+    : QAbstractListModel(parent), manager_(manager), filter_(filter) {
+    connect(manager, &UploadManager::jobsChanged, this, &UploadJobListModel::refresh);
+    refresh();
+}
+
+bool UploadJobListModel::includes(const UploadJob& job) const {
+    switch (filter_) {
+    case Filter::all:
+        return true;
+    case Filter::active:
+        return job.isActive();
+    case Filter::finished:
+        return job.isFinished();
+    }
+    return true;
+}
+
+void UploadJobListModel::refresh() {
+    QList<UploadJob> next;
+    if (manager_) {
+        const auto& jobs = manager_->jobs();
+        for (auto it = jobs.crbegin(); it != jobs.crend(); ++it) {
+            if (includes(*it))
+                next.append(*it);
+        }
+    }
+    bool sameRows = next.size() == jobs_.size();
+    for (qsizetype i = 0; sameRows && i < next.size(); ++i)
+        sameRows = next[i].id == jobs_[i].id;
+    if (sameRows) {
+        if (next == jobs_)
+            return;
+        jobs_ = std::move(next);
+        Q_EMIT dataChanged(index(0), index(int(jobs_.size()) - 1));
+        return;
+    }
+    beginResetModel();
+    jobs_ = std::move(next);
+    endResetModel();
+}
+
+int UploadJobListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(jobs_.size());
+}
+
+QVariant UploadJobListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= jobs_.size())
+        return {};
+    const UploadJob& job = jobs_[index.row()];
+    switch (role) {
+    case Qt::DisplayRole:
+        return job.file.name;
+    case Qt::AccessibleTextRole:
+        return job.file.name + QStringLiteral(", to ") + job.destinationName;
+    default:
+        return {};
+    }
+}
+
+int UploadJobListModel::rowOf(const QUuid& id) const {
+    for (qsizetype i = 0; i < jobs_.size(); ++i) {
+        if (jobs_[i].id == id)
+            return int(i);
+    }
+    return -1;
+}
+
+} // namespace tw

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "StorageCore/Domain/StorageAccount.h"
+#include "StorageCore/Transfers/UploadJob.h"
+
+#include <QStyledItemDelegate>
+
+#include <functional>
+
+namespace tw {
+
+/// Paints one upload job as a row (file icon with an uploading badge, name, progress bar
+/// while active, a caption with the account's dot and the status) with one trailing control,
+/// and turns a click on that control into a request. Used by the uploads popover and the
+/// smart upload pane's job sections over an UploadJobListModel.
+class UploadRowDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    enum class Control { none, stop, retry, reconnect };
+    using AccountLookup = std::function<std::optional<StorageAccount>(const QUuid&)>;
+
+    explicit UploadRowDelegate(AccountLookup account, QObject* parent = nullptr);
+
+    /// The status line of a job: "Waiting — …", "2 MB of 5 MB — …", "5 MB — …", "Stopped", or
+    /// the failure's title.
+    static QString statusText(const UploadJob& job);
+    /// The one control a row offers for the job's state. A job that failed for an expired
+    /// sign-in offers to reconnect only while its account still needs it (account: the
+    /// job's account now, none when it is gone); once signed in again it can be retried.
+    static Control control(const UploadJob& job, const std::optional<StorageAccount>& account);
+    /// Where the trailing control sits in a row drawn in rowRect.
+    static QRect controlRect(const QRect& rowRect, Control control, const QFontMetrics& metrics);
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+
+Q_SIGNALS:
+    void stopRequested(const QUuid& jobID);
+    void retryRequested(const QUuid& jobID);
+    void reconnectRequested(const QUuid& accountID);
+
+protected:
+    bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+                     const QModelIndex& index) override;
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override;
+
+private:
+    AccountLookup account_;
+};
+
+} // namespace tw

@@ -1,0 +1,153 @@
+// The settings window's tabs and the Telegram sign-in sheet against the real model over fakes.
+#include "App/Model/TelegramLoginCoordinator.h"
+#include "App/Settings/AccountDetail.h"
+#include "App/Settings/AccountsSettings.h"
+#include "App/Settings/GeneralSettings.h"
+#include "App/Settings/SettingsWindow.h"
+#include "App/SignIn/TelegramLoginSheet.h"
+#include "StorageCore/Activity/ActivityLog.h"
+#include "StorageCore/Transfers/UploadManager.h"
+#include "tests/App/Model/AppModelFixture.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QToolButton>
+
+using namespace tw;
+using namespace tw::test;
+
+namespace {
+
+class SettingsTest : public AppModelFixture {
+protected:
+    void SetUp() override {
+        AppModelFixture::SetUp();
+        work = storedAccount(ProviderKind::googleDrive, QStringLiteral("Work"));
+        chats = storedAccount(ProviderKind::telegram, QStringLiteral("Chats"), 1);
+        storeAccounts({work, chats});
+    }
+    template <typename T> static T* child(QObject* parent, const QString& name) {
+        T* found = parent->findChild<T*>(name);
+        EXPECT_NE(found, nullptr) << name.toStdString();
+        return found;
+    }
+    StorageAccount work;
+    StorageAccount chats;
+};
+
+TEST_F(SettingsTest, AccountsTabRenamesOnLeavingAndDisconnectsAfterConfirming) {
+    AppModel& app = build();
+    SettingsWindow window(app);
+    window.show();
+    auto* accounts = child<AccountsSettings>(&window, QStringLiteral("accountsSettings"));
+    ASSERT_EQ(accounts->selection(), work.id); // the first account, selected on showing
+    auto* name = child<QLineEdit>(accounts->detail(), QStringLiteral("accountName"));
+    name->setText(QStringLiteral("  Clients  "));
+    accounts->select(chats.id); // leaving the detail renames the account it showed
+    EXPECT_EQ(app.accounts()->account(work.id)->alias, QStringLiteral("Clients"));
+    EXPECT_EQ(app.accounts()->account(chats.id)->alias, QStringLiteral("Chats"));
+    auto* storage = child<QLabel>(accounts->detail(), QStringLiteral("accountStorage"));
+    EXPECT_TRUE(storage->text().contains(QStringLiteral("up to 2 GB per file")));
+
+    // A blank name puts the alias back.
+    name = child<QLineEdit>(accounts->detail(), QStringLiteral("accountName"));
+    name->setText(QStringLiteral("   "));
+    accounts->detail()->commit();
+    EXPECT_EQ(name->text(), QStringLiteral("Chats"));
+
+    child<QToolButton>(accounts, QStringLiteral("accountsDisconnect"))->click();
+    auto* box = accounts->findChild<QMessageBox*>(QStringLiteral("disconnectConfirmation"));
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->text(), QStringLiteral("Disconnect \u201cChats\u201d?"));
+    EXPECT_TRUE(box->informativeText().contains(QStringLiteral("from this computer")));
+    child<QPushButton>(box, QStringLiteral("disconnectConfirm"))->click();
+    waitFor([&] { return !app.accounts()->account(chats.id); });
+    waitFor([&] { return accounts->selection() == work.id; });
+}
+
+TEST_F(SettingsTest, GeneralTabSetsTheUploadLimitAndClearsHistory) {
+    AppModel& app = build();
+    app.activity()->record(ActivityEvent::Kind::connectedAccount, work, std::nullopt);
+    GeneralSettings general(app);
+    general.show();
+    auto* simultaneous = child<QComboBox>(&general, QStringLiteral("simultaneousUploads"));
+    EXPECT_EQ(simultaneous->currentText(), QStringLiteral("2"));
+    simultaneous->setCurrentIndex(3);
+    Q_EMIT simultaneous->activated(3);
+    EXPECT_EQ(app.uploads()->maxConcurrentUploads(), 4);
+
+    QSignalSpy read(&general, &GeneralSettings::previewCacheSizeRead);
+    ASSERT_TRUE(read.count() > 0 || read.wait(5000));
+    EXPECT_FALSE(child<QPushButton>(&general, QStringLiteral("clearPreviewCache"))->isEnabled());
+
+    auto* clear = child<QPushButton>(&general, QStringLiteral("clearHistory"));
+    ASSERT_TRUE(clear->isEnabled());
+    clear->click();
+    auto* box = general.findChild<QMessageBox*>(QStringLiteral("clearHistoryConfirmation"));
+    ASSERT_TRUE(box);
+    child<QPushButton>(box, QStringLiteral("clearHistoryConfirm"))->click();
+    EXPECT_TRUE(app.activity()->events().isEmpty());
+    EXPECT_FALSE(clear->isEnabled());
+}
+
+TEST(TelegramLoginSheet, StepsThroughPhoneCodeAndPasswordAndCancels) {
+    TelegramLoginCoordinator coordinator;
+    bool cancelled = false;
+    coordinator.setOnCancel([&] { cancelled = true; });
+    TelegramLoginSheet sheet(&coordinator);
+    sheet.show();
+    auto* field = sheet.findChild<QLineEdit*>(QStringLiteral("telegramLoginField"));
+    auto* next = sheet.findChild<QPushButton*>(QStringLiteral("telegramLoginContinue"));
+    auto* title = sheet.findChild<QLabel*>(QStringLiteral("telegramLoginTitle"));
+    ASSERT_TRUE(field && next && title);
+    EXPECT_FALSE(field->isEnabled()); // nothing asked yet
+
+    std::optional<TaskResult<QString>> answer;
+    auto askFor = [&](const TelegramLoginStep& step, std::optional<QString> error = std::nullopt) {
+        answer.reset();
+        runTask(
+            &coordinator, [&coordinator, step, error] { return coordinator.requestInput(step, error); },
+            [&](TaskResult<QString> r) { answer = std::move(r); });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return coordinator.hasPendingRequest() && field->isEnabled(); }, 5000));
+    };
+
+    askFor(TelegramLoginStep::phone());
+    EXPECT_FALSE(next->isEnabled());
+    QTest::keyClicks(field, QStringLiteral("  +44 7700 900123\t"));
+    QTest::keyClick(field, Qt::Key_Return); // one Return, one answer
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answer.has_value(); }, 5000));
+    EXPECT_EQ(answer->value(), QStringLiteral("+44 7700 900123"));
+    EXPECT_FALSE(field->isEnabled()); // working
+
+    askFor(TelegramLoginStep::code(QStringLiteral("+44 7700 900123"), QStringLiteral("SMS")));
+    EXPECT_EQ(title->text(), QStringLiteral("Enter the Code"));
+    EXPECT_TRUE(field->text().isEmpty()); // a new step empties the field
+    QTest::keyClicks(field, QStringLiteral("11111"));
+    next->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answer.has_value(); }, 5000));
+    // Refused: the same step again with the reason; the typed text stays.
+    askFor(TelegramLoginStep::code(QStringLiteral("+44 7700 900123"), QStringLiteral("SMS")),
+           QStringLiteral("The code is wrong."));
+    EXPECT_EQ(field->text(), QStringLiteral("11111"));
+    auto* error = sheet.findChild<QLabel*>(QStringLiteral("telegramLoginError"));
+    EXPECT_TRUE(error->text().contains(QStringLiteral("The code is wrong.")));
+    field->setText(QStringLiteral("22222"));
+    next->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answer.has_value(); }, 5000));
+
+    askFor(TelegramLoginStep::password(QStringLiteral("pet")));
+    EXPECT_EQ(field->echoMode(), QLineEdit::Password);
+    QTest::keyClick(&sheet, Qt::Key_Escape); // Escape is Cancel
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answer.has_value(); }, 5000));
+    EXPECT_TRUE(answer->isCancelled());
+    EXPECT_TRUE(cancelled);
+    sheet.close(); // only the presenter removes it
+    EXPECT_TRUE(sheet.isVisible());
+}
+
+} // namespace

@@ -1,0 +1,107 @@
+// Upload rows: the status line and trailing control of each job state, and the job list the
+// popover and the smart upload pane show (newest first, filtered, updated in place).
+#include "App/Uploads/UploadJobListModel.h"
+#include "App/Uploads/UploadRowDelegate.h"
+#include "StorageCore/Transfers/UploadManager.h"
+#include "tests/support/ControlledUploadProvider.h"
+
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+using namespace tw;
+
+namespace {
+
+UploadJob job(UploadJob::State state, qint64 size = 5 * 1024 * 1024, qint64 sent = 0) {
+    UploadJob j;
+    j.id = QUuid::createUuid();
+    j.file = LocalFile{QUrl::fromLocalFile(QStringLiteral("/tmp/report.pdf")),
+                       QStringLiteral("report.pdf"), size, QStringLiteral("application/pdf")};
+    j.accountID = QUuid::createUuid();
+    j.destinationName = QStringLiteral("Work \u203a Reports");
+    j.state = std::move(state);
+    j.bytesSent = sent;
+    return j;
+}
+
+} // namespace
+
+TEST(UploadRow, StatusTextAndControlFollowTheState) {
+    using Control = UploadRowDelegate::Control;
+    struct Case {
+        UploadJob job;
+        QString status;
+        Control control;
+    };
+    const Case cases[] = {
+        {job(UploadJob::State::queued()), QStringLiteral("Waiting \u2014 Work \u203a Reports"),
+         Control::stop},
+        {job(UploadJob::State::uploading(), 5 * 1024 * 1024, 2 * 1024 * 1024),
+         QStringLiteral("2 MB of 5 MB \u2014 Work \u203a Reports"), Control::stop},
+        {job(UploadJob::State::completed()), QStringLiteral("5 MB \u2014 Work \u203a Reports"),
+         Control::none},
+        {job(UploadJob::State::cancelled()), QStringLiteral("Stopped"), Control::retry},
+        {job(UploadJob::State::failed(StorageError(StorageError::Code::network))),
+         StorageError(StorageError::Code::network).presentation().title, Control::retry},
+        {job(UploadJob::State::failed(StorageError(StorageError::Code::reauthRequired))),
+         StorageError(StorageError::Code::reauthRequired).presentation().title, Control::reconnect},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(UploadRowDelegate::statusText(c.job), c.status);
+        StorageAccount account;
+        account.status = StorageAccount::Status::reauthRequired;
+        EXPECT_EQ(UploadRowDelegate::control(c.job, account), c.control) << c.status.toStdString();
+    }
+}
+
+TEST(UploadRow, AJobThatFailedForSignInCanBeRetriedOnceTheAccountIsBack) {
+    const UploadJob failed = job(UploadJob::State::failed(StorageError(StorageError::Code::reauthRequired)));
+    StorageAccount account;
+    account.status = StorageAccount::Status::reauthRequired;
+    EXPECT_EQ(UploadRowDelegate::control(failed, account), UploadRowDelegate::Control::reconnect);
+    account.status = StorageAccount::Status::connected;
+    EXPECT_EQ(UploadRowDelegate::control(failed, account), UploadRowDelegate::Control::retry);
+    EXPECT_EQ(UploadRowDelegate::control(failed, std::nullopt), UploadRowDelegate::Control::retry);
+}
+
+TEST(UploadRow, TheListShowsTheNewestJobFirstAndFiltersByState) {
+    auto provider = std::make_shared<test::ControlledUploadProvider>();
+    UploadManager manager(provider, 1, [] { return QDateTime::currentDateTimeUtc(); });
+    UploadJobListModel all(&manager, UploadJobListModel::Filter::all);
+    UploadJobListModel active(&manager, UploadJobListModel::Filter::active);
+    UploadJobListModel finished(&manager, UploadJobListModel::Filter::finished);
+    QAbstractItemModelTester tester(&all, QAbstractItemModelTester::FailureReportingMode::Fatal);
+
+    const QUuid account = QUuid::createUuid();
+    auto file = [](const QString& name) {
+        return LocalFile{QUrl::fromLocalFile(QStringLiteral("/tmp/") + name), name, 10,
+                         QStringLiteral("text/plain")};
+    };
+    const QList<QUuid> ids = manager.enqueue({file(QStringLiteral("a.txt")), file(QStringLiteral("b.txt"))},
+                                             account, std::nullopt, QStringLiteral("Work"));
+    ASSERT_EQ(all.rowCount(), 2);
+    EXPECT_EQ(all.job(0).id, ids[1]);
+    EXPECT_EQ(all.job(1).id, ids[0]);
+    EXPECT_EQ(active.rowCount(), 2);
+    EXPECT_EQ(finished.rowCount(), 0);
+
+    // A state change of the same jobs repaints the rows in place; no reset.
+    QSignalSpy resets(&all, &QAbstractItemModel::modelReset);
+    QSignalSpy changes(&all, &QAbstractItemModel::dataChanged);
+    manager.cancel(ids[1]);
+    EXPECT_EQ(resets.count(), 0);
+    EXPECT_GE(changes.count(), 1);
+    EXPECT_EQ(all.job(0).state.kind, UploadJob::State::Kind::cancelled);
+    EXPECT_EQ(active.rowCount(), 1);
+    ASSERT_EQ(finished.rowCount(), 1);
+    EXPECT_EQ(finished.job(0).id, ids[1]);
+
+    manager.clearFinished();
+    EXPECT_EQ(all.rowCount(), 1);
+    EXPECT_EQ(finished.rowCount(), 0);
+    EXPECT_EQ(all.rowOf(ids[0]), 0);
+    EXPECT_EQ(all.rowOf(ids[1]), -1);
+    manager.cancelAll();
+}
