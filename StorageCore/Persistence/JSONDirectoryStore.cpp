@@ -12,6 +12,11 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace tw {
 
 Q_LOGGING_CATEGORY(lcStore, "Persistence")
@@ -36,11 +41,19 @@ QString JSONDirectoryStore::filePath(const QString& key) const {
 }
 
 std::optional<QJsonValue> JSONDirectoryStore::load(const QString& key) {
-    QFile file(filePath(key));
-    if (!file.exists())
-        return std::nullopt;
-    if (!file.open(QIODevice::ReadOnly))
+    // Opened first: only "no such file" means missing. (Asking whether it exists first can
+    // answer no while another process renames a new version over it.)
+    const int fd = ::open(QFile::encodeName(filePath(key)).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return std::nullopt;
+        throw StoreError(QStringLiteral("cannot read %1: %2").arg(key, QString::fromLocal8Bit(strerror(errno))));
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         throw StoreError(QStringLiteral("cannot read %1: %2").arg(key, file.errorString()));
+    }
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw StoreError(QStringLiteral("cannot read %1: %2").arg(key, file.errorString()));
@@ -58,6 +71,9 @@ std::optional<QJsonValue> JSONDirectoryStore::load(const QString& key) {
 void JSONDirectoryStore::save(const QJsonValue& value, const QString& key) {
     if (!QDir().mkpath(directory_))
         throw StoreError(QStringLiteral("cannot create the folder for %1").arg(key));
+    // The documents hold e-mail addresses, aliases and file names: the owner's eyes only.
+    QFile::setPermissions(directory_, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner);
     QJsonDocument document;
     if (value.isArray())
         document.setArray(value.toArray());
@@ -70,6 +86,7 @@ void JSONDirectoryStore::save(const QJsonValue& value, const QString& key) {
     QSaveFile file(filePath(key));
     if (!file.open(QIODevice::WriteOnly))
         throw StoreError(QStringLiteral("cannot write %1: %2").arg(key, file.errorString()));
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     if (file.write(bytes) != bytes.size() || !file.commit())
         throw StoreError(QStringLiteral("cannot write %1: %2").arg(key, file.errorString()));
 }

@@ -19,6 +19,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace tw;
 
@@ -40,6 +42,8 @@ class JSONDirectoryStoreTest : public ::testing::Test {
 protected:
     QTemporaryDir root;
     QString folder() const { return root.path() + QStringLiteral("/nested/Tessarow"); }
+    JSONDirectoryStore& store() { return store_; }
+    JSONDirectoryStore store_{root.path() + QStringLiteral("/nested/Tessarow")};
 };
 
 TEST_F(JSONDirectoryStoreTest, LoadOfAMissingKeyCreatesNothing) {
@@ -226,3 +230,39 @@ TEST(JSONDirectoryStoreLocation, ApplicationSupportIsTessarowInTheDataFolder) {
 }
 
 } // namespace
+
+TEST_F(JSONDirectoryStoreTest, DocumentsAreTheOwnersOnly) {
+    store().save(QJsonObject{{QStringLiteral("email"), QStringLiteral("a@example.com")}},
+                 QStringLiteral("accounts"));
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(folder()).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    ASSERT_EQ(::stat(QFile::encodeName(folder() + QStringLiteral("/accounts.json")).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+// A second process saves new versions in a loop while this one loads: every load sees a whole
+// document, never "none stored" (which would let its owner start empty and overwrite it).
+TEST_F(JSONDirectoryStoreTest, ALoadDuringAnotherProcesssSaveAlwaysFindsTheDocument) {
+    store().save(QJsonObject{{QStringLiteral("n"), 0}}, QStringLiteral("accounts"));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        JSONDirectoryStore writer(folder());
+        for (int i = 1; i < 3000; ++i)
+            writer.save(QJsonObject{{QStringLiteral("n"), i}}, QStringLiteral("accounts"));
+        ::_exit(0);
+    }
+    int missing = 0;
+    int loads = 0;
+    for (; loads < 20000; ++loads) {
+        if (!store().load(QStringLiteral("accounts")))
+            ++missing;
+        int status = 0;
+        if (::waitpid(child, &status, WNOHANG) == child)
+            break;
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(missing, 0) << "of " << loads << " loads";
+}
