@@ -192,10 +192,6 @@ StorageError TDError::storageError() const {
     return Code::invalidResponse;
 }
 
-const char* TDError::what() const noexcept {
-    if (what_.empty())
-        what_ = "TDLib error " + std::to_string(code_);
-    return what_.c_str();
-}
+const char* TDError::what() const noexcept { return what_.c_str(); }
 
 } // namespace tw

@@ -70,7 +70,8 @@ private:
 /// A TDLib error reply, thrown to the caller of a request.
 class TDError : public std::exception {
 public:
-    TDError(int code, QString message) : code_(code), message_(std::move(message)) {}
+    TDError(int code, QString message)
+        : code_(code), message_(std::move(message)), what_("TDLib error " + std::to_string(code)) {}
     /// The error of an "error" reply ("code" 0 and "message" empty when missing).
     static TDError fromObject(const TDObject& object);
 
@@ -89,7 +90,8 @@ public:
 private:
     int code_;
     QString message_;
-    mutable std::string what_;
+    // Written once, when made: one error rethrown to many waiters is read concurrently.
+    std::string what_;
 };
 
 /// Telegram's file-size limit, used wherever a file is too large for it.

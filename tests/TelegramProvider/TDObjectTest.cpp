@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 using namespace tw;
 using Code = StorageError::Code;
 
@@ -122,4 +126,19 @@ TEST(TelegramConfiguration, ReadsTrimmedValuesAndRejectsPlaceholders) {
     };
     for (const QJsonObject& values : rejected)
         EXPECT_EQ(read(values), std::nullopt) << QJsonDocument(values).toJson().constData();
+}
+
+// One error rethrown to many waiters is read on many threads at once: what() writes nothing.
+TEST(TDErrorText, WhatIsFixedWhenTheErrorIsMade) {
+    const TDError error(429, QStringLiteral("Too Many Requests: retry after 5"));
+    std::vector<std::thread> readers;
+    std::atomic<int> matches{0};
+    for (int i = 0; i < 8; ++i)
+        readers.emplace_back([&] {
+            for (int n = 0; n < 1000; ++n)
+                matches += std::string(error.what()) == "TDLib error 429";
+        });
+    for (std::thread& reader : readers)
+        reader.join();
+    EXPECT_EQ(matches.load(), 8000);
 }
