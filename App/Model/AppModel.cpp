@@ -90,10 +90,6 @@ QString AppModel::dataFolder() {
     return base.isEmpty() ? QString() : base + QStringLiteral("/Tessarow");
 }
 
-// GCC 12 with the sanitizers reports the optionals inside the credentials as maybe
-// uninitialised when they are assigned (GCC bug 80635, a false positive).
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 std::unique_ptr<AppModel> AppModel::live(bool runStartupTasks) {
     Parts parts;
     parts.serviceCredentials = ServiceCredentialStore::bundled();
@@ -141,7 +137,6 @@ std::unique_ptr<AppModel> AppModel::live(bool runStartupTasks) {
     parts.runStartupTasks = runStartupTasks;
     return std::make_unique<AppModel>(std::move(parts));
 }
-#pragma GCC diagnostic pop
 
 AppModel::AppModel(Parts parts, QObject* parent)
     : QObject(parent), provider_(std::move(parts.provider)),

@@ -7,6 +7,10 @@
 
 namespace tw {
 
+ServiceCredentialStore::ServiceCredentialStore(std::optional<GoogleOAuthConfiguration> google,
+                                               std::optional<TelegramConfiguration> telegram)
+    : values_(std::make_shared<const Values>(Values{std::move(google), std::move(telegram)})) {}
+
 ServiceCredentialStore ServiceCredentialStore::fromInfoDictionary(const InfoDictionary& info) {
     return ServiceCredentialStore(GoogleOAuthConfiguration::fromInfoDictionary(info),
                                   TelegramConfiguration::fromInfoDictionary(info));

@@ -3,6 +3,7 @@
 #include "GoogleDriveProvider/OAuth/OAuthModels.h"
 #include "TelegramProvider/TelegramConfiguration.h"
 
+#include <memory>
 #include <optional>
 
 namespace tw {
@@ -15,20 +16,24 @@ class InfoDictionary;
 class ServiceCredentialStore {
 public:
     ServiceCredentialStore(std::optional<GoogleOAuthConfiguration> google,
-                           std::optional<TelegramConfiguration> telegram)
-        : bundledGoogle_(std::move(google)), bundledTelegram_(std::move(telegram)) {}
+                           std::optional<TelegramConfiguration> telegram);
     /// Values are trimmed; empty ones and unexpanded build settings ("$(") count as missing;
     /// the Telegram API id must be a signed 32-bit decimal.
     static ServiceCredentialStore fromInfoDictionary(const InfoDictionary& info);
     /// Info.json beside the executable, else the one compiled in.
     static ServiceCredentialStore bundled();
 
-    const std::optional<GoogleOAuthConfiguration>& bundledGoogle() const { return bundledGoogle_; }
-    const std::optional<TelegramConfiguration>& bundledTelegram() const { return bundledTelegram_; }
+    const std::optional<GoogleOAuthConfiguration>& bundledGoogle() const { return values_->google; }
+    const std::optional<TelegramConfiguration>& bundledTelegram() const { return values_->telegram; }
 
 private:
-    std::optional<GoogleOAuthConfiguration> bundledGoogle_;
-    std::optional<TelegramConfiguration> bundledTelegram_;
+    struct Values {
+        std::optional<GoogleOAuthConfiguration> google;
+        std::optional<TelegramConfiguration> telegram;
+    };
+    // Shared and immutable: copies of the store (the back ends' configuration functions
+    // hold one each) cost a reference count.
+    std::shared_ptr<const Values> values_;
 };
 
 } // namespace tw

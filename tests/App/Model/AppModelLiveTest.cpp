@@ -19,7 +19,7 @@ TEST(AppModelLive, BuildsOverThePrivateFolders) {
     qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
     // No keyring on this bus: the vault's reads fail, which the model must survive.
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
-    qputenv("TDJSON_PATH", "/nonexistent/libtdjson.so");
+    qputenv("TDJSON_PATH", TW_FAKE_TDJSON_PATH); // never the real library in a test
 
     std::unique_ptr<AppModel> model = AppModel::live(/*runStartupTasks=*/false);
     ASSERT_TRUE(model);
