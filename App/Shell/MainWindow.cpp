@@ -1,8 +1,14 @@
 #include "App/Shell/MainWindow.h"
 
+#include "App/Model/AppModel.h"
+#include "App/Preview/QuickLook.h"
+
 namespace tw {
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+MainWindow::MainWindow(AppModel& model, QuickLook& quickLook, OpenPreview openPreview,
+                       QWidget* parent)
+    : QMainWindow(parent), model_(model), quickLook_(quickLook),
+      openPreview_(std::move(openPreview)) {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Kelvanor"));
     setMinimumSize(820, 520);
