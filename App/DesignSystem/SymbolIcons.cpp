@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
+#include <QStandardPaths>
 
 namespace tw::SymbolIcons {
 
@@ -70,6 +71,22 @@ QIcon drawn(const QString& symbol) {
     return QIcon(pixmap);
 }
 
+QIcon tinted(const QIcon& source) {
+    const QColor ink = QApplication::palette().color(QPalette::WindowText);
+    QIcon result;
+    for (const int size : {16, 24, 32, 48, 64}) {
+        QPixmap pixmap = source.pixmap(size, size);
+        if (pixmap.isNull())
+            continue;
+        QPainter painter(&pixmap);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(pixmap.rect(), ink);
+        painter.end();
+        result.addPixmap(pixmap);
+    }
+    return result;
+}
+
 const QHash<QString, QString>& themeNames() {
     static const QHash<QString, QString> names{
         {QStringLiteral("xmark.circle.fill"), QStringLiteral("process-stop")},
@@ -93,6 +110,17 @@ const QHash<QString, QString>& themeNames() {
         {QStringLiteral("clock.arrow.circlepath"), QStringLiteral("document-open-recent")},
         {QStringLiteral("lock.open"), QStringLiteral("changes-allow")},
         {QStringLiteral("folder"), QStringLiteral("folder")},
+        {QStringLiteral("externaldrive"), QStringLiteral("drive-harddisk")},
+        {QStringLiteral("externaldrive.connected.to.line.below"), QStringLiteral("drive-multidisk")},
+        {QStringLiteral("wifi.slash"), QStringLiteral("network-offline")},
+        {QStringLiteral("exclamationmark.triangle"), QStringLiteral("dialog-warning")},
+        {QStringLiteral("arrow.down.circle"), QStringLiteral("go-down")},
+        {QStringLiteral("folder.badge.plus"), QStringLiteral("folder-new")},
+        {QStringLiteral("pencil"), QStringLiteral("document-edit")},
+        {QStringLiteral("trash"), QStringLiteral("user-trash")},
+        {QStringLiteral("link"), QStringLiteral("insert-link")},
+        {QStringLiteral("link.badge.minus"), QStringLiteral("edit-delete")},
+        {QStringLiteral("lock"), QStringLiteral("system-lock-screen")},
     };
     return names;
 }
@@ -102,11 +130,31 @@ const QHash<QString, QString>& themeNames() {
 QString themeName(const QString& symbol) { return themeNames().value(symbol); }
 
 QIcon icon(const QString& symbol) {
+    // Without a desktop theme (a bare session, the offscreen platform) look in Adwaita,
+    // which the application installs.
+    static const bool fallbackSet = [] {
+        QStringList paths = QIcon::themeSearchPaths();
+        for (const QString& data : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
+            const QString icons = data + QStringLiteral("/icons");
+            if (!paths.contains(icons))
+                paths.append(icons);
+        }
+        QIcon::setThemeSearchPaths(paths);
+        if (QIcon::themeName().isEmpty() || QIcon::themeName() == QStringLiteral("hicolor"))
+            QIcon::setThemeName(QStringLiteral("Adwaita"));
+        return true;
+    }();
+    Q_UNUSED(fallbackSet);
     const QString name = themeName(symbol);
     if (!name.isEmpty()) {
         const QIcon themed = QIcon::fromTheme(name);
         if (!themed.isNull())
             return themed;
+        // Symbolic icons are drawn in one dark ink: tint them with the text colour, so they
+        // read on dark palettes too.
+        const QIcon symbolic = QIcon::fromTheme(name + QStringLiteral("-symbolic"));
+        if (!symbolic.isNull())
+            return tinted(symbolic);
     }
     return drawn(symbol);
 }

@@ -1,9 +1,88 @@
 #include "App/Shell/MainWindow.h"
 
+#include "App/DesignSystem/AccountIcon.h"
+#include "App/DesignSystem/ErrorViews.h"
+#include "App/DesignSystem/SymbolIcons.h"
+#include "App/Home/HomeView.h"
 #include "App/Model/AppModel.h"
+#include "App/Onboarding/OnboardingView.h"
 #include "App/Preview/QuickLook.h"
+#include "App/Shell/WindowPresenter.h"
+#include "App/Uploads/SmartUploadView.h"
+#include "App/Uploads/UploadToastView.h"
+#include "App/Uploads/UploadsPopover.h"
+#include "App/Uploads/UploadsToolbarButton.h"
+#include "StorageCore/Accounts/AccountManager.h"
+#include "StorageCore/Transfers/UploadManager.h"
+
+#include <QGraphicsOpacityEffect>
+#include <QListWidget>
+#include <QPainter>
+#include <QParallelAnimationGroup>
+#include <QPropertyAnimation>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QToolBar>
 
 namespace tw {
+
+namespace {
+
+/// The list of places beside the detail pane: Home, Smart Upload and every account.
+class PlacesList : public QListWidget {
+public:
+    PlacesList(AppModel& model, QWidget* parent) : QListWidget(parent), model_(model) {
+        setObjectName(QStringLiteral("sidebar"));
+        setAccessibleName(QStringLiteral("Sidebar"));
+        setFrameShape(QFrame::NoFrame);
+        connect(model_.accounts(), &AccountManager::accountsChanged, this, [this] { rebuild(); });
+        connect(&model_, &AppModel::selectionChanged, this, [this] { select(); });
+        connect(this, &QListWidget::currentRowChanged, this, [this](int row) {
+            if (!updating_ && row >= 0 && row < items_.size())
+                model_.setSelection(items_[row]);
+        });
+        rebuild();
+    }
+
+private:
+    void rebuild() {
+        updating_ = true;
+        clear();
+        items_.clear();
+        auto add = [this](const QIcon& icon, const QString& title, const SidebarItem& item) {
+            auto* entry = new QListWidgetItem(icon, title, this);
+            entry->setToolTip(title.toHtmlEscaped());
+            items_.append(item);
+        };
+        add(QIcon::fromTheme(QStringLiteral("go-home")), QStringLiteral("Home"), SidebarItem::home());
+        add(SymbolIcons::icon(QStringLiteral("arrow.up.circle")), QStringLiteral("Smart Upload"),
+            SidebarItem::uploads());
+        for (const StorageAccount& account : model_.accounts()->accounts()) {
+            QPixmap pixmap(20, 20);
+            pixmap.fill(Qt::transparent);
+            {
+                QPainter painter(&pixmap);
+                AccountIcon::paint(&painter, pixmap.rect(), account);
+            }
+            add(QIcon(pixmap), account.alias, SidebarItem::storage(account.id));
+        }
+        updating_ = false;
+        select();
+    }
+
+    void select() {
+        updating_ = true;
+        const std::optional<SidebarItem>& selection = model_.selection();
+        setCurrentRow(selection ? int(items_.indexOf(*selection)) : -1);
+        updating_ = false;
+    }
+
+    AppModel& model_;
+    QList<SidebarItem> items_;
+    bool updating_ = false;
+};
+
+} // namespace
 
 MainWindow::MainWindow(AppModel& model, QuickLook& quickLook, OpenPreview openPreview,
                        QWidget* parent)
@@ -13,6 +92,216 @@ MainWindow::MainWindow(AppModel& model, QuickLook& quickLook, OpenPreview openPr
     setWindowTitle(QStringLiteral("Kelvanor"));
     setMinimumSize(820, 520);
     resize(1100, 700);
+
+    root_ = new QStackedWidget(this);
+    setCentralWidget(root_);
+    onboarding_ = new OnboardingView(model_, root_);
+    root_->addWidget(onboarding_);
+
+    split_ = new QSplitter(Qt::Horizontal, root_);
+    split_->setObjectName(QStringLiteral("mainSplit"));
+    split_->setChildrenCollapsible(false);
+    sidebar_ = new PlacesList(model_, split_);
+    sidebar_->setMinimumWidth(190);
+    sidebar_->setMaximumWidth(300);
+    split_->addWidget(sidebar_);
+    details_ = new QStackedWidget(split_);
+    details_->setObjectName(QStringLiteral("detail"));
+    split_->addWidget(details_);
+    split_->setStretchFactor(0, 0);
+    split_->setStretchFactor(1, 1);
+    split_->setSizes({220, 880});
+    home_ = new HomeView(model_, details_);
+    details_->addWidget(home_);
+    smartUpload_ = new SmartUploadView(model_, details_);
+    details_->addWidget(smartUpload_);
+    search_ = new QWidget(details_);
+    search_->setObjectName(QStringLiteral("searchResults"));
+    details_->addWidget(search_);
+    root_->addWidget(split_);
+
+    toolBar_ = addToolBar(QStringLiteral("Toolbar"));
+    toolBar_->setObjectName(QStringLiteral("mainToolBar"));
+    toolBar_->setMovable(false);
+    toolBar_->setFloatable(false);
+    toolBar_->toggleViewAction()->setEnabled(false);
+    setContextMenuPolicy(Qt::NoContextMenu);
+    auto* spacer = new QWidget(toolBar_);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    toolBar_->addWidget(spacer);
+    uploadsButton_ = new UploadsToolbarButton(model_, toolBar_);
+    uploadsAction_ = toolBar_->addWidget(uploadsButton_);
+
+    toast_ = new UploadToastView(split_);
+    toast_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    toast_->hide();
+
+    presenter_ = new WindowPresenter(model_, this, this);
+
+    connect(&model_, &AppModel::stateChanged, this, [this] {
+        applyRoot();
+        applyDetail();
+        applyToast();
+    });
+    connect(model_.accounts(), &AccountManager::accountsChanged, this, &MainWindow::applyDetail);
+    connect(model_.uploads(), &UploadManager::jobsChanged, this, &MainWindow::applyToolbar);
+    applyRoot();
+    applyDetail();
+    applyToolbar();
+    applyToast();
+}
+
+MainWindow::~MainWindow() {
+    // Sheets and alerts go before the views they belong to.
+    delete presenter_;
+    presenter_ = nullptr;
+}
+
+bool MainWindow::isSearching(const AppModel& model) { return !model.searchText().trimmed().isEmpty(); }
+
+MainWindow::Detail MainWindow::detailFor(const AppModel& model) {
+    if (isSearching(model))
+        return Detail::search;
+    const std::optional<SidebarItem>& selection = model.selection();
+    if (!selection)
+        return Detail::home;
+    switch (selection->kind) {
+    case SidebarItem::Kind::storage:
+        return model.accounts()->account(selection->accountID) ? Detail::storage : Detail::home;
+    case SidebarItem::Kind::uploads:
+        return Detail::smartUpload;
+    case SidebarItem::Kind::home:
+        return Detail::home;
+    }
+    return Detail::home;
+}
+
+QWidget* MainWindow::detailWidget() const { return details_->currentWidget(); }
+
+bool MainWindow::isShowingOnboarding() const { return root_->currentWidget() == onboarding_; }
+
+void MainWindow::applyRoot() {
+    const bool main = model_.hasCompletedOnboarding();
+    root_->setCurrentWidget(main ? static_cast<QWidget*>(split_) : onboarding_);
+    toolBar_->setVisible(main);
+    presenter_->setMainShown(main);
+    if (main && isVisible() && !quotasRefreshed_) {
+        quotasRefreshed_ = true;
+        model_.accounts()->refreshAllQuotas();
+    }
+}
+
+QWidget* MainWindow::makeStorageView(const QUuid& accountID) {
+    const std::optional<StorageAccount> account = model_.accounts()->account(accountID);
+    auto* view = new ContentUnavailableView(QStringLiteral("externaldrive"),
+                                            account ? account->alias : QString(), QString(), details_);
+    view->setObjectName(QStringLiteral("storageBrowser"));
+    return view;
+}
+
+void MainWindow::applyDetail() {
+    detail_ = detailFor(model_);
+    QWidget* shown = home_;
+    switch (detail_) {
+    case Detail::search:
+        shown = search_;
+        break;
+    case Detail::smartUpload:
+        shown = smartUpload_;
+        break;
+    case Detail::home:
+        shown = home_;
+        break;
+    case Detail::storage: {
+        // Each account gets a fresh browser, so its selection, filter and drop state start
+        // anew.
+        const QUuid id = model_.selection()->accountID;
+        if (!storage_ || storageAccount_ != id) {
+            if (storage_)
+                storage_->deleteLater();
+            storage_ = makeStorageView(id);
+            storageAccount_ = id;
+            details_->addWidget(storage_);
+        }
+        shown = storage_;
+        break;
+    }
+    }
+    details_->setCurrentWidget(shown);
+    if (detail_ != Detail::storage && storage_ && !model_.accounts()->account(storageAccount_)) {
+        storage_->deleteLater();
+        storage_ = nullptr;
+        storageAccount_ = QUuid();
+    }
+}
+
+void MainWindow::applyToolbar() {
+    // Present while the upload list holds any job, finished ones included.
+    uploadsAction_->setVisible(!model_.uploads()->jobs().isEmpty());
+}
+
+void MainWindow::placeToast() {
+    const QSize size = toast_->sizeHint();
+    toast_->resize(size);
+    toast_->move((split_->width() - size.width()) / 2, 10);
+}
+
+void MainWindow::applyToast() {
+    const std::optional<UploadToast>& toast = model_.uploadToast();
+    if (!toast) {
+        if (!toast_->isVisible() || toast_->property("leaving").toBool())
+            return;
+        toast_->setProperty("leaving", true);
+        auto* effect = new QGraphicsOpacityEffect(toast_);
+        toast_->setGraphicsEffect(effect);
+        auto* fade = new QPropertyAnimation(effect, "opacity", toast_);
+        fade->setDuration(200);
+        fade->setStartValue(1.0);
+        fade->setEndValue(0.0);
+        connect(fade, &QPropertyAnimation::finished, toast_, [this] {
+            toast_->hide();
+            toast_->setGraphicsEffect(nullptr);
+            toast_->setProperty("leaving", false);
+        });
+        fade->start(QAbstractAnimation::DeleteWhenStopped);
+        return;
+    }
+    toast_->setMessage(toast->message());
+    toast_->setProperty("leaving", false);
+    placeToast();
+    const bool entering = !toast_->isVisible();
+    toast_->show();
+    toast_->raise();
+    if (!entering)
+        return;
+    auto* effect = new QGraphicsOpacityEffect(toast_);
+    toast_->setGraphicsEffect(effect);
+    auto* group = new QParallelAnimationGroup(toast_);
+    auto* fade = new QPropertyAnimation(effect, "opacity", group);
+    fade->setDuration(250);
+    fade->setStartValue(0.0);
+    fade->setEndValue(1.0);
+    auto* slide = new QPropertyAnimation(toast_, "pos", group);
+    slide->setDuration(450);
+    slide->setEasingCurve(QEasingCurve::OutBack);
+    slide->setStartValue(QPoint(toast_->x(), -toast_->height()));
+    slide->setEndValue(toast_->pos());
+    group->addAnimation(fade);
+    group->addAnimation(slide);
+    connect(group, &QParallelAnimationGroup::finished, toast_,
+            [this] { toast_->setGraphicsEffect(nullptr); });
+    group->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    if (toast_->isVisible())
+        placeToast();
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    applyRoot();
 }
 
 } // namespace tw

@@ -3,23 +3,82 @@
 #include "App/Preview/PreviewTarget.h"
 
 #include <QMainWindow>
+#include <QPointer>
+#include <QUuid>
+
+class QAction;
+class QSplitter;
+class QStackedWidget;
+class QToolBar;
 
 namespace tw {
 
 class AppModel;
+class HomeView;
+class OnboardingView;
 class QuickLook;
+class SmartUploadView;
+class UploadToastView;
+class UploadsToolbarButton;
+class WindowPresenter;
 
-/// The main window: the file browser's frame (default 1100×700, never smaller than 820×520).
+/// The main window "Kelvanor" (1100×700, never smaller than 820×520): the onboarding screen
+/// until the first account is connected, then the sidebar beside the detail pane (the search
+/// results while searching, the selected storage, the smart upload pane or Home), with the
+/// search field and the uploads button in the toolbar, the upload toast over the content, and
+/// the sheets and alerts that the presenter opens from the model's state.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
+    enum class Detail { search, storage, smartUpload, home };
+
     MainWindow(AppModel& model, QuickLook& quickLook, OpenPreview openPreview,
                QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    /// What the detail pane shows for the model's state.
+    static Detail detailFor(const AppModel& model);
+    /// Whether the search text, trimmed, is not empty.
+    static bool isSearching(const AppModel& model);
+
+    Detail detail() const { return detail_; }
+    QWidget* detailWidget() const;
+    WindowPresenter* presenter() const { return presenter_; }
+    QToolBar* toolBar() const { return toolBar_; }
+    bool isShowingOnboarding() const;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
+    void applyRoot();
+    void applyDetail();
+    void applyToolbar();
+    void applyToast();
+    void placeToast();
+    QWidget* makeStorageView(const QUuid& accountID);
+
     AppModel& model_;
     QuickLook& quickLook_;
     OpenPreview openPreview_;
+    QStackedWidget* root_;
+    OnboardingView* onboarding_;
+    QSplitter* split_;
+    QWidget* sidebar_;
+    QStackedWidget* details_;
+    HomeView* home_;
+    SmartUploadView* smartUpload_;
+    QWidget* search_;
+    QPointer<QWidget> storage_;
+    QUuid storageAccount_;
+    Detail detail_ = Detail::home;
+    QToolBar* toolBar_;
+    UploadsToolbarButton* uploadsButton_;
+    QAction* uploadsAction_;
+    UploadToastView* toast_;
+    WindowPresenter* presenter_;
+    bool quotasRefreshed_ = false;
 };
 
 } // namespace tw

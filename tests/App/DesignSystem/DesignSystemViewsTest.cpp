@@ -1,0 +1,85 @@
+// The shared views: palette wrapping, the combined usage bar's segments and texts, and the two
+// error views' symbols and recovery buttons.
+#include "App/DesignSystem/CombinedUsageBar.h"
+#include "App/DesignSystem/DesignSystem.h"
+#include "App/DesignSystem/ErrorViews.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+using namespace tw;
+using Code = StorageError::Code;
+
+namespace {
+
+StorageAccount drive(int color, std::optional<StorageQuota> quota) {
+    StorageAccount account;
+    account.id = QUuid::createUuid();
+    account.colorIndex = color;
+    account.quota = quota;
+    return account;
+}
+
+} // namespace
+
+TEST(AccountPalette, AnyIndexWrapsIntoTheEightColours) {
+    const auto& colors = DS::AccountPalette::colors();
+    ASSERT_EQ(colors.size(), 8);
+    EXPECT_EQ(DS::AccountPalette::color(8), colors[0]);
+    EXPECT_EQ(DS::AccountPalette::color(-1), colors[7]);
+    EXPECT_EQ(DS::AccountPalette::color(-17), colors[7]);
+}
+
+TEST(CombinedUsageBar, SegmentsFollowTheGivenOrderAndScale) {
+    const qint64 gb = 1073741824;
+    const QList<StorageAccount> accounts{drive(3, StorageQuota(1, 100 * gb)),
+                                         drive(1, StorageQuota(50 * gb, 100 * gb)),
+                                         drive(2, std::nullopt), drive(4, StorageQuota(0, gb))};
+    // Against the total limit: a one-byte account still gets 2 points; unused and quota-less
+    // accounts add nothing; the order is the accounts' own.
+    auto segments = CombinedUsageBar::segments(accounts, 200 * gb, 400);
+    ASSERT_EQ(segments.size(), 2);
+    EXPECT_EQ(segments[0], std::make_pair(3, 2.0));
+    EXPECT_EQ(segments[1], std::make_pair(1, 100.0));
+    // Without a limit the bar is the total used.
+    segments = CombinedUsageBar::segments(accounts, std::nullopt, 400);
+    EXPECT_NEAR(segments[1].second, 400.0, 0.001);
+    EXPECT_TRUE(CombinedUsageBar::segments({drive(0, std::nullopt)}, std::nullopt, 400).isEmpty());
+
+    EXPECT_EQ(CombinedUsageBar::accessibleValue(accounts, std::nullopt), QStringLiteral("50 GB used"));
+    EXPECT_EQ(CombinedUsageBar::accessibleValue(accounts, 200 * gb), QStringLiteral("50 GB of 200 GB"));
+}
+
+TEST(ErrorViews, TheRecoveryButtonMatchesTheErrorAndIsOptionalInline) {
+    StorageErrorView pane;
+    QSignalSpy recovered(&pane, &StorageErrorView::recover);
+    pane.setError(StorageError(Code::offline));
+    pane.show();
+    EXPECT_EQ(pane.findChild<QLabel*>()->property("symbol").toString(), QStringLiteral("wifi.slash"));
+    EXPECT_EQ(pane.recoveryButton()->isVisible(),
+              StorageError(Code::offline).presentation().recovery.has_value());
+
+    pane.setError(StorageError(Code::reauthRequired));
+    EXPECT_EQ(pane.findChild<QLabel*>()->property("symbol").toString(),
+              QStringLiteral("exclamationmark.triangle"));
+    ASSERT_TRUE(pane.recoveryButton()->isVisible());
+    EXPECT_EQ(pane.recoveryButton()->text(), QStringLiteral("Reconnect"));
+    pane.recoveryButton()->click();
+    ASSERT_EQ(recovered.count(), 1);
+    EXPECT_EQ(recovered.first().first().value<RecoveryAction>(), RecoveryAction::reconnect);
+
+    pane.setError(StorageError(Code::permissionDenied));
+    EXPECT_FALSE(pane.recoveryButton()->isVisible());
+
+    InlineErrorView quiet(false);
+    quiet.setError(StorageError(Code::reauthRequired));
+    quiet.show();
+    EXPECT_FALSE(quiet.recoveryButton()->isVisible());
+    InlineErrorView offering(true);
+    offering.setError(StorageError(Code::reauthRequired));
+    offering.show();
+    EXPECT_TRUE(offering.recoveryButton()->isVisible());
+}
