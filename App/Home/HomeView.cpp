@@ -283,9 +283,11 @@ HomeView::HomeView(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
     stack_->addWidget(scroll);
 
     AccountManager* accounts = model_.accounts();
-    connect(accounts, &AccountManager::accountsChanged, this, &HomeView::scheduleUpdate);
-    connect(accounts, &AccountManager::refreshingQuotaChanged, this, &HomeView::scheduleUpdate);
-    connect(model_.activity(), &ActivityLog::eventsChanged, this, &HomeView::scheduleUpdate);
+    connect(accounts, &AccountManager::accountsChanged, this, [this] { scheduleUpdate(accountsPart); });
+    connect(accounts, &AccountManager::refreshingQuotaChanged, this,
+            [this] { scheduleUpdate(accountsPart); });
+    connect(model_.activity(), &ActivityLog::eventsChanged, this,
+            [this] { scheduleUpdate(activityPart); });
     apply();
 }
 
@@ -305,12 +307,12 @@ void HomeView::refresh() {
 
 void HomeView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (dirty_)
+    if (dirty_ != 0)
         apply();
 }
 
-void HomeView::scheduleUpdate() {
-    dirty_ = true;
+void HomeView::scheduleUpdate(int parts) {
+    dirty_ |= parts;
     if (updatePending_)
         return;
     updatePending_ = true;
@@ -323,14 +325,18 @@ void HomeView::scheduleUpdate() {
 }
 
 void HomeView::apply() {
-    dirty_ = false;
+    const int parts = dirty_;
     const QList<StorageAccount>& accounts = model_.accounts()->accounts();
     stack_->setCurrentIndex(accounts.isEmpty() ? 0 : 1);
     if (accounts.isEmpty())
-        return;
-    applyOverview(accounts);
-    applyRows(accounts);
-    applyActivity();
+        return; // the form catches up when the first account arrives
+    dirty_ = 0;
+    if (parts & accountsPart) {
+        applyOverview(accounts);
+        applyRows(accounts);
+    }
+    if (parts & activityPart)
+        applyActivity();
 }
 
 void HomeView::applyOverview(const QList<StorageAccount>& accounts) {
@@ -344,42 +350,49 @@ void HomeView::applyOverview(const QList<StorageAccount>& accounts) {
     const std::optional<qint64> limit = total ? total->limitBytes : std::nullopt;
     bar_->setAccounts(drives, limit);
 
+    // The legend's entries change only with the accounts' names and colours; the available
+    // amount is updated in place.
+    QStringList key;
+    for (const StorageAccount& account : drives)
+        key << account.alias << QString::number(account.colorIndex);
     QLayout* legend = legend_->layout();
-    clearLayout(legend);
-    for (const StorageAccount& account : drives) {
-        auto* entry = new QWidget(legend_);
-        auto* entryRow = new QHBoxLayout(entry);
-        entryRow->setContentsMargins(0, 0, 0, 0);
-        entryRow->setSpacing(5);
-        auto* dot = new QLabel(entry);
-        QPixmap pixmap(8 * devicePixelRatio(), 8 * devicePixelRatio());
-        pixmap.setDevicePixelRatio(devicePixelRatio());
-        pixmap.fill(Qt::transparent);
-        {
-            QPainter painter(&pixmap);
-            AccountDot::paint(&painter, QRect(0, 0, 8, 8), account);
+    if (key != legendKey_ || legend->count() == 0) {
+        legendKey_ = key;
+        clearLayout(legend);
+        for (const StorageAccount& account : drives) {
+            auto* entry = new QWidget(legend_);
+            auto* entryRow = new QHBoxLayout(entry);
+            entryRow->setContentsMargins(0, 0, 0, 0);
+            entryRow->setSpacing(5);
+            auto* dot = new QLabel(entry);
+            QPixmap pixmap(8 * devicePixelRatio(), 8 * devicePixelRatio());
+            pixmap.setDevicePixelRatio(devicePixelRatio());
+            pixmap.fill(Qt::transparent);
+            {
+                QPainter painter(&pixmap);
+                AccountDot::paint(&painter, QRect(0, 0, 8, 8), account);
+            }
+            dot->setPixmap(pixmap);
+            entryRow->addWidget(dot);
+            auto* alias = secondary(plainLabel(account.alias, entry));
+            QFont caption = alias->font();
+            caption.setPointSizeF(caption.pointSizeF() * 0.9);
+            alias->setFont(caption);
+            entryRow->addWidget(alias);
+            legend->addWidget(entry);
         }
-        dot->setPixmap(pixmap);
-        entryRow->addWidget(dot);
-        auto* alias = secondary(plainLabel(account.alias, entry));
-        QFont caption = alias->font();
+        static_cast<QHBoxLayout*>(legend)->addStretch(1);
+        available_ = secondary(plainLabel(QString(), legend_));
+        available_->setObjectName(QStringLiteral("homeAvailable"));
+        QFont caption = available_->font();
         caption.setPointSizeF(caption.pointSizeF() * 0.9);
-        alias->setFont(caption);
-        entryRow->addWidget(alias);
-        legend->addWidget(entry);
+        available_->setFont(caption);
+        legend->addWidget(available_);
     }
-    static_cast<QHBoxLayout*>(legend)->addStretch(1);
-    if (limit) {
-        auto* available = secondary(plainLabel(
-            Format::byteCount(std::max<qint64>(*limit - total->usedBytes, 0)) +
-                QStringLiteral(" available"),
-            legend_));
-        available->setObjectName(QStringLiteral("homeAvailable"));
-        QFont caption = available->font();
-        caption.setPointSizeF(caption.pointSizeF() * 0.9);
-        available->setFont(caption);
-        legend->addWidget(available);
-    }
+    available_->setVisible(limit.has_value());
+    available_->setText(limit ? Format::byteCount(std::max<qint64>(*limit - total->usedBytes, 0)) +
+                                    QStringLiteral(" available")
+                              : QString());
 }
 
 void HomeView::applyRows(const QList<StorageAccount>& accounts) {

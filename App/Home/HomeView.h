@@ -38,7 +38,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void scheduleUpdate();
+    enum Part { accountsPart = 1, activityPart = 2 };
+    void scheduleUpdate(int parts);
     void apply();
     void applyOverview(const QList<StorageAccount>& accounts);
     void applyRows(const QList<StorageAccount>& accounts);
@@ -57,8 +58,10 @@ private:
     QVBoxLayout* activity_;
     QList<QUuid> rowOrder_;
     QHash<QUuid, StorageRow*> rowByID_;
+    QLabel* available_ = nullptr;
+    QStringList legendKey_;
     bool updatePending_ = false;
-    bool dirty_ = true;
+    int dirty_ = accountsPart | activityPart;
     bool refreshing_ = false;
 };
 
