@@ -21,6 +21,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -54,31 +55,56 @@ QProgressBar* busyIndicator(QWidget* parent, int width, int height) {
     return busy;
 }
 
+/// Draws icons of selected rows as they are: the style would tint them with the selection.
+class UntintedIconDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (option->icon.isNull() || !(option->state & QStyle::State_Selected))
+            return;
+        const QPixmap pixmap = option->icon.pixmap(option->decorationSize, QIcon::Normal);
+        QIcon same(pixmap);
+        same.addPixmap(pixmap, QIcon::Selected);
+        option->icon = same;
+    }
+};
+
 } // namespace
 
 /// The explanation shown in place of content: a large symbol, a label and a description.
 class UnavailableContent : public QWidget {
 public:
     UnavailableContent(const QString& symbol, QWidget* parent) : QWidget(parent) {
-        auto* layout = new QVBoxLayout(this);
-        layout->setContentsMargins(40, 24, 40, 24);
+        // A centred column of limited width: the texts wrap inside it.
+        auto* outer = new QHBoxLayout(this);
+        outer->setContentsMargins(24, 24, 24, 24);
+        auto* column = new QWidget(this);
+        column->setMaximumWidth(440);
+        column->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+        outer->addStretch(1);
+        outer->addWidget(column, 4);
+        outer->addStretch(1);
+        auto* layout = new QVBoxLayout(column);
+        layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(8);
         layout->addStretch(1);
-        icon_ = new QLabel(this);
+        icon_ = new QLabel(column);
         icon_->setAlignment(Qt::AlignCenter);
         icon_->setPixmap(SymbolIcons::icon(symbol).pixmap(48, 48));
         layout->addWidget(icon_);
-        label_ = plainLabel(this);
+        label_ = plainLabel(column);
         label_->setAlignment(Qt::AlignCenter);
         label_->setWordWrap(true);
         label_->setFont(scaledFont(font(), 1.4, true));
         layout->addWidget(label_);
-        description_ = plainLabel(this);
+        description_ = plainLabel(column);
         description_->setAlignment(Qt::AlignCenter);
         description_->setWordWrap(true);
         description_->setForegroundRole(QPalette::PlaceholderText);
-        description_->setMaximumWidth(420);
-        layout->addWidget(description_, 0, Qt::AlignHCenter);
+        layout->addWidget(description_);
         layout->addStretch(1);
     }
     void setTexts(const QString& label, const QString& description) {
@@ -158,6 +184,7 @@ SearchResultsView::SearchResultsView(AppModel& model, QuickLook& quickLook,
     table_->setObjectName(QStringLiteral("searchResults"));
     table_->setAccessibleName(QStringLiteral("Search results"));
     table_->setModel(results_);
+    table_->setItemDelegate(new UntintedIconDelegate(table_));
     table_->setFrameShape(QFrame::NoFrame);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -183,7 +210,10 @@ SearchResultsView::SearchResultsView(AppModel& model, QuickLook& quickLook,
     columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     columns->setSectionResizeMode(SearchResultsModel::NameColumn, QHeaderView::Stretch);
     columns->resizeSection(SearchResultsModel::AccountColumn, 170);
-    columns->resizeSection(SearchResultsModel::ModifiedColumn, 150);
+    // Wide enough for the longest date ("Sep 28, 2026 at 12:59 PM").
+    columns->resizeSection(
+        SearchResultsModel::ModifiedColumn,
+        std::max(150, fontMetrics().horizontalAdvance(QStringLiteral("Sep 28, 2026 at 12:59 PM")) + 16));
     columns->resizeSection(SearchResultsModel::SizeColumn, 80);
     table_->setMinimumWidth(200 + 120 + 110 + 60);
     table_->installEventFilter(this);
@@ -203,7 +233,6 @@ SearchResultsView::SearchResultsView(AppModel& model, QuickLook& quickLook,
     statusBar->setBackgroundRole(QPalette::Window);
     statusBar->setFixedHeight(22);
     statusBar->setFont(scaledFont(font(), 0.85));
-    statusBar->setForegroundRole(QPalette::PlaceholderText);
     auto* status = new QHBoxLayout(statusBar);
     status->setContentsMargins(8, 0, 8, 0);
     status->setSpacing(6);
@@ -212,9 +241,11 @@ SearchResultsView::SearchResultsView(AppModel& model, QuickLook& quickLook,
     status->addWidget(statusProgress_);
     statusText_ = plainLabel(statusBar);
     statusText_->setObjectName(QStringLiteral("searchStatusText"));
+    statusText_->setForegroundRole(QPalette::PlaceholderText);
     status->addWidget(statusText_);
     errorDot_ = plainLabel(statusBar);
     errorDot_->setText(QStringLiteral("\u00B7"));
+    errorDot_->setForegroundRole(QPalette::PlaceholderText);
     status->addWidget(errorDot_);
     error_ = new QWidget(statusBar);
     error_->setObjectName(QStringLiteral("searchError"));
@@ -240,7 +271,8 @@ SearchResultsView::SearchResultsView(AppModel& model, QuickLook& quickLook,
     reconnect_->setCursor(Qt::PointingHandCursor);
     reconnect_->setForegroundRole(QPalette::Link);
     reconnect_->setFocusPolicy(Qt::TabFocus);
-    reconnect_->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0 2px; }"));
+    reconnect_->setStyleSheet(
+        QStringLiteral("QPushButton { border: none; padding: 0 2px; color: palette(link); }"));
     status->addWidget(reconnect_);
     status->addStretch(1);
     layout->addWidget(statusBar);

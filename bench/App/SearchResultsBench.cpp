@@ -104,8 +104,8 @@ void SearchResultsIntoTable(benchmark::State& state) {
 
     int turn = 0;
     for (auto _ : state) {
-        const QString query = turn++ % 2 == 0 ? QStringLiteral("alpha report")
-                                              : QStringLiteral("beta report");
+        const QString query = turn++ % 2 == 0 ? QStringLiteral("alpha")
+                                              : QStringLiteral("beta");
         model.setSearchText(query);
         engine->search(query, ids);
         while (engine->phase() != FileSearch::Phase::done) {
