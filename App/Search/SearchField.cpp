@@ -112,9 +112,8 @@ SearchField::SearchField(AppModel& model, AppModel::Scheduler scheduler, QWidget
     edit_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     layout->addWidget(edit_);
 
-    connect(edit_, &QLineEdit::textChanged, this, [this](const QString& text) {
-        model_.setSearchText(text);
-    });
+    connect(edit_, &QLineEdit::textChanged, this,
+            [this](const QString& text) { model_.setSearchText(text); });
     connect(scopes_, &QButtonGroup::idClicked, this,
             [this](int id) { model_.setSearchScope(SearchScope(id)); });
     connect(&model_, &AppModel::searchTextChanged, this, &SearchField::showText);

@@ -33,8 +33,8 @@ QList<QUuid> searchAccountIDs(const QList<StorageAccount>& accounts, SearchScope
     const std::optional<ProviderKind> kind = SearchScopes::providerKind(scope);
     QList<QUuid> ids;
     for (const StorageAccount& account : accounts) {
-        if (account.status == StorageAccount::Status::connected
-            && (!kind || account.provider == *kind))
+        if (account.status == StorageAccount::Status::connected &&
+            (!kind || account.provider == *kind))
             ids.append(account.id);
     }
     return ids;
@@ -49,7 +49,9 @@ bool isSearching(const QString& searchText) {
     return !searchText.trimmed().isEmpty();
 }
 
-bool isSearching(const AppModel& model) { return isSearching(model.searchText()); }
+bool isSearching(const AppModel& model) {
+    return isSearching(model.searchText());
+}
 
 SearchRequest searchRequest(const AppModel& model) {
     return {model.searchText(), searchAccountIDs(model)};

@@ -17,8 +17,7 @@ SearchResultsModel::SearchResultsModel(FileSearch* search, AccountManager* accou
                                        QObject* parent)
     : QAbstractTableModel(parent), search_(search), accounts_(accounts) {
     connect(search, &FileSearch::resultsChanged, this, &SearchResultsModel::refresh);
-    connect(accounts, &AccountManager::accountsChanged, this,
-            &SearchResultsModel::accountsChanged);
+    connect(accounts, &AccountManager::accountsChanged, this, &SearchResultsModel::accountsChanged);
     for (const StorageAccount& account : accounts->accounts())
         accountByID_.insert(account.id, account);
     items_ = search->results();
@@ -93,7 +92,8 @@ Qt::ItemFlags SearchResultsModel::flags(const QModelIndex& index) const {
 }
 
 QString SearchResultsModel::accountDetail(const StorageAccount& account) {
-    return ProviderKinds::displayName(account.provider) + QStringLiteral(" \u00B7 ") + account.email;
+    return ProviderKinds::displayName(account.provider) + QStringLiteral(" \u00B7 ") +
+           account.email;
 }
 
 QPixmap SearchResultsModel::accountIcon(const StorageAccount& account) const {

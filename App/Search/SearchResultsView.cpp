@@ -121,10 +121,9 @@ private:
     QLabel* description_ = nullptr;
 };
 
-SearchResultsView::SearchResultsView(AppModel& model, QuickLook& quickLook,
-                                     OpenPreview openPreview, QWidget* parent)
-    : QWidget(parent), model_(model), quickLook_(quickLook),
-      openPreview_(std::move(openPreview)) {
+SearchResultsView::SearchResultsView(AppModel& model, QuickLook& quickLook, OpenPreview openPreview,
+                                     QWidget* parent)
+    : QWidget(parent), model_(model), quickLook_(quickLook), openPreview_(std::move(openPreview)) {
     setObjectName(QStringLiteral("searchResultsView"));
     setWindowTitle(QStringLiteral("Search"));
     setAccessibleName(QStringLiteral("Search"));
@@ -213,7 +212,8 @@ SearchResultsView::SearchResultsView(AppModel& model, QuickLook& quickLook,
     // Wide enough for the longest date ("Sep 28, 2026 at 12:59 PM").
     columns->resizeSection(
         SearchResultsModel::ModifiedColumn,
-        std::max(150, fontMetrics().horizontalAdvance(QStringLiteral("Sep 28, 2026 at 12:59 PM")) + 16));
+        std::max(150,
+                 fontMetrics().horizontalAdvance(QStringLiteral("Sep 28, 2026 at 12:59 PM")) + 16));
     columns->resizeSection(SearchResultsModel::SizeColumn, 80);
     table_->setMinimumWidth(200 + 120 + 110 + 60);
     table_->installEventFilter(this);
@@ -329,20 +329,18 @@ SearchResultsView::SearchResultsView(AppModel& model, QuickLook& quickLook,
             &SearchResultsView::selectionMoved);
     connect(results_, &QAbstractItemModel::modelAboutToBeReset, this,
             &SearchResultsView::saveSelection);
-    connect(results_, &QAbstractItemModel::modelReset, this,
-            &SearchResultsView::restoreSelection);
+    connect(results_, &QAbstractItemModel::modelReset, this, &SearchResultsView::restoreSelection);
     connect(reconnect_, &QPushButton::clicked, this, [this] {
         if (failedAccount_)
             model_.reconnect(*failedAccount_);
     });
 
     FileSearch* search = model_.search();
-    for (auto signal : {&FileSearch::resultsChanged, &FileSearch::phaseChanged,
-                        &FileSearch::errorsChanged, &FileSearch::queryChanged,
-                        &FileSearch::accountIDsChanged})
+    for (auto signal :
+         {&FileSearch::resultsChanged, &FileSearch::phaseChanged, &FileSearch::errorsChanged,
+          &FileSearch::queryChanged, &FileSearch::accountIDsChanged})
         connect(search, signal, this, &SearchResultsView::refresh);
-    connect(model_.accounts(), &AccountManager::accountsChanged, this,
-            &SearchResultsView::refresh);
+    connect(model_.accounts(), &AccountManager::accountsChanged, this, &SearchResultsView::refresh);
     connect(&model_, &AppModel::searchScopeChanged, this, &SearchResultsView::refresh);
     connect(&model_, &AppModel::searchTextChanged, this, [this] {
         // Each search that begins starts with nothing selected.
@@ -355,7 +353,9 @@ SearchResultsView::SearchResultsView(AppModel& model, QuickLook& quickLook,
     refresh();
 }
 
-SearchResultsView::~SearchResultsView() { quickLook_.close(); }
+SearchResultsView::~SearchResultsView() {
+    quickLook_.close();
+}
 
 void SearchResultsView::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
@@ -366,8 +366,9 @@ void SearchResultsView::hideEvent(QHideEvent* event) {
 
 QString SearchResultsView::statusText(qsizetype accounts, qsizetype files,
                                       FileSearch::Phase phase) {
-    const QString accountsText = accounts == 1 ? QStringLiteral("1 account")
-                                               : QString::number(accounts) + QStringLiteral(" accounts");
+    const QString accountsText = accounts == 1
+                                     ? QStringLiteral("1 account")
+                                     : QString::number(accounts) + QStringLiteral(" accounts");
     if (phase == FileSearch::Phase::searching && files == 0)
         return QStringLiteral("Searching ") + accountsText + QStringLiteral("\u2026");
     const QString filesText =
@@ -375,7 +376,9 @@ QString SearchResultsView::statusText(qsizetype accounts, qsizetype files,
     return filesText + QStringLiteral(" in ") + accountsText;
 }
 
-QString SearchResultsView::statusText() const { return statusText_->text(); }
+QString SearchResultsView::statusText() const {
+    return statusText_->text();
+}
 
 void SearchResultsView::refresh() {
     const FileSearch* search = model_.search();
@@ -467,8 +470,8 @@ std::optional<QUrl> SearchResultsView::webAddress(const FileItem& item) {
         return std::nullopt;
     const QUrl& url = *item.webViewURL;
     const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || url.host().isEmpty()
-        || (scheme != QStringLiteral("https") && scheme != QStringLiteral("http")))
+    if (!url.isValid() || url.host().isEmpty() ||
+        (scheme != QStringLiteral("https") && scheme != QStringLiteral("http")))
         return std::nullopt;
     return url;
 }
@@ -523,8 +526,8 @@ QMenu* SearchResultsView::contextMenu(const QPoint& viewportPos) {
     QItemSelectionModel* selected = table_->selectionModel();
     if (!selected->isRowSelected(index.row(), {})) {
         // A click outside the selection acts on that row alone, and selects it.
-        selected->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
-                                             QItemSelectionModel::Rows);
+        selected->setCurrentIndex(index,
+                                  QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
     const std::optional<FileItem> item = single(selection());
     if (!item) {

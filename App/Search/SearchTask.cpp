@@ -27,7 +27,9 @@ SearchTask::SearchTask(AppModel& model, AppModel::Scheduler scheduler, QObject* 
     run();
 }
 
-SearchTask::~SearchTask() { cancelWaiting(); }
+SearchTask::~SearchTask() {
+    cancelWaiting();
+}
 
 void SearchTask::requestMayHaveChanged() {
     SearchRequest next = searchRequest(model_);

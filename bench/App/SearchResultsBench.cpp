@@ -65,9 +65,12 @@ void SearchResultsIntoTable(benchmark::State& state) {
         for (const char* word : {"alpha", "beta"}) {
             for (int i = 0; i < kHitsPerAccount; ++i) {
                 FileItem item;
-                item.ref = FileRef{account.id, QStringLiteral("%1-%2").arg(QLatin1String(word)).arg(i)};
+                item.ref =
+                    FileRef{account.id, QStringLiteral("%1-%2").arg(QLatin1String(word)).arg(i)};
                 item.name = QStringLiteral("%1 quarterly report %2 (draft %3).%4")
-                                .arg(QLatin1String(word)).arg(i).arg(a)
+                                .arg(QLatin1String(word))
+                                .arg(i)
+                                .arg(a)
                                 .arg(QLatin1String(kExtensions[(i + a) % 8]));
                 item.mimeType = QStringLiteral("application/octet-stream");
                 item.sizeBytes = 1000 + qint64(i) * 7919 % 50'000'000;
@@ -104,8 +107,7 @@ void SearchResultsIntoTable(benchmark::State& state) {
 
     int turn = 0;
     for (auto _ : state) {
-        const QString query = turn++ % 2 == 0 ? QStringLiteral("alpha")
-                                              : QStringLiteral("beta");
+        const QString query = turn++ % 2 == 0 ? QStringLiteral("alpha") : QStringLiteral("beta");
         model.setSearchText(query);
         engine->search(query, ids);
         while (engine->phase() != FileSearch::Phase::done) {
@@ -115,8 +117,8 @@ void SearchResultsIntoTable(benchmark::State& state) {
         }
         QCoreApplication::processEvents(); // what the turn left: layout and paint
         state.SetIterationTime(double(clock.nsecsElapsed()) / 1e9);
-        if (pane.resultsModel()->rowCount() != kAccounts * kHitsPerAccount
-            || pane.content() != SearchResultsView::Content::table) {
+        if (pane.resultsModel()->rowCount() != kAccounts * kHitsPerAccount ||
+            pane.content() != SearchResultsView::Content::table) {
             state.SkipWithError("the table does not hold every hit");
             break;
         }

@@ -29,8 +29,8 @@ TEST(SearchScopesTest, ScopesAndAccountsFollowTheKindsAndStatusesOfTheAccounts) 
     const StorageAccount work = storedAccount(ProviderKind::googleDrive, QStringLiteral("Work"));
     const StorageAccount home = storedAccount(ProviderKind::googleDrive, QStringLiteral("Home"));
     const StorageAccount chats = storedAccount(ProviderKind::telegram, QStringLiteral("Chats"));
-    const StorageAccount expired =
-        withStatus(storedAccount(ProviderKind::telegram, QStringLiteral("Old")), Status::reauthRequired);
+    const StorageAccount expired = withStatus(
+        storedAccount(ProviderKind::telegram, QStringLiteral("Old")), Status::reauthRequired);
     const QList<SearchScope> all = SearchScopes::allCases();
     const QList<SearchScope> none;
 
@@ -46,7 +46,11 @@ TEST(SearchScopesTest, ScopesAndAccountsFollowTheKindsAndStatusesOfTheAccounts) 
         {"one kind: no scope bar", {work, home}, SearchScope::all, none, {work.id, home.id}},
         {"one kind, other kind's scope", {work}, SearchScope::telegram, none, {}},
         {"two kinds, list order", {chats, work}, SearchScope::all, all, {chats.id, work.id}},
-        {"two kinds, narrowed", {work, chats, home}, SearchScope::googleDrive, all, {work.id, home.id}},
+        {"two kinds, narrowed",
+         {work, chats, home},
+         SearchScope::googleDrive,
+         all,
+         {work.id, home.id}},
         // An account that must sign in again still offers its kind, but is not searched.
         {"kind only needing sign-in", {work, expired}, SearchScope::telegram, all, {}},
         {"kind only needing sign-in, all", {work, expired}, SearchScope::all, all, {work.id}},
@@ -83,8 +87,8 @@ protected:
 };
 
 TEST_F(SearchFieldTest, TheLastKindOfAScopeGoingAwayWidensTheScopeToAllAccounts) {
-    const StorageAccount expired =
-        withStatus(storedAccount(ProviderKind::telegram, QStringLiteral("Old")), Status::reauthRequired);
+    const StorageAccount expired = withStatus(
+        storedAccount(ProviderKind::telegram, QStringLiteral("Old")), Status::reauthRequired);
     storeAccounts({work, chats, expired});
     AppModel& app = build();
     app.setSearchScope(SearchScope::telegram);

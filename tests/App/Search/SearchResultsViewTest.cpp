@@ -1,23 +1,23 @@
 // The search results pane against the real model and search engine over fakes: what it shows
 // for each state of the search, the results table, the status bar, and what double-click,
 // Return, Space, Escape and the context menu do.
+#include "App/Search/SearchResultsView.h"
 #include "App/DesignSystem/Format.h"
 #include "App/Preview/QuickLook.h"
 #include "App/Search/SearchResultsModel.h"
-#include "App/Search/SearchResultsView.h"
 #include "StorageCore/Files/FileSearch.h"
 #include "tests/App/Model/AppModelFixture.h"
 
 #include <QAbstractItemModelTester>
-#include <QApplication>
-#include <QTextDocument>
 #include <QAction>
+#include <QApplication>
 #include <QDesktopServices>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QTableView>
+#include <QTextDocument>
 
 using namespace tw;
 using namespace tw::test;
@@ -108,9 +108,9 @@ protected:
             const auto& items = view.resultsModel()->items();
             for (qsizetype row = 0; row < items.size(); ++row)
                 if (items[row].name == name)
-                    table->selectionModel()->select(
-                        table->model()->index(int(row), 0),
-                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+                    table->selectionModel()->select(table->model()->index(int(row), 0),
+                                                    QItemSelectionModel::Select |
+                                                        QItemSelectionModel::Rows);
         }
     }
     static QPoint rowCenter(SearchResultsView& view, int row) {
@@ -162,10 +162,10 @@ TEST_F(SearchResultsViewTest, ThePaneShowsWhyThereIsNothingOrThatItIsSearching) 
             texts.append(label->text());
         }
     }
-    EXPECT_EQ(texts, (QStringList{
-                         QStringLiteral("No Files Named \u201C<b>x</b> & y\u201D"),
-                         QStringLiteral("Kelvanor searches file names. Telegram searches Saved "
-                                        "Messages and the channels you own.")}));
+    EXPECT_EQ(texts,
+              (QStringList{QStringLiteral("No Files Named \u201C<b>x</b> & y\u201D"),
+                           QStringLiteral("Kelvanor searches file names. Telegram searches Saved "
+                                          "Messages and the channels you own.")}));
     EXPECT_EQ(view->statusText(), QStringLiteral("0 files in 2 accounts"));
 
     // No connected account in the chosen scope: nothing to search, whatever the engine holds.
@@ -178,7 +178,8 @@ TEST_F(SearchResultsViewTest, ThePaneShowsWhyThereIsNothingOrThatItIsSearching) 
 
 TEST_F(SearchResultsViewTest, TheTableListsTheResultsInRankOrderWithTheirColumns) {
     AppModel& app = build();
-    add(work, QStringLiteral("1"), QStringLiteral("Plan <b>x</b>.txt"), 3, std::nullopt, 1536 * 1024);
+    add(work, QStringLiteral("1"), QStringLiteral("Plan <b>x</b>.txt"), 3, std::nullopt,
+        1536 * 1024);
     const FileItem newer = add(chats, QStringLiteral("2"), QStringLiteral("R&D plan.txt"), 9,
                                std::nullopt, std::nullopt);
     add(work, QStringLiteral("3"), QStringLiteral("plan notes.txt")); // undated: last
@@ -345,9 +346,12 @@ TEST_F(SearchResultsViewTest, TheContextMenuOffersWhatSuitsTheOneItemUnderIt) {
     const QUrl web(QStringLiteral("https://drive.example.com/file/d/1/view"));
     add(work, QStringLiteral("1"), QStringLiteral("web.pdf"), 9, web);
     add(work, QStringLiteral("2"), QStringLiteral("plain.pdf"), 8);
-    add(work, QStringLiteral("3"), QStringLiteral("local.pdf"), 7, QUrl(QStringLiteral("file:///etc/passwd")));
-    add(work, QStringLiteral("4"), QStringLiteral("script.pdf"), 6, QUrl(QStringLiteral("javascript:alert(1)")));
-    add(work, QStringLiteral("5"), QStringLiteral("custom.pdf"), 5, QUrl(QStringLiteral("tg://resolve?domain=x")));
+    add(work, QStringLiteral("3"), QStringLiteral("local.pdf"), 7,
+        QUrl(QStringLiteral("file:///etc/passwd")));
+    add(work, QStringLiteral("4"), QStringLiteral("script.pdf"), 6,
+        QUrl(QStringLiteral("javascript:alert(1)")));
+    add(work, QStringLiteral("5"), QStringLiteral("custom.pdf"), 5,
+        QUrl(QStringLiteral("tg://resolve?domain=x")));
     auto view = makeView(app);
     view->show();
     search(app, QStringLiteral("pdf"));
@@ -387,8 +391,9 @@ TEST_F(SearchResultsViewTest, TheContextMenuOffersWhatSuitsTheOneItemUnderIt) {
 
     trigger(1, "searchDownload");
     trigger(1, "searchOpenWith");
-    EXPECT_EQ(panels->asked, (QStringList{QStringLiteral("save | plain.pdf"),
-                                          QStringLiteral("app | Choose an app to open \u201Cplain.pdf\u201D.")}));
+    EXPECT_EQ(panels->asked,
+              (QStringList{QStringLiteral("save | plain.pdf"),
+                           QStringLiteral("app | Choose an app to open \u201Cplain.pdf\u201D.")}));
     trigger(1, "searchOpenPreview");
     ASSERT_EQ(previews.size(), 1);
     EXPECT_EQ(previews[0].file, (FileRef{work.id, QStringLiteral("2")}));
@@ -437,7 +442,8 @@ TEST_F(SearchResultsViewTest, TheStatusBarNamesAFailingAccountAndOffersToReconne
             text = label;
     ASSERT_NE(text, nullptr);
     EXPECT_EQ(text->textFormat(), Qt::PlainText);
-    EXPECT_EQ(text->text(), QStringLiteral("Couldn't search ") + chats.alias + QStringLiteral(": ") +
+    EXPECT_EQ(text->text(), QStringLiteral("Couldn't search ") + chats.alias +
+                                QStringLiteral(": ") +
                                 StorageError(Code::reauthRequired).presentation().title);
     EXPECT_TRUE(reconnect->isVisible());
     telegram->setConnection(connection(chats.providerAccountID, ProviderKind::telegram));
