@@ -238,6 +238,7 @@ SearchResultsView::SearchResultsView(AppModel& model, QuickLook& quickLook, Open
     status->setSpacing(6);
     status->addStretch(1);
     statusProgress_ = busyIndicator(statusBar, 24, 6);
+    statusProgress_->setObjectName(QStringLiteral("searchProgress"));
     status->addWidget(statusProgress_);
     statusText_ = plainLabel(statusBar);
     statusText_->setObjectName(QStringLiteral("searchStatusText"));

@@ -32,6 +32,19 @@ constexpr int kHitsPerAccount = 1000;
 
 const char* const kExtensions[] = {"pdf", "docx", "xlsx", "jpg", "png", "mp4", "mp3", "zip"};
 
+/// Counts the paints of a widget.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 class NoQuickLook : public QuickLook {
 public:
     bool isPanelVisible() const override { return false; }
@@ -104,6 +117,8 @@ void SearchResultsIntoTable(benchmark::State& state) {
     pane.resize(1000, 640);
     pane.show();
     QCoreApplication::processEvents();
+    PaintCounter painted;
+    pane.table()->viewport()->installEventFilter(&painted);
 
     int turn = 0;
     for (auto _ : state) {

@@ -144,12 +144,25 @@ TEST_F(SearchResultsViewTest, ThePaneShowsWhyThereIsNothingOrThatItIsSearching) 
     auto gate = drive->gateNext(Op::search);
     app.setSearchText(QStringLiteral("report"));
     app.search()->search(QStringLiteral("report"), {work.id, chats.id});
+    auto* progress = view->findChild<QWidget*>(QStringLiteral("searchProgress"));
+    ASSERT_NE(progress, nullptr);
     EXPECT_EQ(view->content(), Content::searching);
     EXPECT_EQ(view->statusText(), QStringLiteral("Searching 2 accounts\u2026"));
+    EXPECT_FALSE(progress->isHidden());
     gate->release();
     waitFor([&] { return app.search()->phase() == FileSearch::Phase::done; });
     EXPECT_EQ(view->content(), Content::table);
     EXPECT_EQ(view->statusText(), QStringLiteral("1 file in 2 accounts"));
+    EXPECT_TRUE(progress->isHidden());
+
+    // A newer search keeps the earlier results in the table until its own arrive.
+    gate = drive->gateNext(Op::search);
+    app.search()->search(QStringLiteral("report "), {work.id, chats.id});
+    EXPECT_EQ(view->content(), Content::table);
+    EXPECT_EQ(view->statusText(), QStringLiteral("1 file in 2 accounts"));
+    EXPECT_FALSE(progress->isHidden());
+    gate->release();
+    waitFor([&] { return app.search()->phase() == FileSearch::Phase::done; });
 
     // No match: the engine's trimmed query between typographic quotes, as plain text.
     search(app, QStringLiteral("  <b>x</b> & y  "));
