@@ -124,7 +124,7 @@ private:
 SearchResultsView::SearchResultsView(AppModel& model, QuickLook& quickLook, OpenPreview openPreview,
                                      QWidget* parent)
     : QWidget(parent), model_(model), quickLook_(quickLook), openPreview_(std::move(openPreview)) {
-    setObjectName(QStringLiteral("searchResultsView"));
+    setObjectName(QStringLiteral("searchResults"));
     setWindowTitle(QStringLiteral("Search"));
     setAccessibleName(QStringLiteral("Search"));
 
@@ -180,7 +180,7 @@ SearchResultsView::SearchResultsView(AppModel& model, QuickLook& quickLook, Open
 
     results_ = new SearchResultsModel(model_.search(), model_.accounts(), this);
     table_ = new QTableView(stack_);
-    table_->setObjectName(QStringLiteral("searchResults"));
+    table_->setObjectName(QStringLiteral("searchResultsTable"));
     table_->setAccessibleName(QStringLiteral("Search results"));
     table_->setModel(results_);
     table_->setItemDelegate(new UntintedIconDelegate(table_));

@@ -31,11 +31,11 @@ class UnavailableContent;
 ///
 /// Double-click or Return opens the selected result's preview window; Space shows or hides it
 /// in the quick-look panel, which follows the selection while open and closes when the pane
-/// goes away. Children by name: "searchResults" (the table), "searchNothingToSearch",
-/// "searchNoMatches", "searchSearching", "searchProgress" (the status bar's),
-/// "searchStatusText", "searchError", "searchReconnect";
-/// the context actions "searchQuickLook", "searchOpenPreview", "searchDownload",
-/// "searchOpenWith", "searchOpenInBrowser".
+/// goes away. Its name is "searchResults"; children by name: "searchResultsTable",
+/// "searchNothingToSearch", "searchNoMatches", "searchSearching", "searchProgress" (the status
+/// bar's), "searchStatusText", "searchError", "searchReconnect"; the context actions
+/// "searchQuickLook", "searchOpenPreview", "searchDownload", "searchOpenWith",
+/// "searchOpenInBrowser".
 class SearchResultsView : public QWidget {
     Q_OBJECT
 public:
