@@ -27,6 +27,8 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <algorithm>
+
 Q_LOGGING_CATEGORY(lcAppModel, "AppModel")
 
 namespace tw {
@@ -182,6 +184,17 @@ AppModel::AppModel(Parts parts, QObject* parent)
                         &AppModel::smartBatchChanged})
         connect(this, signal, this, &AppModel::markChanged);
     connect(accounts_, &AccountManager::accountsChanged, this, &AppModel::markChanged);
+    // A scope narrowed to a kind of account of which none is left falls back to all accounts:
+    // its scope bar is gone then, and the search would otherwise stay empty with no way out.
+    connect(accounts_, &AccountManager::accountsChanged, this, [this] {
+        const std::optional<ProviderKind> kind = SearchScopes::providerKind(searchScope_);
+        if (!kind)
+            return;
+        const auto& list = accounts_->accounts();
+        if (std::none_of(list.begin(), list.end(),
+                         [&](const StorageAccount& account) { return account.provider == *kind; }))
+            setSearchScope(SearchScope::all);
+    });
 
     if (parts.runStartupTasks)
         runStartupTasks();

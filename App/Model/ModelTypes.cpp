@@ -32,6 +32,18 @@ QString SearchScopes::title(SearchScope scope) {
     return {};
 }
 
+std::optional<ProviderKind> SearchScopes::providerKind(SearchScope scope) {
+    switch (scope) {
+    case SearchScope::all:
+        return std::nullopt;
+    case SearchScope::googleDrive:
+        return ProviderKind::googleDrive;
+    case SearchScope::telegram:
+        return ProviderKind::telegram;
+    }
+    return std::nullopt;
+}
+
 QString UploadToast::message() const {
     if (count == 1)
         return QStringLiteral("Saved to ") + destination;

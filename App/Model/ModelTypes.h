@@ -23,6 +23,8 @@ const QList<SearchScope>& allCases();
 QString rawValue(SearchScope scope);
 /// "All Accounts", "Google Drive", "Telegram".
 QString title(SearchScope scope);
+/// The kind of account the scope narrows the search to; none for all.
+std::optional<ProviderKind> providerKind(SearchScope scope);
 } // namespace SearchScopes
 
 /// What the sidebar has selected: the home pane, the smart upload pane or one account.
