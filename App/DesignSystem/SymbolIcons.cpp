@@ -121,6 +121,7 @@ const QHash<QString, QString>& themeNames() {
         {QStringLiteral("link"), QStringLiteral("insert-link")},
         {QStringLiteral("link.badge.minus"), QStringLiteral("edit-delete")},
         {QStringLiteral("lock"), QStringLiteral("system-lock-screen")},
+        {QStringLiteral("magnifyingglass"), QStringLiteral("edit-find")},
     };
     return names;
 }

@@ -7,6 +7,9 @@
 #include "App/Model/AppModel.h"
 #include "App/Onboarding/OnboardingView.h"
 #include "App/Preview/QuickLook.h"
+#include "App/Search/SearchField.h"
+#include "App/Search/SearchRequest.h"
+#include "App/Search/SearchResultsView.h"
 #include "App/Shell/WindowPresenter.h"
 #include "App/Uploads/SmartUploadView.h"
 #include "App/Uploads/UploadToastView.h"
@@ -115,8 +118,7 @@ MainWindow::MainWindow(AppModel& model, QuickLook& quickLook, OpenPreview openPr
     details_->addWidget(home_);
     smartUpload_ = new SmartUploadView(model_, details_);
     details_->addWidget(smartUpload_);
-    search_ = new QWidget(details_);
-    search_->setObjectName(QStringLiteral("searchResults"));
+    search_ = new SearchResultsView(model_, quickLook_, openPreview_, details_);
     details_->addWidget(search_);
     root_->addWidget(split_);
 
@@ -129,6 +131,9 @@ MainWindow::MainWindow(AppModel& model, QuickLook& quickLook, OpenPreview openPr
     auto* spacer = new QWidget(toolBar_);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     toolBar_->addWidget(spacer);
+    searchField_ = new SearchField(model_, toolBar_);
+    searchField_->setMaximumWidth(460);
+    toolBar_->addWidget(searchField_);
     uploadsButton_ = new UploadsToolbarButton(model_, toolBar_);
     uploadsAction_ = toolBar_->addWidget(uploadsButton_);
 
@@ -157,10 +162,8 @@ MainWindow::~MainWindow() {
     presenter_ = nullptr;
 }
 
-bool MainWindow::isSearching(const AppModel& model) { return !model.searchText().trimmed().isEmpty(); }
-
 MainWindow::Detail MainWindow::detailFor(const AppModel& model) {
-    if (isSearching(model))
+    if (tw::isSearching(model))
         return Detail::search;
     const std::optional<SidebarItem>& selection = model.selection();
     if (!selection)

@@ -17,6 +17,7 @@ class AppModel;
 class HomeView;
 class OnboardingView;
 class QuickLook;
+class SearchField;
 class SmartUploadView;
 class UploadToastView;
 class UploadsToolbarButton;
@@ -38,8 +39,6 @@ public:
 
     /// What the detail pane shows for the model's state.
     static Detail detailFor(const AppModel& model);
-    /// Whether the search text, trimmed, is not empty.
-    static bool isSearching(const AppModel& model);
 
     Detail detail() const { return detail_; }
     QWidget* detailWidget() const;
@@ -74,6 +73,7 @@ private:
     QUuid storageAccount_;
     Detail detail_ = Detail::home;
     QToolBar* toolBar_;
+    SearchField* searchField_;
     UploadsToolbarButton* uploadsButton_;
     QAction* uploadsAction_;
     UploadToastView* toast_;
