@@ -1,9 +1,12 @@
 #pragma once
 
+#include "App/Browser/TextPromptSheet.h"
 #include "App/Preview/PreviewTarget.h"
 #include "StorageCore/Domain/FileModel.h"
 #include "StorageCore/Domain/StorageAccount.h"
+#include "StorageCore/Files/FolderListing.h"
 
+#include <QMessageBox>
 #include <QPointer>
 #include <QSet>
 #include <QTimer>
@@ -12,7 +15,6 @@
 class QButtonGroup;
 class QLabel;
 class QMenu;
-class QMessageBox;
 class QPushButton;
 class QStackedWidget;
 
@@ -20,12 +22,10 @@ namespace tw {
 
 class AppModel;
 class BusyIndicator;
-class FolderListing;
 class FolderStateView;
 class FolderTableModel;
 class FolderTableView;
 class QuickLook;
-class TextPromptSheet;
 class UploadStatusButton;
 
 /// The contents of one folder of one account inside the storage browser: the category

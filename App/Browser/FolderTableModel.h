@@ -1,6 +1,7 @@
 #pragma once
 
 #include "StorageCore/Domain/FileModel.h"
+#include "StorageCore/Files/FolderListing.h"
 
 #include <QAbstractTableModel>
 #include <QIcon>
@@ -11,8 +12,6 @@
 #include <vector>
 
 namespace tw {
-
-class FolderListing;
 
 /// The rows of the folder table: the listing's items in the listing's own order, narrowed to
 /// one category when a filter is set. Rows are identified by FileRef. A page the listing

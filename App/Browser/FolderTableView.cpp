@@ -5,8 +5,25 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPainter>
+#include <QStyledItemDelegate>
 
 namespace tw {
+
+namespace {
+
+/// Rows are selected whole: no cell draws a focus frame of its own.
+class RowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->state &= ~QStyle::State_HasFocus;
+    }
+};
+
+} // namespace
 
 FolderTableView::FolderTableView(QWidget* parent) : QTableView(parent) {
     setObjectName(QStringLiteral("folderTable"));
@@ -24,6 +41,7 @@ FolderTableView::FolderTableView(QWidget* parent) : QTableView(parent) {
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     setIconSize(QSize(16, 16));
     setFrameShape(QFrame::NoFrame);
+    setItemDelegate(new RowDelegate(this));
     setDragDropMode(QAbstractItemView::NoDragDrop);
     setAcceptDrops(true);
     viewport()->setAcceptDrops(true);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "App/Browser/FolderContentView.h"
+#include "App/Browser/TextPromptSheet.h"
 #include "App/Model/ModelTypes.h"
 #include "App/Preview/PreviewTarget.h"
 #include "StorageCore/Domain/StorageAccount.h"
@@ -20,10 +22,8 @@ namespace tw {
 
 class AppModel;
 class DropHighlight;
-class FolderContentView;
 class FolderStateView;
 class QuickLook;
-class TextPromptSheet;
 
 /// The detail pane of one storage account: a toolbar (Back, the path menu, the folder's
 /// title and path, New Folder, Upload), the shown folder's contents, or the sign-in error view
