@@ -20,7 +20,6 @@ TextPromptSheet::TextPromptSheet(const QString& title, const QString& message,
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(12);
-    layout->setSizeConstraint(QLayout::SetMinAndMaxSize);
 
     auto* heading = new QLabel(title, this);
     heading->setObjectName(QStringLiteral("textPromptTitle"));
