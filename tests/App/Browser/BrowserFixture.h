@@ -83,10 +83,12 @@ protected:
 
     /// Waits until the shown folder's listing has loaded its first page and background paging.
     void waitLoaded() {
-        ASSERT_NE(pane->content(), nullptr);
-        FolderListing* listing = pane->content()->listing();
+        // The pane may replace its table (and the model its listing) meanwhile: look again
+        // each time.
         waitFor([&] {
-            return listing->phase().kind != FolderListing::Phase::Kind::loading &&
+            FolderListing* listing = pane->content() ? pane->content()->listing() : nullptr;
+            return listing && listing->phase().kind != FolderListing::Phase::Kind::loading &&
+                   listing->phase().kind != FolderListing::Phase::Kind::idle &&
                    !listing->isLoadingMore();
         });
         QCoreApplication::processEvents();
