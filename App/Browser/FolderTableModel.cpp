@@ -86,7 +86,6 @@ void FolderTableModel::listingChanged() {
 void FolderTableModel::append(qsizetype first) {
     const QList<FileItem>& items = listing_->items();
     std::vector<EntryPtr> shown;
-    all_.reserve(size_t(items.size()));
     for (qsizetype i = first; i < items.size(); ++i) {
         EntryPtr entry = makeEntry(items[i]);
         if (matches(*entry))
@@ -247,8 +246,17 @@ QVariant FolderTableModel::data(const QModelIndex& index, int role) const {
                 return QStringLiteral("--");
             return Format::byteCount(*item.sizeBytes);
         case kindColumn:
-            if (!entry.kindText)
-                entry.kindText = Format::kind(item);
+            if (!entry.kindText) {
+                // Few distinct kinds per folder: the text (a MIME database look-up) is made
+                // once per type and extension.
+                static QHash<QString, QString> kinds;
+                const QString key = item.mimeType + QLatin1Char('\n') +
+                                    FileKinds::pathExtension(item.name).toLower();
+                auto it = kinds.constFind(key);
+                if (it == kinds.constEnd())
+                    it = kinds.insert(key, Format::kind(item));
+                entry.kindText = *it;
+            }
             return *entry.kindText;
         }
         break;

@@ -115,14 +115,15 @@ void FolderListing::applyNextPage(quint64 serial, const QString& askedToken,
     if (result.ok()) {
         Page& page = result.value();
         movedOn = page.nextPageToken != askedToken;
-        QSet<FileRef> listed;
-        listed.reserve(items_.size());
-        for (const FileItem& item : std::as_const(items_))
-            listed.insert(item.ref);
+        // Items already listed (a page may repeat one) are not listed twice.
+        QSet<FileRef> onPage;
         QList<FileItem> fresh;
-        for (FileItem& item : page.items)
-            if (!listed.contains(item.ref))
-                fresh.append(std::move(item));
+        for (FileItem& item : page.items) {
+            if (listedRefs_.contains(item.ref) || onPage.contains(item.ref))
+                continue;
+            onPage.insert(item.ref);
+            fresh.append(std::move(item));
+        }
         appendSorted(std::move(fresh));
         setNextPageToken(page.nextPageToken);
     } else if (!result.error().isCancelled()) {
@@ -276,6 +277,10 @@ void FolderListing::setItemsSorted(QList<FileItem> items) {
         sortedKeys.push_back(std::move(keys[size_t(i)]));
     }
     keys_ = std::move(sortedKeys);
+    listedRefs_.clear();
+    listedRefs_.reserve(sorted.size());
+    for (const FileItem& item : std::as_const(sorted))
+        ++listedRefs_[item.ref];
     if (sorted == items_)
         return;
     const bool wasEmpty = items_.isEmpty();
@@ -286,6 +291,8 @@ void FolderListing::setItemsSorted(QList<FileItem> items) {
 void FolderListing::appendSorted(QList<FileItem> fresh) {
     if (fresh.isEmpty())
         return;
+    for (const FileItem& item : std::as_const(fresh))
+        ++listedRefs_[item.ref];
     // The listed items are in display order already: sort the new ones and merge, the
     // listed ones first among equals (the same result as a stable sort of old + new).
     std::vector<qsizetype> order(size_t(fresh.size()));
@@ -307,8 +314,6 @@ void FolderListing::appendSorted(QList<FileItem> fresh) {
                keys_.begin());
     const qsizetype listedBefore = items_.size();
     if (start == keys_.size()) {
-        items_.reserve(listedBefore + fresh.size());
-        keys_.reserve(keys_.size() + freshKeys.size());
         for (qsizetype f : order) {
             items_.append(std::move(fresh[f]));
             keys_.push_back(std::move(freshKeys[size_t(f)]));
@@ -344,11 +349,14 @@ void FolderListing::appendSorted(QList<FileItem> fresh) {
 }
 
 void FolderListing::insertAt(qsizetype index, const FileItem& item, SortKey key) {
+    ++listedRefs_[item.ref];
     items_.insert(index, item);
     keys_.insert(keys_.begin() + index, std::move(key));
 }
 
 void FolderListing::eraseAt(qsizetype index) {
+    if (auto it = listedRefs_.find(items_[index].ref); it != listedRefs_.end() && --it.value() <= 0)
+        listedRefs_.erase(it);
     items_.removeAt(index);
     keys_.erase(keys_.begin() + index);
 }

@@ -4,6 +4,7 @@
 #include "StorageCore/Domain/StorageProvider.h"
 #include "StorageCore/Files/NaturalOrder.h"
 
+#include <QHash>
 #include <QObject>
 
 #include <functional>
@@ -134,6 +135,7 @@ private:
 
     QList<FileItem> items_;
     std::vector<SortKey> keys_; // parallel to items_
+    QHash<FileRef, int> listedRefs_; // how often each ref is listed, so a page is checked in its own time
     ItemsChange lastChange_;
     Phase phase_;
     bool isLoadingMore_ = false;
