@@ -7,7 +7,8 @@
 //   - filter_ms: the longest switch of the category filter on the full folder, repaint
 //     included (goal: under 50 ms);
 //   - frame_max_ms / frame_mean_ms: scrolling the full table from top to bottom a screen at a
-//     time, each step a synchronous repaint (goal: longest frame under 16 ms).
+//     time, each step a synchronous repaint of a screen of rows never painted before (goal:
+//     longest frame under 16 ms); frame_p99_ms beside it. TW_BENCH_VERBOSE=1 lists slow frames.
 #include "App/Browser/FolderTableModel.h"
 #include "App/Browser/FolderTableView.h"
 #include "StorageCore/Files/FolderListing.h"
@@ -140,6 +141,11 @@ void BrowserTable(benchmark::State& state) {
         state.counters["page_ratio"] = first > 0 ? last / first : 0;
         state.counters["filter_ms"] = filterMax;
         state.counters["frame_max_ms"] = *std::max_element(frames.begin(), frames.end());
+        // On a shared machine a single frame can be stalled by others' work: the 99th
+        // percentile beside the maximum tells a slow table from a busy machine.
+        QList<double> sorted = frames;
+        std::sort(sorted.begin(), sorted.end());
+        state.counters["frame_p99_ms"] = sorted[qsizetype(double(sorted.size() - 1) * 0.99)];
         state.counters["frame_mean_ms"] = mean(frames);
         state.counters["frames"] = double(frames.size());
     }
