@@ -6,6 +6,7 @@
 #include "App/Browser/FolderStateView.h"
 #include "App/Browser/UploadStatusButton.h"
 #include "StorageCore/Transfers/UploadManager.h"
+#include "tests/support/ControlledUploadProvider.h"
 
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -385,4 +386,27 @@ TEST_F(FolderTableTest, UploadStatusCountsJobsIntoThisFolderAndOpensThePopover) 
     EXPECT_TRUE(model->isUploadsPopoverShown());
     model->uploads()->cancelAll();
     EXPECT_FALSE(upload->isVisible());
+}
+
+TEST_F(FolderTableTest, UploadProgressCountsAnEmptyFileAsOneByte) {
+    auto controlled = std::make_shared<ControlledUploadProvider>();
+    drive = controlled;
+    start({work});
+    showPane(work);
+    waitLoaded();
+    model->upload({localFile("empty.txt", 0), localFile("notes.txt", 99)},
+                  model->destination(work.id, std::nullopt));
+    auto notes = controlled->waitForCall(QStringLiteral("notes.txt"));
+    auto empty = controlled->waitForCall(QStringLiteral("empty.txt"));
+    ASSERT_TRUE(notes && empty);
+    notes->progress(50);
+    auto* upload = child<UploadStatusButton>(pane.get(), QStringLiteral("uploadStatus"));
+    waitFor([&] { return upload->percentText() == QStringLiteral("50%"); });
+    EXPECT_EQ(upload->text(), QStringLiteral("Uploading 2 files"));
+    notes->succeed();
+    empty->succeed();
+    waitFor([&] { return !model->uploads()->hasActiveUploads(); });
+    EXPECT_FALSE(upload->isVisible());
+    // The finished uploads joined the shown folder.
+    waitFor([&] { return content().tableModel()->rowCount() == 2; });
 }
