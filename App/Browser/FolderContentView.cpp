@@ -93,8 +93,8 @@ QFrame* divider(QWidget* parent) {
 FolderContentView::FolderContentView(AppModel& model, const StorageAccount& account,
                                      FolderListing* listing, QuickLook& quickLook,
                                      OpenPreview openPreview, QWidget* parent)
-    : QWidget(parent), model_(model), account_(account), listing_(listing),
-      quickLook_(quickLook), openPreview_(std::move(openPreview)) {
+    : QWidget(parent), model_(model), account_(account), listing_(listing), quickLook_(quickLook),
+      openPreview_(std::move(openPreview)) {
     setObjectName(QStringLiteral("folderContent"));
 
     table_ = new FolderTableView(this);
@@ -189,7 +189,8 @@ FolderContentView::FolderContentView(AppModel& model, const StorageAccount& acco
             updateStatus();
             schedulePagingCheck();
         });
-        connect(listing_, &FolderListing::loadMoreErrorChanged, this, &FolderContentView::updateStatus);
+        connect(listing_, &FolderListing::loadMoreErrorChanged, this,
+                &FolderContentView::updateStatus);
         connect(listing_, &FolderListing::nextPageTokenChanged, this, [this] {
             updateState();
             updateStatus();
@@ -386,21 +387,21 @@ void FolderContentView::updateState() {
         break;
     case State::noMatch: {
         const FileCategory category = *filter_;
-        QList<FolderStateView::Button> buttons{
-            {QStringLiteral("stateShowAll"), QStringLiteral("Show All"),
-             [this] { setFilter(std::nullopt); }}};
+        QList<FolderStateView::Button> buttons{{QStringLiteral("stateShowAll"),
+                                                QStringLiteral("Show All"),
+                                                [this] { setFilter(std::nullopt); }}};
         const bool more = listing_ && listing_->hasMore();
         if (more)
             buttons.append({QStringLiteral("stateLoadMore"), QStringLiteral("Load More"), [this] {
                                 if (listing_)
                                     listing_->loadMore();
                             }});
-        stateView_->showMessage(FileCategories::symbolName(category),
-                                QStringLiteral("No ") + FileCategories::displayName(category) +
-                                    QStringLiteral(" Here"),
-                                more ? QStringLiteral("Scroll to load more, or choose All.")
-                                     : QStringLiteral("Choose All to see everything in this folder."),
-                                buttons);
+        stateView_->showMessage(
+            FileCategories::symbolName(category),
+            QStringLiteral("No ") + FileCategories::displayName(category) + QStringLiteral(" Here"),
+            more ? QStringLiteral("Scroll to load more, or choose All.")
+                 : QStringLiteral("Choose All to see everything in this folder."),
+            buttons);
         break;
     }
     case State::empty:
@@ -444,7 +445,8 @@ QString FolderContentView::statusText() const {
         return count;
     if (account_.quota && account_.quota->limitBytes) {
         const qint64 free = std::max<qint64>(0, *account_.quota->availableBytes());
-        return count + QStringLiteral(", ") + Format::byteCount(free) + QStringLiteral(" available");
+        return count + QStringLiteral(", ") + Format::byteCount(free) +
+               QStringLiteral(" available");
     }
     return count;
 }
@@ -476,7 +478,8 @@ QWidget* FolderContentView::makeStatusBar() {
     tryAgain_->setFlat(true);
     tryAgain_->setCursor(Qt::PointingHandCursor);
     tryAgain_->setAutoDefault(false);
-    tryAgain_->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0; color: palette(link); }"));
+    tryAgain_->setStyleSheet(
+        QStringLiteral("QPushButton { border: none; padding: 0; color: palette(link); }"));
     connect(tryAgain_, &QPushButton::clicked, this, [this] {
         if (listing_)
             listing_->loadMore();
@@ -502,8 +505,7 @@ void FolderContentView::updateStatus() {
         listing_ && (listing_->isLoadingMore() || listing_->phase().kind == Kind::loading);
     statusSpinner_->setVisible(loading);
 
-    const std::optional<StorageError> failure =
-        listing_ ? listing_->loadMoreError() : std::nullopt;
+    const std::optional<StorageError> failure = listing_ ? listing_->loadMoreError() : std::nullopt;
     statusLabel_->setText(failure ? failure->presentation().title : statusText());
     tryAgain_->setVisible(failure.has_value());
 
@@ -529,7 +531,9 @@ void FolderContentView::updateStatus() {
 
 // ---- paging ----------------------------------------------------------------------------------
 
-void FolderContentView::schedulePagingCheck() { pagingCheck_.start(); }
+void FolderContentView::schedulePagingCheck() {
+    pagingCheck_.start();
+}
 
 void FolderContentView::checkPaging() {
     // The last shown row has come into view: ask for the next page once for that row. With a
@@ -696,7 +700,8 @@ void FolderContentView::startRename(const FileItem& item) {
     AppModel* model = &model_;
     const std::optional<QString> folder = folderID();
     auto* sheet = new TextPromptSheet(
-        QStringLiteral("Rename"), ItemMenu::renameMessage(item), item.name, QStringLiteral("Rename"),
+        QStringLiteral("Rename"), ItemMenu::renameMessage(item), item.name,
+        QStringLiteral("Rename"),
         [model, item, folder](const QString& name) { model->rename(item, name, folder); }, this);
     sheet->setObjectName(QStringLiteral("renameSheet"));
     sheet->setAttribute(Qt::WA_DeleteOnClose);
@@ -707,7 +712,8 @@ void FolderContentView::startRename(const FileItem& item) {
 void FolderContentView::startTrash(const FileItem& item) {
     if (trashing_)
         trashing_->close();
-    const ItemMenu::TrashTexts texts = ItemMenu::trashTexts(item, account_.provider, account_.alias);
+    const ItemMenu::TrashTexts texts =
+        ItemMenu::trashTexts(item, account_.provider, account_.alias);
     auto* dialog = new QMessageBox(this);
     dialog->setObjectName(QStringLiteral("trashConfirmation"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -724,7 +730,8 @@ void FolderContentView::startTrash(const FileItem& item) {
     dialog->setEscapeButton(cancel);
     AppModel* model = &model_;
     const std::optional<QString> folder = folderID();
-    connect(confirm, &QPushButton::clicked, dialog, [model, item, folder] { model->trash(item, folder); });
+    connect(confirm, &QPushButton::clicked, dialog,
+            [model, item, folder] { model->trash(item, folder); });
     trashing_ = dialog;
     dialog->open();
 }
@@ -740,7 +747,8 @@ void FolderContentView::upload(const QList<QUrl>& urls, const std::optional<File
                                                       onto->name});
         } else {
             model_.setNotice(Notice::make(
-                QStringLiteral("You can't upload to \u201c") + onto->name + QStringLiteral("\u201d."),
+                QStringLiteral("You can't upload to \u201c") + onto->name +
+                    QStringLiteral("\u201d."),
                 QStringLiteral("It's a chat you don't own, so it's read-only in Kelvanor.")));
         }
         return;

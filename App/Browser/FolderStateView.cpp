@@ -1,7 +1,7 @@
 #include "App/Browser/FolderStateView.h"
 
-#include "App/Browser/BusyIndicator.h"
 #include "App/Browser/BrowserIcons.h"
+#include "App/Browser/BusyIndicator.h"
 #include "StorageCore/Domain/StorageError.h"
 
 #include <QHBoxLayout>
@@ -107,7 +107,11 @@ void FolderStateView::showError(const StorageError& error,
     showMessage(symbol, presentation.title, presentation.message, buttons);
 }
 
-QString FolderStateView::title() const { return title_->text(); }
-QString FolderStateView::description() const { return description_->text(); }
+QString FolderStateView::title() const {
+    return title_->text();
+}
+QString FolderStateView::description() const {
+    return description_->text();
+}
 
 } // namespace tw

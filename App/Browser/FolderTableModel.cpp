@@ -162,7 +162,8 @@ void FolderTableModel::applyVisible(std::vector<EntryPtr> wanted) {
         std::vector<size_t> byNew(visible_.size());
         for (size_t i = 0; i < byNew.size(); ++i)
             byNew[i] = i;
-        std::sort(byNew.begin(), byNew.end(), [&](size_t a, size_t b) { return order[a] < order[b]; });
+        std::sort(byNew.begin(), byNew.end(),
+                  [&](size_t a, size_t b) { return order[a] < order[b]; });
         std::vector<int> newRowOf(visible_.size());
         std::vector<EntryPtr> reordered;
         reordered.reserve(visible_.size());

@@ -27,7 +27,9 @@ namespace tw {
 namespace {
 
 /// A menu title built from a name: "&" would otherwise be taken as a mnemonic.
-QString menuTitle(QString name) { return name.replace(QLatin1Char('&'), QStringLiteral("&&")); }
+QString menuTitle(QString name) {
+    return name.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
 
 bool needsSignIn(const std::optional<StorageAccount>& account) {
     return account && account->status == StorageAccount::Status::reauthRequired;
@@ -52,7 +54,8 @@ StorageBrowserPane::StorageBrowserPane(AppModel& model, const QUuid& accountID,
     toolbar->setIconSize(QSize(18, 18));
     toolbar->setToolButtonStyle(Qt::ToolButtonIconOnly);
 
-    back_ = new QAction(BrowserIcons::icon(QStringLiteral("chevron.left")), QStringLiteral("Back"), this);
+    back_ = new QAction(BrowserIcons::icon(QStringLiteral("chevron.left")), QStringLiteral("Back"),
+                        this);
     back_->setObjectName(QStringLiteral("browserBack"));
     back_->setToolTip(QStringLiteral("Enclosing folder"));
     connect(back_, &QAction::triggered, this, [this] { model_.goUp(accountID_); });
@@ -154,7 +157,9 @@ StorageBrowserPane::~StorageBrowserPane() = default;
 
 // ---- derived values -------------------------------------------------------------------------
 
-QList<FolderCrumb> StorageBrowserPane::path() const { return model_.paths().value(accountID_); }
+QList<FolderCrumb> StorageBrowserPane::path() const {
+    return model_.paths().value(accountID_);
+}
 
 std::optional<QString> StorageBrowserPane::currentFolderID() const {
     const QList<FolderCrumb> crumbs = path();
@@ -233,8 +238,8 @@ void StorageBrowserPane::rebuildContent() {
         contentWidget_ = error;
     } else {
         FolderListing* listing = model_.listing(accountID_, shownFolderID_);
-        auto* content = new FolderContentView(model_, *account_, listing, quickLook_,
-                                              openPreview_, this);
+        auto* content =
+            new FolderContentView(model_, *account_, listing, quickLook_, openPreview_, this);
         content->setObjectName(QStringLiteral("folderContent-") +
                                shownFolderID_.value_or(QStringLiteral("root")));
         connect(content, &FolderContentView::tableDropHover, this, [this](bool hover) {
@@ -256,8 +261,7 @@ void StorageBrowserPane::updateToolbar() {
     const bool signedIn = account_ && !needsSignIn(account_);
     const bool atRoot = path().isEmpty();
     const bool writable = isWritable();
-    const bool nested =
-        account_ && account_->provider == ProviderKind::telegram && !atRoot;
+    const bool nested = account_ && account_->provider == ProviderKind::telegram && !atRoot;
 
     back_->setEnabled(signedIn && !atRoot);
     pathButton_->setEnabled(signedIn && !atRoot);
@@ -309,7 +313,8 @@ void StorageBrowserPane::fillPathMenu() {
         QAction* folder = pathMenu_->addAction(BrowserIcons::icon(QStringLiteral("folder")),
                                                menuTitle(crumbs[i].name));
         folder->setObjectName(QStringLiteral("pathDepth%1").arg(i + 1));
-        connect(folder, &QAction::triggered, this, [this, i] { model_.navigate(accountID_, i + 1); });
+        connect(folder, &QAction::triggered, this,
+                [this, i] { model_.navigate(accountID_, i + 1); });
     }
 }
 

@@ -65,7 +65,9 @@ TextPromptSheet::TextPromptSheet(const QString& title, const QString& message,
     field_->setFocus();
 }
 
-QString TextPromptSheet::value() const { return field_->text(); }
+QString TextPromptSheet::value() const {
+    return field_->text();
+}
 
 void TextPromptSheet::confirm() {
     const QString name = field_->text().trimmed();

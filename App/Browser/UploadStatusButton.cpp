@@ -44,9 +44,9 @@ QSize UploadStatusButton::sizeHint() const {
 
 QSize UploadStatusButton::minimumSizeHint() const {
     const QFontMetrics metrics = fontMetrics();
-    const int width = arrowSize + spacing + metrics.horizontalAdvance(QStringLiteral("Uploading…")) +
-                      spacing + barWidth + spacing +
-                      metrics.horizontalAdvance(QStringLiteral("100%"));
+    const int width = arrowSize + spacing +
+                      metrics.horizontalAdvance(QStringLiteral("Uploading…")) + spacing + barWidth +
+                      spacing + metrics.horizontalAdvance(QStringLiteral("100%"));
     return QSize(width, std::max(metrics.height(), arrowSize));
 }
 
@@ -68,7 +68,8 @@ void UploadStatusButton::paintEvent(QPaintEvent*) {
     const int mid = height() / 2;
 
     const double phase = std::fmod(clock_.elapsed() / 1200.0, 1.0);
-    UploadingArrow::paint(&p, QRectF(0, mid - arrowSize / 2.0, arrowSize, arrowSize), accent, phase);
+    UploadingArrow::paint(&p, QRectF(0, mid - arrowSize / 2.0, arrowSize, arrowSize), accent,
+                          phase);
 
     const QString percent = percentText();
     const int percentWidth = metrics.horizontalAdvance(QStringLiteral("100%"));
@@ -88,8 +89,8 @@ void UploadStatusButton::paintEvent(QPaintEvent*) {
     p.drawRoundedRect(track, 2, 2);
     if (progress_ > 0) {
         p.setBrush(accent);
-        p.drawRoundedRect(QRectF(track.left(), track.top(), track.width() * progress_, track.height()),
-                          2, 2);
+        p.drawRoundedRect(
+            QRectF(track.left(), track.top(), track.width() * progress_, track.height()), 2, 2);
     }
     p.setPen(accent);
     p.drawText(QRect(barLeft + barWidth + spacing, 0, percentWidth, height()),

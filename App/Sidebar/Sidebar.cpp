@@ -44,7 +44,8 @@ Sidebar::Sidebar(AppModel& model, QWidget* parent) : QWidget(parent), model_(mod
     connect_->setToolButtonStyle(Qt::ToolButtonIconOnly);
     connect_->setPopupMode(QToolButton::InstantPopup);
     connect_->setAutoRaise(true);
-    connect_->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0; }"));
+    connect_->setStyleSheet(
+        QStringLiteral("QToolButton::menu-indicator { image: none; width: 0; }"));
     auto* connectMenu = new QMenu(connect_);
     connectMenu->setObjectName(QStringLiteral("sidebarConnectMenu"));
     QAction* drive = connectMenu->addAction(QStringLiteral("Google Drive Account\u2026"));
@@ -130,7 +131,9 @@ void Sidebar::updateAnimation() {
     }
 }
 
-void Sidebar::updateConnectEnabled() { connect_->setEnabled(!model_.isConnecting()); }
+void Sidebar::updateConnectEnabled() {
+    connect_->setEnabled(!model_.isConnecting());
+}
 
 QMenu* Sidebar::menuForRow(int row, QWidget* parent) {
     if (row < 0 || row >= rows_->rowCount() ||

@@ -27,13 +27,16 @@ QFont captionOf(const QFont& font) {
 SidebarDelegate::SidebarDelegate(const SidebarModel& model, QObject* parent)
     : QStyledItemDelegate(parent), model_(model) {}
 
-QSize SidebarDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+QSize SidebarDelegate::sizeHint(const QStyleOptionViewItem& option,
+                                const QModelIndex& index) const {
     const QFontMetrics metrics(option.font);
     switch (model_.row(index.row()).kind) {
     case SidebarModel::Row::Kind::header:
         return QSize(160, metrics.height() + 14);
     case SidebarModel::Row::Kind::account:
-        return QSize(160, std::max(22, metrics.height() + QFontMetrics(captionOf(option.font)).height() + 1) + 8);
+        return QSize(
+            160,
+            std::max(22, metrics.height() + QFontMetrics(captionOf(option.font)).height() + 1) + 8);
     default:
         return QSize(160, metrics.height() + 12);
     }
@@ -70,8 +73,7 @@ void SidebarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
         painter->drawRoundedRect(area, 6, 6);
     }
     const QColor ink = palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
-    const QColor secondary =
-        selected ? ink : palette.color(QPalette::PlaceholderText);
+    const QColor secondary = selected ? ink : palette.color(QPalette::PlaceholderText);
     const QFontMetrics metrics(option.font);
     int left = area.left() + kPadding - 4;
     int right = area.right() - kPadding + 4;
@@ -138,9 +140,9 @@ void SidebarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
         }
         left = iconRect.right() + kIconGap;
         painter->setPen(ink);
-        painter->drawText(QRect(left, area.top(), right - left, area.height()),
-                          Qt::AlignVCenter | Qt::AlignLeft,
-                          metrics.elidedText(index.data().toString(), Qt::ElideRight, right - left));
+        painter->drawText(
+            QRect(left, area.top(), right - left, area.height()), Qt::AlignVCenter | Qt::AlignLeft,
+            metrics.elidedText(index.data().toString(), Qt::ElideRight, right - left));
         break;
     }
     case SidebarModel::Row::Kind::account: {
@@ -157,9 +159,10 @@ void SidebarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
                           metrics.elidedText(row.account.alias, Qt::ElideRight, right - left));
         painter->setFont(caption);
         painter->setPen(secondary);
-        painter->drawText(QRect(left, top + metrics.height() + 1, right - left, captionMetrics.height()),
-                          Qt::AlignVCenter | Qt::AlignLeft,
-                          captionMetrics.elidedText(row.account.email, Qt::ElideMiddle, right - left));
+        painter->drawText(
+            QRect(left, top + metrics.height() + 1, right - left, captionMetrics.height()),
+            Qt::AlignVCenter | Qt::AlignLeft,
+            captionMetrics.elidedText(row.account.email, Qt::ElideMiddle, right - left));
         break;
     }
     case SidebarModel::Row::Kind::header:

@@ -135,7 +135,8 @@ private:
 
     QList<FileItem> items_;
     std::vector<SortKey> keys_; // parallel to items_
-    QHash<FileRef, int> listedRefs_; // how often each ref is listed, so a page is checked in its own time
+    // How often each ref is listed, so that a next page is checked in its own time.
+    QHash<FileRef, int> listedRefs_;
     ItemsChange lastChange_;
     Phase phase_;
     bool isLoadingMore_ = false;

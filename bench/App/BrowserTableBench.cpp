@@ -89,7 +89,8 @@ void BrowserTable(benchmark::State& state) {
         QList<double> pages;
         QObject::connect(&listing, &FolderListing::itemsChanged, &table, [&] {
             table.viewport()->repaint();
-            pages.append(double(provider->clock.nsecsElapsed() - provider->answeredAt.load()) / 1e6);
+            pages.append(double(provider->clock.nsecsElapsed() - provider->answeredAt.load()) /
+                         1e6);
         });
         listing.load();
         while (listing.items().size() < kItems) {
@@ -106,7 +107,8 @@ void BrowserTable(benchmark::State& state) {
         double filterMax = 0;
         for (std::optional<FileCategory> filter :
              {std::optional<FileCategory>(FileCategory::photos),
-              std::optional<FileCategory>(FileCategory::documents), std::optional<FileCategory>()}) {
+              std::optional<FileCategory>(FileCategory::documents),
+              std::optional<FileCategory>()}) {
             QElapsedTimer timer;
             timer.start();
             model.setFilter(filter);

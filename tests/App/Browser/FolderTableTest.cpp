@@ -26,9 +26,7 @@ namespace {
 class FolderTableTest : public BrowserFixture {
 protected:
     FolderContentView& content() { return *pane->content(); }
-    QString status() {
-        return child<QLabel>(pane.get(), QStringLiteral("statusText"))->text();
-    }
+    QString status() { return child<QLabel>(pane.get(), QStringLiteral("statusText"))->text(); }
     /// Selects rows the way a user does (through the view's selection model).
     void selectRows(std::initializer_list<int> rows) {
         QItemSelectionModel* selection = content().table()->selectionModel();
@@ -46,16 +44,21 @@ protected:
     /// A Drive root of 57 items: 3 folders, 1 photo, 3 documents, 2 audio, the rest text.
     void addMixedRoot() {
         for (int i = 0; i < 3; ++i)
-            drive->addItem(folderItem(work.id, QStringLiteral("dir%1").arg(i), QStringLiteral("Folder %1").arg(i)));
-        drive->addItem(typedItem(work.id, QStringLiteral("img"), QStringLiteral("beach.jpg"), QStringLiteral("image/jpeg")));
+            drive->addItem(folderItem(work.id, QStringLiteral("dir%1").arg(i),
+                                      QStringLiteral("Folder %1").arg(i)));
+        drive->addItem(typedItem(work.id, QStringLiteral("img"), QStringLiteral("beach.jpg"),
+                                 QStringLiteral("image/jpeg")));
         for (int i = 0; i < 3; ++i)
-            drive->addItem(typedItem(work.id, QStringLiteral("doc%1").arg(i), QStringLiteral("report %1.pdf").arg(i),
+            drive->addItem(typedItem(work.id, QStringLiteral("doc%1").arg(i),
+                                     QStringLiteral("report %1.pdf").arg(i),
                                      QStringLiteral("application/pdf")));
         for (int i = 0; i < 2; ++i)
-            drive->addItem(typedItem(work.id, QStringLiteral("song%1").arg(i), QStringLiteral("song %1.mp3").arg(i),
+            drive->addItem(typedItem(work.id, QStringLiteral("song%1").arg(i),
+                                     QStringLiteral("song %1.mp3").arg(i),
                                      QStringLiteral("audio/mpeg")));
         for (int i = 0; i < 48; ++i)
-            drive->addItem(typedItem(work.id, QStringLiteral("bin%1").arg(i), QStringLiteral("data %1.bin").arg(i),
+            drive->addItem(typedItem(work.id, QStringLiteral("bin%1").arg(i),
+                                     QStringLiteral("data %1.bin").arg(i),
                                      QStringLiteral("application/octet-stream")));
     }
 };
@@ -169,7 +172,8 @@ TEST_F(FolderTableTest, CountTextAndStatusFollowTheServiceAndTheQuota) {
     telegram->addItem(folderItem(phone.id, QStringLiteral("r:1"), QStringLiteral("Family")));
     telegram->addItem(typedItem(phone.id, QStringLiteral("m1"), QStringLiteral("a.jpg"),
                                 QStringLiteral("image/jpeg"), QStringLiteral("r:1")));
-    telegram->addItem(folderItem(phone.id, QStringLiteral("saved"), QStringLiteral("Saved Messages")));
+    telegram->addItem(
+        folderItem(phone.id, QStringLiteral("saved"), QStringLiteral("Saved Messages")));
 
     showPane(work);
     waitLoaded();
@@ -240,7 +244,8 @@ TEST_F(FolderTableTest, NoMatchViewOffersLoadMoreWhileMorePagesExist) {
     start({work});
     drive->setPageSize(2000);
     drive->addFiles(work.id, std::nullopt, 2050);
-    drive->addItem(typedItem(work.id, QStringLiteral("zz"), QStringLiteral("zzz.jpg"), QStringLiteral("image/jpeg")));
+    drive->addItem(typedItem(work.id, QStringLiteral("zz"), QStringLiteral("zzz.jpg"),
+                             QStringLiteral("image/jpeg")));
     showPane(work);
     waitLoaded();
     content().setFilter(FileCategory::photos);
@@ -326,7 +331,8 @@ TEST_F(FolderTableTest, SpaceDrivesTheQuickLookPanelAsTheSelectionSays) {
     // Selection changes make the panel follow; the panel's full preview carries the folder.
     QTest::keyClick(table, Qt::Key_Space);
     selectRows({2});
-    EXPECT_EQ(quickLook.calls.last(), QStringLiteral("follow ") + content().tableModel()->item(2).name);
+    EXPECT_EQ(quickLook.calls.last(),
+              QStringLiteral("follow ") + content().tableModel()->item(2).name);
     quickLook.lastOpenFull(content().tableModel()->item(2));
     ASSERT_EQ(previews.size(), 1);
     EXPECT_EQ(previews.last().folderID, std::nullopt);
@@ -339,10 +345,10 @@ TEST_F(FolderTableTest, SpaceDrivesTheQuickLookPanelAsTheSelectionSays) {
 TEST_F(FolderTableTest, DoubleClickOpensFoldersAndPreviewsWithTheFolderAndFilter) {
     start({work});
     drive->addItem(folderItem(work.id, QStringLiteral("dir"), QStringLiteral("Trips")));
-    drive->addItem(typedItem(work.id, QStringLiteral("p1"), QStringLiteral("a.jpg"), QStringLiteral("image/jpeg"),
-                             QStringLiteral("dir")));
-    drive->addItem(typedItem(work.id, QStringLiteral("p2"), QStringLiteral("b.jpg"), QStringLiteral("image/jpeg"),
-                             QStringLiteral("dir")));
+    drive->addItem(typedItem(work.id, QStringLiteral("p1"), QStringLiteral("a.jpg"),
+                             QStringLiteral("image/jpeg"), QStringLiteral("dir")));
+    drive->addItem(typedItem(work.id, QStringLiteral("p2"), QStringLiteral("b.jpg"),
+                             QStringLiteral("image/jpeg"), QStringLiteral("dir")));
     showPane(work);
     waitLoaded();
     QTest::mouseClick(content().table()->viewport(), Qt::LeftButton, {}, rowPoint(0));
@@ -356,9 +362,9 @@ TEST_F(FolderTableTest, DoubleClickOpensFoldersAndPreviewsWithTheFolderAndFilter
     QTest::mouseClick(content().table()->viewport(), Qt::LeftButton, {}, rowPoint(1));
     QTest::mouseDClick(content().table()->viewport(), Qt::LeftButton, {}, rowPoint(1));
     ASSERT_EQ(previews.size(), 1);
-    EXPECT_EQ(previews.first(), (PreviewTarget{FileRef{work.id, QStringLiteral("p2")},
-                                               QStringLiteral("dir"), FileCategory::photos,
-                                               std::nullopt}));
+    EXPECT_EQ(previews.first(),
+              (PreviewTarget{FileRef{work.id, QStringLiteral("p2")}, QStringLiteral("dir"),
+                             FileCategory::photos, std::nullopt}));
 
     // Two rows selected: nothing happens.
     selectRows({0, 1});
@@ -377,8 +383,9 @@ TEST_F(FolderTableTest, UploadStatusCountsJobsIntoThisFolderAndOpensThePopover) 
     model->uploads()->setMaxConcurrentUploads(0); // the jobs stay queued
     model->upload({localFile("empty.txt", 0), localFile("notes.txt", 99)},
                   model->destination(work.id, std::nullopt));
-    model->upload({localFile("elsewhere.txt", 5)},
-                  UploadDestination{work.id, QStringLiteral("other"), QStringLiteral("Work › Other")});
+    model->upload(
+        {localFile("elsewhere.txt", 5)},
+        UploadDestination{work.id, QStringLiteral("other"), QStringLiteral("Work › Other")});
     EXPECT_TRUE(upload->isVisible());
     EXPECT_EQ(upload->text(), QStringLiteral("Uploading 2 files"));
     EXPECT_EQ(upload->percentText(), QStringLiteral("0%"));

@@ -59,7 +59,8 @@ public Q_SLOTS:
 
 TEST_F(ItemCommandsTest, MenuEntriesFollowTheServiceTheItemAndTheFoldersWritability) {
     const QUuid id = QUuid::createUuid();
-    FileItem driveFile = typedItem(id, QStringLiteral("f"), QStringLiteral("a.pdf"), QStringLiteral("application/pdf"));
+    FileItem driveFile = typedItem(id, QStringLiteral("f"), QStringLiteral("a.pdf"),
+                                   QStringLiteral("application/pdf"));
     FileItem linked = driveFile;
     linked.webViewURL = QUrl(QStringLiteral("https://drive.example/a"));
     FileItem unsafeLink = driveFile;
@@ -68,7 +69,8 @@ TEST_F(ItemCommandsTest, MenuEntriesFollowTheServiceTheItemAndTheFoldersWritabil
     const FileItem channel = folderItem(id, QStringLiteral("c:1"), QStringLiteral("My channel"));
     const FileItem group = folderItem(id, QStringLiteral("g:1"), QStringLiteral("Club"));
     const FileItem chat = folderItem(id, QStringLiteral("r:1"), QStringLiteral("Family"));
-    const FileItem message = typedItem(id, QStringLiteral("m:1"), QStringLiteral("report.pdf"), QStringLiteral("application/pdf"));
+    const FileItem message = typedItem(id, QStringLiteral("m:1"), QStringLiteral("report.pdf"),
+                                       QStringLiteral("application/pdf"));
 
     const QString files = QStringLiteral("Quick Look,Open Preview,Download\u2026,Open With\u2026");
     struct Case {
@@ -79,13 +81,16 @@ TEST_F(ItemCommandsTest, MenuEntriesFollowTheServiceTheItemAndTheFoldersWritabil
         QString titles;
     };
     const Case cases[] = {
-        {"Drive folder", driveFolder, ProviderKind::googleDrive, true, "Open,-,Rename\u2026,-,Move to Trash"},
+        {"Drive folder", driveFolder, ProviderKind::googleDrive, true,
+         "Open,-,Rename\u2026,-,Move to Trash"},
         {"Drive file with link", linked, ProviderKind::googleDrive, true,
          files + ",Open in Browser,-,Rename\u2026,-,Move to Trash"},
-        {"Drive file without link", driveFile, ProviderKind::googleDrive, true, files + ",-,Rename\u2026,-,Move to Trash"},
+        {"Drive file without link", driveFile, ProviderKind::googleDrive, true,
+         files + ",-,Rename\u2026,-,Move to Trash"},
         {"link that is not a web page", unsafeLink, ProviderKind::googleDrive, true,
          files + ",-,Rename\u2026,-,Move to Trash"},
-        {"Telegram file in Saved Messages", message, ProviderKind::telegram, true, files + ",-,Delete\u2026"},
+        {"Telegram file in Saved Messages", message, ProviderKind::telegram, true,
+         files + ",-,Delete\u2026"},
         {"Telegram channel", channel, ProviderKind::telegram, true, "Open,-,Rename\u2026"},
         {"Telegram group", group, ProviderKind::telegram, true, "Open"},
         {"Telegram chat", chat, ProviderKind::telegram, true, "Open"},
@@ -95,14 +100,15 @@ TEST_F(ItemCommandsTest, MenuEntriesFollowTheServiceTheItemAndTheFoldersWritabil
         QStringList titles;
         for (ItemMenu::Entry entry : ItemMenu::entries(c.item, c.provider, c.writable))
             titles.append(entry == ItemMenu::Entry::separator ? QStringLiteral("-")
-                                                               : ItemMenu::title(entry, c.provider));
+                                                              : ItemMenu::title(entry, c.provider));
         EXPECT_EQ(titles.join(QLatin1Char(',')), c.titles) << c.what;
     }
 }
 
 TEST_F(ItemCommandsTest, TheTablesMenuActsOnOneItemAndOpensLinksInTheBrowser) {
     start({work});
-    FileItem linked = typedItem(work.id, QStringLiteral("f1"), QStringLiteral("a.pdf"), QStringLiteral("application/pdf"));
+    FileItem linked = typedItem(work.id, QStringLiteral("f1"), QStringLiteral("a.pdf"),
+                                QStringLiteral("application/pdf"));
     linked.webViewURL = QUrl(QStringLiteral("https://drive.example/a"));
     drive->addItem(linked);
     drive->addFiles(work.id, std::nullopt, 2);
@@ -146,14 +152,17 @@ TEST_F(ItemCommandsTest, RenameSendsTheTrimmedNameOnceAndTheListingFollows) {
     ASSERT_NE(sheet, nullptr);
     EXPECT_EQ(sheet->value(), item.name);
     EXPECT_EQ(sheet->findChild<QLabel*>(QStringLiteral("textPromptMessage"))->text(),
-              QStringLiteral("Enter a new name for \u201c") + item.name + QStringLiteral("\u201d."));
+              QStringLiteral("Enter a new name for \u201c") + item.name +
+                  QStringLiteral("\u201d."));
     auto* field = sheet->findChild<QLineEdit*>(QStringLiteral("textPromptField"));
     field->setText(QStringLiteral("  Final report.txt  "));
     QTest::keyClick(field, Qt::Key_Return);
     QTest::keyClick(field, Qt::Key_Return);
-    waitFor([&] { return content().tableModel()->rowOf(item.ref) >= 0 &&
-                         content().tableModel()->item(content().tableModel()->rowOf(item.ref)).name ==
-                             QStringLiteral("Final report.txt"); });
+    waitFor([&] {
+        return content().tableModel()->rowOf(item.ref) >= 0 &&
+               content().tableModel()->item(content().tableModel()->rowOf(item.ref)).name ==
+                   QStringLiteral("Final report.txt");
+    });
     EXPECT_EQ(drive->callCount(Op::rename), 1);
     EXPECT_TRUE(drive->calls().contains(QStringLiteral("rename(") + item.ref.providerID +
                                         QStringLiteral(",Final report.txt)")))
@@ -163,7 +172,8 @@ TEST_F(ItemCommandsTest, RenameSendsTheTrimmedNameOnceAndTheListingFollows) {
 TEST_F(ItemCommandsTest, TrashAndDeleteAskFirstInTheServicesWords) {
     start({work, phone});
     drive->addFiles(work.id, std::nullopt, 2);
-    telegram->addItem(folderItem(phone.id, QStringLiteral("saved"), QStringLiteral("Saved Messages")));
+    telegram->addItem(
+        folderItem(phone.id, QStringLiteral("saved"), QStringLiteral("Saved Messages")));
     telegram->addItem(typedItem(phone.id, QStringLiteral("m1"), QStringLiteral("report.pdf"),
                                 QStringLiteral("application/pdf"), QStringLiteral("saved")));
     showPane(work);
@@ -174,7 +184,8 @@ TEST_F(ItemCommandsTest, TrashAndDeleteAskFirstInTheServicesWords) {
     trigger(first, QStringLiteral("itemTrash"));
     auto* dialog = pane->findChild<QMessageBox*>(QStringLiteral("trashConfirmation"));
     ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(dialog->text(), QStringLiteral("Move \u201c") + first.name + QStringLiteral("\u201d to the Trash?"));
+    EXPECT_EQ(dialog->text(),
+              QStringLiteral("Move \u201c") + first.name + QStringLiteral("\u201d to the Trash?"));
     EXPECT_EQ(dialog->informativeText(),
               QStringLiteral("The item moves to the Google Drive trash of Work. You can restore it "
                              "from Google Drive for 30 days."));
@@ -203,7 +214,8 @@ TEST_F(ItemCommandsTest, TrashAndDeleteAskFirstInTheServicesWords) {
     EXPECT_EQ(dialog->informativeText(),
               QStringLiteral("Telegram has no trash. The file is deleted from Phone for good and "
                              "can't be recovered."));
-    EXPECT_EQ(dialog->findChild<QPushButton*>(QStringLiteral("trashConfirm"))->text(), QStringLiteral("Delete"));
+    EXPECT_EQ(dialog->findChild<QPushButton*>(QStringLiteral("trashConfirm"))->text(),
+              QStringLiteral("Delete"));
     dialog->findChild<QPushButton*>(QStringLiteral("trashConfirm"))->click();
     waitFor([&] { return telegram->callCount(Op::trash) == 1; });
 }
@@ -211,7 +223,8 @@ TEST_F(ItemCommandsTest, TrashAndDeleteAskFirstInTheServicesWords) {
 TEST_F(ItemCommandsTest, FilesDroppedOnRowsGoIntoFoldersOrTheShownFolder) {
     start({work, phone});
     drive->addItem(folderItem(work.id, QStringLiteral("trips"), QStringLiteral("Trips")));
-    drive->addItem(typedItem(work.id, QStringLiteral("f1"), QStringLiteral("z.pdf"), QStringLiteral("application/pdf")));
+    drive->addItem(typedItem(work.id, QStringLiteral("f1"), QStringLiteral("z.pdf"),
+                             QStringLiteral("application/pdf")));
     model->uploads()->setMaxConcurrentUploads(0);
     showPane(work);
     waitLoaded();
@@ -231,18 +244,22 @@ TEST_F(ItemCommandsTest, FilesDroppedOnRowsGoIntoFoldersOrTheShownFolder) {
     EXPECT_EQ(jobs()[2].parentID, std::nullopt);
     EXPECT_EQ(jobs()[2].destinationName, QStringLiteral("Work"));
     // Something else than local files is not taken.
-    EXPECT_FALSE(drop(table->viewport(), rowPoint(1), {QUrl(QStringLiteral("https://example.com/x"))}));
+    EXPECT_FALSE(
+        drop(table->viewport(), rowPoint(1), {QUrl(QStringLiteral("https://example.com/x"))}));
     EXPECT_EQ(jobs().size(), 3);
 
     // Telegram: a chat row the user does not own, and the inside of such a chat.
-    telegram->addItem(folderItem(phone.id, QStringLiteral("r:7"), QStringLiteral("Family & Friends")));
+    telegram->addItem(
+        folderItem(phone.id, QStringLiteral("r:7"), QStringLiteral("Family & Friends")));
     showPane(phone);
     waitLoaded();
     table = content().table();
     drop(table->viewport(), rowPoint(0), {photo});
     ASSERT_TRUE(model->notice().has_value());
-    EXPECT_EQ(model->notice()->title, QStringLiteral("You can't upload to \u201cFamily & Friends\u201d."));
-    EXPECT_EQ(model->notice()->message, QStringLiteral("It's a chat you don't own, so it's read-only in Kelvanor."));
+    EXPECT_EQ(model->notice()->title,
+              QStringLiteral("You can't upload to \u201cFamily & Friends\u201d."));
+    EXPECT_EQ(model->notice()->message,
+              QStringLiteral("It's a chat you don't own, so it's read-only in Kelvanor."));
     model->open(folderItem(phone.id, QStringLiteral("r:7"), QStringLiteral("Family & Friends")));
     waitLoaded();
     content().upload({photo}, std::nullopt);

@@ -39,7 +39,8 @@ TEST_F(StorageBrowserPaneTest, ToolbarSaysWhatCanBeDoneWhereAndWhyNot) {
     start({work, phone, expired});
     const QString nested = QStringLiteral("Telegram folders can't contain other folders");
     const QString readOnly = QStringLiteral("This chat is read-only in Kelvanor");
-    const QString shortcut = QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N).toString(QKeySequence::NativeText);
+    const QString shortcut =
+        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N).toString(QKeySequence::NativeText);
     struct Case {
         const char* what;
         StorageAccount account;
@@ -51,17 +52,56 @@ TEST_F(StorageBrowserPaneTest, ToolbarSaysWhatCanBeDoneWhereAndWhyNot) {
         QString uploadHelp;
     };
     const Case cases[] = {
-        {"Drive root", work, {}, false, true, true, "New folder (" + shortcut + ")", "Upload to Work"},
-        {"Drive subfolder", work, {{"d1", "Docs"}}, true, true, true, "New folder (" + shortcut + ")",
+        {"Drive root",
+         work,
+         {},
+         false,
+         true,
+         true,
+         "New folder (" + shortcut + ")",
+         "Upload to Work"},
+        {"Drive subfolder",
+         work,
+         {{"d1", "Docs"}},
+         true,
+         true,
+         true,
+         "New folder (" + shortcut + ")",
          "Upload to Work \u203a Docs"},
-        {"Telegram root", phone, {}, false, true, true, "New folder (" + shortcut + ")", "Upload to Phone"},
-        {"own channel", phone, {{"c:1", "Mine"}}, true, false, true, nested, "Upload to Phone \u203a Mine"},
-        {"Saved Messages", phone, {{"saved", "Saved Messages"}}, true, false, true, nested,
+        {"Telegram root",
+         phone,
+         {},
+         false,
+         true,
+         true,
+         "New folder (" + shortcut + ")",
+         "Upload to Phone"},
+        {"own channel",
+         phone,
+         {{"c:1", "Mine"}},
+         true,
+         false,
+         true,
+         nested,
+         "Upload to Phone \u203a Mine"},
+        {"Saved Messages",
+         phone,
+         {{"saved", "Saved Messages"}},
+         true,
+         false,
+         true,
+         nested,
          "Upload to Phone \u203a Saved Messages"},
         {"chat not owned", phone, {{"r:1", "Family"}}, true, false, false, readOnly, readOnly},
         {"chat group", phone, {{"g:1", "Club"}}, true, false, false, readOnly, readOnly},
-        {"needs sign-in", expired, {{"d1", "Docs"}}, false, false, false,
-         "Reconnect this account to create folders", "Reconnect this account to upload"},
+        {"needs sign-in",
+         expired,
+         {{"d1", "Docs"}},
+         false,
+         false,
+         false,
+         "Reconnect this account to create folders",
+         "Reconnect this account to upload"},
     };
     for (const Case& c : cases) {
         model->setPath(c.account.id, c.path);
@@ -79,7 +119,8 @@ TEST_F(StorageBrowserPaneTest, TitlePathMenuAndBackFollowTheModelsPath) {
     work.alias = QStringLiteral("R&D");
     start({work});
     drive->addItem(folderItem(work.id, QStringLiteral("a"), QStringLiteral("Tom & Jerry")));
-    drive->addItem(folderItem(work.id, QStringLiteral("b"), QStringLiteral("Season 1"), QStringLiteral("a")));
+    drive->addItem(
+        folderItem(work.id, QStringLiteral("b"), QStringLiteral("Season 1"), QStringLiteral("a")));
     drive->addFiles(work.id, QStringLiteral("a"), 3);
     showPane(work);
     QSignalSpy titles(pane.get(), &StorageBrowserPane::titleChanged);
@@ -133,7 +174,8 @@ TEST_F(StorageBrowserPaneTest, NewFolderSheetCreatesOneFolderInTheShownFolder) {
     waitFor([&] { return pane->content()->tableModel()->rowCount() == 1; });
     EXPECT_EQ(drive->callCount(Op::createFolder), 1);
     EXPECT_EQ(pane->content()->tableModel()->item(0).name, QStringLiteral("untitled folder"));
-    EXPECT_EQ(pane->content()->tableModel()->item(0).parentIDs, QStringList{QStringLiteral("docs")});
+    EXPECT_EQ(pane->content()->tableModel()->item(0).parentIDs,
+              QStringList{QStringLiteral("docs")});
 }
 
 TEST_F(StorageBrowserPaneTest, FilesDroppedOnThePaneGoIntoTheShownFolderWhereItCanTakeThem) {
@@ -180,7 +222,8 @@ TEST_F(StorageBrowserPaneTest, AnAccountThatMustSignInAgainShowsTheErrorViewUnti
     showPane(expired);
     EXPECT_EQ(pane->content(), nullptr);
     auto* error = child<FolderStateView>(pane.get(), QStringLiteral("browserSignInError"));
-    EXPECT_EQ(error->title(), StorageError(StorageError::Code::reauthRequired).presentation().title);
+    EXPECT_EQ(error->title(),
+              StorageError(StorageError::Code::reauthRequired).presentation().title);
     auto* reconnect = child<QPushButton>(pane.get(), QStringLiteral("stateRecovery"));
     EXPECT_EQ(reconnect->text(), QStringLiteral("Reconnect"));
     EXPECT_FALSE(pane->newFolderAction()->isEnabled());

@@ -23,7 +23,9 @@ struct Prompt {
         sheet->open();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(sheet.get()));
     }
-    QLineEdit* field() const { return sheet->findChild<QLineEdit*>(QStringLiteral("textPromptField")); }
+    QLineEdit* field() const {
+        return sheet->findChild<QLineEdit*>(QStringLiteral("textPromptField"));
+    }
     QPushButton* confirm() const {
         return sheet->findChild<QPushButton*>(QStringLiteral("textPromptConfirm"));
     }

@@ -40,7 +40,9 @@ protected:
         QStringList list;
         for (int i = 0; i < rows.rowCount(); ++i) {
             const QString text = rows.index(i).data().toString();
-            list.append(rows.row(i).kind == RowKind::header ? QStringLiteral("[") + text + QStringLiteral("]") : text);
+            list.append(rows.row(i).kind == RowKind::header
+                            ? QStringLiteral("[") + text + QStringLiteral("]")
+                            : text);
         }
         return list;
     }
@@ -74,29 +76,37 @@ TEST_F(SidebarTest, RowsGroupAccountsByServiceAndSectionsExistOnlyWithAccounts) 
     StorageAccount second = storedAccount(ProviderKind::telegram, QStringLiteral("Tablet"), 3);
     const Case cases[] = {
         {"no accounts", {}, {"Home", "Smart Upload"}},
-        {"only Telegram", {phone, second}, {"Home", "Smart Upload", "[Telegram]", "Phone", "Tablet"}},
-        {"both, Drive first whatever the list order", {phone, work, second, expired},
-         {"Home", "Smart Upload", "[Google Drive]", "Work", "Old", "[Telegram]", "Phone", "Tablet"}},
+        {"only Telegram",
+         {phone, second},
+         {"Home", "Smart Upload", "[Telegram]", "Phone", "Tablet"}},
+        {"both, Drive first whatever the list order",
+         {phone, work, second, expired},
+         {"Home", "Smart Upload", "[Google Drive]", "Work", "Old", "[Telegram]", "Phone",
+          "Tablet"}},
     };
     for (const Case& c : cases) {
         auto sidebar = show(c.accounts);
-        QAbstractItemModelTester tester(sidebar->rows(), QAbstractItemModelTester::FailureReportingMode::Warning);
+        QAbstractItemModelTester tester(sidebar->rows(),
+                                        QAbstractItemModelTester::FailureReportingMode::Warning);
         EXPECT_EQ(titles(*sidebar->rows()), c.titles) << c.what;
         EXPECT_NE(sidebar->connectButton(), nullptr);
         for (int i = 0; i < sidebar->rows()->rowCount(); ++i)
-            EXPECT_EQ(bool(sidebar->rows()->flags(sidebar->rows()->index(i)) & Qt::ItemIsSelectable),
-                      sidebar->rows()->row(i).kind != RowKind::header);
+            EXPECT_EQ(
+                bool(sidebar->rows()->flags(sidebar->rows()->index(i)) & Qt::ItemIsSelectable),
+                sidebar->rows()->row(i).kind != RowKind::header);
     }
 
     // A section follows its accounts: it goes with the last one.
     auto sidebar = show({work, phone});
     model->disconnect(phone.id);
     waitFor([&] { return !titles(*sidebar->rows()).contains(QStringLiteral("[Telegram]")); });
-    EXPECT_EQ(titles(*sidebar->rows()), (QStringList{"Home", "Smart Upload", "[Google Drive]", "Work"}));
+    EXPECT_EQ(titles(*sidebar->rows()),
+              (QStringList{"Home", "Smart Upload", "[Google Drive]", "Work"}));
 }
 
 TEST_F(SidebarTest, AccountRowsShowTheirStateInBadgeAndAccessibility) {
-    StorageAccount measured = storedAccount(ProviderKind::googleDrive, QStringLiteral("Home files"), 5);
+    StorageAccount measured =
+        storedAccount(ProviderKind::googleDrive, QStringLiteral("Home files"), 5);
     measured.quota = StorageQuota(3LL << 30, 15LL << 30);
     StorageAccount limitless = phone;
     limitless.quota = StorageQuota(5LL << 30);
@@ -120,7 +130,8 @@ TEST_F(SidebarTest, AccountRowsShowTheirStateInBadgeAndAccessibility) {
     const QModelIndex row = sidebar->rows()->index(rowOfAccount(*sidebar->rows(), work.id));
     EXPECT_EQ(row.data(Qt::AccessibleTextRole).toString(),
               QStringLiteral("Work, Google Drive, work@example.com"));
-    EXPECT_EQ(row.data(Qt::ToolTipRole).toString(), QStringLiteral("Google Drive \u00b7 work@example.com"));
+    EXPECT_EQ(row.data(Qt::ToolTipRole).toString(),
+              QStringLiteral("Google Drive \u00b7 work@example.com"));
 }
 
 TEST_F(SidebarTest, SelectionGoesBothWaysBetweenListAndModel) {
@@ -171,13 +182,15 @@ TEST_F(SidebarTest, AccountMenuUploadsToTheRootAndReconnectsExpiredAccounts) {
     EXPECT_EQ(manage.count(), 1);
 
     drive->setConnection(connection(expired.providerAccountID));
-    std::unique_ptr<QMenu> expiredMenu(sidebar->menuForRow(rowOfAccount(*sidebar->rows(), expired.id)));
+    std::unique_ptr<QMenu> expiredMenu(
+        sidebar->menuForRow(rowOfAccount(*sidebar->rows(), expired.id)));
     expiredMenu->findChild<QAction*>(QStringLiteral("sidebarReconnect"))->trigger();
     EXPECT_TRUE(model->isConnecting());
     EXPECT_FALSE(sidebar->connectButton()->isEnabled()) << "no second sign-in while one runs";
     waitFor([&] { return !model->isConnecting(); });
     EXPECT_TRUE(sidebar->connectButton()->isEnabled());
-    EXPECT_EQ(SidebarModel::accessibleValue(sidebar->rows()->row(rowOfAccount(*sidebar->rows(), expired.id)).account),
+    EXPECT_EQ(SidebarModel::accessibleValue(
+                  sidebar->rows()->row(rowOfAccount(*sidebar->rows(), expired.id)).account),
               QStringLiteral("Usage unavailable"));
 }
 
