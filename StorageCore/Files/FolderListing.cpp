@@ -115,14 +115,15 @@ void FolderListing::applyNextPage(quint64 serial, const QString& askedToken,
     if (result.ok()) {
         Page& page = result.value();
         movedOn = page.nextPageToken != askedToken;
-        QSet<FileRef> listed;
-        listed.reserve(items_.size());
-        for (const FileItem& item : std::as_const(items_))
-            listed.insert(item.ref);
+        // Items already listed (a page may repeat one) are not listed twice.
+        QSet<FileRef> onPage;
         QList<FileItem> fresh;
-        for (FileItem& item : page.items)
-            if (!listed.contains(item.ref))
-                fresh.append(std::move(item));
+        for (FileItem& item : page.items) {
+            if (listedRefs_.contains(item.ref) || onPage.contains(item.ref))
+                continue;
+            onPage.insert(item.ref);
+            fresh.append(std::move(item));
+        }
         appendSorted(std::move(fresh));
         setNextPageToken(page.nextPageToken);
     } else if (!result.error().isCancelled()) {
@@ -202,7 +203,7 @@ void FolderListing::insert(const FileItem& item) {
     // Re-inserting an identical item at its old place changes nothing.
     if (removed == 1 && removedEqual && removedAt == index)
         return;
-    Q_EMIT itemsChanged();
+    announceItems({});
 }
 
 void FolderListing::replace(const FileItem& item) {
@@ -217,7 +218,7 @@ void FolderListing::replace(const FileItem& item) {
         return;
     if (!belongsHere(item)) {
         eraseAt(index);
-        Q_EMIT itemsChanged();
+        announceItems({});
         return;
     }
     if (items_[index] == item)
@@ -229,7 +230,7 @@ void FolderListing::replace(const FileItem& item) {
     const auto hi = std::upper_bound(lo, keys_.end(), key, &FolderListing::before);
     const qsizetype at = std::clamp<qsizetype>(index, lo - keys_.begin(), hi - keys_.begin());
     insertAt(at, item, std::move(key));
-    Q_EMIT itemsChanged();
+    announceItems({});
 }
 
 void FolderListing::remove(const FileRef& ref) {
@@ -241,7 +242,7 @@ void FolderListing::remove(const FileRef& ref) {
         }
     }
     if (changed)
-        Q_EMIT itemsChanged();
+        announceItems({});
 }
 
 // ---- ordering -------------------------------------------------------------------------------
@@ -276,15 +277,22 @@ void FolderListing::setItemsSorted(QList<FileItem> items) {
         sortedKeys.push_back(std::move(keys[size_t(i)]));
     }
     keys_ = std::move(sortedKeys);
+    listedRefs_.clear();
+    listedRefs_.reserve(sorted.size());
+    for (const FileItem& item : std::as_const(sorted))
+        ++listedRefs_[item.ref];
     if (sorted == items_)
         return;
+    const bool wasEmpty = items_.isEmpty();
     items_ = std::move(sorted);
-    Q_EMIT itemsChanged();
+    announceItems(wasEmpty ? ItemsChange{ItemsChange::Kind::appended, 0} : ItemsChange{});
 }
 
 void FolderListing::appendSorted(QList<FileItem> fresh) {
     if (fresh.isEmpty())
         return;
+    for (const FileItem& item : std::as_const(fresh))
+        ++listedRefs_[item.ref];
     // The listed items are in display order already: sort the new ones and merge, the
     // listed ones first among equals (the same result as a stable sort of old + new).
     std::vector<qsizetype> order(size_t(fresh.size()));
@@ -298,41 +306,67 @@ void FolderListing::appendSorted(QList<FileItem> fresh) {
         return before(freshKeys[size_t(a)], freshKeys[size_t(b)]);
     });
 
-    const qsizetype total = items_.size() + fresh.size();
-    QList<FileItem> merged;
-    merged.reserve(total);
-    std::vector<SortKey> mergedKeys;
-    mergedKeys.reserve(size_t(total));
-    size_t i = 0, j = 0;
+    // Only the listed items from the first place a new one goes to take part in the merge:
+    // a page that sorts after everything listed (the usual case) is appended as it is.
+    const SortKey& smallest = freshKeys[size_t(order.front())];
+    const size_t start =
+        size_t(std::upper_bound(keys_.begin(), keys_.end(), smallest, &FolderListing::before) -
+               keys_.begin());
+    const qsizetype listedBefore = items_.size();
+    if (start == keys_.size()) {
+        for (qsizetype f : order) {
+            items_.append(std::move(fresh[f]));
+            keys_.push_back(std::move(freshKeys[size_t(f)]));
+        }
+        announceItems({ItemsChange::Kind::appended, listedBefore});
+        return;
+    }
+
+    QList<FileItem> tail;
+    tail.reserve(listedBefore - qsizetype(start) + fresh.size());
+    std::vector<SortKey> tailKeys;
+    tailKeys.reserve(keys_.size() - start + freshKeys.size());
+    size_t i = start, j = 0;
     while (i < keys_.size() || j < order.size()) {
         const bool takeFresh = i == keys_.size() ||
                                (j < order.size() && before(freshKeys[size_t(order[j])], keys_[i]));
         if (takeFresh) {
             const qsizetype f = order[j++];
-            merged.append(std::move(fresh[f]));
-            mergedKeys.push_back(std::move(freshKeys[size_t(f)]));
+            tail.append(std::move(fresh[f]));
+            tailKeys.push_back(std::move(freshKeys[size_t(f)]));
         } else {
-            merged.append(std::move(items_[qsizetype(i)]));
-            mergedKeys.push_back(std::move(keys_[i]));
+            tail.append(std::move(items_[qsizetype(i)]));
+            tailKeys.push_back(std::move(keys_[i]));
             ++i;
         }
     }
-    items_ = std::move(merged);
-    keys_ = std::move(mergedKeys);
-    Q_EMIT itemsChanged();
+    items_.erase(items_.begin() + qsizetype(start), items_.end());
+    keys_.erase(keys_.begin() + std::ptrdiff_t(start), keys_.end());
+    items_.append(std::move(tail));
+    keys_.insert(keys_.end(), std::make_move_iterator(tailKeys.begin()),
+                 std::make_move_iterator(tailKeys.end()));
+    announceItems({});
 }
 
 void FolderListing::insertAt(qsizetype index, const FileItem& item, SortKey key) {
+    ++listedRefs_[item.ref];
     items_.insert(index, item);
     keys_.insert(keys_.begin() + index, std::move(key));
 }
 
 void FolderListing::eraseAt(qsizetype index) {
+    if (auto it = listedRefs_.find(items_[index].ref); it != listedRefs_.end() && --it.value() <= 0)
+        listedRefs_.erase(it);
     items_.removeAt(index);
     keys_.erase(keys_.begin() + index);
 }
 
 // ---- observable fields ----------------------------------------------------------------------
+
+void FolderListing::announceItems(ItemsChange change) {
+    lastChange_ = change;
+    Q_EMIT itemsChanged();
+}
 
 void FolderListing::setPhase(const Phase& phase) {
     if (phase_ == phase)

@@ -4,6 +4,7 @@
 #include "StorageCore/Domain/StorageProvider.h"
 #include "StorageCore/Files/NaturalOrder.h"
 
+#include <QHash>
 #include <QObject>
 
 #include <functional>
@@ -35,6 +36,16 @@ public:
         bool operator==(const Phase&) const = default;
     };
 
+    /// What the latest itemsChanged() did to items(): `appended` when the items listed before
+    /// stayed as they were and new ones followed them (items()[first] onwards); `other` for
+    /// any other change. Lets a table insert a page as one range instead of comparing lists.
+    struct ItemsChange {
+        enum class Kind { other, appended };
+        Kind kind = Kind::other;
+        qsizetype first = 0;
+        bool operator==(const ItemsChange&) const = default;
+    };
+
     static constexpr qsizetype backgroundLoadLimit = 2000;
 
     using ErrorHandler = std::function<void(const StorageError&)>;
@@ -54,6 +65,8 @@ public:
     const std::optional<QString>& nextPageToken() const { return nextPageToken_; }
     bool hasMore() const { return nextPageToken_.has_value(); }
     qint64 generation() const { return generation_; }
+    /// The change the latest itemsChanged() announced.
+    const ItemsChange& lastChange() const { return lastChange_; }
 
     /// Starts a new generation: fetches the first page, then pages on in the background
     /// while a token remains, fewer than backgroundLoadLimit items are listed, no next
@@ -103,6 +116,7 @@ private:
     void continueBackgroundPaging();
     void finishLoad();
 
+    void announceItems(ItemsChange change);
     void setItemsSorted(QList<FileItem> items);
     void appendSorted(QList<FileItem> fresh);
     void insertAt(qsizetype index, const FileItem& item, SortKey key);
@@ -121,6 +135,9 @@ private:
 
     QList<FileItem> items_;
     std::vector<SortKey> keys_; // parallel to items_
+    // How often each ref is listed, so that a next page is checked in its own time.
+    QHash<FileRef, int> listedRefs_;
+    ItemsChange lastChange_;
     Phase phase_;
     bool isLoadingMore_ = false;
     std::optional<StorageError> loadMoreError_;

@@ -326,6 +326,31 @@ TEST_F(FolderListingTest, FoldersFirstThenNaturalNameOrderKeepingEqualsInPlace) 
               (QStringList{"REPORT", "report", "Report"})); // inserted before its equals
 }
 
+TEST_F(FolderListingTest, PagesThatSortAfterTheListedItemsAreAnnouncedAsAppended) {
+    using Change = FolderListing::ItemsChange;
+    provider->setPageSize(2);
+    // Pages: [a1, a2], [a3, b1] (in order), [a0, c1] (a0 goes before listed items), [c2].
+    for (const FileItem& i : {item("1", "a1"), item("2", "a2"), item("3", "a3"), item("4", "b1"),
+                              item("5", "a0"), item("6", "c1"), item("7", "c2")})
+        provider->addItem(i);
+    auto listing = makeListing();
+    QList<Change> changes;
+    QList<qsizetype> sizes;
+    QObject::connect(listing.get(), &FolderListing::itemsChanged, [&] {
+        changes.append(listing->lastChange());
+        sizes.append(listing->items().size());
+    });
+    loadAndWait(*listing);
+    EXPECT_EQ(namesOf(listing->items()), (QStringList{"a0", "a1", "a2", "a3", "b1", "c1", "c2"}));
+    EXPECT_EQ(changes, (QList<Change>{{Change::Kind::appended, 0}, {Change::Kind::appended, 2},
+                                      {Change::Kind::other, 0}, {Change::Kind::appended, 6}}));
+    EXPECT_EQ(sizes, (QList<qsizetype>{2, 4, 6, 7}));
+
+    listing->insert(item("8", "b2"));
+    EXPECT_EQ(listing->lastChange().kind, Change::Kind::other);
+    EXPECT_EQ(namesOf(listing->items()).mid(4, 2), (QStringList{"b1", "b2"}));
+}
+
 TEST_F(FolderListingTest, NextPageRepeatingAListedItemDoesNotListItTwice) {
     provider->setPageSize(2);
     const FileItem repeated = item("r", "repeated");

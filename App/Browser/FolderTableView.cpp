@@ -1,0 +1,169 @@
+#include "App/Browser/FolderTableView.h"
+
+#include <QDragEnterEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+namespace tw {
+
+namespace {
+
+/// Rows are selected whole: no cell draws a focus frame of its own.
+class RowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->state &= ~QStyle::State_HasFocus;
+    }
+};
+
+} // namespace
+
+FolderTableView::FolderTableView(QWidget* parent) : QTableView(parent) {
+    setObjectName(QStringLiteral("folderTable"));
+    setAccessibleName(QStringLiteral("Files"));
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setSortingEnabled(false);
+    setShowGrid(false);
+    setAlternatingRowColors(true);
+    setWordWrap(false);
+    setTextElideMode(Qt::ElideMiddle);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setIconSize(QSize(16, 16));
+    setFrameShape(QFrame::NoFrame);
+    setItemDelegate(new RowDelegate(this));
+    setDragDropMode(QAbstractItemView::NoDragDrop);
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+
+    QHeaderView* rows = verticalHeader();
+    rows->hide();
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setDefaultSectionSize(fontMetrics().height() + 8);
+    rows->setMinimumSectionSize(fontMetrics().height() + 4);
+
+    QHeaderView* columns = horizontalHeader();
+    columns->setSectionsClickable(false);
+    columns->setHighlightSections(false);
+    columns->setSortIndicatorShown(false);
+    columns->setMinimumSectionSize(60);
+    columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+QList<QUrl> FolderTableView::localFiles(const QMimeData* data) {
+    QList<QUrl> files;
+    if (!data || !data->hasUrls())
+        return files;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile())
+            files.append(url);
+    return files;
+}
+
+void FolderTableView::keyPressEvent(QKeyEvent* event) {
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (event->key() == Qt::Key_Space && modifiers == Qt::NoModifier && !event->isAutoRepeat() &&
+        onSpace && onSpace()) {
+        event->accept();
+        return;
+    }
+    if (event->key() == Qt::Key_Escape && modifiers == Qt::NoModifier && onEscape && onEscape()) {
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+void FolderTableView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::RightButton) {
+        // The context menu acts on the clicked row or on the selection it belongs to: a
+        // right click changes no selection.
+        setFocus(Qt::MouseFocusReason);
+        event->accept();
+        return;
+    }
+    QTableView::mousePressEvent(event);
+}
+
+void FolderTableView::dragEnterEvent(QDragEnterEvent* event) {
+    if (localFiles(event->mimeData()).isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    const int row = indexAt(event->position().toPoint()).row();
+    setDropRow(row);
+    Q_EMIT dragHovered(true, row);
+}
+
+void FolderTableView::dragMoveEvent(QDragMoveEvent* event) {
+    if (localFiles(event->mimeData()).isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    const int row = indexAt(event->position().toPoint()).row();
+    if (row != dropRow_) {
+        setDropRow(row);
+        Q_EMIT dragHovered(true, row);
+    }
+}
+
+void FolderTableView::dragLeaveEvent(QDragLeaveEvent* event) {
+    event->accept();
+    setDropRow(-1);
+    Q_EMIT dragHovered(false, -1);
+}
+
+void FolderTableView::dropEvent(QDropEvent* event) {
+    const QList<QUrl> files = localFiles(event->mimeData());
+    const int row = indexAt(event->position().toPoint()).row();
+    setDropRow(-1);
+    Q_EMIT dragHovered(false, -1);
+    if (files.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    Q_EMIT filesDropped(files, row);
+}
+
+void FolderTableView::setDropRow(int row) {
+    if (row >= 0 && !(highlightsDropOn && highlightsDropOn(row)))
+        row = -1;
+    if (row == dropRow_)
+        return;
+    dropRow_ = row;
+    viewport()->update();
+}
+
+void FolderTableView::paintEvent(QPaintEvent* event) {
+    QTableView::paintEvent(event);
+    if (dropRow_ < 0 || !model() || dropRow_ >= model()->rowCount())
+        return;
+    const QRect first = visualRect(model()->index(dropRow_, 0));
+    const QRect row(0, first.top(), viewport()->width(), first.height());
+    QPainter p(viewport());
+    p.setRenderHint(QPainter::Antialiasing);
+    QColor accent = palette().color(QPalette::Highlight);
+    QColor fill = accent;
+    fill.setAlphaF(0.12);
+    p.setBrush(fill);
+    p.setPen(QPen(accent, 2));
+    p.drawRoundedRect(QRectF(row).adjusted(1, 1, -1, -1), 4, 4);
+}
+
+} // namespace tw

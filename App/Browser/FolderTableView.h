@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QTableView>
+#include <QUrl>
+
+#include <functional>
+
+namespace tw {
+
+/// The folder table's view: a multi-selection table without sorting that takes dropped
+/// local files on its rows and between them, leaves the selection alone on a right click
+/// (the context menu works on the clicked row or the selection), and hands Space and
+/// Escape to the quick-look handlers.
+class FolderTableView : public QTableView {
+    Q_OBJECT
+public:
+    explicit FolderTableView(QWidget* parent = nullptr);
+
+    /// Space without modifiers (not a repeat): returns whether it was used.
+    std::function<bool()> onSpace;
+    /// Escape: returns whether it was used (an open quick-look panel closed).
+    std::function<bool()> onEscape;
+    /// Which rows take a drop highlight while files hover over them (folders that take
+    /// uploads); none by default.
+    std::function<bool(int row)> highlightsDropOn;
+
+    /// The local files a drag carries (anything else is not ours to take).
+    static QList<QUrl> localFiles(const QMimeData* data);
+
+Q_SIGNALS:
+    /// Files were dropped on a row, or between rows (row −1).
+    void filesDropped(const QList<QUrl>& urls, int row);
+    /// A drag of files entered (true) or left (false) the table; row is the row under it.
+    void dragHovered(bool inside, int row);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void setDropRow(int row);
+
+    int dropRow_ = -1;
+};
+
+} // namespace tw

@@ -1,0 +1,82 @@
+#include "App/Browser/ItemMenu.h"
+
+namespace tw::ItemMenu {
+
+std::optional<QUrl> webLink(const FileItem& item) {
+    if (!item.webViewURL || !item.webViewURL->isValid())
+        return std::nullopt;
+    const QString scheme = item.webViewURL->scheme().toLower();
+    if (scheme != QLatin1String("https") && scheme != QLatin1String("http"))
+        return std::nullopt;
+    return item.webViewURL;
+}
+
+bool canRename(const FileItem& item, ProviderKind provider) {
+    if (provider == ProviderKind::googleDrive)
+        return true;
+    return item.isFolder() && ProviderKinds::canRename(provider, item.ref.providerID);
+}
+
+bool canTrash(const FileItem& item, ProviderKind provider, bool shownFolderWritable) {
+    return (!item.isFolder() || provider == ProviderKind::googleDrive) && shownFolderWritable;
+}
+
+QList<Entry> entries(const FileItem& item, ProviderKind provider, bool shownFolderWritable) {
+    QList<Entry> list;
+    if (item.isFolder()) {
+        list.append(Entry::open);
+    } else {
+        list.append({Entry::quickLook, Entry::openPreview, Entry::download, Entry::openWith});
+        if (webLink(item))
+            list.append(Entry::openInBrowser);
+    }
+    if (canRename(item, provider))
+        list.append({Entry::separator, Entry::rename});
+    if (canTrash(item, provider, shownFolderWritable))
+        list.append({Entry::separator, Entry::trash});
+    return list;
+}
+
+QString title(Entry entry, ProviderKind provider) {
+    switch (entry) {
+    case Entry::open:
+        return QStringLiteral("Open");
+    case Entry::quickLook:
+        return QStringLiteral("Quick Look");
+    case Entry::openPreview:
+        return QStringLiteral("Open Preview");
+    case Entry::download:
+        return QStringLiteral("Download\u2026");
+    case Entry::openWith:
+        return QStringLiteral("Open With\u2026");
+    case Entry::openInBrowser:
+        return QStringLiteral("Open in Browser");
+    case Entry::separator:
+        return {};
+    case Entry::rename:
+        return QStringLiteral("Rename\u2026");
+    case Entry::trash:
+        return provider == ProviderKind::googleDrive ? QStringLiteral("Move to Trash")
+                                                     : QStringLiteral("Delete\u2026");
+    }
+    return {};
+}
+
+QString renameMessage(const FileItem& item) {
+    return QStringLiteral("Enter a new name for \u201c") + item.name + QStringLiteral("\u201d.");
+}
+
+TrashTexts trashTexts(const FileItem& item, ProviderKind provider, const QString& alias) {
+    if (provider == ProviderKind::googleDrive)
+        return {QStringLiteral("Move \u201c") + item.name + QStringLiteral("\u201d to the Trash?"),
+                QStringLiteral("Move to Trash"),
+                QStringLiteral("The item moves to the Google Drive trash of ") + alias +
+                    QStringLiteral(". You can restore it from Google Drive for 30 days.")};
+    return {QStringLiteral("Delete \u201c") + item.name + QStringLiteral("\u201d permanently?"),
+            QStringLiteral("Delete"),
+            ProviderKinds::displayName(ProviderKind::telegram) +
+                QStringLiteral(" has no trash. The file is deleted from ") + alias +
+                QStringLiteral(" for good and can't be recovered.")};
+}
+
+} // namespace tw::ItemMenu

@@ -1,0 +1,161 @@
+#include "App/Sidebar/SidebarModel.h"
+
+#include "App/DesignSystem/Format.h"
+#include "App/Model/AppModel.h"
+#include "StorageCore/Accounts/AccountManager.h"
+#include "StorageCore/Transfers/UploadManager.h"
+
+namespace tw {
+
+namespace {
+
+/// Rows are the same when they stand for the same things in the same order.
+bool sameShape(const QList<SidebarModel::Row>& a, const QList<SidebarModel::Row>& b) {
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (a[i].kind != b[i].kind || a[i].provider != b[i].provider ||
+            a[i].account.id != b[i].account.id)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+SidebarModel::SidebarModel(AppModel& model, QObject* parent)
+    : QAbstractListModel(parent), model_(model) {
+    connect(model_.accounts(), &AccountManager::accountsChanged, this, &SidebarModel::refresh);
+    connect(model_.uploads(), &UploadManager::jobsChanged, this, &SidebarModel::refresh);
+    refresh();
+}
+
+void SidebarModel::refresh() {
+    QList<Row> rows{Row{Row::Kind::home, {}, {}}, Row{Row::Kind::uploads, {}, {}}};
+    const QList<StorageAccount>& accounts = model_.accounts()->accounts();
+    for (ProviderKind kind : ProviderKinds::allCases()) {
+        bool headed = false;
+        for (const StorageAccount& account : accounts) {
+            if (account.provider != kind)
+                continue;
+            if (!headed) {
+                rows.append(Row{Row::Kind::header, kind, {}});
+                headed = true;
+            }
+            rows.append(Row{Row::Kind::account, kind, account});
+        }
+    }
+    const qsizetype active = model_.uploads()->activeJobs().size();
+    if (!sameShape(rows, rows_)) {
+        beginResetModel();
+        rows_ = std::move(rows);
+        activeUploads_ = active;
+        endResetModel();
+        return;
+    }
+    rows_ = std::move(rows);
+    activeUploads_ = active;
+    Q_EMIT dataChanged(index(0), index(int(rows_.size()) - 1));
+}
+
+std::optional<SidebarItem> SidebarModel::itemAt(int index) const {
+    if (index < 0 || index >= rows_.size())
+        return std::nullopt;
+    const Row& r = rows_[index];
+    switch (r.kind) {
+    case Row::Kind::home:
+        return SidebarItem::home();
+    case Row::Kind::uploads:
+        return SidebarItem::uploads();
+    case Row::Kind::account:
+        return SidebarItem::storage(r.account.id);
+    case Row::Kind::header:
+        break;
+    }
+    return std::nullopt;
+}
+
+int SidebarModel::rowOf(const std::optional<SidebarItem>& item) const {
+    if (!item)
+        return -1;
+    for (int i = 0; i < rows_.size(); ++i)
+        if (itemAt(i) == item)
+            return i;
+    return -1;
+}
+
+QString SidebarModel::accessibleValue(const StorageAccount& account) {
+    if (account.status == StorageAccount::Status::reauthRequired)
+        return QStringLiteral("Needs to reconnect");
+    if (account.provider == ProviderKind::telegram)
+        return QStringLiteral("No storage limit");
+    return Format::usage(account.quota);
+}
+
+QString SidebarModel::accessibleLabel(const StorageAccount& account) {
+    return account.alias + QStringLiteral(", ") + ProviderKinds::displayName(account.provider) +
+           QStringLiteral(", ") + account.email;
+}
+
+QString SidebarModel::badgeText(const StorageAccount& account) {
+    if (account.status == StorageAccount::Status::reauthRequired)
+        return {};
+    if (account.provider == ProviderKind::telegram)
+        return QStringLiteral("\u221e");
+    if (account.quota)
+        return Format::byteCount(account.quota->usedBytes);
+    return {};
+}
+
+int SidebarModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(rows_.size());
+}
+
+QVariant SidebarModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rows_.size())
+        return {};
+    const Row& r = rows_[index.row()];
+    switch (role) {
+    case Qt::DisplayRole:
+        switch (r.kind) {
+        case Row::Kind::home:
+            return QStringLiteral("Home");
+        case Row::Kind::uploads:
+            return QStringLiteral("Smart Upload");
+        case Row::Kind::header:
+            return ProviderKinds::displayName(r.provider);
+        case Row::Kind::account:
+            return r.account.alias;
+        }
+        break;
+    case Qt::AccessibleTextRole:
+        if (r.kind == Row::Kind::account)
+            return accessibleLabel(r.account);
+        return data(index, Qt::DisplayRole);
+    case Qt::AccessibleDescriptionRole:
+        if (r.kind == Row::Kind::account)
+            return accessibleValue(r.account);
+        if (r.kind == Row::Kind::uploads && activeUploads_ > 0)
+            return QString::number(activeUploads_);
+        break;
+    case Qt::ToolTipRole:
+        if (r.kind == Row::Kind::account)
+            return (ProviderKinds::displayName(r.provider) + QStringLiteral(" \u00b7 ") +
+                    r.account.email)
+                .toHtmlEscaped();
+        break;
+    default:
+        break;
+    }
+    return {};
+}
+
+Qt::ItemFlags SidebarModel::flags(const QModelIndex& index) const {
+    if (!index.isValid() || index.row() >= rows_.size())
+        return Qt::NoItemFlags;
+    if (rows_[index.row()].kind == Row::Kind::header)
+        return Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+} // namespace tw
