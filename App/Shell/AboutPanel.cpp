@@ -85,6 +85,7 @@ QWidget* show(QWidget* parent) {
         buttons->setCenterButtons(true);
         QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
         layout->addWidget(buttons);
+        dialog->setMinimumWidth(280);
         layout->setSizeConstraint(QLayout::SetFixedSize);
     }
     panel->show();
