@@ -1,6 +1,7 @@
 // The quit protocol with fake clean-ups and hooks (short limits instead of 3 s), and its
 // wiring in the composed application: the main window's appearance installs the clean-up,
 // closing it, the Quit command, SIGTERM and SIGINT all start the protocol.
+#include "App/Settings/SettingsWindow.h"
 #include "App/Shell/AppCommands.h"
 #include "App/Shell/Application.h"
 #include "App/Shell/MainWindow.h"
@@ -10,6 +11,8 @@
 #include "tests/App/Model/AppModelFixture.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -202,7 +205,7 @@ public:
     void close() override {}
 };
 
-class ApplicationQuitTest : public AppModelFixture {
+class ComposedApplicationTest : public AppModelFixture {
 protected:
     std::unique_ptr<Application> compose(bool watchSignals = false) {
         build();
@@ -228,14 +231,14 @@ protected:
     int previewsOpened = 0;
 };
 
-TEST_F(ApplicationQuitTest, QuittingBeforeTheMainWindowCameOnScreenTerminatesAtOnce) {
+TEST_F(ComposedApplicationTest, QuittingBeforeTheMainWindowCameOnScreenTerminatesAtOnce) {
     auto app = compose();
     EXPECT_FALSE(app->quitController().hasPrepareForQuit());
     app->commands().quit()->trigger();
     EXPECT_EQ(journal.entries(), QStringList({"terminate"}));
 }
 
-TEST_F(ApplicationQuitTest, TheMainWindowsAppearanceInstallsTheCleanupAndClosingItQuits) {
+TEST_F(ComposedApplicationTest, TheMainWindowsAppearanceInstallsTheCleanupAndClosingItQuits) {
     auto app = compose();
     app->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&app->mainWindow()));
@@ -251,7 +254,7 @@ TEST_F(ApplicationQuitTest, TheMainWindowsAppearanceInstallsTheCleanupAndClosing
     EXPECT_TRUE(app->mainWindow().close());
 }
 
-TEST_F(ApplicationQuitTest, TheQuitCommandRunsTheProtocol) {
+TEST_F(ComposedApplicationTest, TheQuitCommandRunsTheProtocol) {
     auto app = compose();
     app->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&app->mainWindow()));
@@ -262,7 +265,7 @@ TEST_F(ApplicationQuitTest, TheQuitCommandRunsTheProtocol) {
     EXPECT_EQ(journal.entries(), QStringList({"stopReceiving", "terminate"}));
 }
 
-TEST_F(ApplicationQuitTest, SigtermAndSigintStartTheProtocol) {
+TEST_F(ComposedApplicationTest, SigtermAndSigintStartTheProtocol) {
     for (int number : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(number);
         terminations = 0;
@@ -275,6 +278,37 @@ TEST_F(ApplicationQuitTest, SigtermAndSigintStartTheProtocol) {
                   QStringList({"stopReceiving", "terminate"}));
         app.reset(); // the next application installs its own watcher
     }
+}
+
+TEST_F(ComposedApplicationTest, SettingsAndAboutEachShowOneWindow) {
+    auto app = compose();
+    app->show();
+    app->commands().settings()->trigger();
+    QPointer<SettingsWindow> settings = app->settingsWindow();
+    ASSERT_TRUE(settings);
+    EXPECT_TRUE(settings->isVisible());
+    app->commands().settings()->trigger(); // raised, not another one
+    EXPECT_EQ(app->settingsWindow(), settings.data());
+    EXPECT_EQ(QApplication::topLevelWidgets().count(settings.data()), 1);
+    settings->close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return settings.isNull(); })); // deleted on close
+    EXPECT_EQ(app->settingsWindow(), nullptr);
+    app->commands().settings()->trigger();
+    settings = app->settingsWindow();
+    EXPECT_TRUE(settings);
+
+    app->commands().about()->trigger();
+    app->commands().about()->trigger();
+    QList<QPointer<QWidget>> abouts;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->objectName() == QLatin1String("aboutPanel") && widget->isVisible())
+            abouts.append(widget);
+    }
+    ASSERT_EQ(abouts.size(), 1);
+    // Closing the application object closes what it opened.
+    app.reset();
+    EXPECT_TRUE(settings.isNull());
+    EXPECT_TRUE(abouts.first().isNull());
 }
 
 TEST(LaunchMode, OnlyTheExactArgumentStartsTheSelfCheck) {
