@@ -25,6 +25,8 @@ int main(int argc, char* argv[]) {
         tw::Application application(tw::Application::liveParts());
         application.show();
         status = QApplication::exec();
+        // Windows and panels save what they keep (frames, positions) as they close.
+        QApplication::closeAllWindows();
     }
     // Workers stuck in a back-end call are never joined: leave without static destructors.
     std::fflush(stdout);
