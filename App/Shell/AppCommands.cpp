@@ -109,14 +109,19 @@ AppCommands::AppCommands(AppModel& model, QMainWindow& window, Handlers handlers
     connect(&model_, &AppModel::selectionChanged, this, &AppCommands::refresh);
     connect(&model_, &AppModel::pathsChanged, this, &AppCommands::refresh);
     connect(model_.accounts(), &AccountManager::accountsChanged, this, &AppCommands::refresh);
-    qApp->installEventFilter(this);
+    // The text field with focus sees its ShortcutOverride events through this object first.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+        if (old)
+            old->removeEventFilter(this);
+        if (now && now->window() == &window_)
+            now->installEventFilter(this);
+    });
+    if (QWidget* focus = QApplication::focusWidget(); focus && focus->window() == &window_)
+        focus->installEventFilter(this);
     refresh();
 }
 
-AppCommands::~AppCommands() {
-    if (qApp)
-        qApp->removeEventFilter(this);
-}
+AppCommands::~AppCommands() = default;
 
 QAction* AppCommands::makeAction(const QString& objectName, const QString& text,
                                  const QKeySequence& shortcut) {

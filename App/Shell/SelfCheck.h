@@ -27,9 +27,9 @@ class TDClientFactory;
 ///
 ///     SELFCHECK PASS keychain: write/read/delete [0.0s]
 ///
-/// The run blocks and is made from a worker thread; it hops to the main thread (whose event
-/// loop must be running) only to build the model, read its account list and load a folder
-/// listing. Failures become FAIL lines; nothing ends the run early.
+/// The run blocks and is made from a task of the worker pool (runDetached); it hops to the
+/// main thread (whose event loop must be running) only to build the model, read its account
+/// list and load a folder listing. Failures become FAIL lines; nothing ends the run early.
 class SelfCheck {
 public:
     /// What the run learns about TDLib on its first look (which loads the library).

@@ -4,6 +4,8 @@
 #include "App/Shell/SelfCheck.h"
 
 #include "App/Model/AppModel.h"
+#include "StorageCore/Concurrency/Completion.h"
+#include "StorageCore/Concurrency/TaskRunner.h"
 #include "GoogleDriveProvider/HTTP/HTTPClient.h"
 #include "StorageCore/Domain/ProviderRouter.h"
 #include "TelegramProvider/TDLib/TDClient.h"
@@ -166,16 +168,17 @@ public:
         tdlib.version = QStringLiteral("1.8.67");
     }
 
-    /// Runs the check on a worker and returns its lines.
+    /// Runs the check on a worker, as the application does, and returns its lines.
     QStringList runCheck() {
-        std::atomic<bool> done{false};
-        std::thread worker([&] {
+        Completion<std::monostate> done;
+        runDetached([this, done]() mutable {
             SelfCheck::run(env);
-            done = true;
+            done.resolve(std::monostate{});
         });
-        const bool finished = QTest::qWaitFor([&] { return done.load(); }, 20000);
-        worker.join();
+        const bool finished = QTest::qWaitFor([&] { return done.isDone(); }, 20000);
         EXPECT_TRUE(finished);
+        if (!finished)
+            std::abort(); // the worker still uses this fixture
         std::lock_guard lock(linesMutex);
         return lines;
     }
