@@ -1,30 +1,35 @@
-#include "App/Model/AppModel.h"
-#include "App/Preview/QuickLook.h"
-#include "App/Shell/MainWindow.h"
+#include "App/Shell/Application.h"
 
 #include <QApplication>
+#include <QIcon>
 
-namespace {
-
-class NoQuickLook final : public tw::QuickLook {
-public:
-    bool isPanelVisible() const override { return false; }
-    void show(const tw::FileItem&, tw::AppModel&, OpenFull) override {}
-    void follow(const std::optional<tw::FileItem>&, tw::AppModel&, OpenFull) override {}
-    void close() override {}
-};
-
-} // namespace
+#include <cstdio>
+#include <unistd.h>
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Kelvanor"));
-    QApplication::setOrganizationDomain(QStringLiteral("tessarow.org"));
-    QApplication::setDesktopFileName(QStringLiteral("org.tessarow.Kelvanor"));
+    const QString version = QStringLiteral(TW_VERSION);
+    // Decided before any application object exists: the self-check needs no display.
+    if (tw::launchMode(argc, argv) == tw::LaunchMode::selfCheck)
+        tw::runSelfCheck(argc, argv, version);
 
-    auto model = tw::AppModel::live();
-    NoQuickLook quickLook;
-    tw::MainWindow window(*model, quickLook, [](const tw::PreviewTarget&) {});
-    window.show();
-    return app.exec();
+    QApplication app(argc, argv);
+    tw::setApplicationIdentity(version);
+    QApplication::setDesktopFileName(QStringLiteral("org.tessarow.Kelvanor"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.tessarow.Kelvanor"),
+                                                 QIcon(QStringLiteral(":/org.tessarow.Kelvanor.svg"))));
+    // Only the quit protocol ends the application.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    int status = 0;
+    {
+        tw::Application application(tw::Application::liveParts());
+        application.show();
+        status = QApplication::exec();
+        // Windows and panels save what they keep (frames, positions) as they close.
+        QApplication::closeAllWindows();
+    }
+    // Workers stuck in a back-end call are never joined: leave without static destructors.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    _exit(status);
 }

@@ -31,7 +31,7 @@ apt_packages=(
     libcurl4-openssl-dev libsecret-1-dev zlib1g-dev libcpp-httplib-dev
     adwaita-icon-theme shared-mime-info
     libgtest-dev libgmock-dev libbenchmark-dev
-    gnome-keyring dbus dbus-x11 libsecret-tools
+    gnome-keyring dbus dbus-x11 libsecret-tools desktop-file-utils
     zip unzip python3 curl ca-certificates iproute2 util-linux xvfb xauth
 )
 

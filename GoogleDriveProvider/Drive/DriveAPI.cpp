@@ -1,6 +1,7 @@
 #include "GoogleDriveProvider/Drive/DriveAPI.h"
 
 #include "GoogleDriveProvider/HTTP/PercentEncoding.h"
+#include "GoogleDriveProvider/OAuth/OAuthModels.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -78,12 +79,14 @@ const QString aboutFields =
     QStringLiteral("user(displayName,emailAddress,permissionId),storageQuota");
 
 const QUrl& base() {
-    static const QUrl url(QStringLiteral("https://www.googleapis.com/drive/v3/"));
+    static const QUrl url =
+        GoogleEndpoints::resolve(QStringLiteral("https://www.googleapis.com/drive/v3/"));
     return url;
 }
 
 const QUrl& uploadEndpoint() {
-    static const QUrl url(QStringLiteral("https://www.googleapis.com/upload/drive/v3/files"));
+    static const QUrl url =
+        GoogleEndpoints::resolve(QStringLiteral("https://www.googleapis.com/upload/drive/v3/files"));
     return url;
 }
 

@@ -130,18 +130,42 @@ std::optional<TokenEndpointError> TokenEndpointError::decode(const QByteArray& d
 
 // MARK: - Requests
 
+namespace GoogleEndpoints {
+
+QUrl rebase(const QUrl& production, const QUrl& base) {
+    const QString scheme = base.scheme();
+    if (!base.isValid() || base.host().isEmpty() ||
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        return production;
+    QUrl url = base;
+    QString prefix = base.path();
+    while (prefix.endsWith(QLatin1Char('/')))
+        prefix.chop(1);
+    url.setPath(prefix + production.path());
+    url.setQuery(production.query());
+    url.setFragment(QString());
+    return url;
+}
+
+QUrl resolve(const QString& productionURL) {
+    static const QUrl base = QUrl(qEnvironmentVariable(overrideVariable).trimmed());
+    return rebase(QUrl(productionURL), base);
+}
+
+} // namespace GoogleEndpoints
+
 namespace GoogleOAuthRequests {
 
 QUrl authorizationEndpoint() {
-    return QUrl(QStringLiteral("https://accounts.google.com/o/oauth2/v2/auth"));
+    return GoogleEndpoints::resolve(QStringLiteral("https://accounts.google.com/o/oauth2/v2/auth"));
 }
 
 QUrl tokenEndpoint() {
-    return QUrl(QStringLiteral("https://oauth2.googleapis.com/token"));
+    return GoogleEndpoints::resolve(QStringLiteral("https://oauth2.googleapis.com/token"));
 }
 
 QUrl revokeEndpoint() {
-    return QUrl(QStringLiteral("https://oauth2.googleapis.com/revoke"));
+    return GoogleEndpoints::resolve(QStringLiteral("https://oauth2.googleapis.com/revoke"));
 }
 
 QUrl authorizationURL(const GoogleOAuthConfiguration& configuration, const QString& redirectURI,

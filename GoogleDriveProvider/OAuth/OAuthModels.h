@@ -90,6 +90,22 @@ struct TokenEndpointError {
     static std::optional<TokenEndpointError> decode(const QByteArray& data);
 };
 
+/// Where the Google endpoints live. Production code names the real URLs; when the environment
+/// variable TW_GOOGLE_BASE_URL holds an http(s) URL (tests only: a loopback fake), every
+/// endpoint keeps its path and query but moves to that base (scheme, host, port, path prefix).
+namespace GoogleEndpoints {
+
+inline constexpr const char* overrideVariable = "TW_GOOGLE_BASE_URL";
+
+/// The production URL, or its rebased form under TW_GOOGLE_BASE_URL (read once per process).
+QUrl resolve(const QString& productionURL);
+/// The production URL moved under base: base's scheme, host and port, base's path (without
+/// its trailing "/") followed by the production path, the production query. A base that is
+/// empty or not an absolute http(s) URL leaves the production URL as it is.
+QUrl rebase(const QUrl& production, const QUrl& base);
+
+} // namespace GoogleEndpoints
+
 /// The endpoints and request builders of the OAuth client. Nothing here sends anything.
 namespace GoogleOAuthRequests {
 

@@ -1,0 +1,165 @@
+#include "App/Shell/Application.h"
+
+#include "App/Model/AppModel.h"
+#include "App/Settings/SettingsWindow.h"
+#include "App/Shell/AboutPanel.h"
+#include "App/Shell/AppCommands.h"
+#include "App/Shell/MainWindow.h"
+#include "App/Shell/PreviewWiring.h"
+#include "App/Shell/SelfCheck.h"
+#include "App/Shell/UnixSignalWatcher.h"
+#include "TelegramProvider/TDLib/TDJSONRuntime.h"
+#include "TelegramProvider/TelegramStorageProvider.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QSessionManager>
+
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace tw {
+
+LaunchMode launchMode(const QStringList& arguments) {
+    return SelfCheck::isRequested(arguments) ? LaunchMode::selfCheck : LaunchMode::application;
+}
+
+LaunchMode launchMode(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return launchMode(arguments);
+}
+
+void setApplicationIdentity(const QString& version) {
+    QCoreApplication::setApplicationName(QStringLiteral("Kelvanor"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("tessarow.org"));
+    QCoreApplication::setApplicationVersion(version);
+}
+
+void runSelfCheck(int& argc, char** argv, const QString& version) {
+    QCoreApplication app(argc, argv);
+    setApplicationIdentity(version);
+    const SelfCheck::Environment environment = SelfCheck::live(QCoreApplication::arguments());
+    runDetached([environment] {
+        try {
+            SelfCheck::run(environment);
+        } catch (...) {
+        }
+        std::fflush(stdout);
+        // At once: no quit protocol, no destructors racing the checks' leftovers.
+        _exit(0);
+    });
+    app.exec();
+    std::fflush(stdout);
+    _exit(0);
+}
+
+Application::Parts Application::liveParts() {
+    Parts parts;
+    parts.model = AppModel::live();
+    parts.quickLook = &PreviewWiring::quickLook();
+    parts.previewOpener = [](AppModel& model) { return PreviewWiring::makeOpener(model); };
+    return parts;
+}
+
+Application::Application(Parts parts, QObject* parent)
+    : QObject(parent), model_(std::move(parts.model)) {
+    Q_ASSERT(model_ && parts.quickLook);
+    openPreview_ = parts.previewOpener ? parts.previewOpener(*model_) : OpenPreview();
+    if (!openPreview_)
+        openPreview_ = [](const PreviewTarget&) {};
+
+    QuitController::Hooks hooks = std::move(parts.quitHooks);
+    if (!hooks.stopReceiving) {
+        hooks.stopReceiving = [] {
+            // The runtime was loaded (or found missing) when the model was composed.
+            if (const std::shared_ptr<TDJSONRuntime> runtime = TDJSONRuntime::shared())
+                runtime->stopReceiving(1.0);
+        };
+    }
+    quit_ = new QuitController(std::move(hooks), parts.quitLimits, this);
+
+    window_ = std::make_unique<MainWindow>(*model_, *parts.quickLook, openPreview_);
+    window_->installEventFilter(this);
+    commands_ = new AppCommands(*model_, *window_,
+                                AppCommands::Handlers{[this] { showSettings(); },
+                                                      [this] { quit_->requestQuit(); },
+                                                      [this] { showAbout(); }});
+
+    if (parts.watchUnixSignals) {
+        signals_ = new UnixSignalWatcher({SIGTERM, SIGINT}, this);
+        connect(signals_, &UnixSignalWatcher::received, quit_, &QuitController::requestQuit);
+    }
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        // The desktop session ends: the same clean-up as a quit.
+        connect(gui, &QGuiApplication::commitDataRequest, quit_,
+                [this](QSessionManager&) { quit_->requestQuit(); });
+    }
+}
+
+Application::~Application() {
+    // Windows first (they hold the model and the preview opener), the model last.
+    delete settings_.data();
+    delete about_.data();
+    if (window_)
+        window_->removeEventFilter(this);
+    window_.reset();
+    openPreview_ = nullptr;
+    model_.reset();
+}
+
+SettingsWindow* Application::settingsWindow() const {
+    return settings_.data();
+}
+
+void Application::show() {
+    window_->show();
+}
+
+void Application::showSettings() {
+    if (!settings_) {
+        settings_ = new SettingsWindow(*model_);
+        settings_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    settings_->show();
+    settings_->raise();
+    settings_->activateWindow();
+}
+
+void Application::showAbout() {
+    about_ = AboutPanel::show();
+}
+
+bool Application::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == window_.get()) {
+        switch (event->type()) {
+        case QEvent::Show:
+            // The content came on screen (not a mere un-minimise): the clean-up for the next
+            // quit closes the Telegram sessions of this model.
+            if (!event->spontaneous()) {
+                std::shared_ptr<TelegramStorageProvider> telegram = model_->telegramProvider();
+                quit_->setPrepareForQuit([telegram] {
+                    if (telegram)
+                        telegram->closeAllSessions();
+                });
+            }
+            break;
+        case QEvent::Close:
+            // Closing the main window quits, through the protocol.
+            if (quit_->state() != QuitController::State::terminated) {
+                event->ignore();
+                quit_->requestQuit();
+                return true;
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace tw

@@ -1,0 +1,88 @@
+#include "App/Shell/QuitController.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+
+namespace tw {
+namespace {
+Q_LOGGING_CATEGORY(lcQuit, "Quit")
+}
+
+QuitController::QuitController(Hooks hooks, Limits limits, QObject* parent)
+    : QObject(parent), hooks_(std::move(hooks)), limits_(limits) {
+    if (!hooks_.terminate)
+        hooks_.terminate = [] { QCoreApplication::quit(); };
+    limitTimer_.setSingleShot(true);
+    graceTimer_.setSingleShot(true);
+    connect(&limitTimer_, &QTimer::timeout, this, &QuitController::cleanupLimitReached);
+    connect(&graceTimer_, &QTimer::timeout, this, [this] {
+        qCWarning(lcQuit) << "the clean-up did not end after it was cancelled; quitting without it";
+        cleanupEnded(attempt_);
+    });
+}
+
+void QuitController::setPrepareForQuit(Cleanup cleanup) {
+    prepareForQuit_ = std::move(cleanup);
+}
+
+void QuitController::setState(State state) {
+    if (state == state_)
+        return;
+    state_ = state;
+    Q_EMIT stateChanged(state);
+}
+
+void QuitController::requestQuit() {
+    if (state_ == State::terminated)
+        return;
+    if (!prepareForQuit_) {
+        terminate();
+        return;
+    }
+    Cleanup cleanup = std::move(prepareForQuit_);
+    prepareForQuit_ = nullptr;
+    const quint64 attempt = ++attempt_;
+    setState(State::cleaningUp);
+    cleanupTask_ = runTask(
+        this, [cleanup = std::move(cleanup)] { cleanup(); },
+        [this, attempt](TaskResult<std::monostate>) { cleanupEnded(attempt); });
+    limitTimer_.start(limits_.cleanup);
+}
+
+void QuitController::cleanupLimitReached() {
+    if (state_ != State::cleaningUp)
+        return;
+    qCInfo(lcQuit) << "the clean-up takes too long; cancelling it";
+    cleanupTask_.cancel();
+    graceTimer_.start(limits_.cancelGrace);
+}
+
+void QuitController::cleanupEnded(quint64 attempt) {
+    if (attempt != attempt_ || state_ != State::cleaningUp)
+        return;
+    limitTimer_.stop();
+    graceTimer_.stop();
+    cleanupTask_ = TaskHandle();
+    stopReceiver();
+}
+
+void QuitController::stopReceiver() {
+    if (!hooks_.stopReceiving) {
+        terminate();
+        return;
+    }
+    setState(State::stoppingReceiver);
+    runTask(this, hooks_.stopReceiving, [this](TaskResult<std::monostate>) {
+        if (state_ == State::stoppingReceiver)
+            terminate();
+    });
+}
+
+void QuitController::terminate() {
+    limitTimer_.stop();
+    graceTimer_.stop();
+    setState(State::terminated);
+    hooks_.terminate();
+}
+
+} // namespace tw
