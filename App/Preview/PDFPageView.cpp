@@ -2,6 +2,7 @@
 
 #include <QKeyEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPdfDocument>
 #include <QPdfDocumentRenderOptions>
 #include <QPdfSelection>
@@ -375,14 +376,19 @@ void PDFPageView::paintEvent(QPaintEvent* event) {
             if (!pages.contains(h.page))
                 continue;
             const bool current = i == currentHighlight_;
-            painter.setPen(current ? QPen(QColor(0xE0, 0x7A, 0x00), 1.5) : Qt::NoPen);
-            painter.setBrush(current ? QColor(255, 149, 0, 130) : QColor(255, 214, 10, 110));
+            // The glyphs' outlines merge into one shape per match.
+            QPainterPath shape;
             for (const QPolygonF& polygon : h.bounds) {
                 QPolygonF mapped;
                 for (const QPointF& point : polygon)
                     mapped.append(mapFromPage(h.page, point));
-                painter.drawPolygon(mapped);
+                shape.addPolygon(mapped);
+                shape.closeSubpath();
             }
+            shape = shape.simplified();
+            painter.setPen(current ? QPen(QColor(0xE0, 0x7A, 0x00), 1.5) : Qt::NoPen);
+            painter.setBrush(current ? QColor(255, 149, 0, 130) : QColor(255, 214, 10, 110));
+            painter.drawPath(shape);
         }
     }
     if (missing)
