@@ -2,14 +2,20 @@
 
 #include "App/Preview/PDFPageView.h"
 
+#include <QElapsedTimer>
 #include <QPdfDocument>
-#include <QPdfSelection>
+#include <QPdfLink>
+#include <QPdfSearchModel>
 
 #include <algorithm>
 
 namespace tw {
 
-PDFController::PDFController(QObject* parent) : QObject(parent) {}
+PDFController::PDFController(QObject* parent) : QObject(parent), searchModel_(new QPdfSearchModel(this)) {
+    searchTimer_.setSingleShot(true);
+    searchTimer_.setInterval(0);
+    connect(&searchTimer_, &QTimer::timeout, this, &PDFController::searchSlice);
+}
 
 PDFPageView* PDFController::view() const { return view_; }
 
@@ -19,6 +25,7 @@ void PDFController::setView(PDFPageView* view) {
     if (view_)
         view_->disconnect(this);
     view_ = view;
+    stopSearch();
     matches_.clear();
     matchIndex_ = 0;
     const bool hadCount = matchCount_.has_value();
@@ -34,6 +41,7 @@ void PDFController::reset() {
     if (view_)
         view_->disconnect(this);
     view_ = nullptr;
+    stopSearch();
     const bool changedAny = pageIndex_ != 0 || pageCount_ != 0 || matchCount_ || !matches_.isEmpty();
     pageIndex_ = 0;
     pageCount_ = 0;
@@ -58,7 +66,16 @@ void PDFController::update() {
     setCounters(view_->currentPage(), view_->pageCount());
 }
 
+void PDFController::stopSearch() {
+    searchTimer_.stop();
+    nextSearchPage_ = -1;
+    searchText_.clear();
+    searchModel_->setSearchString(QString());
+    searchModel_->setDocument(nullptr);
+}
+
 void PDFController::clearMatches() {
+    stopSearch();
     matches_.clear();
     if (view_)
         view_->setHighlights({});
@@ -75,25 +92,63 @@ void PDFController::find(const QString& text) {
         clearMatches();
         return;
     }
-    if (!matches_.isEmpty() && matches_.first().text.compare(text, Qt::CaseInsensitive) == 0) {
+    const QString running = matches_.isEmpty() ? searchText_ : matches_.first().text;
+    const bool sameSearch = !running.isEmpty() && running.compare(text, Qt::CaseInsensitive) == 0;
+    if (sameSearch && !matches_.isEmpty()) {
         matchIndex_ = (matchIndex_ + 1) % std::max<qsizetype>(1, matches_.size());
-    } else {
-        matches_.clear();
-        const int pages = view_->pageCount();
-        for (int page = 0; page < pages; ++page) {
-            const QString pageText = view_->pageText(page);
-            qsizetype from = 0;
-            while ((from = pageText.indexOf(text, from, Qt::CaseInsensitive)) >= 0) {
-                const QPdfSelection selection =
-                    view_->document()->getSelectionAtIndex(page, int(from), int(text.size()));
-                matches_.append(PDFMatch{page, pageText.mid(from, text.size()), selection.bounds()});
-                from += text.size();
-            }
-        }
-        matchIndex_ = 0;
+        showMatches();
+        Q_EMIT changed();
+        return;
     }
+    if (sameSearch && isSearching())
+        return; // no match yet: the search under way goes on
+    stopSearch();
+    matches_.clear();
+    matchIndex_ = 0;
+    searchText_ = text;
+    matchCount_ = 0;
+    view_->setHighlights({});
+    searchModel_->setDocument(view_->document());
+    searchModel_->setSearchString(text);
+    nextSearchPage_ = 0;
+    searchSlice();
+}
+
+void PDFController::searchSlice() {
+    if (!view_ || nextSearchPage_ < 0)
+        return;
+    QElapsedTimer clock;
+    clock.start();
+    const int pages = view_->pageCount();
+    const bool hadMatches = !matches_.isEmpty();
+    const qsizetype before = matches_.size();
+    while (nextSearchPage_ < pages && clock.elapsed() < searchSliceMs) {
+        const int page = nextSearchPage_++;
+        for (const QPdfLink& link : searchModel_->resultsOnPage(page)) {
+            QList<QPolygonF> bounds;
+            for (const QRectF& rect : link.rectangles())
+                bounds.append(QPolygonF(rect));
+            matches_.append(PDFMatch{page, searchText_, bounds});
+        }
+    }
+    if (nextSearchPage_ >= pages)
+        nextSearchPage_ = -1;
+    else
+        searchTimer_.start();
     matchCount_ = int(matches_.size());
-    showMatches();
+    if (matches_.size() != before || !isSearching()) {
+        QList<PDFPageView::Highlight> highlights;
+        highlights.reserve(matches_.size());
+        for (const PDFMatch& match : std::as_const(matches_))
+            highlights.append(PDFPageView::Highlight{match.page, match.bounds});
+        const int current = view_->currentHighlight();
+        view_->setHighlights(highlights);
+        // The first match is selected when it is found; a later slice keeps the selection.
+        if (!hadMatches && !matches_.isEmpty())
+            view_->setCurrentHighlight(matchIndex_);
+        else if (current >= 0)
+            view_->setCurrentHighlight(current, false);
+    }
     Q_EMIT changed();
 }
 

@@ -5,8 +5,11 @@
 #include <QPointer>
 #include <QPolygonF>
 #include <QString>
+#include <QTimer>
 
 #include <optional>
+
+class QPdfSearchModel;
 
 namespace tw {
 
@@ -44,7 +47,13 @@ public:
 
     /// Searches the document case-insensitively and selects the first match; the same text
     /// again (ignoring case) selects the next match, wrapping round. Empty text ends the search.
+    /// A long document is searched a few pages per turn of the event loop: matches (and the
+    /// count) grow as pages are searched, and the first one is selected when it is found.
     void find(const QString& text);
+    /// True while pages remain to be searched.
+    bool isSearching() const { return nextSearchPage_ >= 0; }
+    /// The time one turn of the event loop may spend searching.
+    static constexpr int searchSliceMs = 12;
     /// Turns the current page a quarter turn clockwise.
     void rotate();
     /// Refreshes pageCount and pageIndex from the view.
@@ -64,6 +73,8 @@ private:
     void setCounters(int pageIndex, int pageCount);
     void clearMatches();
     void showMatches();
+    void stopSearch();
+    void searchSlice();
 
     QPointer<PDFPageView> view_;
     int pageIndex_ = 0;
@@ -71,6 +82,10 @@ private:
     std::optional<int> matchCount_;
     QList<PDFMatch> matches_;
     int matchIndex_ = 0;
+    QString searchText_;
+    int nextSearchPage_ = -1;
+    QPdfSearchModel* searchModel_ = nullptr;
+    QTimer searchTimer_;
 };
 
 } // namespace tw

@@ -5,7 +5,6 @@
 #include <QPainterPath>
 #include <QPdfDocument>
 #include <QPdfDocumentRenderOptions>
-#include <QPdfSelection>
 #include <QScrollBar>
 #include <QWheelEvent>
 
@@ -283,9 +282,9 @@ void PDFPageView::setHighlights(const QList<Highlight>& highlights) {
     viewport()->update();
 }
 
-void PDFPageView::setCurrentHighlight(int index) {
+void PDFPageView::setCurrentHighlight(int index, bool scrollTo) {
     currentHighlight_ = index >= 0 && index < highlights_.size() ? index : -1;
-    if (currentHighlight_ >= 0) {
+    if (currentHighlight_ >= 0 && scrollTo) {
         const Highlight& h = highlights_[currentHighlight_];
         if (mode_ == DisplayMode::singlePage) {
             goToPage(h.page);
@@ -304,17 +303,6 @@ void PDFPageView::setCurrentHighlight(int index) {
         }
     }
     viewport()->update();
-}
-
-QString PDFPageView::pageText(int page) {
-    if (page < 0 || page >= pageCount())
-        return {};
-    auto found = texts_.constFind(page);
-    if (found != texts_.constEnd())
-        return *found;
-    const QString text = document_->getAllText(page).text();
-    texts_.insert(page, text);
-    return text;
 }
 
 QPointF PDFPageView::mapFromPage(int page, const QPointF& point) const {

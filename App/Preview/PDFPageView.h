@@ -66,12 +66,9 @@ public:
 
     void setHighlights(const QList<Highlight>& highlights);
     const QList<Highlight>& highlights() const { return highlights_; }
-    /// Draws one highlight stronger and scrolls it into view; -1 for none.
-    void setCurrentHighlight(int index);
+    /// Draws one highlight stronger and (unless told not to) scrolls it into view; -1 for none.
+    void setCurrentHighlight(int index, bool scrollTo = true);
     int currentHighlight() const { return currentHighlight_; }
-
-    /// The text of a page (cached): what searches run over.
-    QString pageText(int page);
 
     /// Where a page lies in the content, in pixels (content coordinates).
     QRect pageRect(int page) const;
@@ -129,7 +126,6 @@ private:
     int currentHighlight_ = -1;
     QHash<int, Rendered> rendered_;
     QList<int> renderOrder_; // least recently rendered first
-    QHash<int, QString> texts_;
     QTimer renderTimer_;
     int renderCount_ = 0;
     int wheelRemainder_ = 0;

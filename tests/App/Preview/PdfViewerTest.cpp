@@ -7,6 +7,7 @@
 #include "tests/App/Preview/PreviewFixtures.h"
 
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -44,6 +45,11 @@ protected:
         }
         return viewer;
     }
+    /// Finds and waits until every page has been searched.
+    static void find(PDFController& controller, const QString& text) {
+        controller.find(text);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !controller.isSearching(); }, 10000));
+    }
     QTemporaryDir dir;
 };
 
@@ -72,7 +78,7 @@ TEST_F(PdfViewerTest, FindCyclesThroughMatchesInEveryCapitalisation) {
                             {QStringLiteral("Kelvanor"), 8, 2},
                             {QStringLiteral("kelvanor"), 1, 0}};
     for (const Step& step : steps) {
-        controller.find(step.text);
+        find(controller, step.text);
         ASSERT_EQ(controller.matchCount(), 3) << step.text.toStdString();
         EXPECT_EQ(controller.matchIndex(), step.index);
         EXPECT_EQ(controller.matches().at(step.index).page, step.page);
@@ -81,25 +87,48 @@ TEST_F(PdfViewerTest, FindCyclesThroughMatchesInEveryCapitalisation) {
         EXPECT_EQ(viewer->pageView()->highlights().size(), 3);
     }
     // A longer word that starts the same is a new search, at its first match.
-    controller.find(QStringLiteral("kelvanor stands"));
+    find(controller, QStringLiteral("kelvanor stands"));
     EXPECT_EQ(controller.matchCount(), 3);
     EXPECT_EQ(controller.matchIndex(), 0);
     // A word that is nowhere: zero matches, present, nothing highlighted.
-    controller.find(QStringLiteral("absent"));
+    find(controller, QStringLiteral("absent"));
     EXPECT_EQ(controller.matchCount(), 0);
     EXPECT_TRUE(viewer->pageView()->highlights().isEmpty());
     EXPECT_EQ(viewer->pageView()->currentHighlight(), -1);
     // The empty text ends the search.
-    controller.find(QStringLiteral("kelvanor"));
+    find(controller, QStringLiteral("kelvanor"));
     controller.find(QString());
     EXPECT_FALSE(controller.matchCount().has_value());
     EXPECT_TRUE(viewer->pageView()->highlights().isEmpty());
 }
 
+TEST_F(PdfViewerTest, ALongDocumentIsSearchedAFewPagesAtATime) {
+    QHash<int, QString> everywhere;
+    for (int page = 0; page < 200; ++page)
+        everywhere.insert(page, QStringLiteral("Kelvanor"));
+    PDFController controller;
+    auto viewer = shown(write(QStringLiteral("long.pdf"), makePDF(200, everywhere)), &controller);
+    QSignalSpy changes(&controller, &PDFController::changed);
+    controller.find(QStringLiteral("kelvanor"));
+    // find() came back before the whole document was searched; the first match is selected.
+    EXPECT_TRUE(controller.isSearching());
+    ASSERT_TRUE(controller.matchCount().has_value());
+    EXPECT_LT(*controller.matchCount(), 200);
+    EXPECT_EQ(viewer->pageView()->currentHighlight(), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !controller.isSearching(); }, 20000));
+    EXPECT_EQ(controller.matchCount(), 200);
+    EXPECT_GT(changes.size(), 2) << "the count grew as pages were searched";
+    // Ending the search midway stops it.
+    controller.find(QStringLiteral("page"));
+    controller.find(QString());
+    EXPECT_FALSE(controller.isSearching());
+    EXPECT_FALSE(controller.matchCount().has_value());
+}
+
 TEST_F(PdfViewerTest, TheCurrentMatchIsHighlightedOnScreen) {
     PDFController controller;
     auto viewer = shown(twelvePages(), &controller);
-    controller.find(QStringLiteral("KELVANOR"));
+    find(controller, QStringLiteral("KELVANOR"));
     PDFPageView* view = viewer->pageView();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !view->hasPendingRenders(); }, 5000));
     const QRectF match = view->highlightRect(view->highlights().at(0)).translated(-view->contentOffset());
@@ -184,7 +213,7 @@ TEST_F(PdfViewerTest, AnUnreadableFileAfterAGoodOneResetsTheCountersAndSaysSo) {
     {
         auto good = shown(twelvePages(), &controller);
         controller.nextPage();
-        controller.find(QStringLiteral("kelvanor"));
+        find(controller, QStringLiteral("kelvanor"));
         ASSERT_EQ(controller.pageCount(), 12);
         ASSERT_EQ(controller.matchCount(), 3);
     }

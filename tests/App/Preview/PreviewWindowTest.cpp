@@ -241,6 +241,7 @@ TEST_F(PreviewWindowTest, PdfSearchCountsMatchesAndSteppingEndsIt) {
 
     search->setText(QStringLiteral("kelvanor"));
     QTest::keyClick(search, Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w->pdf()->isSearching(); }, 5000));
     ASSERT_EQ(w->pdf()->matchCount(), 1);
     w->step(-1);
     EXPECT_EQ(w->item()->name, QStringLiteral("b.png"));
