@@ -26,12 +26,14 @@ namespace {
 ArchiveViewer::SaveChooser& saveChooser() {
     static ArchiveViewer::SaveChooser chooser = [](QWidget* parent, const QString& proposedName,
                                                    std::function<void(const QUrl&)> onChosen) {
-        auto* dialog = new QFileDialog(parent ? parent->window() : nullptr, QStringLiteral("Extract"));
+        auto* dialog =
+            new QFileDialog(parent ? parent->window() : nullptr, QStringLiteral("Extract"));
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         dialog->setWindowModality(Qt::WindowModal);
         dialog->setAcceptMode(QFileDialog::AcceptSave);
         dialog->setFileMode(QFileDialog::AnyFile);
-        const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+        const QString downloads =
+            QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
         dialog->setDirectory(downloads.isEmpty() ? QDir::homePath() : downloads);
         dialog->selectFile(proposedName);
         QObject::connect(dialog, &QFileDialog::accepted, dialog, [dialog, onChosen] {
@@ -93,7 +95,8 @@ QVariant ArchiveTableModel::data(const QModelIndex& index, int role) const {
         case name:
             return entry.path;
         case size:
-            return entry.isDirectory() ? QStringLiteral("--") : Format::byteCount(entry.uncompressedSize);
+            return entry.isDirectory() ? QStringLiteral("--")
+                                       : Format::byteCount(entry.uncompressedSize);
         case modified:
             return Format::modified(entry.modifiedAt);
         default:
@@ -135,7 +138,9 @@ QVariant ArchiveTableModel::headerData(int section, Qt::Orientation orientation,
 
 // ---- ArchiveViewer -------------------------------------------------------------------------
 
-void ArchiveViewer::setSaveChooser(SaveChooser chooser) { saveChooser() = std::move(chooser); }
+void ArchiveViewer::setSaveChooser(SaveChooser chooser) {
+    saveChooser() = std::move(chooser);
+}
 
 QString ArchiveViewer::summary(const ArchiveListing& listing) {
     const int files = listing.fileCount();
@@ -148,7 +153,8 @@ QString ArchiveViewer::proposedName(const ZipEntry& entry) {
     // Both separators count: a member name never names a folder on this computer.
     while (last.endsWith(QLatin1Char('/')) || last.endsWith(QLatin1Char('\\')))
         last.chop(1);
-    const qsizetype cut = std::max(last.lastIndexOf(QLatin1Char('/')), last.lastIndexOf(QLatin1Char('\\')));
+    const qsizetype cut =
+        std::max(last.lastIndexOf(QLatin1Char('/')), last.lastIndexOf(QLatin1Char('\\')));
     last = last.mid(cut + 1);
     QString clean;
     for (const QChar c : std::as_const(last)) {
@@ -186,9 +192,10 @@ ArchiveViewer::ArchiveViewer(AppModel& model, const FileItem& item, const Archiv
     bold.setBold(true);
     title->setFont(bold);
     texts->addWidget(title);
-    auto* sizes = new QLabel(Format::byteCount(listing.archiveSize) + QStringLiteral(" compressed \u00b7 ") +
-                                 Format::byteCount(listing.uncompressedSize()) + QStringLiteral(" expanded"),
-                             this);
+    auto* sizes =
+        new QLabel(Format::byteCount(listing.archiveSize) + QStringLiteral(" compressed \u00b7 ") +
+                       Format::byteCount(listing.uncompressedSize()) + QStringLiteral(" expanded"),
+                   this);
     sizes->setObjectName(QStringLiteral("archiveSizes"));
     sizes->setTextFormat(Qt::PlainText);
     QFont caption = sizes->font();
@@ -227,8 +234,10 @@ ArchiveViewer::ArchiveViewer(AppModel& model, const FileItem& item, const Archiv
     table_->verticalHeader()->hide();
     table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 8);
     table_->horizontalHeader()->setSectionResizeMode(ArchiveTableModel::name, QHeaderView::Stretch);
-    table_->horizontalHeader()->setSectionResizeMode(ArchiveTableModel::size, QHeaderView::Interactive);
-    table_->horizontalHeader()->setSectionResizeMode(ArchiveTableModel::modified, QHeaderView::Interactive);
+    table_->horizontalHeader()->setSectionResizeMode(ArchiveTableModel::size,
+                                                     QHeaderView::Interactive);
+    table_->horizontalHeader()->setSectionResizeMode(ArchiveTableModel::modified,
+                                                     QHeaderView::Interactive);
     table_->horizontalHeader()->setMinimumSectionSize(60);
     table_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     table_->setColumnWidth(ArchiveTableModel::size, 80);
@@ -264,17 +273,19 @@ void ArchiveViewer::extractSelected() {
     QPointer<PreviewLoader> loader = loader_;
     const ZipEntry member = *entry;
     const QUuid accountID = item_.ref.accountID;
-    saveChooser()(this, proposedName(member), [self, model, loader, member, accountID](const QUrl& url) {
-        if (!url.isValid() || !url.isLocalFile() || !loader)
-            return;
-        // The extraction runs on even when the preview goes away.
-        loader->extract(member, url, [self, model, accountID](TaskResult<std::monostate> result) {
-            if (!result.ok() && model)
-                model->report(result.error(), accountID);
-            if (self)
-                Q_EMIT self->extractionFinished(result.ok());
-        });
-    });
+    saveChooser()(this, proposedName(member),
+                  [self, model, loader, member, accountID](const QUrl& url) {
+                      if (!url.isValid() || !url.isLocalFile() || !loader)
+                          return;
+                      // The extraction runs on even when the preview goes away.
+                      loader->extract(member, url,
+                                      [self, model, accountID](TaskResult<std::monostate> result) {
+                                          if (!result.ok() && model)
+                                              model->report(result.error(), accountID);
+                                          if (self)
+                                              Q_EMIT self->extractionFinished(result.ok());
+                                      });
+                  });
 }
 
 QList<QAction*> ArchiveViewer::contextActions(const QList<int>& rows) {
@@ -286,7 +297,8 @@ QList<QAction*> ArchiveViewer::contextActions(const QList<int>& rows) {
     extract->setObjectName(QStringLiteral("archiveExtractMenu"));
     connect(extract, &QAction::triggered, this, [this, row] {
         table_->selectionModel()->select(tableModel_->index(row, 0),
-                                         QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+                                         QItemSelectionModel::ClearAndSelect |
+                                             QItemSelectionModel::Rows);
         extractSelected();
     });
     actions.append(extract);

@@ -6,7 +6,9 @@ namespace tw {
 
 ImageController::ImageController(QObject* parent) : QObject(parent) {}
 
-MagnifyingImageView* ImageController::view() const { return view_; }
+MagnifyingImageView* ImageController::view() const {
+    return view_;
+}
 
 void ImageController::setView(MagnifyingImageView* view) {
     view_ = view;

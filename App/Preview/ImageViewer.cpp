@@ -45,7 +45,8 @@ bool MagnifyingImageView::load(const QString& path) {
             movie_ = nullptr;
             return false;
         }
-        connect(movie_, &QMovie::frameChanged, this, [this] { item_->setPixmap(movie_->currentPixmap()); });
+        connect(movie_, &QMovie::frameChanged, this,
+                [this] { item_->setPixmap(movie_->currentPixmap()); });
         movie_->jumpToFrame(0);
         item_->setPixmap(movie_->currentPixmap());
         imageSize_ = movie_->currentPixmap().size();
@@ -62,13 +63,17 @@ bool MagnifyingImageView::load(const QString& path) {
     return !imageSize_.isEmpty();
 }
 
-bool MagnifyingImageView::hasImage() const { return !imageSize_.isEmpty(); }
+bool MagnifyingImageView::hasImage() const {
+    return !imageSize_.isEmpty();
+}
 
 QSize MagnifyingImageView::shownSize() const {
     return rotation_ % 180 == 0 ? imageSize_ : imageSize_.transposed();
 }
 
-qreal MagnifyingImageView::magnification() const { return transform().m11(); }
+qreal MagnifyingImageView::magnification() const {
+    return transform().m11();
+}
 
 void MagnifyingImageView::setMagnification(qreal magnification) {
     fitting_ = false;
@@ -82,7 +87,8 @@ void MagnifyingImageView::zoomToFit() {
         return;
     const QSize area = maximumViewportSize();
     const QSize shown = shownSize();
-    const qreal fit = std::min(qreal(area.width()) / shown.width(), qreal(area.height()) / shown.height());
+    const qreal fit =
+        std::min(qreal(area.width()) / shown.width(), qreal(area.height()) / shown.height());
     setMagnification(fit);
     fitting_ = true;
 }
@@ -103,7 +109,8 @@ void MagnifyingImageView::updateSceneRect() {
 
 void MagnifyingImageView::updateSmoothing() {
     // Enlarged pixels stay sharp; reduced images are smoothed.
-    item_->setTransformationMode(magnification() > 2.0 ? Qt::FastTransformation : Qt::SmoothTransformation);
+    item_->setTransformationMode(magnification() > 2.0 ? Qt::FastTransformation
+                                                       : Qt::SmoothTransformation);
 }
 
 void MagnifyingImageView::resizeEvent(QResizeEvent* event) {
@@ -132,7 +139,8 @@ ImageViewer::ImageViewer(const QUrl& url, ImageController* controller, QWidget* 
     auto* view = new MagnifyingImageView(this);
     if (!url.isLocalFile() || !view->load(url.toLocalFile())) {
         delete view;
-        const ErrorPresentation shown = StorageError(StorageError::Code::previewUnavailable).presentation();
+        const ErrorPresentation shown =
+            StorageError(StorageError::Code::previewUnavailable).presentation();
         unavailable_ = new UnavailableView(QStringLiteral("exclamationmark.triangle"), shown.title,
                                            shown.message, this);
         layout->addWidget(unavailable_);

@@ -16,7 +16,8 @@ namespace tw {
 
 namespace {
 
-QToolButton* transportButton(const QString& symbol, const QString& name, const QString& label, QWidget* parent) {
+QToolButton* transportButton(const QString& symbol, const QString& name, const QString& label,
+                             QWidget* parent) {
     auto* button = new QToolButton(parent);
     button->setObjectName(name);
     button->setIcon(PreviewIcons::icon(symbol));
@@ -33,7 +34,10 @@ QString MediaViewer::timeText(qint64 milliseconds) {
     const qint64 seconds = std::max<qint64>(0, milliseconds / 1000);
     const qint64 h = seconds / 3600, m = (seconds / 60) % 60, s = seconds % 60;
     if (h > 0)
-        return QStringLiteral("%1:%2:%3").arg(h).arg(m, 2, 10, QLatin1Char('0')).arg(s, 2, 10, QLatin1Char('0'));
+        return QStringLiteral("%1:%2:%3")
+            .arg(h)
+            .arg(m, 2, 10, QLatin1Char('0'))
+            .arg(s, 2, 10, QLatin1Char('0'));
     return QStringLiteral("%1:%2").arg(m).arg(s, 2, 10, QLatin1Char('0'));
 }
 
@@ -57,7 +61,8 @@ MediaViewer::MediaViewer(QMediaPlayer* player, bool isAudio, bool compact, QWidg
     auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(8, 4, 8, 4);
     row->setSpacing(6);
-    play_ = transportButton(QStringLiteral("play.fill"), QStringLiteral("mediaPlayPause"), QStringLiteral("Play"), bar);
+    play_ = transportButton(QStringLiteral("play.fill"), QStringLiteral("mediaPlayPause"),
+                            QStringLiteral("Play"), bar);
     connect(play_, &QToolButton::clicked, this, &MediaViewer::togglePlayback);
     row->addWidget(play_);
     position_ = new QSlider(Qt::Horizontal, bar);
@@ -74,7 +79,8 @@ MediaViewer::MediaViewer(QMediaPlayer* player, bool isAudio, bool compact, QWidg
     time_->setTextFormat(Qt::PlainText);
     time_->setForegroundRole(QPalette::PlaceholderText);
     row->addWidget(time_);
-    mute_ = transportButton(QStringLiteral("speaker.wave.2"), QStringLiteral("mediaMute"), QStringLiteral("Mute"), bar);
+    mute_ = transportButton(QStringLiteral("speaker.wave.2"), QStringLiteral("mediaMute"),
+                            QStringLiteral("Mute"), bar);
     connect(mute_, &QToolButton::clicked, this, [this] {
         if (player_ && player_->audioOutput())
             player_->audioOutput()->setMuted(!player_->audioOutput()->isMuted());
@@ -92,8 +98,9 @@ MediaViewer::MediaViewer(QMediaPlayer* player, bool isAudio, bool compact, QWidg
     });
     row->addWidget(volume_);
     if (!compact) {
-        fullScreen_ = transportButton(QStringLiteral("arrow.up.left.and.arrow.down.right"),
-                                      QStringLiteral("mediaFullScreen"), QStringLiteral("Full Screen"), bar);
+        fullScreen_ =
+            transportButton(QStringLiteral("arrow.up.left.and.arrow.down.right"),
+                            QStringLiteral("mediaFullScreen"), QStringLiteral("Full Screen"), bar);
         connect(fullScreen_, &QToolButton::clicked, this, &MediaViewer::toggleFullScreen);
         row->addWidget(fullScreen_);
     }
@@ -101,7 +108,9 @@ MediaViewer::MediaViewer(QMediaPlayer* player, bool isAudio, bool compact, QWidg
     setPlayer(player);
 }
 
-QMediaPlayer* MediaViewer::player() const { return player_; }
+QMediaPlayer* MediaViewer::player() const {
+    return player_;
+}
 
 void MediaViewer::setPlayer(QMediaPlayer* player) {
     if (player_ == player)
@@ -119,7 +128,8 @@ void MediaViewer::setPlayer(QMediaPlayer* player) {
     if (QAudioOutput* output = player_->audioOutput()) {
         volume_->setValue(qRound(output->volume() * 100));
         connect(output, &QAudioOutput::mutedChanged, this, [this](bool muted) {
-            mute_->setIcon(PreviewIcons::icon(muted ? QStringLiteral("speaker.slash") : QStringLiteral("speaker.wave.2")));
+            mute_->setIcon(PreviewIcons::icon(muted ? QStringLiteral("speaker.slash")
+                                                    : QStringLiteral("speaker.wave.2")));
             mute_->setToolTip(muted ? QStringLiteral("Unmute") : QStringLiteral("Mute"));
             mute_->setAccessibleName(mute_->toolTip());
         });
@@ -139,7 +149,8 @@ void MediaViewer::togglePlayback() {
 
 void MediaViewer::updatePlayState() {
     const bool playing = player_ && player_->playbackState() == QMediaPlayer::PlayingState;
-    play_->setIcon(PreviewIcons::icon(playing ? QStringLiteral("pause.fill") : QStringLiteral("play.fill")));
+    play_->setIcon(
+        PreviewIcons::icon(playing ? QStringLiteral("pause.fill") : QStringLiteral("play.fill")));
     play_->setToolTip(playing ? QStringLiteral("Pause") : QStringLiteral("Play"));
     play_->setAccessibleName(play_->toolTip());
 }

@@ -11,13 +11,16 @@
 
 namespace tw {
 
-PDFController::PDFController(QObject* parent) : QObject(parent), searchModel_(new QPdfSearchModel(this)) {
+PDFController::PDFController(QObject* parent)
+    : QObject(parent), searchModel_(new QPdfSearchModel(this)) {
     searchTimer_.setSingleShot(true);
     searchTimer_.setInterval(0);
     connect(&searchTimer_, &QTimer::timeout, this, &PDFController::searchSlice);
 }
 
-PDFPageView* PDFController::view() const { return view_; }
+PDFPageView* PDFController::view() const {
+    return view_;
+}
 
 void PDFController::setView(PDFPageView* view) {
     if (view_ == view)
@@ -42,7 +45,8 @@ void PDFController::reset() {
         view_->disconnect(this);
     view_ = nullptr;
     stopSearch();
-    const bool changedAny = pageIndex_ != 0 || pageCount_ != 0 || matchCount_ || !matches_.isEmpty();
+    const bool changedAny =
+        pageIndex_ != 0 || pageCount_ != 0 || matchCount_ || !matches_.isEmpty();
     pageIndex_ = 0;
     pageCount_ = 0;
     matchCount_.reset();

@@ -47,7 +47,8 @@ PDFPageView::PDFPageView(QPdfDocument* document, DisplayMode mode, QWidget* pare
 }
 
 int PDFPageView::pageCount() const {
-    return document_ && document_->status() == QPdfDocument::Status::Ready ? document_->pageCount() : 0;
+    return document_ && document_->status() == QPdfDocument::Status::Ready ? document_->pageCount()
+                                                                           : 0;
 }
 
 QSizeF PDFPageView::rotatedPointSize(int page) const {
@@ -139,17 +140,20 @@ QRect PDFPageView::pageRect(int page) const {
         return {};
     const QSize size = targetPixelSize(page);
     if (mode_ == DisplayMode::continuous) {
-        const int left = std::max(pageSpacing, (std::max(contentWidth_, viewport()->width()) - size.width()) / 2);
+        const int left = std::max(
+            pageSpacing, (std::max(contentWidth_, viewport()->width()) - size.width()) / 2);
         return QRect(QPoint(left, pageTops_.value(page)), size);
     }
-    const int left = std::max(pageSpacing, (std::max(contentWidth_, viewport()->width()) - size.width()) / 2);
+    const int left =
+        std::max(pageSpacing, (std::max(contentWidth_, viewport()->width()) - size.width()) / 2);
     const int top = std::max(pageSpacing, (viewport()->height() - size.height()) / 2);
     return QRect(QPoint(left, top), size);
 }
 
 QPoint PDFPageView::contentOffset() const {
     const int x = horizontalScrollBar()->value();
-    return mode_ == DisplayMode::continuous ? QPoint(x, verticalScrollBar()->value()) : QPoint(x, 0);
+    return mode_ == DisplayMode::continuous ? QPoint(x, verticalScrollBar()->value())
+                                            : QPoint(x, 0);
 }
 
 QList<int> PDFPageView::visiblePages() const {
@@ -214,8 +218,12 @@ void PDFPageView::goToPage(int page) {
     scheduleRender();
 }
 
-void PDFPageView::goToPreviousPage() { goToPage(current_ - 1); }
-void PDFPageView::goToNextPage() { goToPage(current_ + 1); }
+void PDFPageView::goToPreviousPage() {
+    goToPage(current_ - 1);
+}
+void PDFPageView::goToNextPage() {
+    goToPage(current_ + 1);
+}
 
 void PDFPageView::setScaleFactor(qreal scale) {
     scale = std::clamp(scale, minimumScale, maximumScale);
@@ -225,9 +233,8 @@ void PDFPageView::setScaleFactor(qreal scale) {
         return;
     // Keep the current page at the same place relative to the view's top.
     const int page = current_;
-    const int intoPage = mode_ == DisplayMode::continuous
-                             ? verticalScrollBar()->value() - pageTops_.value(page)
-                             : 0;
+    const int intoPage =
+        mode_ == DisplayMode::continuous ? verticalScrollBar()->value() - pageTops_.value(page) : 0;
     const qreal ratio = scale / scale_;
     scale_ = scale;
     relayout();
@@ -256,8 +263,12 @@ void PDFPageView::setAutoScales(bool on) {
     }
 }
 
-void PDFPageView::zoomIn() { setScaleFactor(scale_ * zoomStep); }
-void PDFPageView::zoomOut() { setScaleFactor(scale_ / zoomStep); }
+void PDFPageView::zoomIn() {
+    setScaleFactor(scale_ * zoomStep);
+}
+void PDFPageView::zoomOut() {
+    setScaleFactor(scale_ / zoomStep);
+}
 
 void PDFPageView::setPageRotation(int page, int degrees) {
     if (page < 0 || page >= pageCount())
@@ -293,8 +304,10 @@ void PDFPageView::setCurrentHighlight(int index, bool scrollTo) {
             const QRect visible(contentOffset(), viewport()->size());
             if (!visible.contains(area.toAlignedRect())) {
                 suppressPageTracking_ = true;
-                verticalScrollBar()->setValue(qRound(area.center().y() - viewport()->height() / 2.0));
-                horizontalScrollBar()->setValue(qRound(area.center().x() - viewport()->width() / 2.0));
+                verticalScrollBar()->setValue(
+                    qRound(area.center().y() - viewport()->height() / 2.0));
+                horizontalScrollBar()->setValue(
+                    qRound(area.center().x() - viewport()->width() / 2.0));
                 suppressPageTracking_ = false;
             }
             // The page the match is on becomes the current page.

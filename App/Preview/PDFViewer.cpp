@@ -19,7 +19,8 @@ PDFViewer::PDFViewer(const QUrl& url, PDFController* controller, bool compact, Q
                         document_->load(url.toLocalFile()) == QPdfDocument::Error::None &&
                         document_->pageCount() > 0;
     if (!opened) {
-        const ErrorPresentation shown = StorageError(StorageError::Code::previewUnavailable).presentation();
+        const ErrorPresentation shown =
+            StorageError(StorageError::Code::previewUnavailable).presentation();
         unavailable_ = new UnavailableView(QStringLiteral("exclamationmark.triangle"), shown.title,
                                            shown.message, this);
         layout->addWidget(unavailable_);

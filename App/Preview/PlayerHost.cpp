@@ -45,7 +45,9 @@ PlayerHost::PlayerHost(AppModel& model, const FileItem& item, const PreviewConte
     }
 }
 
-PlayerHost::~PlayerHost() { stop(); }
+PlayerHost::~PlayerHost() {
+    stop();
+}
 
 void PlayerHost::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
@@ -73,12 +75,13 @@ void PlayerHost::start() {
         if (remembered != model_->playbackPositions().constEnd())
             pendingSeek_ = qint64(std::llround(*remembered * 1000.0));
     }
-    connect(player_, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus status) {
-        if (status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia)
-            applyPendingSeek();
-        if (status == QMediaPlayer::EndOfMedia && model_)
-            model_->playbackPositions().remove(item_.ref);
-    });
+    connect(player_, &QMediaPlayer::mediaStatusChanged, this,
+            [this](QMediaPlayer::MediaStatus status) {
+                if (status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia)
+                    applyPendingSeek();
+                if (status == QMediaPlayer::EndOfMedia && model_)
+                    model_->playbackPositions().remove(item_.ref);
+            });
     connect(player_, &QMediaPlayer::seekableChanged, this, [this](bool seekable) {
         if (seekable)
             applyPendingSeek();

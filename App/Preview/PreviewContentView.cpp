@@ -4,8 +4,8 @@
 #include "App/Model/AppModel.h"
 #include "App/Preview/ArchiveViewer.h"
 #include "App/Preview/ImageController.h"
-#include "App/Preview/PDFController.h"
 #include "App/Preview/ImageViewer.h"
+#include "App/Preview/PDFController.h"
 #include "App/Preview/PDFViewer.h"
 #include "App/Preview/PlayerHost.h"
 #include "App/Preview/QuickLookViewer.h"
@@ -26,7 +26,9 @@ PreviewContentView::PreviewContentView(AppModel& model, PreviewLoader* loader, P
     attach(loader);
 }
 
-PreviewContentView::~PreviewContentView() { load_.cancel(); }
+PreviewContentView::~PreviewContentView() {
+    load_.cancel();
+}
 
 void PreviewContentView::attach(PreviewLoader* loader) {
     loader_ = loader;
@@ -127,10 +129,12 @@ QWidget* PreviewContentView::progressView() {
 
 QWidget* PreviewContentView::failedView(const StorageError& error) {
     const ErrorPresentation shown = error.presentation();
-    auto* view = new UnavailableView(QStringLiteral("exclamationmark.triangle"), shown.title, shown.message, this);
+    auto* view = new UnavailableView(QStringLiteral("exclamationmark.triangle"), shown.title,
+                                     shown.message, this);
     const QUuid accountID = item_.ref.accountID;
     if (shown.recovery == RecoveryAction::reconnect) {
-        view->addButton(QStringLiteral("Reconnect\u2026"), [this, accountID] { model_.reconnect(accountID); });
+        view->addButton(QStringLiteral("Reconnect\u2026"),
+                        [this, accountID] { model_.reconnect(accountID); });
     } else {
         view->addButton(QStringLiteral("Try Again"), [this] {
             if (loader_)
@@ -143,9 +147,9 @@ QWidget* PreviewContentView::failedView(const StorageError& error) {
 }
 
 QWidget* PreviewContentView::unsupportedView() {
-    auto* view = new UnavailableView(QStringLiteral("eye.slash"), QStringLiteral("This file can't be previewed yet."),
-                                     QStringLiteral("You can download it or open it with another app on this computer."),
-                                     this);
+    auto* view = new UnavailableView(
+        QStringLiteral("eye.slash"), QStringLiteral("This file can't be previewed yet."),
+        QStringLiteral("You can download it or open it with another app on this computer."), this);
     view->addButton(QStringLiteral("Download\u2026"), [this] { model_.saveCopy(item_); });
     view->addButton(QStringLiteral("Open With\u2026"), [this] { model_.openWith(item_); });
     return view;
@@ -164,8 +168,9 @@ QWidget* PreviewContentView::viewer(const PreviewContent& content) {
         return new ArchiveViewer(model_, item_, *content.archiveListing(), loader_, compact, this);
     if (content.isLocalFile())
         return new QuickLookViewer(content.localFileURL(), item_, compact, this);
-    return new UnavailableView(QStringLiteral("eye.slash"), QStringLiteral("This file can't be previewed yet."),
-                               QString(), this);
+    return new UnavailableView(QStringLiteral("eye.slash"),
+                               QStringLiteral("This file can't be previewed yet."), QString(),
+                               this);
 }
 
 } // namespace tw

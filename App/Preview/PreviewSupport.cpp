@@ -38,7 +38,8 @@ const QHash<QString, Mapping>& mappings() {
         {QStringLiteral("square.and.arrow.up"), {"document-send", QStyle::SP_CustomBase}},
         {QStringLiteral("arrow.down.circle"), {"document-save", QStyle::SP_DialogSaveButton}},
         {QStringLiteral("ellipsis.circle"), {"view-more", QStyle::SP_CustomBase}},
-        {QStringLiteral("exclamationmark.triangle"), {"dialog-warning", QStyle::SP_MessageBoxWarning}},
+        {QStringLiteral("exclamationmark.triangle"),
+         {"dialog-warning", QStyle::SP_MessageBoxWarning}},
         {QStringLiteral("eye.slash"), {"view-conceal", QStyle::SP_MessageBoxInformation}},
         {QStringLiteral("questionmark.folder"), {"folder", QStyle::SP_DirIcon}},
         {QStringLiteral("play.fill"), {"media-playback-start", QStyle::SP_MediaPlay}},
@@ -117,7 +118,9 @@ FileTypeTile::FileTypeTile(FileKind kind, const QString& fileExtension, int size
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
-QSize FileTypeTile::sizeHint() const { return QSize(size_, size_); }
+QSize FileTypeTile::sizeHint() const {
+    return QSize(size_, size_);
+}
 
 void FileTypeTile::paintEvent(QPaintEvent*) {
     QPainter painter(this);
@@ -184,7 +187,11 @@ QPushButton* UnavailableView::addButton(const QString& title, std::function<void
     return button;
 }
 
-QString UnavailableView::title() const { return title_->text(); }
-QString UnavailableView::description() const { return description_->text(); }
+QString UnavailableView::title() const {
+    return title_->text();
+}
+QString UnavailableView::description() const {
+    return description_->text();
+}
 
 } // namespace tw

@@ -90,13 +90,16 @@ PreviewWindow::PreviewWindow(AppModel& model, const PreviewTarget& target, QWidg
     if (target_.isSearch())
         searchResults_ = model_.search()->results();
     connect(&model_, &AppModel::stateChanged, this, &PreviewWindow::scheduleRefresh);
-    connect(model_.accounts(), &AccountManager::accountsChanged, this, &PreviewWindow::scheduleRefresh);
+    connect(model_.accounts(), &AccountManager::accountsChanged, this,
+            &PreviewWindow::scheduleRefresh);
     connect(pdf_, &PDFController::changed, this, &PreviewWindow::scheduleRefresh);
     qApp->installEventFilter(this);
     refresh();
 }
 
-PreviewWindow::~PreviewWindow() { qApp->removeEventFilter(this); }
+PreviewWindow::~PreviewWindow() {
+    qApp->removeEventFilter(this);
+}
 
 void PreviewWindow::buildToolbar() {
     toolbar_ = addToolBar(QStringLiteral("Preview"));
@@ -139,11 +142,12 @@ void PreviewWindow::buildToolbar() {
     toolbar_->addWidget(spacer(toolbar_));
 
     // PDF: pages, zoom, rotation.
-    pdfPageActions_.append(toolAction(toolbar_, QStringLiteral("chevron.up"), QStringLiteral("Previous Page"),
+    pdfPageActions_.append(toolAction(toolbar_, QStringLiteral("chevron.up"),
+                                      QStringLiteral("Previous Page"),
                                       QStringLiteral("pdfPreviousPage")));
     connect(pdfPageActions_.last(), &QAction::triggered, pdf_, &PDFController::previousPage);
-    pdfPageActions_.append(toolAction(toolbar_, QStringLiteral("chevron.down"), QStringLiteral("Next Page"),
-                                      QStringLiteral("pdfNextPage")));
+    pdfPageActions_.append(toolAction(toolbar_, QStringLiteral("chevron.down"),
+                                      QStringLiteral("Next Page"), QStringLiteral("pdfNextPage")));
     connect(pdfPageActions_.last(), &QAction::triggered, pdf_, &PDFController::nextPage);
     pageText_ = new QLabel(toolbar_);
     pageText_->setObjectName(QStringLiteral("pdfPageText"));
@@ -153,36 +157,39 @@ void PreviewWindow::buildToolbar() {
     pageText_->setFont(QFont(QStringLiteral("monospace"), pageText_->font().pointSize()));
     pdfPageActions_.append(toolbar_->addWidget(pageText_));
     pdfPageActions_.append(toolbar_->addSeparator());
-    pdfActions_.append(toolAction(toolbar_, QStringLiteral("minus.magnifyingglass"), QStringLiteral("Zoom Out"),
-                                  QStringLiteral("pdfZoomOut")));
+    pdfActions_.append(toolAction(toolbar_, QStringLiteral("minus.magnifyingglass"),
+                                  QStringLiteral("Zoom Out"), QStringLiteral("pdfZoomOut")));
     connect(pdfActions_.last(), &QAction::triggered, pdf_, &PDFController::zoomOut);
-    pdfActions_.append(toolAction(toolbar_, QStringLiteral("arrow.up.left.and.down.right.magnifyingglass"),
+    pdfActions_.append(toolAction(toolbar_,
+                                  QStringLiteral("arrow.up.left.and.down.right.magnifyingglass"),
                                   QStringLiteral("Fit"), QStringLiteral("pdfFit")));
     connect(pdfActions_.last(), &QAction::triggered, pdf_, &PDFController::zoomToFit);
-    pdfActions_.append(toolAction(toolbar_, QStringLiteral("plus.magnifyingglass"), QStringLiteral("Zoom In"),
-                                  QStringLiteral("pdfZoomIn")));
+    pdfActions_.append(toolAction(toolbar_, QStringLiteral("plus.magnifyingglass"),
+                                  QStringLiteral("Zoom In"), QStringLiteral("pdfZoomIn")));
     connect(pdfActions_.last(), &QAction::triggered, pdf_, &PDFController::zoomIn);
     pdfActions_.append(toolbar_->addSeparator());
-    pdfActions_.append(toolAction(toolbar_, QStringLiteral("rotate.right"), QStringLiteral("Rotate"),
-                                  QStringLiteral("pdfRotate")));
+    pdfActions_.append(toolAction(toolbar_, QStringLiteral("rotate.right"),
+                                  QStringLiteral("Rotate"), QStringLiteral("pdfRotate")));
     connect(pdfActions_.last(), &QAction::triggered, pdf_, &PDFController::rotate);
 
     // Images: zoom, actual size, rotation.
-    imageActions_.append(toolAction(toolbar_, QStringLiteral("minus.magnifyingglass"), QStringLiteral("Zoom Out"),
-                                    QStringLiteral("imageZoomOut")));
+    imageActions_.append(toolAction(toolbar_, QStringLiteral("minus.magnifyingglass"),
+                                    QStringLiteral("Zoom Out"), QStringLiteral("imageZoomOut")));
     connect(imageActions_.last(), &QAction::triggered, image_, &ImageController::zoomOut);
-    imageActions_.append(toolAction(toolbar_, QStringLiteral("arrow.up.left.and.down.right.magnifyingglass"),
+    imageActions_.append(toolAction(toolbar_,
+                                    QStringLiteral("arrow.up.left.and.down.right.magnifyingglass"),
                                     QStringLiteral("Fit"), QStringLiteral("imageFit")));
     connect(imageActions_.last(), &QAction::triggered, image_, &ImageController::zoomToFit);
-    imageActions_.append(toolAction(toolbar_, QStringLiteral("1.magnifyingglass"), QStringLiteral("Actual Size"),
+    imageActions_.append(toolAction(toolbar_, QStringLiteral("1.magnifyingglass"),
+                                    QStringLiteral("Actual Size"),
                                     QStringLiteral("imageActualSize")));
     connect(imageActions_.last(), &QAction::triggered, image_, &ImageController::actualSize);
-    imageActions_.append(toolAction(toolbar_, QStringLiteral("plus.magnifyingglass"), QStringLiteral("Zoom In"),
-                                    QStringLiteral("imageZoomIn")));
+    imageActions_.append(toolAction(toolbar_, QStringLiteral("plus.magnifyingglass"),
+                                    QStringLiteral("Zoom In"), QStringLiteral("imageZoomIn")));
     connect(imageActions_.last(), &QAction::triggered, image_, &ImageController::zoomIn);
     imageActions_.append(toolbar_->addSeparator());
-    imageActions_.append(toolAction(toolbar_, QStringLiteral("rotate.right"), QStringLiteral("Rotate"),
-                                    QStringLiteral("imageRotate")));
+    imageActions_.append(toolAction(toolbar_, QStringLiteral("rotate.right"),
+                                    QStringLiteral("Rotate"), QStringLiteral("imageRotate")));
     connect(imageActions_.last(), &QAction::triggered, image_, &ImageController::rotate);
 
     toolbar_->addWidget(spacer(toolbar_));
@@ -212,21 +219,24 @@ void PreviewWindow::buildToolbar() {
     shareMenu->setObjectName(QStringLiteral("shareMenu"));
     QAction* copy = shareMenu->addAction(QStringLiteral("Copy"));
     copy->setObjectName(QStringLiteral("shareCopy"));
-    connect(copy, &QAction::triggered, this, [this] { PreviewShare::copyToClipboard(shareableFile()); });
+    connect(copy, &QAction::triggered, this,
+            [this] { PreviewShare::copyToClipboard(shareableFile()); });
     QAction* reveal = shareMenu->addAction(QStringLiteral("Show in Folder"));
     reveal->setObjectName(QStringLiteral("shareShowInFolder"));
-    connect(reveal, &QAction::triggered, this, [this] { PreviewShare::showInFolder(shareableFile()); });
+    connect(reveal, &QAction::triggered, this,
+            [this] { PreviewShare::showInFolder(shareableFile()); });
     share_ = toolAction(toolbar_, QStringLiteral("square.and.arrow.up"), QStringLiteral("Share"),
                         QStringLiteral("previewShare"));
     share_->setMenu(shareMenu);
     if (auto* button = qobject_cast<QToolButton*>(toolbar_->widgetForAction(share_)))
         button->setPopupMode(QToolButton::InstantPopup);
 
-    download_ = toolAction(toolbar_, QStringLiteral("arrow.down.circle"), QStringLiteral("Download"),
-                           QStringLiteral("previewDownload"),
-                           QStringLiteral("Save a copy to this computer (") +
-                               QKeySequence(Qt::CTRL | Qt::Key_S).toString(QKeySequence::NativeText) +
-                               QStringLiteral(")"));
+    download_ =
+        toolAction(toolbar_, QStringLiteral("arrow.down.circle"), QStringLiteral("Download"),
+                   QStringLiteral("previewDownload"),
+                   QStringLiteral("Save a copy to this computer (") +
+                       QKeySequence(Qt::CTRL | Qt::Key_S).toString(QKeySequence::NativeText) +
+                       QStringLiteral(")"));
     download_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     download_->setShortcutContext(Qt::WindowShortcut);
     connect(download_, &QAction::triggered, this, [this] {
@@ -258,8 +268,8 @@ void PreviewWindow::buildToolbar() {
         else
             showFullScreen();
     });
-    QAction* moreAction = toolAction(toolbar_, QStringLiteral("ellipsis.circle"), QStringLiteral("More"),
-                                     QStringLiteral("previewMore"));
+    QAction* moreAction = toolAction(toolbar_, QStringLiteral("ellipsis.circle"),
+                                     QStringLiteral("More"), QStringLiteral("previewMore"));
     moreAction->setMenu(more);
     if (auto* button = qobject_cast<QToolButton*>(toolbar_->widgetForAction(moreAction)))
         button->setPopupMode(QToolButton::InstantPopup);
@@ -268,7 +278,8 @@ void PreviewWindow::buildToolbar() {
 QList<FileItem> PreviewWindow::files() const {
     QList<FileItem> list;
     if (target_.isSearch()) {
-        const QList<FileItem>& results = searchResults_ ? *searchResults_ : model_.search()->results();
+        const QList<FileItem>& results =
+            searchResults_ ? *searchResults_ : model_.search()->results();
         // Folders have no preview: stepping passes over them.
         for (const FileItem& result : results) {
             if (!result.isFolder())
@@ -308,9 +319,10 @@ std::optional<FileItem> PreviewWindow::item() const {
 
 QString PreviewWindow::subtitle(const FileItem& shown) const {
     // A search window lists files of every account: name the account of the file shown.
-    const QString where = target_.isSearch()
-                              ? model_.destination(shown.ref.accountID, std::nullopt).displayName
-                              : model_.destination(target_.file.accountID, target_.folderID).displayName;
+    const QString where =
+        target_.isSearch()
+            ? model_.destination(shown.ref.accountID, std::nullopt).displayName
+            : model_.destination(target_.file.accountID, target_.folderID).displayName;
     QStringList parts;
     if (!where.isEmpty())
         parts.append(where);
@@ -348,7 +360,9 @@ bool PreviewWindow::isMedia() const {
     return kind == PreviewKind::video || kind == PreviewKind::audio;
 }
 
-bool PreviewWindow::showsUnavailable() const { return unavailable_ != nullptr; }
+bool PreviewWindow::showsUnavailable() const {
+    return unavailable_ != nullptr;
+}
 
 void PreviewWindow::watchSources() {
     if (target_.isSearch())
@@ -382,8 +396,8 @@ void PreviewWindow::refresh() {
         }
         if (!unavailable_) {
             unavailable_ = new UnavailableView(QStringLiteral("questionmark.folder"),
-                                               QStringLiteral("This file is no longer available."), QString(),
-                                               central_);
+                                               QStringLiteral("This file is no longer available."),
+                                               QString(), central_);
             centralLayout_->addWidget(unavailable_);
         }
         central_->setPalette(QPalette());
@@ -399,7 +413,8 @@ void PreviewWindow::refresh() {
     PreviewLoader* loader = model_.previewLoader(*shown);
     if (!content_ || content_->item().ref != shown->ref || content_->loader() != loader) {
         delete content_;
-        content_ = new PreviewContentView(model_, loader, PreviewMode::full, pdf_, image_, central_);
+        content_ =
+            new PreviewContentView(model_, loader, PreviewMode::full, pdf_, image_, central_);
         centralLayout_->addWidget(content_);
         content_->show();
     }
@@ -434,12 +449,14 @@ void PreviewWindow::updateToolbar(const std::optional<FileItem>& shown, PreviewL
         action->setVisible(isPDF);
     for (QAction* action : std::as_const(imageActions_))
         action->setVisible(kind == PreviewKind::image);
-    pageText_->setText(QStringLiteral("%1 of %2").arg(pdf_->pageIndex() + 1).arg(pdf_->pageCount()));
+    pageText_->setText(
+        QStringLiteral("%1 of %2").arg(pdf_->pageIndex() + 1).arg(pdf_->pageCount()));
     searchAction_->setVisible(isPDF);
     const std::optional<int> matches = pdf_->matchCount();
     matchAction_->setVisible(isPDF && matches.has_value());
     if (matches)
-        matchText_->setText(*matches == 1 ? QStringLiteral("1 match") : QStringLiteral("%1 matches").arg(*matches));
+        matchText_->setText(*matches == 1 ? QStringLiteral("1 match")
+                                          : QStringLiteral("%1 matches").arg(*matches));
     share_->setVisible(shareableFile().isValid());
     const bool browsable = shown && shown->webViewURL &&
                            (shown->webViewURL->scheme() == QStringLiteral("https") ||
@@ -473,7 +490,8 @@ bool PreviewWindow::eventFilter(QObject* watched, QEvent* event) {
 
 bool PreviewWindow::handleKey(QKeyEvent* event) {
     // Keys with a modifier (the keypad's aside) and keys typed into text are never taken.
-    if (event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+    if (event->modifiers() &
+        (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
         return false;
     if (isEditingText(QApplication::focusWidget()))
         return false;

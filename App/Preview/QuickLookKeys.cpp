@@ -30,17 +30,21 @@ bool isTextObject(QWidget* focus) {
 
 } // namespace
 
-QuickLookKeys* QuickLookKeys::install(QAbstractItemView* table, QuickLook& quickLook, std::function<bool()> onSpace) {
+QuickLookKeys* QuickLookKeys::install(QAbstractItemView* table, QuickLook& quickLook,
+                                      std::function<bool()> onSpace) {
     return new QuickLookKeys(table, quickLook, std::move(onSpace));
 }
 
-QuickLookKeys::QuickLookKeys(QAbstractItemView* table, QuickLook& quickLook, std::function<bool()> onSpace)
+QuickLookKeys::QuickLookKeys(QAbstractItemView* table, QuickLook& quickLook,
+                             std::function<bool()> onSpace)
     : QObject(table), table_(table), quickLook_(quickLook), onSpace_(std::move(onSpace)) {
     qApp->installEventFilter(this);
     QTimer::singleShot(focusDelayMs, this, &QuickLookKeys::moveFocusFromIdleSearch);
 }
 
-void QuickLookKeys::markSearchField(QLineEdit* field) { field->setProperty(searchFieldProperty, true); }
+void QuickLookKeys::markSearchField(QLineEdit* field) {
+    field->setProperty(searchFieldProperty, true);
+}
 
 QLineEdit* QuickLookKeys::idleSearchField(QWidget* window) {
     if (!window)
@@ -77,13 +81,15 @@ void QuickLookKeys::moveFocusFromIdleSearch() {
 }
 
 bool QuickLookKeys::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() != QEvent::KeyPress || !table_ || !table_->isVisible() || !watched->isWidgetType())
+    if (event->type() != QEvent::KeyPress || !table_ || !table_->isVisible() ||
+        !watched->isWidgetType())
         return false;
     QWidget* window = table_->window();
     if (static_cast<QWidget*>(watched)->window() != window)
         return false;
     auto* key = static_cast<QKeyEvent*>(event);
-    if (key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+    if (key->modifiers() &
+        (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
         return false;
     QLineEdit* idle = idleSearchField(window);
     const bool fromSearch = idle != nullptr;

@@ -45,7 +45,8 @@ QuickLookView::QuickLookView(AppModel& model, const FileItem& item, std::functio
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    content_ = new PreviewContentView(model, model.previewLoader(item), PreviewMode::compact, nullptr, nullptr, this);
+    content_ = new PreviewContentView(model, model.previewLoader(item), PreviewMode::compact,
+                                      nullptr, nullptr, this);
     layout->addWidget(content_, 1);
     auto* divider = new QFrame(this);
     divider->setFrameShape(QFrame::HLine);
@@ -139,17 +140,24 @@ QuickLookPanel& QuickLookPanel::shared() {
 QuickLookPanel::QuickLookPanel(std::shared_ptr<QSettings> settings, QObject* parent)
     : QObject(parent), settings_(settings ? std::move(settings) : std::make_shared<QSettings>()) {
     // Whenever the application stops being the active one, the panel is put away.
-    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-        if (state != Qt::ApplicationActive)
-            close();
-    });
+    connect(qApp, &QGuiApplication::applicationStateChanged, this,
+            [this](Qt::ApplicationState state) {
+                if (state != Qt::ApplicationActive)
+                    close();
+            });
 }
 
-QuickLookPanel::~QuickLookPanel() { delete panel_.data(); }
+QuickLookPanel::~QuickLookPanel() {
+    delete panel_.data();
+}
 
-QWidget* QuickLookPanel::panel() const { return panel_; }
+QWidget* QuickLookPanel::panel() const {
+    return panel_;
+}
 
-bool QuickLookPanel::isPanelVisible() const { return panel_ && panel_->isVisible(); }
+bool QuickLookPanel::isPanelVisible() const {
+    return panel_ && panel_->isVisible();
+}
 
 void QuickLookPanel::makePanel() {
     panel_ = new Window(*this);
@@ -170,7 +178,8 @@ QWidget* QuickLookPanel::mainWindow() {
         active && !qobject_cast<PreviewWindow*>(active))
         return active;
     for (QWidget* top : QApplication::topLevelWidgets()) {
-        if (qobject_cast<QMainWindow*>(top) && !qobject_cast<PreviewWindow*>(top) && top->isVisible())
+        if (qobject_cast<QMainWindow*>(top) && !qobject_cast<PreviewWindow*>(top) &&
+            top->isVisible())
             return top;
     }
     return nullptr;
@@ -182,18 +191,20 @@ void QuickLookPanel::show(const FileItem& item, AppModel& model, OpenFull openFu
         makePanel();
     delete view_.data();
     QPointer<QuickLookPanel> self(this);
-    view_ = new QuickLookView(model, item,
-                              [self, item, openFull] {
-                                  if (self)
-                                      self->close();
-                                  if (openFull)
-                                      openFull(item);
-                              },
-                              panel_);
+    view_ = new QuickLookView(
+        model, item,
+        [self, item, openFull] {
+            if (self)
+                self->close();
+            if (openFull)
+                openFull(item);
+        },
+        panel_);
     panel_->host->addWidget(view_);
     panel_->setWindowTitle(item.name);
     if (!panel_->isVisible()) {
-        if (panel_->width() < smallestKeptSize.width() || panel_->height() < smallestKeptSize.height())
+        if (panel_->width() < smallestKeptSize.width() ||
+            panel_->height() < smallestKeptSize.height())
             panel_->resize(contentSize);
         if (QWidget* main = mainWindow()) {
             const QRect frame = main->frameGeometry();
@@ -206,10 +217,14 @@ void QuickLookPanel::show(const FileItem& item, AppModel& model, OpenFull openFu
     const QRect frame = panel_->frameGeometry();
     qCInfo(lcQuickLook, "Quick Look shown: visible %d, frame %s", int(panel_->isVisible()),
            qPrintable(QStringLiteral("{{%1, %2}, {%3, %4}}")
-                          .arg(frame.x()).arg(frame.y()).arg(frame.width()).arg(frame.height())));
+                          .arg(frame.x())
+                          .arg(frame.y())
+                          .arg(frame.width())
+                          .arg(frame.height())));
 }
 
-void QuickLookPanel::follow(const std::optional<FileItem>& item, AppModel& model, OpenFull openFull) {
+void QuickLookPanel::follow(const std::optional<FileItem>& item, AppModel& model,
+                            OpenFull openFull) {
     if (!isPanelVisible() || !item || item->isFolder())
         return;
     if (item_ && item_->ref == item->ref)

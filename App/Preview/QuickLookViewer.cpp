@@ -16,11 +16,14 @@ namespace tw {
 namespace {
 
 bool isTextType(const QMimeType& type) {
-    static const QStringList textual{
-        QStringLiteral("text/plain"),          QStringLiteral("application/json"),
-        QStringLiteral("application/xml"),     QStringLiteral("application/javascript"),
-        QStringLiteral("application/x-yaml"),  QStringLiteral("application/toml"),
-        QStringLiteral("application/x-shellscript"), QStringLiteral("application/sql")};
+    static const QStringList textual{QStringLiteral("text/plain"),
+                                     QStringLiteral("application/json"),
+                                     QStringLiteral("application/xml"),
+                                     QStringLiteral("application/javascript"),
+                                     QStringLiteral("application/x-yaml"),
+                                     QStringLiteral("application/toml"),
+                                     QStringLiteral("application/x-shellscript"),
+                                     QStringLiteral("application/sql")};
     for (const QString& name : textual) {
         if (type.inherits(name))
             return true;
@@ -36,7 +39,8 @@ QString readText(const QString& path) {
     // A cut inside a multi-byte sequence would end in a replacement character: cut before it.
     if (file.size() > QuickLookViewer::textLimit) {
         int back = 0;
-        while (back < 4 && back < bytes.size() && (quint8(bytes.at(bytes.size() - 1 - back)) & 0xC0) == 0x80)
+        while (back < 4 && back < bytes.size() &&
+               (quint8(bytes.at(bytes.size() - 1 - back)) & 0xC0) == 0x80)
             ++back;
         if (back < bytes.size() && (quint8(bytes.at(bytes.size() - 1 - back)) & 0xC0) == 0xC0)
             bytes.chop(back + 1);
@@ -55,7 +59,8 @@ bool QuickLookViewer::isTextLike(const QString& path) {
     return isTextType(types.mimeTypeForFile(path, QMimeDatabase::MatchContent));
 }
 
-QuickLookViewer::QuickLookViewer(const QUrl& url, const FileItem& item, bool compact, QWidget* parent)
+QuickLookViewer::QuickLookViewer(const QUrl& url, const FileItem& item, bool compact,
+                                 QWidget* parent)
     : QWidget(parent) {
     setObjectName(QStringLiteral("quickLookViewer"));
     auto* layout = new QVBoxLayout(this);

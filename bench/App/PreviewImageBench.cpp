@@ -28,7 +28,8 @@ const QString& photoPath() {
         gradient.setColorAt(1, QColor(240, 180, 40));
         painter.fillRect(image.rect(), gradient);
         for (int i = 0; i < 400; ++i)
-            painter.fillRect(QRect((i * 997) % 6000, (i * 613) % 4000, 120, 80), QColor::fromHsv((i * 37) % 360, 200, 220));
+            painter.fillRect(QRect((i * 997) % 6000, (i * 613) % 4000, 120, 80),
+                             QColor::fromHsv((i * 37) % 360, 200, 220));
         painter.end();
         const QString file = dir.filePath(QStringLiteral("photo.jpg"));
         QImageWriter writer(file, "jpeg");

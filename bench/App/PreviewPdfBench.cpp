@@ -47,10 +47,14 @@ const QString& documentPath() {
             if (page > 0)
                 writer.newPage();
             for (int line = 0; line < 40; ++line)
-                painter.drawText(QPointF(50, 60 + line * 16),
-                                 line == 20 ? QStringLiteral("Page %1 names Kelvanor once in its text.").arg(page + 1)
-                                            : QStringLiteral("Line %1 of page %2: some ordinary words to fill the page.")
-                                                  .arg(line + 1).arg(page + 1));
+                painter.drawText(
+                    QPointF(50, 60 + line * 16),
+                    line == 20
+                        ? QStringLiteral("Page %1 names Kelvanor once in its text.").arg(page + 1)
+                        : QStringLiteral(
+                              "Line %1 of page %2: some ordinary words to fill the page.")
+                              .arg(line + 1)
+                              .arg(page + 1));
         }
         painter.end();
         return file;
@@ -59,13 +63,18 @@ const QString& documentPath() {
 }
 
 std::unique_ptr<PDFViewer> openViewer(PDFController& controller, bool settle = true) {
-    auto viewer = std::make_unique<PDFViewer>(QUrl::fromLocalFile(documentPath()), &controller, false);
+    auto viewer =
+        std::make_unique<PDFViewer>(QUrl::fromLocalFile(documentPath()), &controller, false);
     viewer->resize(900, 700);
     viewer->show();
     // Shown, laid out and its first pages rendered before anything is measured.
     if (settle)
-        (void)QTest::qWaitFor([&] { return viewer->pageView()->renderCount() > 0 &&
-                                           !viewer->pageView()->hasPendingRenders(); }, 10000);
+        (void)QTest::qWaitFor(
+            [&] {
+                return viewer->pageView()->renderCount() > 0 &&
+                       !viewer->pageView()->hasPendingRenders();
+            },
+            10000);
     return viewer;
 }
 
@@ -76,8 +85,12 @@ void PdfOpenToFirstPage(benchmark::State& state) {
         clock.start();
         PDFController controller;
         auto viewer = openViewer(controller, false);
-        if (!QTest::qWaitFor([&] { return viewer->pageView()->renderCount() > 0 &&
-                                          !viewer->pageView()->hasPendingRenders(); }, 10000))
+        if (!QTest::qWaitFor(
+                [&] {
+                    return viewer->pageView()->renderCount() > 0 &&
+                           !viewer->pageView()->hasPendingRenders();
+                },
+                10000))
             state.SkipWithError("first page never rendered");
         state.SetIterationTime(clock.nsecsElapsed() / 1e9);
         benchmark::DoNotOptimize(controller.pageCount());

@@ -1,8 +1,8 @@
 // The archive viewer over archives served by the fake back end through the real loader:
 // summary, rows, when "Extract…" is offered, the name proposed for hostile members, and
 // extraction to the chosen file with its failures going through the model's error report.
-#include "App/DesignSystem/Format.h"
 #include "App/Preview/ArchiveViewer.h"
+#include "App/DesignSystem/Format.h"
 #include "App/Preview/PreviewSupport.h"
 #include "StorageCore/Accounts/AccountManager.h"
 #include "tests/App/Preview/PreviewFixtures.h"
@@ -24,11 +24,12 @@ protected:
         PreviewFixture::SetUp();
         ASSERT_TRUE(out.isValid());
         build();
-        ArchiveViewer::setSaveChooser([this](QWidget*, const QString& proposed, std::function<void(const QUrl&)> done) {
-            proposals.append(proposed);
-            if (answer)
-                done(*answer);
-        });
+        ArchiveViewer::setSaveChooser(
+            [this](QWidget*, const QString& proposed, std::function<void(const QUrl&)> done) {
+                proposals.append(proposed);
+                if (answer)
+                    done(*answer);
+            });
     }
     void TearDown() override { ArchiveViewer::setSaveChooser({}); }
 
@@ -40,8 +41,8 @@ protected:
         EXPECT_TRUE(loader->phase().isReady());
         if (!loader->phase().isReady())
             return nullptr;
-        auto viewer = std::make_unique<ArchiveViewer>(*model, archive, *loader->phase().content()->archiveListing(),
-                                                      loader, compact);
+        auto viewer = std::make_unique<ArchiveViewer>(
+            *model, archive, *loader->phase().content()->archiveListing(), loader, compact);
         viewer->resize(700, 400);
         viewer->show();
         return viewer;
@@ -50,7 +51,8 @@ protected:
         viewer.table()->clearSelection();
         for (int row : rows)
             viewer.table()->selectionModel()->select(viewer.table()->model()->index(row, 0),
-                                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
+                                                     QItemSelectionModel::Select |
+                                                         QItemSelectionModel::Rows);
     }
     static QString cell(ArchiveViewer& viewer, int row, int column) {
         return viewer.table()->model()->index(row, column).data().toString();
@@ -67,25 +69,32 @@ protected:
 };
 
 TEST_F(ArchiveViewerTest, ShowsASummaryAndOneRowPerMember) {
-    auto viewer = viewerOf({{"docs/", ""}, {"docs/report.pdf", "%PDF-1.4 report"}, {"undated.txt", "x", 0, false, false}});
+    auto viewer = viewerOf({{"docs/", ""},
+                            {"docs/report.pdf", "%PDF-1.4 report"},
+                            {"undated.txt", "x", 0, false, false}});
     ASSERT_TRUE(viewer);
     EXPECT_EQ(viewer->findChild<QLabel*>(QStringLiteral("archiveSummary"))->text(),
               QStringLiteral("ZIP archive \u00b7 2 files"));
-    EXPECT_TRUE(viewer->findChild<QLabel*>(QStringLiteral("archiveSizes"))->text().endsWith(QStringLiteral(" expanded")));
+    EXPECT_TRUE(viewer->findChild<QLabel*>(QStringLiteral("archiveSizes"))
+                    ->text()
+                    .endsWith(QStringLiteral(" expanded")));
     ASSERT_EQ(viewer->table()->model()->rowCount(), 3);
     EXPECT_EQ(cell(*viewer, 0, ArchiveTableModel::name), QStringLiteral("docs/"));
     EXPECT_EQ(cell(*viewer, 0, ArchiveTableModel::size), QStringLiteral("--"));
     EXPECT_EQ(cell(*viewer, 1, ArchiveTableModel::name), QStringLiteral("docs/report.pdf"));
     EXPECT_EQ(cell(*viewer, 1, ArchiveTableModel::size), Format::byteCount(15));
     EXPECT_EQ(cell(*viewer, 2, ArchiveTableModel::modified), QStringLiteral("--"));
-    EXPECT_EQ(viewer->table()->model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Date Modified"));
+    EXPECT_EQ(viewer->table()->model()->headerData(2, Qt::Horizontal).toString(),
+              QStringLiteral("Date Modified"));
 
     ZipEntry one;
     one.path = QStringLiteral("a.txt");
     ZipEntry folder;
     folder.path = QStringLiteral("f/");
-    EXPECT_EQ(ArchiveViewer::summary(ArchiveListing{{one, folder}, 10}), QStringLiteral("ZIP archive \u00b7 1 file"));
-    EXPECT_EQ(ArchiveViewer::summary(ArchiveListing{{folder}, 10}), QStringLiteral("ZIP archive \u00b7 0 files"));
+    EXPECT_EQ(ArchiveViewer::summary(ArchiveListing{{one, folder}, 10}),
+              QStringLiteral("ZIP archive \u00b7 1 file"));
+    EXPECT_EQ(ArchiveViewer::summary(ArchiveListing{{folder}, 10}),
+              QStringLiteral("ZIP archive \u00b7 0 files"));
 }
 
 TEST_F(ArchiveViewerTest, ExtractIsOfferedOnlyForOneExtractableMember) {
@@ -101,10 +110,12 @@ TEST_F(ArchiveViewerTest, ExtractIsOfferedOnlyForOneExtractableMember) {
         QList<int> rows;
         bool enabled;
     };
-    const QList<Case> cases{{{}, false}, {{0}, true}, {{1}, false}, {{2}, false}, {{3}, false}, {{0, 4}, false}, {{4}, true}};
+    const QList<Case> cases{{{}, false},  {{0}, true},     {{1}, false}, {{2}, false},
+                            {{3}, false}, {{0, 4}, false}, {{4}, true}};
     for (const Case& c : cases) {
         select(*viewer, c.rows);
-        EXPECT_EQ(extract->isEnabled(), c.enabled) << c.rows.size() << " rows from " << c.rows.value(0);
+        EXPECT_EQ(extract->isEnabled(), c.enabled)
+            << c.rows.size() << " rows from " << c.rows.value(0);
     }
     // A member that cannot be extracted is never attempted: no save panel.
     select(*viewer, {1});
@@ -155,7 +166,8 @@ TEST_F(ArchiveViewerTest, TheProposedNameIsTheMembersOwnNameAndNothingElse) {
 }
 
 TEST_F(ArchiveViewerTest, AHostileMemberIsSavedWhereTheUserSaysUnderItsCleanName) {
-    auto viewer = viewerOf({{"../../outside/evil\x07.txt", "payload"}, {"same.txt", "first"}, {"same.txt", "second"}});
+    auto viewer = viewerOf(
+        {{"../../outside/evil\x07.txt", "payload"}, {"same.txt", "first"}, {"same.txt", "second"}});
     ASSERT_TRUE(viewer);
     answer = QUrl::fromLocalFile(out.filePath(QStringLiteral("chosen.txt")));
     select(*viewer, {0});
@@ -195,7 +207,8 @@ TEST_F(ArchiveViewerTest, FailuresGoThroughTheModelsErrorReport) {
     ASSERT_TRUE(model->presentedError().has_value());
     EXPECT_EQ(model->presentedError()->error.code(), StorageError::Code::reauthRequired);
     EXPECT_EQ(model->presentedError()->accountID, account.id);
-    EXPECT_EQ(model->accounts()->account(account.id)->status, StorageAccount::Status::reauthRequired);
+    EXPECT_EQ(model->accounts()->account(account.id)->status,
+              StorageAccount::Status::reauthRequired);
 
     // A failed write is shown as such, and nothing is left behind.
     model->setPresentedError(std::nullopt);

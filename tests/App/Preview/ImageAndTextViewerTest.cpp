@@ -30,7 +30,8 @@ protected:
         return QUrl::fromLocalFile(dir.filePath(name));
     }
     /// A viewer whose image area is exactly the size, shown and laid out.
-    std::unique_ptr<ImageViewer> shown(const QUrl& url, ImageController* controller, QSize area = QSize(800, 600)) {
+    std::unique_ptr<ImageViewer> shown(const QUrl& url, ImageController* controller,
+                                       QSize area = QSize(800, 600)) {
         auto viewer = std::make_unique<ImageViewer>(url, controller);
         viewer->resize(area);
         viewer->show();
@@ -43,7 +44,8 @@ protected:
 
 TEST_F(ImageViewerTest, OpensFittedAndZoomsWithinItsLimits) {
     ImageController controller;
-    auto viewer = shown(write(QStringLiteral("big.png"), makeImage(QSize(4000, 3000))), &controller);
+    auto viewer =
+        shown(write(QStringLiteral("big.png"), makeImage(QSize(4000, 3000))), &controller);
     MagnifyingImageView* view = viewer->imageView();
     ASSERT_NE(view, nullptr);
     EXPECT_DOUBLE_EQ(view->magnification(), 0.2);
@@ -58,7 +60,8 @@ TEST_F(ImageViewerTest, OpensFittedAndZoomsWithinItsLimits) {
         bool in;
         qreal expected;
     };
-    for (const Bound& b : {Bound{0.06, false, 0.05}, Bound{14, true, 16}, Bound{16, true, 16}, Bound{0.05, false, 0.05}}) {
+    for (const Bound& b : {Bound{0.06, false, 0.05}, Bound{14, true, 16}, Bound{16, true, 16},
+                           Bound{0.05, false, 0.05}}) {
         view->setMagnification(b.from);
         b.in ? controller.zoomIn() : controller.zoomOut();
         EXPECT_DOUBLE_EQ(view->magnification(), b.expected) << b.from;
@@ -77,7 +80,8 @@ TEST_F(ImageViewerTest, ASmallImageIsEnlargedToFitButNeverBeyondTheLimit) {
 
 TEST_F(ImageViewerTest, AtActualSizeASmallImageSitsInTheMiddle) {
     ImageController controller;
-    auto viewer = shown(write(QStringLiteral("small.png"), makeImage(QSize(300, 200))), &controller);
+    auto viewer =
+        shown(write(QStringLiteral("small.png"), makeImage(QSize(300, 200))), &controller);
     controller.actualSize();
     MagnifyingImageView* view = viewer->imageView();
     const QRect onScreen = view->mapFromScene(view->sceneRect()).boundingRect();
@@ -94,7 +98,8 @@ TEST_F(ImageViewerTest, AtActualSizeASmallImageSitsInTheMiddle) {
 
 TEST_F(ImageViewerTest, RotationTurnsClockwiseRefitsAndStartsAfreshForTheNextImage) {
     ImageController controller;
-    auto viewer = shown(write(QStringLiteral("photo.png"), makeImage(QSize(300, 200))), &controller);
+    auto viewer =
+        shown(write(QStringLiteral("photo.png"), makeImage(QSize(300, 200))), &controller);
     MagnifyingImageView* view = viewer->imageView();
     controller.actualSize();
     controller.rotate();
@@ -105,8 +110,10 @@ TEST_F(ImageViewerTest, RotationTurnsClockwiseRefitsAndStartsAfreshForTheNextIma
     const QImage shot = view->viewport()->grab().toImage();
     const QRect shownRect = view->mapFromScene(view->sceneRect()).boundingRect();
     const qreal dpr = shot.devicePixelRatio();
-    const QColor topRight = shot.pixelColor(QPoint(qRound((shownRect.right() - 10) * dpr), qRound((shownRect.top() + 10) * dpr)));
-    const QColor topLeft = shot.pixelColor(QPoint(qRound((shownRect.left() + 10) * dpr), qRound((shownRect.top() + 10) * dpr)));
+    const QColor topRight = shot.pixelColor(
+        QPoint(qRound((shownRect.right() - 10) * dpr), qRound((shownRect.top() + 10) * dpr)));
+    const QColor topLeft = shot.pixelColor(
+        QPoint(qRound((shownRect.left() + 10) * dpr), qRound((shownRect.top() + 10) * dpr)));
     EXPECT_GT(topRight.red(), 200);
     EXPECT_LT(topLeft.red(), 100);
     for (int i = 0; i < 3; ++i)
@@ -123,9 +130,10 @@ TEST_F(ImageViewerTest, RotationTurnsClockwiseRefitsAndStartsAfreshForTheNextIma
 
 TEST_F(ImageViewerTest, ExifOrientationIsApplied) {
     ImageController controller;
-    auto viewer = shown(write(QStringLiteral("turned.jpg"),
-                              makeImage(QSize(300, 200), "jpeg", QImageIOHandler::TransformationRotate90)),
-                        &controller);
+    auto viewer =
+        shown(write(QStringLiteral("turned.jpg"),
+                    makeImage(QSize(300, 200), "jpeg", QImageIOHandler::TransformationRotate90)),
+              &controller);
     ASSERT_NE(viewer->imageView(), nullptr);
     EXPECT_EQ(viewer->imageView()->imageSize(), QSize(200, 300));
 }
@@ -144,10 +152,12 @@ TEST_F(ImageViewerTest, AnimatedImagesPlay) {
 TEST_F(ImageViewerTest, AnUnreadableImageSaysSoAndTheControlsDoNothing) {
     ImageController controller;
     controller.rotate();
-    auto viewer = shown(write(QStringLiteral("broken.png"), QByteArray("\x89PNG not really")), &controller);
+    auto viewer =
+        shown(write(QStringLiteral("broken.png"), QByteArray("\x89PNG not really")), &controller);
     EXPECT_EQ(viewer->imageView(), nullptr);
     ASSERT_NE(viewer->unavailableView(), nullptr);
-    EXPECT_EQ(viewer->unavailableView()->title(), QStringLiteral("This file couldn't be displayed."));
+    EXPECT_EQ(viewer->unavailableView()->title(),
+              QStringLiteral("This file couldn't be displayed."));
     EXPECT_EQ(controller.rotation(), 0);
     controller.zoomIn();
     controller.zoomToFit();
@@ -173,7 +183,8 @@ protected:
 TEST_F(QuickLookViewerTest, TextFilesShowAsReadOnlyTextWithBadBytesReplaced) {
     const QByteArray text = QByteArray("caf\xc3\xa9 \xff\xfe done\n");
     const QUrl url = write(QStringLiteral("notes.txt"), text);
-    QuickLookViewer viewer(url, item(QStringLiteral("notes.txt"), QStringLiteral("text/plain"), text.size()), false);
+    QuickLookViewer viewer(
+        url, item(QStringLiteral("notes.txt"), QStringLiteral("text/plain"), text.size()), false);
     ASSERT_TRUE(viewer.showsText());
     EXPECT_TRUE(viewer.textView()->isReadOnly());
     const QString shown = viewer.textView()->toPlainText();
@@ -190,7 +201,8 @@ TEST_F(QuickLookViewerTest, OnlyTheFirstMebibyteOfALongTextIsShown) {
         big += line;
     big.prepend("x"); // shifts the two-byte characters so that the cut falls inside one
     const QUrl url = write(QStringLiteral("long.log"), big);
-    QuickLookViewer viewer(url, item(QStringLiteral("long.log"), QStringLiteral("text/plain"), big.size()), true);
+    QuickLookViewer viewer(
+        url, item(QStringLiteral("long.log"), QStringLiteral("text/plain"), big.size()), true);
     ASSERT_TRUE(viewer.showsText());
     const QString shown = viewer.textView()->toPlainText();
     EXPECT_LE(shown.toUtf8().size(), QuickLookViewer::textLimit);
@@ -200,9 +212,10 @@ TEST_F(QuickLookViewerTest, OnlyTheFirstMebibyteOfALongTextIsShown) {
 
 TEST_F(QuickLookViewerTest, OtherFilesShowTheirTileNameKindAndSize) {
     const QByteArray bytes(3000, '\0');
-    const FileItem sheet = item(QStringLiteral("budget.xlsx"),
-                                QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"),
-                                bytes.size());
+    const FileItem sheet =
+        item(QStringLiteral("budget.xlsx"),
+             QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"),
+             bytes.size());
     QuickLookViewer viewer(write(QStringLiteral("budget.xlsx"), bytes), sheet, false);
     EXPECT_FALSE(viewer.showsText());
     auto* name = viewer.findChild<QLabel*>(QStringLiteral("quickLookName"));
@@ -210,7 +223,8 @@ TEST_F(QuickLookViewerTest, OtherFilesShowTheirTileNameKindAndSize) {
     ASSERT_TRUE(name && detail);
     EXPECT_EQ(name->text(), QStringLiteral("budget.xlsx"));
     EXPECT_EQ(name->textFormat(), Qt::PlainText);
-    EXPECT_EQ(detail->text(), Format::kind(sheet) + QStringLiteral(" \u00b7 ") + Format::byteCount(3000));
+    EXPECT_EQ(detail->text(),
+              Format::kind(sheet) + QStringLiteral(" \u00b7 ") + Format::byteCount(3000));
     auto* tile = viewer.findChild<FileTypeTile*>();
     ASSERT_NE(tile, nullptr);
     EXPECT_EQ(tile->kind(), FileKind::spreadsheet);
@@ -232,7 +246,9 @@ TEST_F(QuickLookViewerTest, TextIsToldApartByTypeAndContent) {
                             {"blob", QByteArray("\x00\x01\x02\x03binary", 10), false},
                             {"photo.png", makeImage(QSize(4, 4)), false}};
     for (const Case& c : cases)
-        EXPECT_EQ(QuickLookViewer::isTextLike(write(QString::fromLatin1(c.name), c.content).toLocalFile()), c.text)
+        EXPECT_EQ(QuickLookViewer::isTextLike(
+                      write(QString::fromLatin1(c.name), c.content).toLocalFile()),
+                  c.text)
             << c.name;
 }
 

@@ -41,7 +41,8 @@ protected:
         const QString path = media.filePath(name);
         QStringList args{QStringLiteral("-q")};
         args += pipeline;
-        args += {QStringLiteral("!"), QStringLiteral("filesink"), QStringLiteral("location=") + path};
+        args +=
+            {QStringLiteral("!"), QStringLiteral("filesink"), QStringLiteral("location=") + path};
         EXPECT_EQ(QProcess::execute(QStringLiteral("gst-launch-1.0"), args), 0);
         QFile file(path);
         EXPECT_TRUE(file.open(QIODevice::ReadOnly));
@@ -50,19 +51,21 @@ protected:
     /// About three seconds of tone.
     FileItem wav() {
         return makeMedia(QStringLiteral("tone.wav"), QStringLiteral("audio/wav"),
-                         {QStringLiteral("audiotestsrc"), QStringLiteral("num-buffers=130"), QStringLiteral("!"),
-                          QStringLiteral("wavenc")});
+                         {QStringLiteral("audiotestsrc"), QStringLiteral("num-buffers=130"),
+                          QStringLiteral("!"), QStringLiteral("wavenc")});
     }
     std::unique_ptr<PlayerHost> host(const FileItem& item, bool isAudio, bool compact) {
         PreviewLoader* loader = readyLoader(item);
         EXPECT_TRUE(loader->phase().isReady());
-        auto h = std::make_unique<PlayerHost>(*model, item, *loader->phase().content(), isAudio, compact);
+        auto h = std::make_unique<PlayerHost>(*model, item, *loader->phase().content(), isAudio,
+                                              compact);
         h->resize(640, 400);
         h->show();
         return h;
     }
     static bool waitFor(QMediaPlayer* player, QMediaPlayer::MediaStatus status) {
-        return QTest::qWaitFor([&] { return player->mediaStatus() == status || player->error(); }, 20000) &&
+        return QTest::qWaitFor([&] { return player->mediaStatus() == status || player->error(); },
+                               20000) &&
                !player->error();
     }
     QTemporaryDir media;
@@ -75,7 +78,8 @@ TEST_F(MediaPreviewTest, AWindowPlaysToTheEndAndForgetsThePosition) {
     QMediaPlayer* player = h->player();
     ASSERT_NE(player, nullptr);
     QList<qint64> positions;
-    QObject::connect(player, &QMediaPlayer::positionChanged, [&](qint64 p) { positions.append(p); });
+    QObject::connect(player, &QMediaPlayer::positionChanged,
+                     [&](qint64 p) { positions.append(p); });
     ASSERT_TRUE(waitFor(player, QMediaPlayer::EndOfMedia)) << player->errorString().toStdString();
     // It resumed at the remembered place: the reported positions jump there.
     bool jumped = false;
@@ -86,7 +90,8 @@ TEST_F(MediaPreviewTest, AWindowPlaysToTheEndAndForgetsThePosition) {
         last = p;
     }
     EXPECT_TRUE(jumped) << "positions: " << positions.size();
-    EXPECT_FALSE(model->playbackPositions().contains(item.ref)) << "played to the end: next time from the start";
+    EXPECT_FALSE(model->playbackPositions().contains(item.ref))
+        << "played to the end: next time from the start";
     h.reset();
     EXPECT_FALSE(model->playbackPositions().contains(item.ref));
 }
@@ -95,7 +100,8 @@ TEST_F(MediaPreviewTest, StoppingRemembersWherePlaybackWasAndEndsTheReads) {
     const FileItem item = wav();
     auto h = host(item, true, false);
     QMediaPlayer* player = h->player();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return player->position() >= 1200 || player->error(); }, 20000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return player->position() >= 1200 || player->error(); }, 20000));
     ASSERT_FALSE(player->error()) << player->errorString().toStdString();
     const auto source = model->previewLoader(item)->phase().content()->mediaSource();
     h.reset();
@@ -123,14 +129,15 @@ TEST_F(MediaPreviewTest, ThePanelWaitsForTheUser) {
     EXPECT_EQ(h->findChild<FileTypeTile*>()->width(), 64);
     EXPECT_EQ(h->mediaViewer()->fullScreenButton(), nullptr);
     h->mediaViewer()->playButton()->click();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return player->playbackState() == QMediaPlayer::PlayingState; }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return player->playbackState() == QMediaPlayer::PlayingState; }, 3000));
 }
 
 TEST_F(MediaPreviewTest, VideoInAWindowHasAPictureAndFullScreen) {
-    const FileItem item = makeMedia(QStringLiteral("clip.ogv"), QStringLiteral("video/ogg"),
-                                    {QStringLiteral("videotestsrc"), QStringLiteral("num-buffers=20"),
-                                     QStringLiteral("!"), QStringLiteral("theoraenc"), QStringLiteral("!"),
-                                     QStringLiteral("oggmux")});
+    const FileItem item = makeMedia(
+        QStringLiteral("clip.ogv"), QStringLiteral("video/ogg"),
+        {QStringLiteral("videotestsrc"), QStringLiteral("num-buffers=20"), QStringLiteral("!"),
+         QStringLiteral("theoraenc"), QStringLiteral("!"), QStringLiteral("oggmux")});
     auto h = host(item, false, false);
     MediaViewer* viewer = h->mediaViewer();
     ASSERT_NE(viewer, nullptr);

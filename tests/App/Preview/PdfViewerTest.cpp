@@ -1,8 +1,8 @@
 // The PDF viewer and its controller over PDFs written by the test: counters, find with
 // highlights, rotation, zoom bounds, single-page mode, and an unreadable file after a good one.
+#include "App/Preview/PDFViewer.h"
 #include "App/Preview/PDFController.h"
 #include "App/Preview/PDFPageView.h"
-#include "App/Preview/PDFViewer.h"
 #include "App/Preview/PreviewSupport.h"
 #include "tests/App/Preview/PreviewFixtures.h"
 
@@ -28,20 +28,20 @@ protected:
     }
     /// A 12-page PDF with the word on pages 2, 5 and 9 (indexes 1, 4, 8) in two spellings.
     QUrl twelvePages() {
-        return write(QStringLiteral("twelve.pdf"),
-                     makePDF(12, {{1, QStringLiteral("Kelvanor")},
-                                  {4, QStringLiteral("KELVANOR")},
-                                  {8, QStringLiteral("kelvanor")}}));
+        return write(QStringLiteral("twelve.pdf"), makePDF(12, {{1, QStringLiteral("Kelvanor")},
+                                                                {4, QStringLiteral("KELVANOR")},
+                                                                {8, QStringLiteral("kelvanor")}}));
     }
     /// Shows a viewer in a window of the size and lets it render.
-    std::unique_ptr<PDFViewer> shown(const QUrl& url, PDFController* controller, bool compact = false,
-                                     QSize size = QSize(700, 600)) {
+    std::unique_ptr<PDFViewer> shown(const QUrl& url, PDFController* controller,
+                                     bool compact = false, QSize size = QSize(700, 600)) {
         auto viewer = std::make_unique<PDFViewer>(url, controller, compact);
         viewer->resize(size);
         viewer->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(viewer.get()));
         if (viewer->pageView()) {
-            EXPECT_TRUE(QTest::qWaitFor([&] { return !viewer->pageView()->hasPendingRenders(); }, 5000));
+            EXPECT_TRUE(
+                QTest::qWaitFor([&] { return !viewer->pageView()->hasPendingRenders(); }, 5000));
         }
         return viewer;
     }
@@ -131,7 +131,8 @@ TEST_F(PdfViewerTest, TheCurrentMatchIsHighlightedOnScreen) {
     find(controller, QStringLiteral("KELVANOR"));
     PDFPageView* view = viewer->pageView();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !view->hasPendingRenders(); }, 5000));
-    const QRectF match = view->highlightRect(view->highlights().at(0)).translated(-view->contentOffset());
+    const QRectF match =
+        view->highlightRect(view->highlights().at(0)).translated(-view->contentOffset());
     ASSERT_TRUE(QRectF(view->viewport()->rect()).contains(match)) << "scrolled into view";
     const QImage shot = view->viewport()->grab().toImage();
     // The word sits under an orange wash: its middle row has orange pixels.
@@ -160,7 +161,8 @@ TEST_F(PdfViewerTest, RotationTurnsOnlyTheCurrentPage) {
         EXPECT_EQ(viewer->pageView()->pageRotation(page), 0) << page;
     controller.rotate();
     const QSize turned = viewer->pageView()->pageRect(2).size();
-    EXPECT_NEAR(double(turned.width()) / turned.height(), double(before.height()) / before.width(), 0.02);
+    EXPECT_NEAR(double(turned.width()) / turned.height(), double(before.height()) / before.width(),
+                0.02);
     controller.rotate();
     EXPECT_EQ(viewer->pageView()->pageRotation(2), 0);
 }
@@ -217,7 +219,8 @@ TEST_F(PdfViewerTest, AnUnreadableFileAfterAGoodOneResetsTheCountersAndSaysSo) {
         ASSERT_EQ(controller.pageCount(), 12);
         ASSERT_EQ(controller.matchCount(), 3);
     }
-    auto bad = shown(write(QStringLiteral("bad.pdf"), QByteArray("%PDF-1.4 this is not a PDF")), &controller);
+    auto bad = shown(write(QStringLiteral("bad.pdf"), QByteArray("%PDF-1.4 this is not a PDF")),
+                     &controller);
     EXPECT_EQ(bad->pageView(), nullptr);
     ASSERT_NE(bad->unavailableView(), nullptr);
     EXPECT_EQ(bad->unavailableView()->title(), QStringLiteral("This file couldn't be displayed."));

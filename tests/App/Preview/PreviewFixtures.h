@@ -46,13 +46,15 @@ inline QByteArray makePDF(int pages, const QHash<int, QString>& words = {}) {
 }
 
 /// An image of the size in the format ("png", "jpeg"), optionally with an EXIF orientation.
-inline QByteArray makeImage(QSize size, const char* format = "png",
-                            QImageIOHandler::Transformations turn = QImageIOHandler::TransformationNone) {
+inline QByteArray
+makeImage(QSize size, const char* format = "png",
+          QImageIOHandler::Transformations turn = QImageIOHandler::TransformationNone) {
     QImage image(size, QImage::Format_RGB32);
     image.fill(QColor(0x30, 0x80, 0xD0));
     QPainter painter(&image);
     // A mark in the top-left corner tells turned images apart.
-    painter.fillRect(QRect(0, 0, std::max(1, size.width() / 4), std::max(1, size.height() / 4)), Qt::red);
+    painter.fillRect(QRect(0, 0, std::max(1, size.width() / 4), std::max(1, size.height() / 4)),
+                     Qt::red);
     painter.end();
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -66,16 +68,12 @@ inline QByteArray makeImage(QSize size, const char* format = "png",
 /// A 2×2 GIF of two frames (black, then white) that loops.
 inline QByteArray animatedGIF() {
     const unsigned char bytes[] = {
-        'G', 'I', 'F', '8', '9', 'a', 0x02, 0x00, 0x02, 0x00, 0x80, 0x00, 0x00,
-        0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF,
-        0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 0x03, 0x01, 0x00, 0x00, 0x00,
-        0x21, 0xF9, 0x04, 0x00, 0x0A, 0x00, 0x00, 0x00,
-        0x2C, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x02, 0x00, 0x00,
-        0x02, 0x03, 0x04, 0x00, 0x05, 0x00,
-        0x21, 0xF9, 0x04, 0x00, 0x0A, 0x00, 0x00, 0x00,
-        0x2C, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x02, 0x00, 0x00,
-        0x02, 0x03, 0x4C, 0x12, 0x05, 0x00,
-        0x3B};
+        'G',  'I',  'F',  '8',  '9',  'a',  0x02, 0x00, 0x02, 0x00, 0x80, 0x00, 0x00, 0x00, 0x00,
+        0x00, 0xFF, 0xFF, 0xFF, 0x21, 0xFF, 0x0B, 'N',  'E',  'T',  'S',  'C',  'A',  'P',  'E',
+        '2',  '.',  '0',  0x03, 0x01, 0x00, 0x00, 0x00, 0x21, 0xF9, 0x04, 0x00, 0x0A, 0x00, 0x00,
+        0x00, 0x2C, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x02, 0x00, 0x00, 0x02, 0x03, 0x04, 0x00,
+        0x05, 0x00, 0x21, 0xF9, 0x04, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x2C, 0x00, 0x00, 0x00, 0x00,
+        0x02, 0x00, 0x02, 0x00, 0x00, 0x02, 0x03, 0x4C, 0x12, 0x05, 0x00, 0x3B};
     return QByteArray(reinterpret_cast<const char*>(bytes), sizeof(bytes));
 }
 
@@ -92,12 +90,16 @@ struct ZipMember {
 inline QByteArray makeZip(const QList<ZipMember>& members) {
     QByteArray out, central;
     auto u16 = [](QByteArray& b, quint16 v) { b.append(char(v & 0xFF)).append(char(v >> 8)); };
-    auto u32 = [&](QByteArray& b, quint32 v) { u16(b, quint16(v & 0xFFFF)); u16(b, quint16(v >> 16)); };
+    auto u32 = [&](QByteArray& b, quint32 v) {
+        u16(b, quint16(v & 0xFFFF));
+        u16(b, quint16(v >> 16));
+    };
     const quint16 time = quint16(10 << 11);
     const quint16 date = quint16(((2025 - 1980) << 9) | (3 << 5) | 4);
     for (const ZipMember& m : members) {
         const quint32 offset = quint32(out.size());
-        const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef*>(m.data.constData()), uInt(m.data.size())));
+        const quint32 crc = quint32(
+            crc32(0, reinterpret_cast<const Bytef*>(m.data.constData()), uInt(m.data.size())));
         const quint16 flags = m.encrypted ? 1 : 0;
         auto header = [&](QByteArray& b, bool isCentral) {
             u32(b, isCentral ? 0x02014b50 : 0x04034b50);
@@ -170,7 +172,8 @@ protected:
     FolderListing* loadedListing(const std::optional<QString>& folder = std::nullopt) {
         FolderListing* listing = model->listing(account.id, folder);
         listing->load();
-        EXPECT_TRUE(QTest::qWaitFor([&] { return listing->phase().kind == FolderListing::Phase::Kind::loaded; }, 5000));
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return listing->phase().kind == FolderListing::Phase::Kind::loaded; }, 5000));
         return listing;
     }
 
@@ -178,10 +181,13 @@ protected:
     PreviewLoader* readyLoader(const FileItem& item) {
         PreviewLoader* loader = model->previewLoader(item);
         loader->load();
-        EXPECT_TRUE(QTest::qWaitFor([&] {
-            const auto kind = loader->phase().kind();
-            return kind != PreviewLoader::Phase::Kind::loading && kind != PreviewLoader::Phase::Kind::idle;
-        }, 10000));
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                const auto kind = loader->phase().kind();
+                return kind != PreviewLoader::Phase::Kind::loading &&
+                       kind != PreviewLoader::Phase::Kind::idle;
+            },
+            10000));
         return loader;
     }
 

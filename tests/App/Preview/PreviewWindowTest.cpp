@@ -1,17 +1,17 @@
 // Preview windows against the real model over fakes: one window per target, the file list of
 // a folder or a search, stepping with the toolbar and the keys, the subtitle, the unavailable
 // state, the toolbar per kind with the PDF search, and the content view's states.
+#include "App/Preview/PreviewWindow.h"
 #include "App/DesignSystem/Format.h"
+#include "App/Preview/ArchiveViewer.h"
 #include "App/Preview/ImageController.h"
 #include "App/Preview/ImageViewer.h"
 #include "App/Preview/PDFController.h"
 #include "App/Preview/PDFViewer.h"
 #include "App/Preview/PreviewContentView.h"
-#include "App/Preview/PreviewWindow.h"
+#include "App/Preview/PreviewShare.h"
 #include "App/Preview/PreviewWindowRegistry.h"
 #include "App/Preview/QuickLookViewer.h"
-#include "App/Preview/ArchiveViewer.h"
-#include "App/Preview/PreviewShare.h"
 #include "StorageCore/Files/FileSearch.h"
 #include "tests/App/Preview/PreviewFixtures.h"
 
@@ -47,7 +47,8 @@ protected:
                     makePDF(3, {{1, QStringLiteral("Kelvanor")}}));
         loadedListing();
     }
-    PreviewTarget folderTarget(const FileItem& item, std::optional<FileCategory> filter = std::nullopt) {
+    PreviewTarget folderTarget(const FileItem& item,
+                               std::optional<FileCategory> filter = std::nullopt) {
         return PreviewTarget{item.ref, std::nullopt, filter, std::nullopt};
     }
     std::unique_ptr<PreviewWindow> window(const PreviewTarget& target) {
@@ -72,9 +73,12 @@ protected:
         QTest::keyClick(target, k, mods);
     }
     static bool waitReady(PreviewWindow& w) {
-        return QTest::qWaitFor([&] {
-            return w.contentView() && w.contentView()->loader() && w.contentView()->loader()->phase().isReady();
-        }, 10000);
+        return QTest::qWaitFor(
+            [&] {
+                return w.contentView() && w.contentView()->loader() &&
+                       w.contentView()->loader()->phase().isReady();
+            },
+            10000);
     }
     FileItem a, b, c;
 };
@@ -131,7 +135,8 @@ TEST_F(PreviewWindowTest, StepsThroughTheFolderFilesWithTheToolbarAndTheArrows) 
 
 TEST_F(PreviewWindowTest, AFilteredWindowNeverReachesOtherCategories) {
     threeFiles();
-    const FileItem d = addFile(QStringLiteral("d.jpg"), QStringLiteral("image/jpeg"), makeImage(QSize(8, 8), "jpeg"));
+    const FileItem d = addFile(QStringLiteral("d.jpg"), QStringLiteral("image/jpeg"),
+                               makeImage(QSize(8, 8), "jpeg"));
     loadedListing();
     auto w = window(folderTarget(b, FileCategory::photos));
     EXPECT_EQ(namesOf(w->files()), (QStringList{QStringLiteral("b.png"), QStringLiteral("d.jpg")}));
@@ -147,9 +152,11 @@ TEST_F(PreviewWindowTest, FollowsTheLiveListingAndSaysWhenTheFileIsGone) {
     EXPECT_EQ(subtitleOf(*w), QStringLiteral("Work \u2014 2 of 3"));
     FolderListing* listing = model->listing(account.id, std::nullopt);
     // A file added before the one shown: same file, its position grows.
-    const FileItem first = addFile(QStringLiteral("0-first.txt"), QStringLiteral("text/plain"), "0");
+    const FileItem first =
+        addFile(QStringLiteral("0-first.txt"), QStringLiteral("text/plain"), "0");
     listing->insert(first);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return subtitleOf(*w) == QStringLiteral("Work \u2014 3 of 4"); }, 2000))
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return subtitleOf(*w) == QStringLiteral("Work \u2014 3 of 4"); }, 2000))
         << subtitleOf(*w).toStdString();
     EXPECT_EQ(w->item()->name, QStringLiteral("b.png"));
     // The shown file goes: the window says so and does not move to a neighbour.
@@ -230,10 +237,12 @@ TEST_F(PreviewWindowTest, PdfSearchCountsMatchesAndSteppingEndsIt) {
     QTest::keyClick(search, Qt::Key_Return);
     ASSERT_TRUE(QTest::qWaitFor([&] { return count->isVisible(); }, 2000));
     EXPECT_EQ(count->text(), QStringLiteral("1 match"));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return pageText->text() == QStringLiteral("2 of 3"); }, 2000));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return pageText->text() == QStringLiteral("2 of 3"); }, 2000));
     search->setText(QStringLiteral("absent"));
     QTest::keyClick(search, Qt::Key_Return);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return count->text() == QStringLiteral("0 matches"); }, 2000));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return count->text() == QStringLiteral("0 matches"); }, 2000));
     // Emptying the field ends the search without Return.
     search->clear();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !count->isVisible(); }, 2000));
@@ -268,10 +277,13 @@ TEST_F(PreviewWindowTest, ShareDownloadAndTheMoreMenu) {
     QAction* share = action(w.get(), "previewShare");
     EXPECT_TRUE(action(w.get(), "previewDownload")->isVisible());
     ASSERT_TRUE(waitReady(*w));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return share->isVisible(); }, 2000)) << "ready as a local file";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return share->isVisible(); }, 2000))
+        << "ready as a local file";
     EXPECT_TRUE(action(w.get(), "moreOpenInBrowser")->isVisible());
     EXPECT_EQ(action(w.get(), "previewDownload")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
-    EXPECT_TRUE(action(w.get(), "previewDownload")->toolTip().startsWith(QStringLiteral("Save a copy to this computer (")));
+    EXPECT_TRUE(action(w.get(), "previewDownload")
+                    ->toolTip()
+                    .startsWith(QStringLiteral("Save a copy to this computer (")));
 
     panels->saveLocation = QUrl::fromLocalFile(settingsDir.filePath(QStringLiteral("copy.png")));
     action(w.get(), "previewDownload")->trigger();
@@ -281,17 +293,21 @@ TEST_F(PreviewWindowTest, ShareDownloadAndTheMoreMenu) {
     const QUrl file = w->contentView()->loader()->phase().content()->localFileURL();
     std::unique_ptr<QMimeData> data(PreviewShare::fileMimeData(file));
     EXPECT_EQ(data->urls(), QList<QUrl>{file});
-    EXPECT_EQ(data->data(QStringLiteral("x-special/gnome-copied-files")), QByteArray("copy\n") + file.toEncoded());
+    EXPECT_EQ(data->data(QStringLiteral("x-special/gnome-copied-files")),
+              QByteArray("copy\n") + file.toEncoded());
 
     w->step(-1);
     EXPECT_FALSE(action(w.get(), "moreOpenInBrowser")->isVisible()) << "no web address";
 }
 
 TEST_F(PreviewWindowTest, ASearchWindowStepsThroughItsSnapshotAndNamesEachFilesAccount) {
-    const FileItem one = addFile(QStringLiteral("report one.txt"), QStringLiteral("text/plain"), "1");
-    const FileItem two = addFile(QStringLiteral("report two.txt"), QStringLiteral("text/plain"), "2", std::nullopt, other.id);
+    const FileItem one =
+        addFile(QStringLiteral("report one.txt"), QStringLiteral("text/plain"), "1");
+    const FileItem two = addFile(QStringLiteral("report two.txt"), QStringLiteral("text/plain"),
+                                 "2", std::nullopt, other.id);
     model->search()->search(QStringLiteral("report"), {account.id, other.id});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->search()->phase() == FileSearch::Phase::done; }, 5000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return model->search()->phase() == FileSearch::Phase::done; }, 5000));
     ASSERT_EQ(model->search()->results().size(), 2);
     auto w = window(PreviewTarget{one.ref, std::nullopt, std::nullopt, QStringLiteral("report")});
     ASSERT_TRUE(w->item().has_value());
@@ -302,7 +318,8 @@ TEST_F(PreviewWindowTest, ASearchWindowStepsThroughItsSnapshotAndNamesEachFilesA
     EXPECT_EQ(subtitleOf(*w), QStringLiteral("Chats \u2014 %1 of 2").arg(*w->index() + 1));
     // A later search in the main window leaves the window's list alone.
     model->search()->search(QStringLiteral("nothing"), {account.id});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return model->search()->phase() == FileSearch::Phase::done; }, 5000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return model->search()->phase() == FileSearch::Phase::done; }, 5000));
     EXPECT_EQ(w->files().size(), 2);
 }
 
@@ -318,11 +335,18 @@ TEST_F(PreviewContentTest, ProgressTextNamesTheSizeOfFilesCopiedFirst) {
         QString text;
     };
     const QList<Case> cases{
-        {QStringLiteral("a.pdf"), QStringLiteral("application/pdf"), 1536, QStringLiteral("Preparing preview (") + Format::byteCount(1536) + QStringLiteral(")\u2026")},
-        {QStringLiteral("a.pdf"), QStringLiteral("application/pdf"), std::nullopt, QStringLiteral("Preparing preview\u2026")},
-        {QStringLiteral("a.mp4"), QStringLiteral("video/mp4"), 4096, QStringLiteral("Preparing preview\u2026")},
-        {QStringLiteral("a.zip"), QStringLiteral("application/zip"), 4096, QStringLiteral("Preparing preview\u2026")},
-        {QStringLiteral("a.txt"), QStringLiteral("text/plain"), 2048, QStringLiteral("Preparing preview (") + Format::byteCount(2048) + QStringLiteral(")\u2026")},
+        {QStringLiteral("a.pdf"), QStringLiteral("application/pdf"), 1536,
+         QStringLiteral("Preparing preview (") + Format::byteCount(1536) +
+             QStringLiteral(")\u2026")},
+        {QStringLiteral("a.pdf"), QStringLiteral("application/pdf"), std::nullopt,
+         QStringLiteral("Preparing preview\u2026")},
+        {QStringLiteral("a.mp4"), QStringLiteral("video/mp4"), 4096,
+         QStringLiteral("Preparing preview\u2026")},
+        {QStringLiteral("a.zip"), QStringLiteral("application/zip"), 4096,
+         QStringLiteral("Preparing preview\u2026")},
+        {QStringLiteral("a.txt"), QStringLiteral("text/plain"), 2048,
+         QStringLiteral("Preparing preview (") + Format::byteCount(2048) +
+             QStringLiteral(")\u2026")},
     };
     for (const Case& c : cases) {
         FileItem item;
@@ -342,14 +366,21 @@ TEST_F(PreviewContentTest, FailuresOfferTheirRecoveryAndDownloadWhereItMakesSens
         QStringList buttons;
     };
     const QList<Case> cases{
-        {StorageError::Code::reauthRequired, false, {QStringLiteral("Reconnect"), QStringLiteral("Download")}},
-        {StorageError::Code::network, false, {QStringLiteral("TryAgain"), QStringLiteral("Download")}},
-        {StorageError::Code::previewUnavailable, false, {QStringLiteral("TryAgain"), QStringLiteral("Download")}},
+        {StorageError::Code::reauthRequired,
+         false,
+         {QStringLiteral("Reconnect"), QStringLiteral("Download")}},
+        {StorageError::Code::network,
+         false,
+         {QStringLiteral("TryAgain"), QStringLiteral("Download")}},
+        {StorageError::Code::previewUnavailable,
+         false,
+         {QStringLiteral("TryAgain"), QStringLiteral("Download")}},
         {StorageError::Code::network, true, {QStringLiteral("TryAgain")}},
     };
     int n = 0;
     for (const Case& c : cases) {
-        FileItem item = addFile(QStringLiteral("f%1.pdf").arg(++n), QStringLiteral("application/pdf"), makePDF(1));
+        FileItem item = addFile(QStringLiteral("f%1.pdf").arg(++n),
+                                QStringLiteral("application/pdf"), makePDF(1));
         if (c.native)
             item.mimeType = QStringLiteral("application/vnd.google-apps.document");
         drive->failNext(c.native ? Op::exportFile : Op::download, c.error);
@@ -365,20 +396,24 @@ TEST_F(PreviewContentTest, FailuresOfferTheirRecoveryAndDownloadWhereItMakesSens
         EXPECT_EQ(buttons, c.buttons) << int(c.error.code());
     }
     // "Try Again" loads again, and this time it works.
-    FileItem item = addFile(QStringLiteral("again.pdf"), QStringLiteral("application/pdf"), makePDF(2));
+    FileItem item =
+        addFile(QStringLiteral("again.pdf"), QStringLiteral("application/pdf"), makePDF(2));
     drive->failNext(Op::download, StorageError::Code::network);
     PreviewContentView view(*model, readyLoader(item), PreviewMode::full);
     view.findChild<QPushButton*>(QStringLiteral("TryAgain"))->click();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return qobject_cast<PDFViewer*>(view.currentView()) != nullptr; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return qobject_cast<PDFViewer*>(view.currentView()) != nullptr; }, 5000));
 }
 
 TEST_F(PreviewContentTest, AnUnsupportedFileOffersDownloadAndOpenWith) {
-    const FileItem item = addFile(QStringLiteral("thing.unknownext"), QStringLiteral("application/x-unknown-thing"), "zz");
+    const FileItem item = addFile(QStringLiteral("thing.unknownext"),
+                                  QStringLiteral("application/x-unknown-thing"), "zz");
     PreviewContentView view(*model, readyLoader(item), PreviewMode::compact);
     auto* shown = qobject_cast<UnavailableView*>(view.currentView());
     ASSERT_NE(shown, nullptr);
     EXPECT_EQ(shown->title(), QStringLiteral("This file can't be previewed yet."));
-    EXPECT_EQ(shown->description(), QStringLiteral("You can download it or open it with another app on this computer."));
+    EXPECT_EQ(shown->description(),
+              QStringLiteral("You can download it or open it with another app on this computer."));
     panels->application = QStringLiteral("viewer.desktop");
     view.findChild<QPushButton*>(QStringLiteral("OpenWith"))->click();
     EXPECT_TRUE(panels->asked.last().startsWith(QStringLiteral("app | ")));
@@ -387,15 +422,18 @@ TEST_F(PreviewContentTest, AnUnsupportedFileOffersDownloadAndOpenWith) {
 }
 
 TEST_F(PreviewContentTest, TheViewerFollowsTheKindAndTheContent) {
-    const FileItem pdf = addFile(QStringLiteral("v.pdf"), QStringLiteral("application/pdf"), makePDF(1));
-    const FileItem png = addFile(QStringLiteral("v.png"), QStringLiteral("image/png"), makeImage(QSize(5, 5)));
+    const FileItem pdf =
+        addFile(QStringLiteral("v.pdf"), QStringLiteral("application/pdf"), makePDF(1));
+    const FileItem png =
+        addFile(QStringLiteral("v.png"), QStringLiteral("image/png"), makeImage(QSize(5, 5)));
     const FileItem txt = addFile(QStringLiteral("v.txt"), QStringLiteral("text/plain"), "words");
-    const FileItem zip = addFile(QStringLiteral("v.zip"), QStringLiteral("application/zip"), makeZip({{"in.txt", "x"}}));
+    const FileItem zip = addFile(QStringLiteral("v.zip"), QStringLiteral("application/zip"),
+                                 makeZip({{"in.txt", "x"}}));
     PDFController pdfController;
     ImageController imageController;
     auto viewerOf = [&](const FileItem& item) {
-        auto view = std::make_unique<PreviewContentView>(*model, readyLoader(item), PreviewMode::full, &pdfController,
-                                                         &imageController);
+        auto view = std::make_unique<PreviewContentView>(
+            *model, readyLoader(item), PreviewMode::full, &pdfController, &imageController);
         return view;
     };
     EXPECT_NE(qobject_cast<PDFViewer*>(viewerOf(pdf)->currentView()), nullptr);
@@ -406,13 +444,15 @@ TEST_F(PreviewContentTest, TheViewerFollowsTheKindAndTheContent) {
 }
 
 TEST_F(PreviewContentTest, ADroppedLoaderIsReplacedByTheModelsNewOne) {
-    const FileItem txt = addFile(QStringLiteral("kept.txt"), QStringLiteral("text/plain"), "still here");
+    const FileItem txt =
+        addFile(QStringLiteral("kept.txt"), QStringLiteral("text/plain"), "still here");
     auto view = std::make_unique<PreviewContentView>(*model, readyLoader(txt), PreviewMode::full);
     view->show();
     bool done = false;
     model->clearPreviewCache([&] { done = true; });
     ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 5000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return qobject_cast<QuickLookViewer*>(view->currentView()) != nullptr; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return qobject_cast<QuickLookViewer*>(view->currentView()) != nullptr; }, 5000));
     EXPECT_NE(view->loader(), nullptr);
 }
 

@@ -1,9 +1,9 @@
 // The quick-look panel (showing, following, closing, its frame kept between launches, hidden
 // when the application goes inactive, the footer) and the keys the file tables install.
+#include "App/Preview/QuickLookPanel.h"
 #include "App/DesignSystem/Format.h"
 #include "App/Preview/PreviewContentView.h"
 #include "App/Preview/QuickLookKeys.h"
-#include "App/Preview/QuickLookPanel.h"
 #include "tests/App/Preview/PreviewFixtures.h"
 
 #include <QLabel>
@@ -24,8 +24,8 @@ protected:
     void SetUp() override {
         PreviewFixture::SetUp();
         build();
-        panelSettings = std::make_shared<QSettings>(settingsDir.filePath(QStringLiteral("panel.ini")),
-                                                    QSettings::IniFormat);
+        panelSettings = std::make_shared<QSettings>(
+            settingsDir.filePath(QStringLiteral("panel.ini")), QSettings::IniFormat);
         one = addFile(QStringLiteral("one.txt"), QStringLiteral("text/plain"), "first file");
         two = addFile(QStringLiteral("two.txt"), QStringLiteral("text/plain"), "second file");
         main.setObjectName(QStringLiteral("mainWindow"));
@@ -53,7 +53,8 @@ TEST_F(QuickLookPanelTest, ShowsTheFileCentredOnTheMainWindow) {
     EXPECT_TRUE(window->windowFlags() & Qt::Tool);
     EXPECT_TRUE(window->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_EQ(window->size(), QuickLookPanel::contentSize);
-    EXPECT_LE((window->frameGeometry().center() - main.frameGeometry().center()).manhattanLength(), 2);
+    EXPECT_LE((window->frameGeometry().center() - main.frameGeometry().center()).manhattanLength(),
+              2);
     ASSERT_NE(panel.view(), nullptr);
     EXPECT_EQ(panel.view()->content()->mode(), PreviewMode::compact);
 }
@@ -108,7 +109,9 @@ TEST_F(QuickLookPanelTest, ClosingTearsThePreviewDownAndShowingAgainRecentres) {
     panel.close();
     panel.show(one, *model, recordOpen());
     EXPECT_EQ(panel.panel()->size(), QSize(800, 560));
-    EXPECT_LE((panel.panel()->frameGeometry().center() - main.frameGeometry().center()).manhattanLength(), 2);
+    EXPECT_LE(
+        (panel.panel()->frameGeometry().center() - main.frameGeometry().center()).manhattanLength(),
+        2);
 
     // The user's close control empties it too.
     view = panel.view();
@@ -163,8 +166,8 @@ TEST_F(QuickLookPanelTest, TheDetailLineLeavesOutWhatIsUnknown) {
     bare.ref.accountID = QUuid::createUuid();
     EXPECT_EQ(QuickLookView::detail(*model, bare), QStringLiteral("--"));
     EXPECT_EQ(QuickLookView::detail(*model, one),
-              Format::byteCount(10) + QStringLiteral(" \u00b7 ") + Format::modified(one.modifiedAt) +
-                  QStringLiteral(" \u00b7 Work"));
+              Format::byteCount(10) + QStringLiteral(" \u00b7 ") +
+                  Format::modified(one.modifiedAt) + QStringLiteral(" \u00b7 Work"));
 }
 
 // ---- keys ----------------------------------------------------------------------------------
@@ -205,8 +208,10 @@ protected:
         });
     }
     /// Sends a key press to a widget; true when something let it through to the widget.
-    bool press(QWidget* to, Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier, bool repeat = false) {
-        QKeyEvent event(QEvent::KeyPress, key, mods, key == Qt::Key_Space ? QStringLiteral(" ") : QString(), repeat);
+    bool press(QWidget* to, Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier,
+               bool repeat = false) {
+        QKeyEvent event(QEvent::KeyPress, key, mods,
+                        key == Qt::Key_Space ? QStringLiteral(" ") : QString(), repeat);
         delivered = false;
         QApplication::sendEvent(to, &event);
         return delivered;
