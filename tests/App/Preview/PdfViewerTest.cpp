@@ -117,7 +117,7 @@ TEST_F(PdfViewerTest, ALongDocumentIsSearchedAFewPagesAtATime) {
     EXPECT_EQ(viewer->pageView()->currentHighlight(), 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !controller.isSearching(); }, 20000));
     EXPECT_EQ(controller.matchCount(), 200);
-    EXPECT_GT(changes.size(), 2) << "the count grew as pages were searched";
+    EXPECT_GE(changes.size(), 2) << "the count grew as pages were searched";
     // Ending the search midway stops it.
     controller.find(QStringLiteral("page"));
     controller.find(QString());
