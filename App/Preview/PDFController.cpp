@@ -129,9 +129,23 @@ void PDFController::searchSlice() {
     while (nextSearchPage_ < pages && clock.elapsed() < searchSliceMs) {
         const int page = nextSearchPage_++;
         for (const QPdfLink& link : searchModel_->resultsOnPage(page)) {
+            // Qt PDF gives a rectangle per character: those of one line become one.
+            QList<QRectF> lines;
+            for (const QRectF& rect : link.rectangles()) {
+                if (!lines.isEmpty()) {
+                    QRectF& line = lines.last();
+                    const qreal overlap =
+                        std::min(line.bottom(), rect.bottom()) - std::max(line.top(), rect.top());
+                    if (overlap > 0.5 * std::min(line.height(), rect.height())) {
+                        line = line.united(rect);
+                        continue;
+                    }
+                }
+                lines.append(rect);
+            }
             QList<QPolygonF> bounds;
-            for (const QRectF& rect : link.rectangles())
-                bounds.append(QPolygonF(rect));
+            for (const QRectF& line : std::as_const(lines))
+                bounds.append(QPolygonF(line));
             matches_.append(PDFMatch{page, searchText_, bounds});
         }
     }
