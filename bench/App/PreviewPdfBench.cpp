@@ -148,6 +148,8 @@ void PdfScrollWholeDocument(benchmark::State& state) {
     PDFPageView* view = viewer->pageView();
     qint64 longest = 0;
     qint64 longestCpu = 0;
+    int mostRenders = 0;
+    int rendered = view->renderCount();
     for (auto _ : state) {
         QScrollBar* bar = view->verticalScrollBar();
         bar->setValue(0);
@@ -162,8 +164,11 @@ void PdfScrollWholeDocument(benchmark::State& state) {
             QCoreApplication::processEvents();
             longest = std::max(longest, turn.elapsed());
             longestCpu = std::max(longestCpu, threadCpuNs() - cpu);
+            mostRenders = std::max(mostRenders, view->renderCount() - rendered);
+            rendered = view->renderCount();
         }
     }
+    state.counters["most_renders_per_turn"] = mostRenders;
     state.counters["longest_stall_ms"] = double(longest);
     state.counters["longest_stall_cpu_ms"] = double(longestCpu) / 1e6;
     state.counters["pages_rendered"] = view->renderCount();
