@@ -1,0 +1,129 @@
+#include "App/Preview/PlayerHost.h"
+
+#include "App/Model/AppModel.h"
+#include "App/Preview/MediaViewer.h"
+#include "App/Preview/PreviewSupport.h"
+
+#include <QAudioOutput>
+#include <QLabel>
+#include <QMediaPlayer>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace tw {
+
+PlayerHost::PlayerHost(AppModel& model, const FileItem& item, const PreviewContent& content,
+                       bool isAudio, bool compact, QWidget* parent)
+    : QWidget(parent), model_(&model), item_(item), content_(content), isAudio_(isAudio),
+      compact_(compact) {
+    setObjectName(QStringLiteral("playerHost"));
+    auto* layout = new QVBoxLayout(this);
+    if (isAudio) {
+        layout->setContentsMargins(12, 12, 12, 12);
+        layout->addStretch(1);
+        layout->addWidget(makeTile(item, compact ? 64 : 128, this), 0, Qt::AlignHCenter);
+        layout->addSpacing(16);
+        auto* name = new QLabel(item.name, this);
+        name->setObjectName(QStringLiteral("playerTitle"));
+        name->setTextFormat(Qt::PlainText);
+        name->setAlignment(Qt::AlignCenter);
+        name->setWordWrap(true);
+        QFont font = name->font();
+        font.setBold(true);
+        font.setPointSizeF(font.pointSizeF() * (compact ? 1.05 : 1.6));
+        name->setFont(font);
+        layout->addWidget(name);
+        layout->addSpacing(60);
+        layout->addStretch(1);
+    } else {
+        layout->setContentsMargins(0, 0, 0, 0);
+        setAutoFillBackground(true);
+        QPalette dark = palette();
+        dark.setColor(QPalette::Window, Qt::black);
+        setPalette(dark);
+    }
+}
+
+PlayerHost::~PlayerHost() {
+    stop();
+}
+
+void PlayerHost::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!started_)
+        start();
+}
+
+void PlayerHost::start() {
+    if (started_)
+        return;
+    QUrl source;
+    if (content_.isLocalFile())
+        source = content_.localFileURL();
+    else if (auto media = content_.mediaSource())
+        source = media->makeAsset();
+    else
+        return;
+    started_ = true;
+    player_ = new QMediaPlayer(this);
+    player_->setObjectName(QStringLiteral("previewPlayer"));
+    output_ = new QAudioOutput(this);
+    player_->setAudioOutput(output_);
+    if (model_) {
+        const auto remembered = model_->playbackPositions().constFind(item_.ref);
+        if (remembered != model_->playbackPositions().constEnd())
+            pendingSeek_ = qint64(std::llround(*remembered * 1000.0));
+    }
+    connect(player_, &QMediaPlayer::mediaStatusChanged, this,
+            [this](QMediaPlayer::MediaStatus status) {
+                if (status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia)
+                    applyPendingSeek();
+                if (status == QMediaPlayer::EndOfMedia && model_)
+                    model_->playbackPositions().remove(item_.ref);
+            });
+    connect(player_, &QMediaPlayer::seekableChanged, this, [this](bool seekable) {
+        if (seekable)
+            applyPendingSeek();
+    });
+    player_->setSource(source);
+    viewer_ = new MediaViewer(player_, isAudio_, compact_, this);
+    auto* box = static_cast<QVBoxLayout*>(layout());
+    if (isAudio_) {
+        viewer_->setFixedHeight(std::max(50, viewer_->sizeHint().height()));
+        box->addWidget(viewer_);
+    } else {
+        box->addWidget(viewer_, 1);
+    }
+    viewer_->setFocus();
+    if (!compact_)
+        player_->play();
+}
+
+void PlayerHost::applyPendingSeek() {
+    if (!pendingSeek_ || !player_ || !player_->isSeekable())
+        return;
+    player_->setPosition(*pendingSeek_);
+    pendingSeek_.reset();
+}
+
+void PlayerHost::stop() {
+    if (!player_)
+        return;
+    const double seconds = player_->position() / 1000.0;
+    const bool ended = player_->mediaStatus() == QMediaPlayer::EndOfMedia;
+    if (model_ && !ended && std::isfinite(seconds) && seconds > 1.0)
+        model_->playbackPositions().insert(item_.ref, seconds);
+    player_->pause();
+    if (auto media = content_.mediaSource())
+        media->cancelAll();
+    if (viewer_)
+        viewer_->setPlayer(nullptr);
+    player_->setSource(QUrl());
+    delete player_;
+    player_ = nullptr;
+    delete output_;
+    output_ = nullptr;
+}
+
+} // namespace tw

@@ -1,0 +1,176 @@
+#include "App/Preview/PreviewContentView.h"
+
+#include "App/DesignSystem/Format.h"
+#include "App/Model/AppModel.h"
+#include "App/Preview/ArchiveViewer.h"
+#include "App/Preview/ImageController.h"
+#include "App/Preview/ImageViewer.h"
+#include "App/Preview/PDFController.h"
+#include "App/Preview/PDFViewer.h"
+#include "App/Preview/PlayerHost.h"
+#include "App/Preview/QuickLookViewer.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace tw {
+
+PreviewContentView::PreviewContentView(AppModel& model, PreviewLoader* loader, PreviewMode mode,
+                                       PDFController* pdf, ImageController* image, QWidget* parent)
+    : QWidget(parent), model_(model), item_(loader->item()), mode_(mode), pdf_(pdf), image_(image),
+      layout_(new QVBoxLayout(this)) {
+    setObjectName(QStringLiteral("previewContent"));
+    layout_->setContentsMargins(0, 0, 0, 0);
+    attach(loader);
+}
+
+PreviewContentView::~PreviewContentView() {
+    load_.cancel();
+}
+
+void PreviewContentView::attach(PreviewLoader* loader) {
+    loader_ = loader;
+    shownPhase_.reset();
+    connect(loader, &PreviewLoader::phaseChanged, this, &PreviewContentView::refresh);
+    // The model may drop its cached loader (its cache is full or was cleared): take the one
+    // it hands out now and go on with that.
+    connect(loader, &QObject::destroyed, this, [this] {
+        load_ = TaskHandle();
+        attach(model_.previewLoader(item_));
+        if (shown_)
+            startLoad();
+    });
+    refresh();
+}
+
+void PreviewContentView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        startLoad();
+    }
+}
+
+void PreviewContentView::startLoad() {
+    if (loader_ && !loader_->phase().isReady())
+        load_ = loader_->load();
+}
+
+QString PreviewContentView::progressText(const PreviewLoader& loader) {
+    if (PreviewKinds::needsLocalCopy(loader.kind()) && loader.item().sizeBytes)
+        return QStringLiteral("Preparing preview (") + Format::byteCount(*loader.item().sizeBytes) +
+               QStringLiteral(")\u2026");
+    return QStringLiteral("Preparing preview\u2026");
+}
+
+void PreviewContentView::refresh() {
+    if (!loader_)
+        return;
+    const PreviewLoader::Phase& phase = loader_->phase();
+    using Kind = PreviewLoader::Phase::Kind;
+    // Idle and loading look the same; anything else is shown once per phase.
+    const auto sameLook = [](const PreviewLoader::Phase& a, const PreviewLoader::Phase& b) {
+        const bool aWaits = a.kind() == Kind::idle || a.kind() == Kind::loading;
+        const bool bWaits = b.kind() == Kind::idle || b.kind() == Kind::loading;
+        return (aWaits && bWaits) || a == b;
+    };
+    if (shownPhase_ && sameLook(*shownPhase_, phase))
+        return;
+    shownPhase_ = phase;
+    switch (phase.kind()) {
+    case Kind::idle:
+    case Kind::loading:
+        present(progressView());
+        break;
+    case Kind::failed:
+        present(failedView(*phase.error()));
+        break;
+    case Kind::unsupported:
+        present(unsupportedView());
+        break;
+    case Kind::ready:
+        present(viewer(*phase.content()));
+        break;
+    }
+}
+
+void PreviewContentView::present(QWidget* view) {
+    if (current_) {
+        layout_->removeWidget(current_);
+        delete current_;
+    }
+    current_ = view;
+    layout_->addWidget(view);
+    view->show();
+}
+
+QWidget* PreviewContentView::progressView() {
+    auto* view = new QWidget(this);
+    view->setObjectName(QStringLiteral("previewProgress"));
+    auto* box = new QVBoxLayout(view);
+    box->addStretch(1);
+    auto* spinner = new QProgressBar(view);
+    spinner->setRange(0, 0);
+    spinner->setTextVisible(false);
+    spinner->setFixedSize(120, 6);
+    box->addWidget(spinner, 0, Qt::AlignHCenter);
+    box->addSpacing(8);
+    auto* text = new QLabel(progressText(*loader_), view);
+    text->setObjectName(QStringLiteral("previewProgressText"));
+    text->setTextFormat(Qt::PlainText);
+    text->setAlignment(Qt::AlignCenter);
+    text->setForegroundRole(QPalette::PlaceholderText);
+    box->addWidget(text);
+    box->addStretch(1);
+    return view;
+}
+
+QWidget* PreviewContentView::failedView(const StorageError& error) {
+    const ErrorPresentation shown = error.presentation();
+    auto* view = new UnavailableView(QStringLiteral("exclamationmark.triangle"), shown.title,
+                                     shown.message, this);
+    const QUuid accountID = item_.ref.accountID;
+    if (shown.recovery == RecoveryAction::reconnect) {
+        view->addButton(QStringLiteral("Reconnect\u2026"),
+                        [this, accountID] { model_.reconnect(accountID); });
+    } else {
+        view->addButton(QStringLiteral("Try Again"), [this] {
+            if (loader_)
+                load_ = loader_->load();
+        });
+    }
+    if (!item_.isProviderNativeDocument())
+        view->addButton(QStringLiteral("Download\u2026"), [this] { model_.saveCopy(item_); });
+    return view;
+}
+
+QWidget* PreviewContentView::unsupportedView() {
+    auto* view = new UnavailableView(
+        QStringLiteral("eye.slash"), QStringLiteral("This file can't be previewed yet."),
+        QStringLiteral("You can download it or open it with another app on this computer."), this);
+    view->addButton(QStringLiteral("Download\u2026"), [this] { model_.saveCopy(item_); });
+    view->addButton(QStringLiteral("Open With\u2026"), [this] { model_.openWith(item_); });
+    return view;
+}
+
+QWidget* PreviewContentView::viewer(const PreviewContent& content) {
+    const bool compact = mode_ == PreviewMode::compact;
+    const PreviewKind kind = loader_->kind();
+    if (kind == PreviewKind::pdf && content.isLocalFile())
+        return new PDFViewer(content.localFileURL(), pdf_, compact, this);
+    if (kind == PreviewKind::image && content.isLocalFile())
+        return new ImageViewer(content.localFileURL(), image_, this);
+    if (kind == PreviewKind::video || kind == PreviewKind::audio)
+        return new PlayerHost(model_, item_, content, kind == PreviewKind::audio, compact, this);
+    if (kind == PreviewKind::archive && content.isArchive())
+        return new ArchiveViewer(model_, item_, *content.archiveListing(), loader_, compact, this);
+    if (content.isLocalFile())
+        return new QuickLookViewer(content.localFileURL(), item_, compact, this);
+    return new UnavailableView(QStringLiteral("eye.slash"),
+                               QStringLiteral("This file can't be previewed yet."), QString(),
+                               this);
+}
+
+} // namespace tw

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "App/Preview/PreviewSupport.h"
+#include "StorageCore/Concurrency/TaskRunner.h"
+#include "StorageCore/Preview/PreviewLoader.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class QVBoxLayout;
+
+namespace tw {
+
+class AppModel;
+class ImageController;
+class PDFController;
+
+/// Turns a file's preview loader into something on screen, in a preview window (full) or in
+/// the quick-look panel (compact): starts the load when first shown, shows a progress text
+/// while the file is prepared, the failure or the "can't be previewed" state with their
+/// buttons, and once the preview is ready the viewer for its kind and content. One view per
+/// file: stepping to another file makes a new one. Leaving cancels its own load.
+class PreviewContentView : public QWidget {
+    Q_OBJECT
+public:
+    PreviewContentView(AppModel& model, PreviewLoader* loader, PreviewMode mode,
+                       PDFController* pdf = nullptr, ImageController* image = nullptr,
+                       QWidget* parent = nullptr);
+    ~PreviewContentView() override;
+
+    const FileItem& item() const { return item_; }
+    PreviewLoader* loader() const { return loader_; }
+    PreviewMode mode() const { return mode_; }
+    /// What is shown now: the progress view, an UnavailableView or a viewer.
+    QWidget* currentView() const { return current_; }
+
+    /// "Preparing preview (<size>)…" for the kinds copied to the disk first when the size is
+    /// known, else "Preparing preview…".
+    static QString progressText(const PreviewLoader& loader);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void attach(PreviewLoader* loader);
+    void startLoad();
+    void refresh();
+    void present(QWidget* view);
+    QWidget* viewer(const PreviewContent& content);
+    QWidget* progressView();
+    QWidget* failedView(const StorageError& error);
+    QWidget* unsupportedView();
+
+    AppModel& model_;
+    FileItem item_;
+    QPointer<PreviewLoader> loader_;
+    PreviewMode mode_;
+    QPointer<PDFController> pdf_;
+    QPointer<ImageController> image_;
+    QVBoxLayout* layout_;
+    QWidget* current_ = nullptr;
+    std::optional<PreviewLoader::Phase> shownPhase_;
+    TaskHandle load_;
+    bool shown_ = false;
+};
+
+} // namespace tw

@@ -1,0 +1,199 @@
+// Files the preview tests make for themselves (PDFs, images, an animated GIF, ZIP archives
+// with hand-picked member names) and a model fixture that serves them from the fake back end.
+#pragma once
+
+#include "App/Preview/PreviewContentView.h"
+#include "StorageCore/Files/FolderListing.h"
+#include "StorageCore/Preview/PreviewLoader.h"
+#include "tests/App/Model/AppModelFixture.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImage>
+#include <QImageWriter>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QtEndian>
+
+#include <zlib.h>
+
+namespace tw::test {
+
+/// A PDF of `pages` pages; page i carries the text words[i] (if any) under a heading.
+inline QByteArray makePDF(int pages, const QHash<int, QString>& words = {}) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QPdfWriter writer(&buffer);
+    writer.setPageSize(QPageSize(QPageSize::A5));
+    writer.setResolution(72);
+    QPainter painter(&writer);
+    QFont font = painter.font();
+    font.setPointSize(18);
+    painter.setFont(font);
+    for (int page = 0; page < pages; ++page) {
+        if (page > 0)
+            writer.newPage();
+        painter.drawText(QPointF(40, 60), QStringLiteral("Page %1").arg(page + 1));
+        if (words.contains(page))
+            painter.drawText(QPointF(40, 140), QStringLiteral("The word ") + words.value(page) +
+                                                   QStringLiteral(" stands here."));
+    }
+    painter.end();
+    buffer.close();
+    return bytes;
+}
+
+/// An image of the size in the format ("png", "jpeg"), optionally with an EXIF orientation.
+inline QByteArray
+makeImage(QSize size, const char* format = "png",
+          QImageIOHandler::Transformations turn = QImageIOHandler::TransformationNone) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(QColor(0x30, 0x80, 0xD0));
+    QPainter painter(&image);
+    // A mark in the top-left corner tells turned images apart.
+    painter.fillRect(QRect(0, 0, std::max(1, size.width() / 4), std::max(1, size.height() / 4)),
+                     Qt::red);
+    painter.end();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    writer.setTransformation(turn);
+    writer.write(image);
+    return bytes;
+}
+
+/// A 2×2 GIF of two frames (black, then white) that loops.
+inline QByteArray animatedGIF() {
+    const unsigned char bytes[] = {
+        'G',  'I',  'F',  '8',  '9',  'a',  0x02, 0x00, 0x02, 0x00, 0x80, 0x00, 0x00, 0x00, 0x00,
+        0x00, 0xFF, 0xFF, 0xFF, 0x21, 0xFF, 0x0B, 'N',  'E',  'T',  'S',  'C',  'A',  'P',  'E',
+        '2',  '.',  '0',  0x03, 0x01, 0x00, 0x00, 0x00, 0x21, 0xF9, 0x04, 0x00, 0x0A, 0x00, 0x00,
+        0x00, 0x2C, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x02, 0x00, 0x00, 0x02, 0x03, 0x04, 0x00,
+        0x05, 0x00, 0x21, 0xF9, 0x04, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x2C, 0x00, 0x00, 0x00, 0x00,
+        0x02, 0x00, 0x02, 0x00, 0x00, 0x02, 0x03, 0x4C, 0x12, 0x05, 0x00, 0x3B};
+    return QByteArray(reinterpret_cast<const char*>(bytes), sizeof(bytes));
+}
+
+/// One member of a hand-made ZIP archive (stored, as written).
+struct ZipMember {
+    QByteArray path;
+    QByteArray data;
+    quint16 method = 0;
+    bool encrypted = false;
+    bool dated = true;
+};
+
+/// A ZIP archive with exactly these members and names (no tool would write some of them).
+inline QByteArray makeZip(const QList<ZipMember>& members) {
+    QByteArray out, central;
+    auto u16 = [](QByteArray& b, quint16 v) { b.append(char(v & 0xFF)).append(char(v >> 8)); };
+    auto u32 = [&](QByteArray& b, quint32 v) {
+        u16(b, quint16(v & 0xFFFF));
+        u16(b, quint16(v >> 16));
+    };
+    const quint16 time = quint16(10 << 11);
+    const quint16 date = quint16(((2025 - 1980) << 9) | (3 << 5) | 4);
+    for (const ZipMember& m : members) {
+        const quint32 offset = quint32(out.size());
+        const quint32 crc = quint32(
+            crc32(0, reinterpret_cast<const Bytef*>(m.data.constData()), uInt(m.data.size())));
+        const quint16 flags = m.encrypted ? 1 : 0;
+        auto header = [&](QByteArray& b, bool isCentral) {
+            u32(b, isCentral ? 0x02014b50 : 0x04034b50);
+            if (isCentral)
+                u16(b, 20);
+            u16(b, 20);
+            u16(b, flags);
+            u16(b, m.method);
+            u16(b, m.dated ? time : 0);
+            u16(b, m.dated ? date : 0);
+            u32(b, crc);
+            u32(b, quint32(m.data.size()));
+            u32(b, quint32(m.data.size()));
+            u16(b, quint16(m.path.size()));
+            u16(b, 0);
+            if (isCentral) {
+                u16(b, 0);
+                u16(b, 0);
+                u16(b, 0);
+                u32(b, 0);
+                u32(b, offset);
+            }
+            b.append(m.path);
+        };
+        header(out, false);
+        out.append(m.data);
+        header(central, true);
+    }
+    const quint32 centralOffset = quint32(out.size());
+    out.append(central);
+    u32(out, 0x06054b50);
+    u16(out, 0);
+    u16(out, 0);
+    u16(out, quint16(members.size()));
+    u16(out, quint16(members.size()));
+    u32(out, quint32(central.size()));
+    u32(out, centralOffset);
+    u16(out, 0);
+    return out;
+}
+
+/// The model over fakes, with one Drive account whose files the tests add.
+class PreviewFixture : public AppModelFixture {
+protected:
+    void SetUp() override {
+        AppModelFixture::SetUp();
+        account = storedAccount(ProviderKind::googleDrive, QStringLiteral("Work"));
+        other = storedAccount(ProviderKind::telegram, QStringLiteral("Chats"), 1);
+        storeAccounts({account, other});
+    }
+
+    /// Adds a file to the fake back end under parent (none = the root).
+    FileItem addFile(const QString& name, const QString& mimeType, const QByteArray& content,
+                     const std::optional<QString>& parent = std::nullopt,
+                     std::optional<QUuid> accountID = std::nullopt) {
+        FileItem item;
+        item.ref = FileRef{accountID.value_or(account.id), QStringLiteral("id-%1").arg(++counter)};
+        item.name = name;
+        item.mimeType = mimeType;
+        item.sizeBytes = content.size();
+        item.modifiedAt = QDateTime(QDate(2025, 3, 4), QTime(9, 41), Qt::UTC);
+        if (parent)
+            item.parentIDs = {*parent};
+        drive->addItem(item, content);
+        telegram->addItem(item, content);
+        return item;
+    }
+
+    /// Loads the listing of a folder of the account and waits for it.
+    FolderListing* loadedListing(const std::optional<QString>& folder = std::nullopt) {
+        FolderListing* listing = model->listing(account.id, folder);
+        listing->load();
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return listing->phase().kind == FolderListing::Phase::Kind::loaded; }, 5000));
+        return listing;
+    }
+
+    /// The model's loader for the item, loaded to its end.
+    PreviewLoader* readyLoader(const FileItem& item) {
+        PreviewLoader* loader = model->previewLoader(item);
+        loader->load();
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                const auto kind = loader->phase().kind();
+                return kind != PreviewLoader::Phase::Kind::loading &&
+                       kind != PreviewLoader::Phase::Kind::idle;
+            },
+            10000));
+        return loader;
+    }
+
+    StorageAccount account;
+    StorageAccount other;
+    int counter = 0;
+};
+
+} // namespace tw::test

@@ -1,0 +1,459 @@
+// Preview windows against the real model over fakes: one window per target, the file list of
+// a folder or a search, stepping with the toolbar and the keys, the subtitle, the unavailable
+// state, the toolbar per kind with the PDF search, and the content view's states.
+#include "App/Preview/PreviewWindow.h"
+#include "App/DesignSystem/Format.h"
+#include "App/Preview/ArchiveViewer.h"
+#include "App/Preview/ImageController.h"
+#include "App/Preview/ImageViewer.h"
+#include "App/Preview/PDFController.h"
+#include "App/Preview/PDFViewer.h"
+#include "App/Preview/PreviewContentView.h"
+#include "App/Preview/PreviewShare.h"
+#include "App/Preview/PreviewWindowRegistry.h"
+#include "App/Preview/QuickLookViewer.h"
+#include "StorageCore/Files/FileSearch.h"
+#include "tests/App/Preview/PreviewFixtures.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QToolBar>
+
+using namespace tw;
+using namespace tw::test;
+using Op = FakeStorageProvider::Op;
+
+namespace {
+
+class PreviewWindowTest : public PreviewFixture {
+protected:
+    void SetUp() override {
+        PreviewFixture::SetUp();
+        build();
+    }
+    /// Three files and a folder at the root: a.txt, Photos/, b.png, c.pdf.
+    void threeFiles() {
+        a = addFile(QStringLiteral("a.txt"), QStringLiteral("text/plain"), "alpha");
+        FileItem folder;
+        folder.ref = FileRef{account.id, QStringLiteral("folder-1")};
+        folder.name = QStringLiteral("Photos");
+        folder.mimeType = FileItem::folderMimeType;
+        drive->addItem(folder);
+        b = addFile(QStringLiteral("b.png"), QStringLiteral("image/png"), makeImage(QSize(60, 40)));
+        c = addFile(QStringLiteral("c.pdf"), QStringLiteral("application/pdf"),
+                    makePDF(3, {{1, QStringLiteral("Kelvanor")}}));
+        loadedListing();
+    }
+    PreviewTarget folderTarget(const FileItem& item,
+                               std::optional<FileCategory> filter = std::nullopt) {
+        return PreviewTarget{item.ref, std::nullopt, filter, std::nullopt};
+    }
+    std::unique_ptr<PreviewWindow> window(const PreviewTarget& target) {
+        auto w = std::make_unique<PreviewWindow>(*model, target);
+        w->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+        return w;
+    }
+    static QAction* action(QWidget* w, const char* name) {
+        auto* found = w->findChild<QAction*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    static QString subtitleOf(PreviewWindow& w) {
+        return w.findChild<QLabel*>(QStringLiteral("previewSubtitle"))->text();
+    }
+    /// Sends a key press to the window's focus widget (or the window) as the user would.
+    static void key(PreviewWindow& w, Qt::Key k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QWidget* target = QApplication::focusWidget() && QApplication::focusWidget()->window() == &w
+                              ? QApplication::focusWidget()
+                              : static_cast<QWidget*>(&w);
+        QTest::keyClick(target, k, mods);
+    }
+    static bool waitReady(PreviewWindow& w) {
+        return QTest::qWaitFor(
+            [&] {
+                return w.contentView() && w.contentView()->loader() &&
+                       w.contentView()->loader()->phase().isReady();
+            },
+            10000);
+    }
+    FileItem a, b, c;
+};
+
+TEST_F(PreviewWindowTest, OneWindowPerTarget) {
+    threeFiles();
+    PreviewWindowRegistry registry(*model);
+    registry.open(folderTarget(b));
+    PreviewWindow* first = registry.window(folderTarget(b));
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->size(), QSize(960, 720));
+    EXPECT_TRUE(first->testAttribute(Qt::WA_DeleteOnClose));
+    registry.open(folderTarget(b));
+    EXPECT_EQ(registry.count(), 1);
+    EXPECT_EQ(registry.window(folderTarget(b)), first);
+    // The same file from a filtered table is another window.
+    registry.open(folderTarget(b, FileCategory::photos));
+    EXPECT_EQ(registry.count(), 2);
+    EXPECT_NE(registry.window(folderTarget(b, FileCategory::photos)), first);
+    first->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(registry.count(), 1);
+    EXPECT_EQ(registry.window(folderTarget(b)), nullptr);
+    registry.open(folderTarget(b));
+    EXPECT_EQ(registry.count(), 2);
+}
+
+TEST_F(PreviewWindowTest, StepsThroughTheFolderFilesWithTheToolbarAndTheArrows) {
+    threeFiles();
+    auto w = window(folderTarget(a));
+    EXPECT_EQ(w->files().size(), 3) << "the folder is left out";
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("a.txt"));
+    EXPECT_EQ(subtitleOf(*w), QStringLiteral("Work \u2014 1 of 3"));
+    EXPECT_FALSE(action(w.get(), "previewPrevious")->isEnabled());
+    EXPECT_TRUE(action(w.get(), "previewNext")->isEnabled());
+
+    action(w.get(), "previewNext")->trigger();
+    EXPECT_EQ(w->item()->name, QStringLiteral("b.png"));
+    key(*w, Qt::Key_Right);
+    EXPECT_EQ(w->item()->name, QStringLiteral("c.pdf"));
+    EXPECT_EQ(subtitleOf(*w), QStringLiteral("Work \u2014 3 of 3"));
+    EXPECT_FALSE(action(w.get(), "previewNext")->isEnabled());
+    key(*w, Qt::Key_Right);
+    EXPECT_EQ(w->item()->name, QStringLiteral("c.pdf")) << "no wrapping";
+    key(*w, Qt::Key_Left);
+    key(*w, Qt::Key_Left);
+    key(*w, Qt::Key_Left);
+    EXPECT_EQ(w->item()->name, QStringLiteral("a.txt"));
+    // Keys with a modifier are left alone.
+    key(*w, Qt::Key_Right, Qt::ShiftModifier);
+    key(*w, Qt::Key_Right, Qt::ControlModifier);
+    EXPECT_EQ(w->item()->name, QStringLiteral("a.txt"));
+}
+
+TEST_F(PreviewWindowTest, AFilteredWindowNeverReachesOtherCategories) {
+    threeFiles();
+    const FileItem d = addFile(QStringLiteral("d.jpg"), QStringLiteral("image/jpeg"),
+                               makeImage(QSize(8, 8), "jpeg"));
+    loadedListing();
+    auto w = window(folderTarget(b, FileCategory::photos));
+    EXPECT_EQ(namesOf(w->files()), (QStringList{QStringLiteral("b.png"), QStringLiteral("d.jpg")}));
+    w->step(1);
+    EXPECT_EQ(w->item()->name, QStringLiteral("d.jpg"));
+    w->step(1);
+    EXPECT_EQ(w->item()->name, QStringLiteral("d.jpg"));
+}
+
+TEST_F(PreviewWindowTest, FollowsTheLiveListingAndSaysWhenTheFileIsGone) {
+    threeFiles();
+    auto w = window(folderTarget(b));
+    EXPECT_EQ(subtitleOf(*w), QStringLiteral("Work \u2014 2 of 3"));
+    FolderListing* listing = model->listing(account.id, std::nullopt);
+    // A file added before the one shown: same file, its position grows.
+    const FileItem first =
+        addFile(QStringLiteral("0-first.txt"), QStringLiteral("text/plain"), "0");
+    listing->insert(first);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return subtitleOf(*w) == QStringLiteral("Work \u2014 3 of 4"); }, 2000))
+        << subtitleOf(*w).toStdString();
+    EXPECT_EQ(w->item()->name, QStringLiteral("b.png"));
+    // The shown file goes: the window says so and does not move to a neighbour.
+    listing->remove(b.ref);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->showsUnavailable(); }, 2000));
+    auto* title = w->findChild<QLabel*>(QStringLiteral("unavailableTitle"));
+    ASSERT_NE(title, nullptr);
+    EXPECT_EQ(title->text(), QStringLiteral("This file is no longer available."));
+    EXPECT_FALSE(w->findChild<QToolBar*>(QStringLiteral("previewToolbar"))->isVisible());
+    key(*w, Qt::Key_Right);
+    EXPECT_TRUE(w->showsUnavailable()) << "the arrows do nothing";
+    QPointer<PreviewWindow> alive(w.get());
+    key(*w, Qt::Key_Space);
+    EXPECT_FALSE(w->isVisible()) << "Space still closes";
+}
+
+TEST_F(PreviewWindowTest, SpaceAndEscapeCloseAndEscapeLeavesFullScreenFirst) {
+    threeFiles();
+    auto w = window(folderTarget(a));
+    key(*w, Qt::Key_Space, Qt::ShiftModifier);
+    EXPECT_TRUE(w->isVisible());
+    key(*w, Qt::Key_Space);
+    EXPECT_FALSE(w->isVisible());
+
+    auto full = window(folderTarget(b));
+    full->showFullScreen();
+    ASSERT_TRUE(full->isFullScreen());
+    key(*full, Qt::Key_Escape);
+    EXPECT_FALSE(full->isFullScreen());
+    EXPECT_TRUE(full->isVisible());
+    key(*full, Qt::Key_Escape);
+    EXPECT_FALSE(full->isVisible());
+}
+
+TEST_F(PreviewWindowTest, KeysTypedInTheSearchFieldEditIt) {
+    threeFiles();
+    auto w = window(folderTarget(c));
+    ASSERT_TRUE(waitReady(*w));
+    QLineEdit* search = w->searchField();
+    ASSERT_TRUE(search->isVisible());
+    search->setFocus();
+    QTest::keyClicks(search, QStringLiteral("kel"));
+    QTest::keyClick(search, Qt::Key_Space);
+    QTest::keyClick(search, Qt::Key_Left);
+    QTest::keyClick(search, Qt::Key_Escape);
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_EQ(w->item()->name, QStringLiteral("c.pdf"));
+    EXPECT_EQ(search->text(), QStringLiteral("kel "));
+}
+
+TEST_F(PreviewWindowTest, KeysOfOtherWindowsNeverActHere) {
+    threeFiles();
+    auto first = window(folderTarget(a));
+    auto second = window(folderTarget(a, FileCategory::documents));
+    QWidget elsewhere;
+    elsewhere.show();
+    QTest::keyClick(&elsewhere, Qt::Key_Right);
+    QTest::keyClick(second.get(), Qt::Key_Space);
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(first->item()->name, QStringLiteral("a.txt"));
+    EXPECT_FALSE(second->isVisible());
+}
+
+TEST_F(PreviewWindowTest, PdfSearchCountsMatchesAndSteppingEndsIt) {
+    threeFiles();
+    auto w = window(folderTarget(c));
+    ASSERT_TRUE(waitReady(*w));
+    EXPECT_TRUE(action(w.get(), "pdfZoomIn")->isVisible());
+    EXPECT_FALSE(action(w.get(), "imageActualSize")->isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->pdf()->pageCount() == 3; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return action(w.get(), "pdfNextPage")->isVisible(); }, 2000));
+    auto* pageText = w->findChild<QLabel*>(QStringLiteral("pdfPageText"));
+    EXPECT_EQ(pageText->text(), QStringLiteral("1 of 3"));
+    auto* count = w->findChild<QLabel*>(QStringLiteral("previewMatchCount"));
+
+    QLineEdit* search = w->searchField();
+    search->setText(QStringLiteral("KELVANOR"));
+    QTest::keyClick(search, Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return count->isVisible(); }, 2000));
+    EXPECT_EQ(count->text(), QStringLiteral("1 match"));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return pageText->text() == QStringLiteral("2 of 3"); }, 2000));
+    search->setText(QStringLiteral("absent"));
+    QTest::keyClick(search, Qt::Key_Return);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return count->text() == QStringLiteral("0 matches"); }, 2000));
+    // Emptying the field ends the search without Return.
+    search->clear();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !count->isVisible(); }, 2000));
+    EXPECT_FALSE(w->pdf()->matchCount().has_value());
+
+    search->setText(QStringLiteral("kelvanor"));
+    QTest::keyClick(search, Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w->pdf()->isSearching(); }, 5000));
+    ASSERT_EQ(w->pdf()->matchCount(), 1);
+    w->step(-1);
+    EXPECT_EQ(w->item()->name, QStringLiteral("b.png"));
+    EXPECT_TRUE(search->text().isEmpty());
+    EXPECT_FALSE(w->pdf()->matchCount().has_value());
+    ASSERT_TRUE(waitReady(*w));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !search->isVisible(); }, 2000));
+    EXPECT_TRUE(action(w.get(), "imageActualSize")->isVisible());
+    EXPECT_FALSE(action(w.get(), "pdfZoomIn")->isVisible());
+    w->step(-1);
+    ASSERT_TRUE(waitReady(*w));
+    QTest::qWait(20);
+    EXPECT_FALSE(action(w.get(), "imageActualSize")->isVisible());
+    EXPECT_FALSE(action(w.get(), "pdfRotate")->isVisible());
+}
+
+TEST_F(PreviewWindowTest, ShareDownloadAndTheMoreMenu) {
+    threeFiles();
+    FolderListing* listing = model->listing(account.id, std::nullopt);
+    FileItem web = b;
+    web.webViewURL = QUrl(QStringLiteral("https://drive.example.com/b"));
+    listing->replace(web);
+    auto w = window(folderTarget(b));
+    QAction* share = action(w.get(), "previewShare");
+    EXPECT_TRUE(action(w.get(), "previewDownload")->isVisible());
+    ASSERT_TRUE(waitReady(*w));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return share->isVisible(); }, 2000))
+        << "ready as a local file";
+    EXPECT_TRUE(action(w.get(), "moreOpenInBrowser")->isVisible());
+    EXPECT_EQ(action(w.get(), "previewDownload")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
+    EXPECT_TRUE(action(w.get(), "previewDownload")
+                    ->toolTip()
+                    .startsWith(QStringLiteral("Save a copy to this computer (")));
+
+    panels->saveLocation = QUrl::fromLocalFile(settingsDir.filePath(QStringLiteral("copy.png")));
+    action(w.get(), "previewDownload")->trigger();
+    EXPECT_EQ(panels->asked.last(), QStringLiteral("save | b.png"));
+
+    // Copy puts the file on the clipboard as a file.
+    const QUrl file = w->contentView()->loader()->phase().content()->localFileURL();
+    std::unique_ptr<QMimeData> data(PreviewShare::fileMimeData(file));
+    EXPECT_EQ(data->urls(), QList<QUrl>{file});
+    EXPECT_EQ(data->data(QStringLiteral("x-special/gnome-copied-files")),
+              QByteArray("copy\n") + file.toEncoded());
+
+    w->step(-1);
+    EXPECT_FALSE(action(w.get(), "moreOpenInBrowser")->isVisible()) << "no web address";
+}
+
+TEST_F(PreviewWindowTest, ASearchWindowStepsThroughItsSnapshotAndNamesEachFilesAccount) {
+    const FileItem one =
+        addFile(QStringLiteral("report one.txt"), QStringLiteral("text/plain"), "1");
+    const FileItem two = addFile(QStringLiteral("report two.txt"), QStringLiteral("text/plain"),
+                                 "2", std::nullopt, other.id);
+    model->search()->search(QStringLiteral("report"), {account.id, other.id});
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return model->search()->phase() == FileSearch::Phase::done; }, 5000));
+    ASSERT_EQ(model->search()->results().size(), 2);
+    auto w = window(PreviewTarget{one.ref, std::nullopt, std::nullopt, QStringLiteral("report")});
+    ASSERT_TRUE(w->item().has_value());
+    const int at = *w->index();
+    EXPECT_EQ(subtitleOf(*w), QStringLiteral("Work \u2014 %1 of 2").arg(at + 1));
+    w->step(at == 0 ? 1 : -1);
+    EXPECT_EQ(w->item()->ref, two.ref);
+    EXPECT_EQ(subtitleOf(*w), QStringLiteral("Chats \u2014 %1 of 2").arg(*w->index() + 1));
+    // A later search in the main window leaves the window's list alone.
+    model->search()->search(QStringLiteral("nothing"), {account.id});
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return model->search()->phase() == FileSearch::Phase::done; }, 5000));
+    EXPECT_EQ(w->files().size(), 2);
+}
+
+// ---- content view --------------------------------------------------------------------------
+
+class PreviewContentTest : public PreviewWindowTest {};
+
+TEST_F(PreviewContentTest, ProgressTextNamesTheSizeOfFilesCopiedFirst) {
+    struct Case {
+        QString name;
+        QString mime;
+        std::optional<qint64> size;
+        QString text;
+    };
+    const QList<Case> cases{
+        {QStringLiteral("a.pdf"), QStringLiteral("application/pdf"), 1536,
+         QStringLiteral("Preparing preview (") + Format::byteCount(1536) +
+             QStringLiteral(")\u2026")},
+        {QStringLiteral("a.pdf"), QStringLiteral("application/pdf"), std::nullopt,
+         QStringLiteral("Preparing preview\u2026")},
+        {QStringLiteral("a.mp4"), QStringLiteral("video/mp4"), 4096,
+         QStringLiteral("Preparing preview\u2026")},
+        {QStringLiteral("a.zip"), QStringLiteral("application/zip"), 4096,
+         QStringLiteral("Preparing preview\u2026")},
+        {QStringLiteral("a.txt"), QStringLiteral("text/plain"), 2048,
+         QStringLiteral("Preparing preview (") + Format::byteCount(2048) +
+             QStringLiteral(")\u2026")},
+    };
+    for (const Case& c : cases) {
+        FileItem item;
+        item.ref = FileRef{account.id, c.name + QString::number(c.size.value_or(0))};
+        item.name = c.name;
+        item.mimeType = c.mime;
+        item.sizeBytes = c.size;
+        PreviewLoader loader(item, nullptr, nullptr, {});
+        EXPECT_EQ(PreviewContentView::progressText(loader), c.text) << c.name.toStdString();
+    }
+}
+
+TEST_F(PreviewContentTest, FailuresOfferTheirRecoveryAndDownloadWhereItMakesSense) {
+    struct Case {
+        StorageError error;
+        bool native;
+        QStringList buttons;
+    };
+    const QList<Case> cases{
+        {StorageError::Code::reauthRequired,
+         false,
+         {QStringLiteral("Reconnect"), QStringLiteral("Download")}},
+        {StorageError::Code::network,
+         false,
+         {QStringLiteral("TryAgain"), QStringLiteral("Download")}},
+        {StorageError::Code::previewUnavailable,
+         false,
+         {QStringLiteral("TryAgain"), QStringLiteral("Download")}},
+        {StorageError::Code::network, true, {QStringLiteral("TryAgain")}},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        FileItem item = addFile(QStringLiteral("f%1.pdf").arg(++n),
+                                QStringLiteral("application/pdf"), makePDF(1));
+        if (c.native)
+            item.mimeType = QStringLiteral("application/vnd.google-apps.document");
+        drive->failNext(c.native ? Op::exportFile : Op::download, c.error);
+        PreviewLoader* loader = readyLoader(item);
+        ASSERT_EQ(loader->phase().kind(), PreviewLoader::Phase::Kind::failed);
+        PreviewContentView view(*model, loader, PreviewMode::full);
+        auto* shown = qobject_cast<UnavailableView*>(view.currentView());
+        ASSERT_NE(shown, nullptr);
+        EXPECT_EQ(shown->title(), c.error.presentation().title);
+        QStringList buttons;
+        for (QPushButton* button : shown->findChildren<QPushButton*>())
+            buttons.append(button->objectName());
+        EXPECT_EQ(buttons, c.buttons) << int(c.error.code());
+    }
+    // "Try Again" loads again, and this time it works.
+    FileItem item =
+        addFile(QStringLiteral("again.pdf"), QStringLiteral("application/pdf"), makePDF(2));
+    drive->failNext(Op::download, StorageError::Code::network);
+    PreviewContentView view(*model, readyLoader(item), PreviewMode::full);
+    view.findChild<QPushButton*>(QStringLiteral("TryAgain"))->click();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return qobject_cast<PDFViewer*>(view.currentView()) != nullptr; }, 5000));
+}
+
+TEST_F(PreviewContentTest, AnUnsupportedFileOffersDownloadAndOpenWith) {
+    const FileItem item = addFile(QStringLiteral("thing.unknownext"),
+                                  QStringLiteral("application/x-unknown-thing"), "zz");
+    PreviewContentView view(*model, readyLoader(item), PreviewMode::compact);
+    auto* shown = qobject_cast<UnavailableView*>(view.currentView());
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown->title(), QStringLiteral("This file can't be previewed yet."));
+    EXPECT_EQ(shown->description(),
+              QStringLiteral("You can download it or open it with another app on this computer."));
+    panels->application = QStringLiteral("viewer.desktop");
+    view.findChild<QPushButton*>(QStringLiteral("OpenWith"))->click();
+    EXPECT_TRUE(panels->asked.last().startsWith(QStringLiteral("app | ")));
+    view.findChild<QPushButton*>(QStringLiteral("Download"))->click();
+    EXPECT_EQ(panels->asked.last(), QStringLiteral("save | thing.unknownext"));
+}
+
+TEST_F(PreviewContentTest, TheViewerFollowsTheKindAndTheContent) {
+    const FileItem pdf =
+        addFile(QStringLiteral("v.pdf"), QStringLiteral("application/pdf"), makePDF(1));
+    const FileItem png =
+        addFile(QStringLiteral("v.png"), QStringLiteral("image/png"), makeImage(QSize(5, 5)));
+    const FileItem txt = addFile(QStringLiteral("v.txt"), QStringLiteral("text/plain"), "words");
+    const FileItem zip = addFile(QStringLiteral("v.zip"), QStringLiteral("application/zip"),
+                                 makeZip({{"in.txt", "x"}}));
+    PDFController pdfController;
+    ImageController imageController;
+    auto viewerOf = [&](const FileItem& item) {
+        auto view = std::make_unique<PreviewContentView>(
+            *model, readyLoader(item), PreviewMode::full, &pdfController, &imageController);
+        return view;
+    };
+    EXPECT_NE(qobject_cast<PDFViewer*>(viewerOf(pdf)->currentView()), nullptr);
+    EXPECT_EQ(pdfController.pageCount(), 1);
+    EXPECT_NE(qobject_cast<ImageViewer*>(viewerOf(png)->currentView()), nullptr);
+    EXPECT_NE(qobject_cast<QuickLookViewer*>(viewerOf(txt)->currentView()), nullptr);
+    EXPECT_NE(qobject_cast<ArchiveViewer*>(viewerOf(zip)->currentView()), nullptr);
+}
+
+TEST_F(PreviewContentTest, ADroppedLoaderIsReplacedByTheModelsNewOne) {
+    const FileItem txt =
+        addFile(QStringLiteral("kept.txt"), QStringLiteral("text/plain"), "still here");
+    auto view = std::make_unique<PreviewContentView>(*model, readyLoader(txt), PreviewMode::full);
+    view->show();
+    bool done = false;
+    model->clearPreviewCache([&] { done = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return qobject_cast<QuickLookViewer*>(view->currentView()) != nullptr; }, 5000));
+    EXPECT_NE(view->loader(), nullptr);
+}
+
+} // namespace
