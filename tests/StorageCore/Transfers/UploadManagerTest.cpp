@@ -155,7 +155,8 @@ TEST_F(UploadManagerTest, RaisingStartsMoreAndLoweringStopsNothing) {
 TEST_F(UploadManagerTest, ProgressOnlyGrowsAndNeverPassesTheFileSize) {
     const auto ids = manager.enqueue({localFile("f", 250)}, account, {}, "D");
     QList<qint64> seen;
-    QObject::connect(&manager, &UploadManager::jobsChanged,
+    QObject scope;
+    QObject::connect(&manager, &UploadManager::jobsChanged, &scope,
                      [&] { seen.append(manager.job(ids[0])->bytesSent); });
     auto f = call("f");
     f->progress(100);
@@ -365,7 +366,10 @@ TEST_F(UploadManagerTest, ObserversThatActOnAStartCannotPassTheLimitOrLoseACance
     int mostUploading = 0;
     bool enqueued = false;
     QUuid cancelOnStart;
-    QObject::connect(&manager, &UploadManager::jobsChanged, [&] {
+    // The slot captures this body's locals: it must not outlive them (TearDown's cancelAll()
+    // emits jobsChanged again after the body has returned).
+    QObject scope;
+    QObject::connect(&manager, &UploadManager::jobsChanged, &scope, [&] {
         mostUploading = std::max(mostUploading, int(states().count(Kind::uploading)));
         if (!enqueued && states().contains(Kind::uploading)) {
             enqueued = true;
@@ -440,7 +444,8 @@ TEST(UploadManagerProgress, ReportsFromManyThreadsArriveCoalescedAndInOrder) {
     int changes = 0;
     qint64 last = 0;
     bool monotonic = true;
-    QObject::connect(&manager, &UploadManager::jobsChanged, [&] {
+    QObject scope;
+    QObject::connect(&manager, &UploadManager::jobsChanged, &scope, [&] {
         ++changes;
         const qint64 now = manager.job(ids[0])->bytesSent;
         monotonic = monotonic && now >= last;
