@@ -32,11 +32,14 @@ function(tw_add_library name)
     tw_strict(${name})
 endfunction()
 
-# Under ThreadSanitizer, reports raised inside the uninstrumented Qt and GLib libraries are
-# suppressed (their futex locks are invisible to it); other builds ignore the variable.
+# Sanitizer options for every test (builds without the sanitizer ignore them).
+# ThreadSanitizer: reports raised inside the uninstrumented Qt and GLib libraries are
+# suppressed (their futex locks are invisible to it), and it keeps checking after a test has
+# started a process (by default it stops at the first fork of a threaded process).
 # AddressSanitizer: a stack frame used after its function returned (a slot capturing a test's
 # locals that runs after the test) is reported, not silently read.
-set(TW_TSAN_ENV "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/support/tsan.supp"
+set(TW_TSAN_ENV
+    "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/support/tsan.supp:die_after_fork=0:second_deadlock_stack=1"
     "ASAN_OPTIONS=detect_stack_use_after_return=1")
 
 # tw_add_tests(<prefix> LIBS ... [ENV ...])
