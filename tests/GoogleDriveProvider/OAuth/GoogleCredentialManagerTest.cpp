@@ -6,6 +6,7 @@
 #include "tests/support/FakeClock.h"
 #include "tests/support/InMemorySecretStore.h"
 #include "tests/support/RunningTask.h"
+#include "tests/support/ThreadState.h"
 
 #include <gtest/gtest.h>
 
@@ -270,14 +271,18 @@ TEST_F(GoogleCredentialManagerTest,
         manager->store(old, account);
         http->setResponder([&](const HTTPRequest&) { return c.answer(); });
         http->hold();
+        const qsizetype sent = http->requests().size();
         const Completion<std::monostate> arrived = http->nextArrival();
         Running<QString> starter([&] { return manager->accessToken(account); });
         arrived.wait();
         Running<QString> joiner([&] { return manager->accessToken(account); });
+        ASSERT_TRUE(joiner.waitUntilParked()); // waiting on the refresh in flight
         http->release();
-        // The caller that started the refresh and one that may have joined it get the same.
+        // The caller that started the refresh and the one that joined it get the same, from
+        // one request.
         EXPECT_EQ(starter.failure(), c.expected);
         EXPECT_EQ(joiner.failure(), c.expected);
+        EXPECT_EQ(http->requests().size(), sent + 1);
         EXPECT_EQ(*stored(), old);
 
         // The next request tries again.
@@ -297,10 +302,12 @@ TEST_F(GoogleCredentialManagerTest, ACancelledStarterLeavesNoStaleRefreshBehind)
     Running<QString> starter([&] { return manager->accessToken(account); });
     arrived.wait();
     Running<QString> joiner([&] { return manager->accessToken(account); });
+    ASSERT_TRUE(joiner.waitUntilParked()); // joined the starter's refresh
     starter.cancel();
     EXPECT_EQ(starter.failure(), Code::cancelled);
     http->release();
     EXPECT_EQ(joiner.wait(), QStringLiteral("ya29.new-1"));
+    EXPECT_EQ(http->requests().size(), 1); // the joiner got the starter's refresh
 
     // A later forced refresh asks the endpoint again instead of reusing the finished one.
     EXPECT_EQ(manager->accessToken(account, true), QStringLiteral("ya29.new-2"));
@@ -323,7 +330,7 @@ TEST_F(GoogleCredentialManagerTest, RemovingDuringARefreshCancelsItAndNothingCom
         } else {
             // Tokens that arrive anyway are handed to the waiting caller but never stored.
             http->release();
-            caller.failure();
+            EXPECT_EQ(caller.wait(), QStringLiteral("ya29.new-%1").arg(refreshes.load()));
         }
         EXPECT_EQ(stored(), std::nullopt);
         EXPECT_EQ(failureOf([&] { manager->accessToken(account); }), Code::reauthRequired);
@@ -337,20 +344,29 @@ TEST_F(GoogleCredentialManagerTest, RemovalIsAtomicWithTheWriteBackOfARefresh) {
     // removal starts at once; it must not slip in between that check and the write.
     std::atomic<bool> armed = true;
     std::unique_ptr<std::thread> remover;
+    Completion<pid_t> removerThread;
     Completion<std::monostate> removed;
+    bool removedDuringWrite = false;
+    bool removerParked = false;
     secrets->setHook([&](const QString& operation, const QString&) {
         if (operation == QLatin1String("save") && armed.exchange(false)) {
             remover = std::make_unique<std::thread>([&] {
+                removerThread.resolve(test::currentThreadID());
                 manager->remove(account, false);
                 removed.resolve({});
             });
-            // With the write lock held it cannot finish meanwhile.
+            // The removal runs until it waits for the write to end (it must not finish
+            // meanwhile): it has either finished or parked on the lock by now.
             Cancellation::Scope deaf{std::stop_token()};
-            removed.waitFor(100ms);
+            removerParked = test::waitUntilParked(removerThread.wait(),
+                                                  [&] { return removed.isDone(); });
+            removedDuringWrite = removed.isDone();
         }
     });
-    failureOf([&] { manager->accessToken(account, true); });
+    EXPECT_EQ(failureOf([&] { manager->accessToken(account, true); }), std::nullopt);
     removed.wait();
+    EXPECT_TRUE(removerParked);
+    EXPECT_FALSE(removedDuringWrite);
     remover->join();
     secrets->setHook({});
     EXPECT_EQ(stored(), std::nullopt);

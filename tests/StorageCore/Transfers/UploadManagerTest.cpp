@@ -61,11 +61,15 @@ protected:
     void waitState(const QUuid& id, Kind kind) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return stateOf(id) == kind; }, 5000));
     }
-    /// Everything the transfer pool had to say has reached the manager.
-    static void settle() {
-        threadPool(TaskPool::transfers)->waitForDone(200);
-        QCoreApplication::processEvents();
-        QCoreApplication::processEvents();
+    /// Everything the transfer pool had to say has reached the manager: every provider call
+    /// that has ended has had its outcome (and the progress it reported before) handed over,
+    /// and every transfer the manager counts has reached the provider. Calls that are still
+    /// parked stay parked.
+    void settle() {
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return manager.runningTransfers() == provider->runningNow(); }, 5000))
+            << manager.runningTransfers() << " transfers, " << provider->runningNow()
+            << " provider calls";
     }
 
     QUuid account = QUuid::createUuid();
