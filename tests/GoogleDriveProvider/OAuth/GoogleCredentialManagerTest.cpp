@@ -214,11 +214,58 @@ TEST_F(GoogleCredentialManagerTest, ConcurrentCallersShareOneRefresh) {
         callers.push_back(
             std::make_unique<Running<QString>>([&] { return manager->accessToken(account); }));
     arrived.wait();
+    for (auto& caller : callers) // each one is waiting on the refresh in flight
+        ASSERT_TRUE(caller->waitUntilParked());
     http->release();
     for (auto& caller : callers)
         EXPECT_EQ(caller->wait(), QStringLiteral("ya29.new-1"));
     EXPECT_EQ(http->requests().size(), 1);
     EXPECT_EQ(stored()->accessToken, QStringLiteral("ya29.new-1"));
+}
+
+TEST_F(GoogleCredentialManagerTest, ACallerThatReadTheOldTokensTakesTheFinishedRefresh) {
+    // Refresh tokens rotate: the one a refresh spent is refused afterwards.
+    QString current = QStringLiteral("1//refresh");
+    http->setResponder([&](const HTTPRequest& request) {
+        if (formValue(request.body, "refresh_token") != current)
+            return reply(400, R"({"error":"invalid_grant"})");
+        const int n = ++refreshes;
+        current = QStringLiteral("1//rotated-%1").arg(n);
+        return reply(200, QStringLiteral(R"({"access_token":"ya29.new-%1","expires_in":3600,)"
+                                         R"("refresh_token":"%2"})")
+                              .arg(n)
+                              .arg(current)
+                              .toUtf8());
+    });
+    // The slow caller reads the tokens and is held as it looks at the clock...
+    Completion<std::monostate> slowLooking, goOn;
+    std::atomic<bool> armed = false;
+    const auto manager = std::make_unique<GoogleCredentialManager>(
+        secrets,
+        [] {
+            return std::optional(GoogleOAuthConfiguration{
+                QStringLiteral("client"), std::nullopt, {GoogleOAuthConfiguration::driveScope()}});
+        },
+        http,
+        [&] {
+            if (armed.exchange(false)) {
+                slowLooking.resolve({});
+                Cancellation::Scope deaf{std::stop_token()};
+                goOn.wait();
+            }
+            return clock.now();
+        });
+    manager->store(tokensExpiringIn(10), account);
+    armed = true;
+    Running<QString> slow([&] { return manager->accessToken(account); });
+    slowLooking.wait();
+    // ...while another caller refreshes them to the end.
+    EXPECT_EQ(manager->accessToken(account), QStringLiteral("ya29.new-1"));
+    goOn.resolve({});
+    ASSERT_EQ(slow.failure(), std::nullopt) << "the spent refresh token was sent again";
+    EXPECT_EQ(slow.wait(), QStringLiteral("ya29.new-1"));
+    EXPECT_EQ(http->requests().size(), 1);
+    EXPECT_EQ(stored()->refreshToken, QStringLiteral("1//rotated-1"));
 }
 
 TEST_F(GoogleCredentialManagerTest, ARefreshKeepsOrReplacesTheRefreshToken) {
@@ -330,7 +377,8 @@ TEST_F(GoogleCredentialManagerTest, RemovingDuringARefreshCancelsItAndNothingCom
         } else {
             // Tokens that arrive anyway are handed to the waiting caller but never stored.
             http->release();
-            EXPECT_EQ(caller.wait(), QStringLiteral("ya29.new-%1").arg(refreshes.load()));
+            const QString handedOver = caller.wait();
+            EXPECT_EQ(handedOver, QStringLiteral("ya29.new-%1").arg(refreshes.load()));
         }
         EXPECT_EQ(stored(), std::nullopt);
         EXPECT_EQ(failureOf([&] { manager->accessToken(account); }), Code::reauthRequired);
