@@ -43,7 +43,8 @@ set(TW_TSAN_ENV
     "ASAN_OPTIONS=detect_stack_use_after_return=1")
 
 # tw_add_tests(<prefix> LIBS ... [ENV ...])
-# One test executable (and one CTest test) per *Test.cpp file below the current folder.
+# One test executable (and one CTest test) per *Test.cpp file below the current folder; the
+# targets are listed in the global property TW_TESTS_<prefix>.
 function(tw_add_tests prefix)
     cmake_parse_arguments(ARG "" "TIMEOUT" "LIBS;ENV;LABELS" ${ARGN})
     if(NOT ARG_TIMEOUT)
@@ -58,6 +59,7 @@ function(tw_add_tests prefix)
             GTest::gmock Qt6::Test)
         tw_strict(${target})
         add_test(NAME ${target} COMMAND ${target})
+        set_property(GLOBAL APPEND PROPERTY TW_TESTS_${prefix} ${target})
         set_tests_properties(${target} PROPERTIES
             TIMEOUT ${ARG_TIMEOUT}
             ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8;TW_SOURCE_DIR=${PROJECT_SOURCE_DIR};${TW_TSAN_ENV};${ARG_ENV}")
