@@ -32,12 +32,19 @@ function(tw_add_library name)
     tw_strict(${name})
 endfunction()
 
-# Under ThreadSanitizer, reports raised inside the uninstrumented Qt and GLib libraries are
-# suppressed (their futex locks are invisible to it); other builds ignore the variable.
-set(TW_TSAN_ENV "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/support/tsan.supp")
+# Sanitizer options for every test (builds without the sanitizer ignore them).
+# ThreadSanitizer: reports raised inside the uninstrumented Qt and GLib libraries are
+# suppressed (their futex locks are invisible to it), and it keeps checking after a test has
+# started a process (by default it stops at the first fork of a threaded process).
+# AddressSanitizer: a stack frame used after its function returned (a slot capturing a test's
+# locals that runs after the test) is reported, not silently read.
+set(TW_TSAN_ENV
+    "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/support/tsan.supp:die_after_fork=0:second_deadlock_stack=1"
+    "ASAN_OPTIONS=detect_stack_use_after_return=1")
 
 # tw_add_tests(<prefix> LIBS ... [ENV ...])
-# One test executable (and one CTest test) per *Test.cpp file below the current folder.
+# One test executable (and one CTest test) per *Test.cpp file below the current folder; the
+# targets are listed in the global property TW_TESTS_<prefix>.
 function(tw_add_tests prefix)
     cmake_parse_arguments(ARG "" "TIMEOUT" "LIBS;ENV;LABELS" ${ARGN})
     if(NOT ARG_TIMEOUT)
@@ -52,6 +59,7 @@ function(tw_add_tests prefix)
             GTest::gmock Qt6::Test)
         tw_strict(${target})
         add_test(NAME ${target} COMMAND ${target})
+        set_property(GLOBAL APPEND PROPERTY TW_TESTS_${prefix} ${target})
         set_tests_properties(${target} PROPERTIES
             TIMEOUT ${ARG_TIMEOUT}
             ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8;TW_SOURCE_DIR=${PROJECT_SOURCE_DIR};${TW_TSAN_ENV};${ARG_ENV}")

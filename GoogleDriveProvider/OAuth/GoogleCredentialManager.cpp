@@ -154,8 +154,14 @@ OAuthTokens GoogleCredentialManager::State::refresh(const QUuid& account, const 
     Completion<RefreshResult> completion;
     {
         std::lock_guard lock(mutex);
+        const auto cached = cache.constFind(account);
         if (const auto running = refreshes.constFind(account); running != refreshes.constEnd()) {
             completion = running->completion;
+        } else if (cached != cache.constEnd() && !(*cached == tokens) &&
+                   now().msecsTo(cached->expiresAt) > 60 * 1000) {
+            // A refresh (or a sign-in) ended after this caller read its tokens: its tokens are
+            // the answer. A second request would spend a refresh token that may have rotated.
+            return *cached;
         } else {
             Refresh refresh;
             refresh.id = nextRefreshID++;

@@ -1,11 +1,11 @@
 #include "GoogleDriveProvider/OAuth/WorkspaceBrowserOpener.h"
 
 #include "StorageCore/Concurrency/Completion.h"
+#include "StorageCore/Concurrency/TaskRunner.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QLoggingCategory>
-#include <QMetaObject>
 #include <QThread>
 
 Q_LOGGING_CATEGORY(lcBrowser, "GoogleDrive.Browser")
@@ -25,9 +25,8 @@ bool WorkspaceBrowserOpener::open(const QUrl& url) {
     // the main thread itself is made directly above: waiting for our own thread would
     // dead-lock.) The wait ends early, with false, when the calling task is cancelled.
     Completion<bool> answer;
-    const bool posted = QMetaObject::invokeMethod(
-        app, [answer, url]() mutable { answer.resolve(QDesktopServices::openUrl(url)); },
-        Qt::QueuedConnection);
+    const bool posted = detail::postToMainThread(
+        [answer, url]() mutable { answer.resolve(QDesktopServices::openUrl(url)); });
     if (!posted) {
         qCWarning(lcBrowser) << "could not reach the main thread to open the browser";
         return false;

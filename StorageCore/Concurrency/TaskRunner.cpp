@@ -68,10 +68,12 @@ void trackApplication() {
 }
 
 /// Calls post(application) while the application is alive; drops the call otherwise.
-template <typename Post> void withApplication(Post post) {
+template <typename Post> bool withApplication(Post post) {
     std::shared_lock lock(applicationMutex());
-    if (g_application)
-        post(g_application);
+    if (!g_application)
+        return false;
+    post(g_application);
+    return true;
 }
 
 } // namespace
@@ -145,8 +147,8 @@ void startOnPool(TaskPool pool, std::function<void()> job) {
     threadPool(pool)->start(std::move(locked));
 }
 
-void postToMainThread(std::function<void()> fn) {
-    withApplication([&](QCoreApplication* app) { mainThreadQueue(app)->post(std::move(fn)); });
+bool postToMainThread(std::function<void()> fn) {
+    return withApplication([&](QCoreApplication* app) { mainThreadQueue(app)->post(std::move(fn)); });
 }
 
 #else
@@ -156,8 +158,8 @@ void startOnPool(TaskPool pool, std::function<void()> job) {
     threadPool(pool)->start(std::move(job));
 }
 
-void postToMainThread(std::function<void()> fn) {
-    withApplication([&](QCoreApplication* app) {
+bool postToMainThread(std::function<void()> fn) {
+    return withApplication([&](QCoreApplication* app) {
         QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
     });
 }

@@ -68,8 +68,9 @@ private:
 
 namespace detail {
 void startOnPool(TaskPool pool, std::function<void()> job);
-/// Runs fn on the main (GUI) thread soon; dropped when the application is gone.
-void postToMainThread(std::function<void()> fn);
+/// Runs fn on the main (GUI) thread soon; dropped when the application is gone or no task has
+/// been started yet (false then).
+bool postToMainThread(std::function<void()> fn);
 
 template <typename Work> TaskResult<TaskValue<Work>> runGuarded(Work& work) {
     using T = TaskValue<Work>;

@@ -1,8 +1,9 @@
 #pragma once
 
 // Shared set-up of the Drive benchmarks: the real back end (libcurl client, request engine,
-// resumable upload) against the loopback fake Drive server, and helpers to time the curl
-// command-line tool against the same endpoints.
+// resumable upload) against the loopback fake Drive server, in this process (DriveBench) or
+// with server and client in processes of their own (ServerProcess, tw-drive-client), and
+// helpers to time the curl command-line tool against the same endpoints.
 
 #include "GoogleDriveProvider/Drive/GoogleDriveProvider.h"
 #include "GoogleDriveProvider/HTTP/CurlHTTPClient.h"
@@ -117,6 +118,79 @@ struct DriveBench {
     std::unique_ptr<GoogleDriveProvider> provider;
     test::FakeDriveServer::Tokens tokens;
     QUuid account = QUuid::createUuid();
+};
+
+/// The origins of the Drive service, rewritten to a fake server on a loopback port.
+inline QHash<QString, QUrl> loopbackOrigins(int port) {
+    const QUrl target(QStringLiteral("http://127.0.0.1:%1").arg(port));
+    return {{QStringLiteral("https://www.googleapis.com"), target},
+            {QStringLiteral("https://oauth2.googleapis.com"), target},
+            {QStringLiteral("https://accounts.google.com"), target},
+            {QStringLiteral("https://lh3.googleusercontent.com"), target}};
+}
+
+/// The fake Drive server in a process of its own (tw-fake-drive), so that the memory and CPU
+/// of serving are never counted as the client's. It lives until this object is destroyed.
+class ServerProcess {
+public:
+    /// Starts it with one synthetic file of `syntheticBytes` (none when 0); false on failure.
+    bool start(const QString& folder, qint64 syntheticBytes) {
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.start(folder + QStringLiteral("/tw-fake-drive"),
+                       {QStringLiteral("--synthetic"), QString::number(syntheticBytes)});
+        if (!process_.waitForStarted(10000))
+            return false;
+        QByteArray line;
+        while (!line.contains('\n')) {
+            if (!process_.waitForReadyRead(30000))
+                return false;
+            line += process_.readAll();
+        }
+        const QList<QByteArray> fields = line.trimmed().split(' ');
+        if (fields.size() != 4)
+            return false;
+        port = fields[0].toInt();
+        fileID = QString::fromLatin1(fields[1]);
+        accessToken = QString::fromLatin1(fields[2]);
+        refreshToken = QString::fromLatin1(fields[3]);
+        return port > 0;
+    }
+    ~ServerProcess() {
+        if (process_.state() == QProcess::NotRunning)
+            return;
+        process_.closeWriteChannel(); // it ends at the end of its input
+        if (!process_.waitForFinished(10000)) {
+            process_.kill();
+            process_.waitForFinished();
+        }
+    }
+
+    int port = 0;
+    QString fileID; ///< the synthetic file
+    QString accessToken;
+    QString refreshToken;
+
+private:
+    QProcess process_;
+};
+
+/// What tw-drive-client reports of its own memory: the resident set once everything was set
+/// up, and the high-water mark at the end (so the growth is the transfer's own).
+struct ClientMemory {
+    double startMiB = 0;
+    double peakMiB = 0;
+    static ClientMemory read(const QString& path) {
+        QFile file(path);
+        ClientMemory memory;
+        if (!file.open(QIODevice::ReadOnly))
+            return memory;
+        const QList<QByteArray> fields = file.readAll().trimmed().split(' ');
+        if (fields.size() == 2) {
+            memory.startMiB = fields[0].toDouble() / 1024.0;
+            memory.peakMiB = fields[1].toDouble() / 1024.0;
+        }
+        return memory;
+    }
 };
 
 } // namespace tw::bench

@@ -1,13 +1,20 @@
 // Download of one large file through the back end (streamed to a temporary file, moved into
-// place) against `curl -o` from the same fake endpoint; the best of three runs each.
+// place) against `curl -o` from the same fake endpoint.
+//
+// Like with like: the fake server runs in a process of its own (tw-fake-drive); ours runs as
+// a whole process (tw-drive-client) started the way curl is; before every run, outside the
+// timed region, both destinations are removed, so neither replaces an old file while timed.
+// TW_BENCH_SAMPLES samples each (default 5), in alternating order. Reported: medians with
+// _min/_max of the times, vs_curl (per-sample ratio curl time / ours; above 1: we are
+// faster), both throughputs, both processes' peak resident sets, and our resident set's
+// growth during the transfer (high-water mark minus the resident set before it).
 //
 //   DriveDownloadBench            128 MiB
 //   DriveDownloadBench --full     1 GiB (or TW_BENCH_FULL=1; TW_BENCH_BYTES=<n> for any size)
 #include "bench/Drive/DriveBenchSupport.h"
+#include "bench/Measure.h"
 
 #include <QFileInfo>
-
-#include <limits>
 
 using namespace tw;
 using namespace tw::bench;
@@ -17,45 +24,75 @@ namespace {
 void BM_DownloadVersusCurl(benchmark::State& state) {
     const qint64 size = transferBytes();
     QTemporaryDir folder;
-    DriveBench bench;
-    const QString id = bench.server.addSyntheticFile(QStringLiteral("big.bin"), size);
+    ServerProcess server;
+    if (!server.start(ownFolder(), size)) {
+        state.SkipWithError("tw-fake-drive did not start");
+        return;
+    }
     const QString ours = folder.filePath(QStringLiteral("ours.bin"));
     const QString theirs = folder.filePath(QStringLiteral("curl.bin"));
-    const QUrl link = bench.http->rewrite(
-        QUrl(QStringLiteral("https://www.googleapis.com/drive/v3/files/%1?alt=media").arg(id)));
+    const QString report = folder.filePath(QStringLiteral("memory.txt"));
+    const QString link = QStringLiteral("http://127.0.0.1:%1/drive/v3/files/%2?alt=media")
+                             .arg(server.port)
+                             .arg(server.fileID);
+    const QStringList oursArguments{QStringLiteral("download"), QString::number(server.port),
+                                    server.accessToken,         server.refreshToken,
+                                    server.fileID,              ours};
+    const QStringList curlArguments{"-sS", "-o", theirs, "-H",
+                                    "Authorization: Bearer " + server.accessToken, link};
 
-    qint64 oursNs = std::numeric_limits<qint64>::max();
-    qint64 theirsNs = std::numeric_limits<qint64>::max();
-    double rssGrowth = 0;
+    Comparison comparison;
+    Samples oursPeak, curlPeak, growth;
+    int sample = 0;
     for (auto _ : state) {
-        const double before = peakRssMiB();
-        QElapsedTimer timer;
-        timer.start();
-        bench.provider->download(FileRef{bench.account, id}, QUrl::fromLocalFile(ours), {});
-        const qint64 elapsed = timer.nsecsElapsed();
-        oursNs = std::min(oursNs, elapsed);
-        rssGrowth = std::max(rssGrowth, peakRssMiB() - before);
-        if (QFileInfo(ours).size() != size) {
-            state.SkipWithError("the download lost bytes");
+        ProcessRun oursRun, curlRun;
+        const auto runOurs = [&] {
+            QFile::remove(ours);
+            oursRun = runProcess(ownFolder() + QStringLiteral("/tw-drive-client"), oursArguments,
+                                 report);
+        };
+        const auto runCurl = [&] {
+            QFile::remove(theirs);
+            curlRun = runProcess(QStringLiteral("curl"), curlArguments);
+        };
+        if (sample++ % 2 == 0) {
+            runOurs();
+            runCurl();
+        } else {
+            runCurl();
+            runOurs();
+        }
+        if (!oursRun.ok || QFileInfo(ours).size() != size) {
+            state.SkipWithError("our download failed or lost bytes");
             return;
         }
-        const qint64 curlTime =
-            runCurl({"-sS", "-o", theirs, "-H", bench.bearer(), link.toString()});
-        if (curlTime < 0 || QFileInfo(theirs).size() != size) {
+        if (!curlRun.ok || QFileInfo(theirs).size() != size) {
             state.SkipWithError("curl failed");
             return;
         }
-        theirsNs = std::min(theirsNs, curlTime);
-        QFile::remove(theirs);
-        state.SetIterationTime(double(elapsed) / 1e9);
+        comparison.add(oursRun.seconds, curlRun.seconds);
+        const ClientMemory memory = ClientMemory::read(report);
+        oursPeak.add(oursRun.peakRssMiB);
+        curlPeak.add(curlRun.peakRssMiB);
+        growth.add(memory.peakMiB - memory.startMiB);
+        state.SetIterationTime(oursRun.seconds);
     }
+    QFile::remove(ours);
+    QFile::remove(theirs);
     state.counters["MiB"] = double(size) / (1024.0 * 1024.0);
-    state.counters["ours_MiB_per_s"] = mibPerSecond(size, oursNs);
-    state.counters["curl_MiB_per_s"] = mibPerSecond(size, theirsNs);
-    state.counters["ratio_to_curl"] = double(theirsNs) / double(oursNs);
-    state.counters["peak_rss_growth_MiB"] = rssGrowth;
+    state.counters["ours_MiB_per_s"] = double(size) / (1024.0 * 1024.0) /
+                                       (comparison.ours.median() / 1000);
+    state.counters["curl_MiB_per_s"] = double(size) / (1024.0 * 1024.0) /
+                                       (comparison.theirs.median() / 1000);
+    comparison.report(state, "curl");
+    oursPeak.report(state, "ours_peak_rss_MiB");
+    curlPeak.report(state, "curl_peak_rss_MiB");
+    growth.report(state, "ours_rss_growth_MiB");
 }
-BENCHMARK(BM_DownloadVersusCurl)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DownloadVersusCurl)
+    ->UseManualTime()
+    ->Iterations(sampleCount())
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -1,11 +1,18 @@
 // Upload of one large file through the resumable path (8 MiB chunks streamed from the file)
-// against `curl -T` of the same file to the same fake upload session endpoint. Reports both
-// best throughputs of three runs each, their ratio and how much the peak resident set grew during
-// the upload.
+// against `curl -T` of the same file to an upload session of the same fake endpoint.
+//
+// Like with like: the fake server runs in a process of its own (tw-fake-drive); ours runs as
+// a whole process (tw-drive-client) started the way curl is, and opens its session inside
+// its time; curl's session is opened just before it and that request's time is added to
+// curl's. TW_BENCH_SAMPLES samples each (default 5), in alternating order. Reported:
+// medians with _min/_max of the times, vs_curl (per-sample ratio curl time / ours; above 1:
+// we are faster), both throughputs, both processes' peak resident sets, and our resident
+// set's growth during the upload.
 //
 //   DriveUploadBench            128 MiB
 //   DriveUploadBench --full     1 GiB (or TW_BENCH_FULL=1; TW_BENCH_BYTES=<n> for any size)
 #include "bench/Drive/DriveBenchSupport.h"
+#include "bench/Measure.h"
 
 #include "GoogleDriveProvider/HTTP/PercentEncoding.h"
 
@@ -13,28 +20,34 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <limits>
-
 using namespace tw;
 using namespace tw::bench;
 
 namespace {
 
-/// Opens an upload session directly (for curl) and returns its loopback URL.
-QUrl openSession(DriveBench& bench, qint64 size) {
+/// Opens an upload session (for curl) and returns its loopback URL, with the time it took.
+QUrl openSession(HTTPClient& http, const ServerProcess& server, qint64 size, double& seconds) {
     HTTPRequest request;
     request.method = "POST";
-    request.url = PercentEncoding::withQuery(
-        QUrl(QStringLiteral("https://www.googleapis.com/upload/drive/v3/files")),
-        {{QStringLiteral("uploadType"), QStringLiteral("resumable")}});
-    request.headers.set("Authorization", "Bearer " + bench.tokens.accessToken.toUtf8());
+    request.url = QUrl(QStringLiteral(
+                           "http://127.0.0.1:%1/upload/drive/v3/files?uploadType=resumable")
+                           .arg(server.port));
+    request.headers.set("Authorization", "Bearer " + server.accessToken.toUtf8());
     request.headers.set("Content-Type", "application/json; charset=UTF-8");
     request.headers.set("X-Upload-Content-Length", QByteArray::number(size));
     request.body = QJsonDocument(QJsonObject{{"name", "curl.bin"}, {"parents", QJsonArray{"root"}}})
                        .toJson(QJsonDocument::Compact);
-    const HTTPReply reply = bench.http->send(request);
-    return bench.http->rewrite(
-        QUrl::fromEncoded(reply.response.headers.value("Location").value_or("")));
+    QElapsedTimer timer;
+    timer.start();
+    const HTTPReply reply = http.send(request);
+    seconds = double(timer.nsecsElapsed()) / 1e9;
+    const QUrl location =
+        QUrl::fromEncoded(reply.response.headers.value("Location").value_or(""));
+    QUrl local = location;
+    local.setScheme(QStringLiteral("http"));
+    local.setHost(QStringLiteral("127.0.0.1"));
+    local.setPort(server.port);
+    return location.isValid() ? local : QUrl();
 }
 
 void BM_ResumableUploadVersusCurl(benchmark::State& state) {
@@ -45,48 +58,72 @@ void BM_ResumableUploadVersusCurl(benchmark::State& state) {
         state.SkipWithError("cannot write the local file");
         return;
     }
-    DriveBench bench;
-    bench.server.setStoreUploads(false);
-    const LocalFile file{QUrl::fromLocalFile(path), QStringLiteral("upload.bin"), size,
-                         QStringLiteral("application/octet-stream")};
+    ServerProcess server;
+    if (!server.start(ownFolder(), 0)) {
+        state.SkipWithError("tw-fake-drive did not start");
+        return;
+    }
+    CurlHTTPClient http;
+    const QString report = folder.filePath(QStringLiteral("memory.txt"));
+    const QStringList oursArguments{QStringLiteral("upload"), QString::number(server.port),
+                                    server.accessToken, server.refreshToken, path};
 
-    qint64 ours = std::numeric_limits<qint64>::max();
-    qint64 theirs = std::numeric_limits<qint64>::max();
-    double rssGrowth = 0;
+    Comparison comparison;
+    Samples oursPeak, curlPeak, growth;
+    int sample = 0;
     for (auto _ : state) {
-        const double before = peakRssMiB();
-        QElapsedTimer timer;
-        timer.start();
-        const FileItem item = bench.provider->upload(bench.account, file, std::nullopt, {});
-        const qint64 elapsed = timer.nsecsElapsed();
-        ours = std::min(ours, elapsed);
-        rssGrowth = std::max(rssGrowth, peakRssMiB() - before);
-        if (item.sizeBytes != size) {
-            state.SkipWithError("the upload lost bytes");
+        ProcessRun oursRun, curlRun;
+        bool sessionOpened = true;
+        const auto runOurs = [&] {
+            oursRun = runProcess(ownFolder() + QStringLiteral("/tw-drive-client"), oursArguments,
+                                 report);
+        };
+        const auto runCurl = [&] {
+            double sessionSeconds = 0;
+            const QUrl session = openSession(http, server, size, sessionSeconds);
+            sessionOpened = session.isValid();
+            curlRun = runProcess(
+                QStringLiteral("curl"),
+                {"-sS", "-f", "-o", "/dev/null", "-T", path, "-H", "Expect:", "-H",
+                 QStringLiteral("Content-Range: bytes 0-%1/%2").arg(size - 1).arg(size),
+                 session.toString()});
+            curlRun.seconds += sessionSeconds;
+        };
+        if (sample++ % 2 == 0) {
+            runOurs();
+            runCurl();
+        } else {
+            runCurl();
+            runOurs();
+        }
+        if (!oursRun.ok) {
+            state.SkipWithError("our upload failed");
             return;
         }
-        const QUrl session = openSession(bench, size);
-        const qint64 curlTime =
-            runCurl({"-sS", "-o", "/dev/null", "-T", path, "-H", "Expect:", "-H",
-                     QStringLiteral("Content-Range: bytes 0-%1/%2").arg(size - 1).arg(size),
-                     session.toString()});
-        if (curlTime < 0) {
+        if (!sessionOpened || !curlRun.ok) {
             state.SkipWithError("curl failed");
             return;
         }
-        theirs = std::min(theirs, curlTime);
-        state.SetIterationTime(double(elapsed) / 1e9);
+        comparison.add(oursRun.seconds, curlRun.seconds);
+        const ClientMemory memory = ClientMemory::read(report);
+        oursPeak.add(oursRun.peakRssMiB);
+        curlPeak.add(curlRun.peakRssMiB);
+        growth.add(memory.peakMiB - memory.startMiB);
+        state.SetIterationTime(oursRun.seconds);
     }
     state.counters["MiB"] = double(size) / (1024.0 * 1024.0);
-    state.counters["ours_MiB_per_s"] = mibPerSecond(size, ours);
-    state.counters["curl_MiB_per_s"] = mibPerSecond(size, theirs);
-    state.counters["ratio_to_curl"] = double(theirs) / double(ours);
-    state.counters["peak_rss_growth_MiB"] = rssGrowth;
-    state.counters["peak_rss_MiB"] = peakRssMiB();
+    state.counters["ours_MiB_per_s"] = double(size) / (1024.0 * 1024.0) /
+                                       (comparison.ours.median() / 1000);
+    state.counters["curl_MiB_per_s"] = double(size) / (1024.0 * 1024.0) /
+                                       (comparison.theirs.median() / 1000);
+    comparison.report(state, "curl");
+    oursPeak.report(state, "ours_peak_rss_MiB");
+    curlPeak.report(state, "curl_peak_rss_MiB");
+    growth.report(state, "ours_rss_growth_MiB");
 }
 BENCHMARK(BM_ResumableUploadVersusCurl)
     ->UseManualTime()
-    ->Iterations(1)
+    ->Iterations(sampleCount())
     ->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -1221,6 +1221,9 @@ FakeDriveServer::FakeDriveServer() : state_(std::make_shared<State>()) {
         return httplib::Server::HandlerResponse::Unhandled;
     });
     s.server.set_keep_alive_max_count(100000);
+    // cpp-httplib's default pool (8 workers on a small machine) would make a ninth connection
+    // wait until an idle kept-alive one times out.
+    s.server.new_task_queue = [] { return new httplib::ThreadPool(concurrentConnections); };
     s.server.set_tcp_nodelay(true);
     s.server.set_read_timeout(10);
     s.server.set_write_timeout(10);

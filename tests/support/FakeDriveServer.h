@@ -26,6 +26,10 @@ namespace tw::test {
 /// streamed: large downloads through content providers, uploads through content receivers.
 class FakeDriveServer {
 public:
+    /// Connections served at once, kept-alive idle ones included (one worker each): more than
+    /// any test holds open, so that no request waits for an idle connection's time-out.
+    static constexpr int concurrentConnections = 64;
+
     /// The places a fault can be injected.
     enum class Endpoint {
         list,         ///< GET files (listing, search, category)

@@ -2,6 +2,7 @@
 
 #include "StorageCore/Concurrency/Completion.h"
 #include "StorageCore/Domain/StorageError.h"
+#include "tests/support/ThreadState.h"
 
 #include <optional>
 #include <stop_token>
@@ -15,6 +16,7 @@ template <typename T> class Running {
 public:
     template <typename Work> explicit Running(Work work) {
         thread_ = std::thread([this, work = std::move(work)] {
+            tid_.resolve(currentThreadID());
             Cancellation::Scope scope(source_.get_token());
             try {
                 result_.resolve(work());
@@ -31,6 +33,12 @@ public:
     Running& operator=(const Running&) = delete;
 
     void cancel() { source_.request_stop(); }
+    /// Waits until the call is blocked in a wait (a lock, a shared result) or has ended.
+    bool waitUntilParked(int timeoutMs = 5000) {
+        Cancellation::Scope deaf{std::stop_token()};
+        const pid_t tid = tid_.wait();
+        return test::waitUntilParked(tid, [this] { return result_.isDone(); }, timeoutMs);
+    }
     T wait() { return result_.wait(); }
     /// The StorageError code the call failed with, or nullopt on success.
     std::optional<StorageError::Code> failure() {
@@ -44,6 +52,7 @@ public:
 
 private:
     std::stop_source source_;
+    Completion<pid_t> tid_;
     Completion<T> result_;
     std::thread thread_;
 };

@@ -3,6 +3,7 @@
 #include "tests/GoogleDriveProvider/Drive/DriveFixture.h"
 
 #include "GoogleDriveProvider/Drive/DriveAPI.h"
+#include "StorageCore/Concurrency/Completion.h"
 
 #include <QFile>
 #include <QTest>
@@ -551,22 +552,29 @@ TEST_F(DriveEngine, CancellingAStalledDownloadEndsPromptlyAndLeavesNoFile) {
 }
 
 TEST_F(DriveEngine, CancellationEndsABackoffWait) {
-    // The production sleep: a stop request wakes the wait at once.
-    auto real =
+    // The production sleep, asked for an hour whatever the schedule says: only the stop
+    // request can end that wait (a sleep deaf to it would hold the call for the hour).
+    Completion<std::monostate> sleeping;
+    SleepFunction hour = [&sleeping, real = cancellableSleep()](std::chrono::milliseconds) {
+        sleeping.resolve({});
+        real(std::chrono::hours(1));
+    };
+    auto sleepy =
         std::make_unique<GoogleDriveProvider>(defaultConfiguration(), secrets, browser, http,
-                                              kChunk, 3, clock.clock(), cancellableSleep());
+                                              kChunk, 3, clock.clock(), hour);
     server.injectFault(Endpoint::list, Fault::http(503), 10);
     std::stop_source stop;
-    std::optional<Code> result;
+    Completion<std::optional<Code>> result;
     std::thread worker([&] {
         Cancellation::Scope scope(stop.get_token());
-        result = errorOf([&] { real->listFolder(account, std::nullopt, std::nullopt); });
+        result.resolve(errorOf([&] { sleepy->listFolder(account, std::nullopt, std::nullopt); }));
     });
-    const bool failedOnce =
-        QTest::qWaitFor([&] { return server.count(Endpoint::list) == 1; }, 5000);
+    const bool waited = sleeping.waitFor(std::chrono::seconds(10)).has_value();
     stop.request_stop();
-    worker.join();
-    ASSERT_TRUE(failedOnce);
-    EXPECT_EQ(result, Code::cancelled);
+    const std::optional<std::optional<Code>> outcome = result.waitFor(std::chrono::seconds(30));
+    worker.join(); // (only an hour later if the stop request did not end the wait)
+    ASSERT_TRUE(waited) << "no back-off wait began";
+    ASSERT_TRUE(outcome.has_value()) << "the stop request did not end the back-off wait";
+    EXPECT_EQ(*outcome, Code::cancelled);
     EXPECT_EQ(server.count(Endpoint::list), 1);
 }

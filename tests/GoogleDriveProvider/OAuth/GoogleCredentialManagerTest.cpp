@@ -6,6 +6,7 @@
 #include "tests/support/FakeClock.h"
 #include "tests/support/InMemorySecretStore.h"
 #include "tests/support/RunningTask.h"
+#include "tests/support/ThreadState.h"
 
 #include <gtest/gtest.h>
 
@@ -213,11 +214,58 @@ TEST_F(GoogleCredentialManagerTest, ConcurrentCallersShareOneRefresh) {
         callers.push_back(
             std::make_unique<Running<QString>>([&] { return manager->accessToken(account); }));
     arrived.wait();
+    for (auto& caller : callers) // each one is waiting on the refresh in flight
+        ASSERT_TRUE(caller->waitUntilParked());
     http->release();
     for (auto& caller : callers)
         EXPECT_EQ(caller->wait(), QStringLiteral("ya29.new-1"));
     EXPECT_EQ(http->requests().size(), 1);
     EXPECT_EQ(stored()->accessToken, QStringLiteral("ya29.new-1"));
+}
+
+TEST_F(GoogleCredentialManagerTest, ACallerThatReadTheOldTokensTakesTheFinishedRefresh) {
+    // Refresh tokens rotate: the one a refresh spent is refused afterwards.
+    QString current = QStringLiteral("1//refresh");
+    http->setResponder([&](const HTTPRequest& request) {
+        if (formValue(request.body, "refresh_token") != current)
+            return reply(400, R"({"error":"invalid_grant"})");
+        const int n = ++refreshes;
+        current = QStringLiteral("1//rotated-%1").arg(n);
+        return reply(200, QStringLiteral(R"({"access_token":"ya29.new-%1","expires_in":3600,)"
+                                         R"("refresh_token":"%2"})")
+                              .arg(n)
+                              .arg(current)
+                              .toUtf8());
+    });
+    // The slow caller reads the tokens and is held as it looks at the clock...
+    Completion<std::monostate> slowLooking, goOn;
+    std::atomic<bool> armed = false;
+    const auto manager = std::make_unique<GoogleCredentialManager>(
+        secrets,
+        [] {
+            return std::optional(GoogleOAuthConfiguration{
+                QStringLiteral("client"), std::nullopt, {GoogleOAuthConfiguration::driveScope()}});
+        },
+        http,
+        [&] {
+            if (armed.exchange(false)) {
+                slowLooking.resolve({});
+                Cancellation::Scope deaf{std::stop_token()};
+                goOn.wait();
+            }
+            return clock.now();
+        });
+    manager->store(tokensExpiringIn(10), account);
+    armed = true;
+    Running<QString> slow([&] { return manager->accessToken(account); });
+    slowLooking.wait();
+    // ...while another caller refreshes them to the end.
+    EXPECT_EQ(manager->accessToken(account), QStringLiteral("ya29.new-1"));
+    goOn.resolve({});
+    ASSERT_EQ(slow.failure(), std::nullopt) << "the spent refresh token was sent again";
+    EXPECT_EQ(slow.wait(), QStringLiteral("ya29.new-1"));
+    EXPECT_EQ(http->requests().size(), 1);
+    EXPECT_EQ(stored()->refreshToken, QStringLiteral("1//rotated-1"));
 }
 
 TEST_F(GoogleCredentialManagerTest, ARefreshKeepsOrReplacesTheRefreshToken) {
@@ -270,14 +318,18 @@ TEST_F(GoogleCredentialManagerTest,
         manager->store(old, account);
         http->setResponder([&](const HTTPRequest&) { return c.answer(); });
         http->hold();
+        const qsizetype sent = http->requests().size();
         const Completion<std::monostate> arrived = http->nextArrival();
         Running<QString> starter([&] { return manager->accessToken(account); });
         arrived.wait();
         Running<QString> joiner([&] { return manager->accessToken(account); });
+        ASSERT_TRUE(joiner.waitUntilParked()); // waiting on the refresh in flight
         http->release();
-        // The caller that started the refresh and one that may have joined it get the same.
+        // The caller that started the refresh and the one that joined it get the same, from
+        // one request.
         EXPECT_EQ(starter.failure(), c.expected);
         EXPECT_EQ(joiner.failure(), c.expected);
+        EXPECT_EQ(http->requests().size(), sent + 1);
         EXPECT_EQ(*stored(), old);
 
         // The next request tries again.
@@ -297,10 +349,12 @@ TEST_F(GoogleCredentialManagerTest, ACancelledStarterLeavesNoStaleRefreshBehind)
     Running<QString> starter([&] { return manager->accessToken(account); });
     arrived.wait();
     Running<QString> joiner([&] { return manager->accessToken(account); });
+    ASSERT_TRUE(joiner.waitUntilParked()); // joined the starter's refresh
     starter.cancel();
     EXPECT_EQ(starter.failure(), Code::cancelled);
     http->release();
     EXPECT_EQ(joiner.wait(), QStringLiteral("ya29.new-1"));
+    EXPECT_EQ(http->requests().size(), 1); // the joiner got the starter's refresh
 
     // A later forced refresh asks the endpoint again instead of reusing the finished one.
     EXPECT_EQ(manager->accessToken(account, true), QStringLiteral("ya29.new-2"));
@@ -323,7 +377,8 @@ TEST_F(GoogleCredentialManagerTest, RemovingDuringARefreshCancelsItAndNothingCom
         } else {
             // Tokens that arrive anyway are handed to the waiting caller but never stored.
             http->release();
-            caller.failure();
+            const QString handedOver = caller.wait();
+            EXPECT_EQ(handedOver, QStringLiteral("ya29.new-%1").arg(refreshes.load()));
         }
         EXPECT_EQ(stored(), std::nullopt);
         EXPECT_EQ(failureOf([&] { manager->accessToken(account); }), Code::reauthRequired);
@@ -337,20 +392,29 @@ TEST_F(GoogleCredentialManagerTest, RemovalIsAtomicWithTheWriteBackOfARefresh) {
     // removal starts at once; it must not slip in between that check and the write.
     std::atomic<bool> armed = true;
     std::unique_ptr<std::thread> remover;
+    Completion<pid_t> removerThread;
     Completion<std::monostate> removed;
+    bool removedDuringWrite = false;
+    bool removerParked = false;
     secrets->setHook([&](const QString& operation, const QString&) {
         if (operation == QLatin1String("save") && armed.exchange(false)) {
             remover = std::make_unique<std::thread>([&] {
+                removerThread.resolve(test::currentThreadID());
                 manager->remove(account, false);
                 removed.resolve({});
             });
-            // With the write lock held it cannot finish meanwhile.
+            // The removal runs until it waits for the write to end (it must not finish
+            // meanwhile): it has either finished or parked on the lock by now.
             Cancellation::Scope deaf{std::stop_token()};
-            removed.waitFor(100ms);
+            removerParked = test::waitUntilParked(removerThread.wait(),
+                                                  [&] { return removed.isDone(); });
+            removedDuringWrite = removed.isDone();
         }
     });
-    failureOf([&] { manager->accessToken(account, true); });
+    EXPECT_EQ(failureOf([&] { manager->accessToken(account, true); }), std::nullopt);
     removed.wait();
+    EXPECT_TRUE(removerParked);
+    EXPECT_FALSE(removedDuringWrite);
     remover->join();
     secrets->setHook({});
     EXPECT_EQ(stored(), std::nullopt);

@@ -104,18 +104,17 @@ TEST(TaskRunner, DestroyedReceiverDropsTheResult) {
     auto receiver = std::make_unique<QObject>();
     bool delivered = false;
     Completion<std::monostate> release;
-    std::atomic<bool> finished{false};
+    // The result callback holds the only other owner of `handedOver`: it is gone once the
+    // result has reached the main thread and been dropped there (or delivered).
+    auto handedOver = std::make_shared<int>(0);
+    const std::weak_ptr<int> watch = handedOver;
     runTask(
-        receiver.get(),
-        [&] {
-            release.wait();
-            finished = true;
-        },
-        [&](TaskResult<std::monostate>) { delivered = true; });
+        receiver.get(), [&] { release.wait(); },
+        [&delivered, handedOver](TaskResult<std::monostate>) { delivered = true; });
+    handedOver.reset();
     receiver.reset();
     release.resolve({});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return finished.load(); }, 5000));
-    QTest::qWait(50);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watch.expired(); }, 5000));
     EXPECT_FALSE(delivered);
 }
 

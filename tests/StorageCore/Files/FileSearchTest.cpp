@@ -134,7 +134,7 @@ TEST_F(FileSearchTest, OnlyTheNewestSearchIsShownWhicheverFinishesLast) {
                 search.search(QStringLiteral("new"), {a});
                 ASSERT_TRUE(newer->waitEntered());
                 hold->release();
-                settleTasks();
+                settleTasks(1); // the newer search stays held
                 EXPECT_EQ(search.phase(), Phase::searching);
                 newer->release();
             }

@@ -11,14 +11,20 @@
 #include <QTest>
 #include <QThreadPool>
 
+#include <gtest/gtest.h>
+
 #include <deque>
 
 namespace tw::test {
 
-/// Waits until no task runs on the general pool and hands every answer they posted to the
-/// main thread: afterwards a dropped answer has had its chance to change something.
-inline void settleTasks() {
-    threadPool(TaskPool::general)->waitForDone(5000);
+/// Waits until every task on the general pool has ended, but for `stillParked` calls the test
+/// keeps held, and hands every answer they posted to the main thread: afterwards a dropped
+/// answer has had its chance to change something. (A task posts its answer before its worker
+/// counts as idle, so the answers are queued by then.)
+inline void settleTasks(int stillParked = 0) {
+    QThreadPool* pool = threadPool(TaskPool::general);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return pool->activeThreadCount() <= stillParked; }, 5000))
+        << pool->activeThreadCount() << " tasks still running";
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
 }

@@ -61,11 +61,15 @@ protected:
     void waitState(const QUuid& id, Kind kind) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return stateOf(id) == kind; }, 5000));
     }
-    /// Everything the transfer pool had to say has reached the manager.
-    static void settle() {
-        threadPool(TaskPool::transfers)->waitForDone(200);
-        QCoreApplication::processEvents();
-        QCoreApplication::processEvents();
+    /// Everything the transfer pool had to say has reached the manager: every provider call
+    /// that has ended has had its outcome (and the progress it reported before) handed over,
+    /// and every transfer the manager counts has reached the provider. Calls that are still
+    /// parked stay parked.
+    void settle() {
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return manager.runningTransfers() == provider->runningNow(); }, 5000))
+            << manager.runningTransfers() << " transfers, " << provider->runningNow()
+            << " provider calls";
     }
 
     QUuid account = QUuid::createUuid();
@@ -155,7 +159,8 @@ TEST_F(UploadManagerTest, RaisingStartsMoreAndLoweringStopsNothing) {
 TEST_F(UploadManagerTest, ProgressOnlyGrowsAndNeverPassesTheFileSize) {
     const auto ids = manager.enqueue({localFile("f", 250)}, account, {}, "D");
     QList<qint64> seen;
-    QObject::connect(&manager, &UploadManager::jobsChanged,
+    QObject scope;
+    QObject::connect(&manager, &UploadManager::jobsChanged, &scope,
                      [&] { seen.append(manager.job(ids[0])->bytesSent); });
     auto f = call("f");
     f->progress(100);
@@ -365,7 +370,10 @@ TEST_F(UploadManagerTest, ObserversThatActOnAStartCannotPassTheLimitOrLoseACance
     int mostUploading = 0;
     bool enqueued = false;
     QUuid cancelOnStart;
-    QObject::connect(&manager, &UploadManager::jobsChanged, [&] {
+    // The slot captures this body's locals: it must not outlive them (TearDown's cancelAll()
+    // emits jobsChanged again after the body has returned).
+    QObject scope;
+    QObject::connect(&manager, &UploadManager::jobsChanged, &scope, [&] {
         mostUploading = std::max(mostUploading, int(states().count(Kind::uploading)));
         if (!enqueued && states().contains(Kind::uploading)) {
             enqueued = true;
@@ -440,7 +448,8 @@ TEST(UploadManagerProgress, ReportsFromManyThreadsArriveCoalescedAndInOrder) {
     int changes = 0;
     qint64 last = 0;
     bool monotonic = true;
-    QObject::connect(&manager, &UploadManager::jobsChanged, [&] {
+    QObject scope;
+    QObject::connect(&manager, &UploadManager::jobsChanged, &scope, [&] {
         ++changes;
         const qint64 now = manager.job(ids[0])->bytesSent;
         monotonic = monotonic && now >= last;

@@ -1,0 +1,78 @@
+// tw-zip-tool: our ZIP reader as a whole process, so that the ZIP benchmark times it the way
+// it times Info-ZIP's unzip (process start, reading the file, writing the result included).
+//
+//   tw-zip-tool list <archive>              member paths, one a line (as `unzip -Z1`)
+//   tw-zip-tool extract <archive> <member>  the member's bytes on standard output (`unzip -p`)
+#include "StorageCore/Preview/ZipArchive.h"
+
+#include <QFile>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+using namespace tw;
+
+namespace {
+
+/// Ranged reads of a local file with pread, as a back end's read would deliver them.
+ZipReadFunction preadFunction(int fd) {
+    return [fd](ByteRange range) {
+        QByteArray bytes(range.length(), Qt::Uninitialized);
+        qint64 done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::pread(fd, bytes.data() + done, size_t(bytes.size() - done),
+                                      off_t(range.lower + done));
+            if (n <= 0)
+                break;
+            done += n;
+        }
+        bytes.truncate(done);
+        return bytes;
+    };
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3 || (std::strcmp(argv[1], "list") != 0 && std::strcmp(argv[1], "extract") != 0) ||
+        (std::strcmp(argv[1], "extract") == 0 && argc < 4)) {
+        std::fprintf(stderr, "usage: tw-zip-tool list <archive> | extract <archive> <member>\n");
+        return 2;
+    }
+    const int fd = ::open(argv[2], O_RDONLY);
+    if (fd < 0) {
+        std::perror(argv[2]);
+        return 1;
+    }
+    const qint64 size = ::lseek(fd, 0, SEEK_END);
+    try {
+        const QList<ZipEntry> entries = ZipArchiveReader::entries(size, preadFunction(fd));
+        QFile out;
+        if (!out.open(stdout, QIODevice::WriteOnly))
+            return 1;
+        if (std::strcmp(argv[1], "list") == 0) {
+            QByteArray text;
+            for (const ZipEntry& entry : entries) {
+                text += entry.path.toUtf8();
+                text += '\n';
+            }
+            out.write(text);
+            return 0;
+        }
+        const QString wanted = QString::fromLocal8Bit(argv[3]);
+        for (const ZipEntry& entry : entries) {
+            if (entry.path == wanted) {
+                ZipArchiveReader::extractTo(entry, preadFunction(fd), out);
+                return 0;
+            }
+        }
+        std::fprintf(stderr, "no member %s\n", argv[3]);
+        return 1;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "failed: %s\n", error.what());
+        return 1;
+    }
+}
