@@ -84,6 +84,7 @@ Application::Application(Parts parts, QObject* parent)
 
     window_ = std::make_unique<MainWindow>(*model_, *parts.quickLook, openPreview_);
     window_->installEventFilter(this);
+    connect(window_.get(), &MainWindow::manageAccountsRequested, this, &Application::showSettings);
     commands_ = new AppCommands(*model_, *window_,
                                 AppCommands::Handlers{[this] { showSettings(); },
                                                       [this] { quit_->requestQuit(); },

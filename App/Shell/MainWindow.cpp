@@ -1,8 +1,6 @@
 #include "App/Shell/MainWindow.h"
 
-#include "App/DesignSystem/AccountIcon.h"
-#include "App/DesignSystem/ErrorViews.h"
-#include "App/DesignSystem/SymbolIcons.h"
+#include "App/Browser/StorageBrowserPane.h"
 #include "App/Home/HomeView.h"
 #include "App/Model/AppModel.h"
 #include "App/Onboarding/OnboardingView.h"
@@ -11,6 +9,7 @@
 #include "App/Search/SearchRequest.h"
 #include "App/Search/SearchResultsView.h"
 #include "App/Shell/WindowPresenter.h"
+#include "App/Sidebar/Sidebar.h"
 #include "App/Uploads/SmartUploadView.h"
 #include "App/Uploads/UploadToastView.h"
 #include "App/Uploads/UploadsPopover.h"
@@ -19,8 +18,6 @@
 #include "StorageCore/Transfers/UploadManager.h"
 
 #include <QGraphicsOpacityEffect>
-#include <QListWidget>
-#include <QPainter>
 #include <QParallelAnimationGroup>
 #include <QPropertyAnimation>
 #include <QSplitter>
@@ -28,64 +25,6 @@
 #include <QToolBar>
 
 namespace tw {
-
-namespace {
-
-/// The list of places beside the detail pane: Home, Smart Upload and every account.
-class PlacesList : public QListWidget {
-public:
-    PlacesList(AppModel& model, QWidget* parent) : QListWidget(parent), model_(model) {
-        setObjectName(QStringLiteral("sidebar"));
-        setAccessibleName(QStringLiteral("Sidebar"));
-        setFrameShape(QFrame::NoFrame);
-        connect(model_.accounts(), &AccountManager::accountsChanged, this, [this] { rebuild(); });
-        connect(&model_, &AppModel::selectionChanged, this, [this] { select(); });
-        connect(this, &QListWidget::currentRowChanged, this, [this](int row) {
-            if (!updating_ && row >= 0 && row < items_.size())
-                model_.setSelection(items_[row]);
-        });
-        rebuild();
-    }
-
-private:
-    void rebuild() {
-        updating_ = true;
-        clear();
-        items_.clear();
-        auto add = [this](const QIcon& icon, const QString& title, const SidebarItem& item) {
-            auto* entry = new QListWidgetItem(icon, title, this);
-            entry->setToolTip(title.toHtmlEscaped());
-            items_.append(item);
-        };
-        add(QIcon::fromTheme(QStringLiteral("go-home")), QStringLiteral("Home"), SidebarItem::home());
-        add(SymbolIcons::icon(QStringLiteral("arrow.up.circle")), QStringLiteral("Smart Upload"),
-            SidebarItem::uploads());
-        for (const StorageAccount& account : model_.accounts()->accounts()) {
-            QPixmap pixmap(20, 20);
-            pixmap.fill(Qt::transparent);
-            {
-                QPainter painter(&pixmap);
-                AccountIcon::paint(&painter, pixmap.rect(), account);
-            }
-            add(QIcon(pixmap), account.alias, SidebarItem::storage(account.id));
-        }
-        updating_ = false;
-        select();
-    }
-
-    void select() {
-        updating_ = true;
-        const std::optional<SidebarItem>& selection = model_.selection();
-        setCurrentRow(selection ? int(items_.indexOf(*selection)) : -1);
-        updating_ = false;
-    }
-
-    AppModel& model_;
-    QList<SidebarItem> items_;
-    bool updating_ = false;
-};
-
-} // namespace
 
 MainWindow::MainWindow(AppModel& model, QuickLook& quickLook, OpenPreview openPreview,
                        QWidget* parent)
@@ -104,7 +43,8 @@ MainWindow::MainWindow(AppModel& model, QuickLook& quickLook, OpenPreview openPr
     split_ = new QSplitter(Qt::Horizontal, root_);
     split_->setObjectName(QStringLiteral("mainSplit"));
     split_->setChildrenCollapsible(false);
-    sidebar_ = new PlacesList(model_, split_);
+    sidebar_ = new Sidebar(model_, split_);
+    connect(sidebar_, &Sidebar::manageAccountsRequested, this, &MainWindow::manageAccountsRequested);
     sidebar_->setMinimumWidth(190);
     sidebar_->setMaximumWidth(300);
     split_->addWidget(sidebar_);
@@ -195,11 +135,7 @@ void MainWindow::applyRoot() {
 }
 
 QWidget* MainWindow::makeStorageView(const QUuid& accountID) {
-    const std::optional<StorageAccount> account = model_.accounts()->account(accountID);
-    auto* view = new ContentUnavailableView(QStringLiteral("externaldrive"),
-                                            account ? account->alias : QString(), QString(), details_);
-    view->setObjectName(QStringLiteral("storageBrowser"));
-    return view;
+    return new StorageBrowserPane(model_, accountID, quickLook_, openPreview_, details_);
 }
 
 void MainWindow::applyDetail() {

@@ -18,6 +18,7 @@ class HomeView;
 class OnboardingView;
 class QuickLook;
 class SearchField;
+class Sidebar;
 class SmartUploadView;
 class UploadToastView;
 class UploadsToolbarButton;
@@ -46,6 +47,10 @@ public:
     QToolBar* toolBar() const { return toolBar_; }
     bool isShowingOnboarding() const;
 
+Q_SIGNALS:
+    /// The sidebar's "Manage Accounts…": the settings window's accounts.
+    void manageAccountsRequested();
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -64,7 +69,7 @@ private:
     QStackedWidget* root_;
     OnboardingView* onboarding_;
     QSplitter* split_;
-    QWidget* sidebar_;
+    Sidebar* sidebar_;
     QStackedWidget* details_;
     HomeView* home_;
     SmartUploadView* smartUpload_;

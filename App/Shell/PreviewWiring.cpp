@@ -1,29 +1,19 @@
 #include "App/Shell/PreviewWiring.h"
 
-#include "App/Preview/QuickLook.h"
+#include "App/Preview/PreviewWindowRegistry.h"
+#include "App/Preview/QuickLookPanel.h"
+
+#include <memory>
 
 namespace tw::PreviewWiring {
-namespace {
 
-// Stand-ins until the quick-look panel and the preview-window registry are part of the
-// application: swap them for QuickLookPanel::shared() and a PreviewWindowRegistry here.
-class NoQuickLook final : public QuickLook {
-public:
-    bool isPanelVisible() const override { return false; }
-    void show(const FileItem&, AppModel&, OpenFull) override {}
-    void follow(const std::optional<FileItem>&, AppModel&, OpenFull) override {}
-    void close() override {}
-};
+QuickLook& quickLook() { return QuickLookPanel::shared(); }
 
-} // namespace
-
-QuickLook& quickLook() {
-    static NoQuickLook panel;
-    return panel;
-}
-
-OpenPreview makeOpener(AppModel&) {
-    return [](const PreviewTarget&) {};
+OpenPreview makeOpener(AppModel& model) {
+    // The registry lives as long as the last copy of the opener: the windows and views that
+    // hold one go first, the application's own copy before the model.
+    auto registry = std::make_shared<PreviewWindowRegistry>(model);
+    return [registry](const PreviewTarget& target) { registry->open(target); };
 }
 
 } // namespace tw::PreviewWiring
