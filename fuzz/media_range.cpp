@@ -177,6 +177,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (stream.written.empty())
         return 0; // nothing that reads as a request: no answer
     const Answer answer = parse(stream.written);
+    if (std::getenv("TW_FUZZ_TRACE")) // the answer's status and headers, to check the seeds
+        std::fprintf(stderr, "%s\n", stream.written.substr(0, stream.written.find("\r\n\r\n")).c_str());
     const QByteArray request(reinterpret_cast<const char*>(data), qsizetype(size));
     const bool head = request.startsWith("HEAD ");
 
