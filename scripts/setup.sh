@@ -33,6 +33,7 @@ apt_packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     gnome-keyring dbus dbus-x11 libsecret-tools desktop-file-utils
     zip unzip python3 curl ca-certificates iproute2 util-linux xvfb xauth
+    clang-16 libclang-rt-16-dev llvm-16 # the fuzz targets only (fuzz/run.sh); the product: g++
 )
 
 install_packages() {

@@ -94,10 +94,13 @@ std::optional<qint64> parseDecimalInt64(QStringView text) {
     QByteArray latin = text.toLatin1();
     const char* begin = latin.constData();
     const char* end = begin + latin.size();
-    if (*begin == '+')
+    // One sign at most: from_chars reads a "-" itself, so a "+" must be followed by a digit
+    // ("+-5" is not a number).
+    if (*begin == '+') {
         ++begin;
-    if (begin == end || *begin == '+')
-        return std::nullopt;
+        if (begin == end || *begin < '0' || *begin > '9')
+            return std::nullopt;
+    }
     qint64 value = 0;
     const auto [ptr, ec] = std::from_chars(begin, end, value);
     if (ec != std::errc() || ptr != end)

@@ -24,7 +24,7 @@ QString ZipEntry::name() const {
     if (trimmed.endsWith(QLatin1Char('/')))
         trimmed.chop(1);
     const QStringList pieces = trimmed.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    return pieces.isEmpty() ? trimmed : pieces.last();
+    return pieces.isEmpty() ? QString() : pieces.last(); // "///" has no component
 }
 
 size_t qHash(const ZipEntry& e, size_t seed) noexcept {

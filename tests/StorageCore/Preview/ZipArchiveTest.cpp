@@ -464,7 +464,7 @@ TEST(ZipHelpersTest, EntryNamesAndIds) {
     const Case cases[] = {
         {"a/b/c.pdf", "c.pdf", false}, {"a/b/", "b", true},
         {"top.txt", "top.txt", false}, {"/", "", true},
-        {"a/..", "..", false},
+        {"a/..", "..", false},  {"/////", "", true}, // no component: no name, never slashes
     };
     for (const Case& c : cases) {
         ZipEntry e;
