@@ -1,4 +1,5 @@
 #include "tests/support/FakeDriveServer.h"
+#include "tests/support/LoopbackHTTPServer.h"
 
 #include <httplib.h>
 
@@ -733,6 +734,8 @@ void FakeDriveServer::State::handleTimed(const httplib::Request& req, httplib::R
         setError(res, 404, {QStringLiteral("notFound")});
         break;
     }
+    if (faulted && fault.loseAnswer)
+        closeWithoutAnswer(req, port);
     finish();
 }
 

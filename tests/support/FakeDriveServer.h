@@ -69,6 +69,9 @@ public:
         bool stall = false;
         /// For a chunk or status query: the session expires first (the answer is 404).
         bool expireSession = false;
+        /// Act on the request as usual, then close the connection before any byte of the
+        /// answer (the server went away after doing the work).
+        bool loseAnswer = false;
 
         /// An error answer with the status, an optional Retry-After and Drive error reasons.
         static Fault http(int status, std::optional<int> retryAfter = std::nullopt,
@@ -86,6 +89,13 @@ public:
             return fault;
         }
         qint64 stallAfterBytes = 0;
+
+        /// The request is handled, its answer never arrives.
+        static Fault lostAnswer() {
+            Fault fault;
+            fault.loseAnswer = true;
+            return fault;
+        }
     };
 
     /// One file or folder of the fake account.

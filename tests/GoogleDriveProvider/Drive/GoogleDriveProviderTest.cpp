@@ -468,6 +468,39 @@ TEST_F(DriveEngine, RefreshesAnExpiredTokenOnceAndSharesTheRefresh) {
               Code::reauthRequired);
 }
 
+TEST_F(DriveEngine, RequestsThatMustNotBeRepeatedGoOutOnceWhenTheirAnswerIsLost) {
+    // The service acts on the request and the connection closes before its answer: the
+    // operation fails with network and the request reached the service once (one folder, one
+    // use of the refresh token), even on a warm kept-alive connection. (The engine's own
+    // retries are a separate matter: neither request is retried by it.)
+    struct Case {
+        const char* what;
+        Endpoint endpoint;
+        std::function<void()> operation;
+    };
+    const Case cases[] = {
+        {"folder creation", Endpoint::create,
+         [&] { provider->createFolder(account, QStringLiteral("Once"), std::nullopt); }},
+        {"token refresh", Endpoint::token,
+         [&] {
+             server.expireAccessTokens();
+             provider->quota(account);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        provider->listFolder(account, std::nullopt, std::nullopt); // warms the connection
+        server.clearRequests();
+        server.injectFault(c.endpoint, Fault::lostAnswer());
+        EXPECT_EQ(errorOf(c.operation), Code::network);
+        EXPECT_EQ(server.count(c.endpoint), 1);
+    }
+    int folders = 0;
+    for (const auto& item : provider->listFolder(account, std::nullopt, std::nullopt).items)
+        folders += item.name == QLatin1String("Once");
+    EXPECT_EQ(folders, 1);
+}
+
 TEST_F(DriveEngine, AccessTokensAboutToExpireAreRefreshedFirst) {
     const QUuid soon = QUuid::createUuid();
     storeTokens(soon, server.issueTokens(), clock.now().addSecs(60));
