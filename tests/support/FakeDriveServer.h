@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <utility>
 
 namespace tw::test {
@@ -62,6 +63,14 @@ public:
         bool omitRange = false;
         /// For a ranged download: ignore "Range" and answer 200 with the whole file.
         bool ignoreRange = false;
+        /// For a ranged download: answer 206 for the asked range moved by this many bytes
+        /// ("Content-Range" and body both for the other bytes).
+        qint64 shiftRange = 0;
+        /// For a ranged download: answer 206 with this many bytes more than asked.
+        qint64 growRange = 0;
+        /// For a ranged download: send this "Content-Range" instead of the true one (an empty
+        /// text sends none).
+        std::optional<std::string> contentRange;
         /// For a 308: claim this many bytes held ("Range: bytes=0-(n−1)").
         std::optional<qint64> claimHeld;
         /// Hold the answer (after its headers and `stallAfterBytes` bytes of body) until

@@ -278,6 +278,37 @@ TEST_F(DriveOperations, RangedReadsAlwaysReturnTheAskedBytes) {
         EXPECT_EQ(server.requests(Endpoint::media).last().status, 200);
     }
 
+    // A 206 is checked against the asked range: other bytes, more bytes or no stated range
+    // are an invalid response, never handed back as the range.
+    EXPECT_EQ(provider->read(ref, ByteRange{90, 200}), content.mid(90, 10)); // the file ends
+    struct Lie {
+        const char* what;
+        ByteRange range;
+        Fault fault;
+    };
+    const auto lie = [](qint64 shift, qint64 grow, std::optional<std::string> contentRange) {
+        Fault fault;
+        fault.shiftRange = shift;
+        fault.growRange = grow;
+        fault.contentRange = std::move(contentRange);
+        return fault;
+    };
+    const Lie lies[] = {
+        {"other bytes", {10, 20}, lie(3, 0, std::nullopt)},
+        {"earlier bytes", {10, 20}, lie(-10, 0, std::nullopt)},
+        {"longer than asked", {10, 20}, lie(0, 5, std::nullopt)},
+        {"longer body under the asked range", {10, 20}, lie(0, 5, "bytes 10-19/100")},
+        {"shorter, file not at its end", {10, 20}, lie(0, -5, std::nullopt)},
+        {"no Content-Range", {10, 20}, lie(0, 0, "")},
+        {"malformed Content-Range", {10, 20}, lie(0, 0, "bytes 10-x/100")},
+    };
+    for (const Lie& c : lies) {
+        SCOPED_TRACE(c.what);
+        server.injectFault(Endpoint::media, c.fault);
+        EXPECT_EQ(errorOf([&] { provider->read(ref, c.range); }), Code::invalidResponse);
+        EXPECT_EQ(server.requests(Endpoint::media).last().status, 206);
+    }
+
     const int before = server.count(Endpoint::media);
     EXPECT_TRUE(provider->read(ref, ByteRange{5, 5}).isEmpty());
     EXPECT_EQ(server.count(Endpoint::media), before);
