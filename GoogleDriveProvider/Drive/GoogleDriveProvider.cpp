@@ -388,6 +388,19 @@ QByteArray GoogleDriveProvider::read(const FileRef& ref, ByteRange range) {
 std::optional<QByteArray> GoogleDriveProvider::thumbnail(const FileItem& item, int maxPixelSize) {
     if (!item.thumbnailURL)
         return std::nullopt;
+    // The request carries the account's bearer token: it goes only over https to the service's
+    // own hosts, whatever a listing put into the link. Any other link gives no thumbnail.
+    const QUrl& link = *item.thumbnailURL;
+    const QString host = link.host().toLower();
+    const auto isUnder = [&host](const QString& domain) {
+        return host == domain || host.endsWith(QLatin1Char('.') + domain);
+    };
+    if (link.scheme().toLower() != QLatin1String("https") || !link.userInfo().isEmpty() ||
+        !(isUnder(QStringLiteral("googleusercontent.com")) ||
+          isUnder(QStringLiteral("googleapis.com")) || isUnder(QStringLiteral("google.com")))) {
+        qCWarning(driveLog) << "thumbnail link to a host outside the service ignored";
+        return std::nullopt;
+    }
     // Client errors end quietly with no thumbnail; 401 still gets its one token refresh, and
     // rate limits (429, or 403 with a rate-limit reason) are retried and reported like on
     // every other request.

@@ -330,6 +330,29 @@ TEST_F(DriveOperations, ThumbnailsAskForTheSizeAndHandleRateLimitsLikeEveryReque
     without.thumbnailURL.reset();
     EXPECT_EQ(provider->thumbnail(without, 512), std::nullopt);
 
+    // The bearer token goes only over https to the service's hosts: a link elsewhere, or over
+    // plain http, gives no thumbnail and no request (here every such host leads to the fake).
+    const QStringList elsewhere = {"http://lh3.googleusercontent.com", "https://thumbs.example.com",
+                                   "https://googleusercontent.com.evil.example",
+                                   "https://evilgoogle.com",
+                                   "https://user@lh3.googleusercontent.com"};
+    QHash<QString, QUrl> origins = server.rewriteOrigins();
+    for (const QString& origin : elsewhere)
+        origins.insert(origin, server.origin());
+    auto rewriting = std::make_shared<RewritingHTTPClient>(curl, origins);
+    GoogleDriveProvider everywhere(defaultConfiguration(), secrets, browser, rewriting, kChunk, 3,
+                                   clock.clock(), sleeps.function());
+    const QString path = item.thumbnailURL->path(QUrl::FullyEncoded);
+    for (const QString& origin : elsewhere) {
+        SCOPED_TRACE(origin.toStdString());
+        FileItem foreign = item;
+        foreign.thumbnailURL = QUrl(origin + path);
+        server.clearRequests();
+        EXPECT_EQ(everywhere.thumbnail(foreign, 64), std::nullopt);
+        EXPECT_EQ(server.count(Endpoint::thumbnail), 0);
+    }
+    EXPECT_EQ(everywhere.thumbnail(item, 64), FakeDriveServer::thumbnailBytes(record.id, 64));
+
     const struct {
         const char* name;
         Fault fault;
