@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <charconv>
 #include <cmath>
 #include <stdexcept>
 
@@ -24,6 +25,43 @@ using Code = StorageError::Code;
 
 /// At most this much of a failed download is read as its error body.
 constexpr qint64 kErrorBodyLimit = 64 * 1024;
+
+/// A "Content-Range: bytes first-last/total" value ("*" for an unknown total).
+struct ContentRange {
+    qint64 first = 0;
+    qint64 last = 0;
+    std::optional<qint64> total;
+};
+
+std::optional<qint64> decimal(QByteArrayView text) {
+    qint64 value = 0;
+    if (text.isEmpty())
+        return std::nullopt;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < 0)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<ContentRange> parseContentRange(const std::optional<QByteArray>& header) {
+    if (!header)
+        return std::nullopt;
+    const QByteArray value = header->trimmed();
+    if (!value.startsWith("bytes "))
+        return std::nullopt;
+    const QByteArray spec = value.mid(6).trimmed();
+    const qsizetype dash = spec.indexOf('-');
+    const qsizetype slash = spec.indexOf('/');
+    if (dash <= 0 || slash <= dash)
+        return std::nullopt;
+    const auto first = decimal(QByteArrayView(spec).first(dash));
+    const auto last = decimal(QByteArrayView(spec).sliced(dash + 1, slash - dash - 1));
+    const QByteArrayView totalText = QByteArrayView(spec).sliced(slash + 1);
+    const auto total = totalText == "*" ? std::optional<qint64>() : decimal(totalText);
+    if (!first || !last || *last < *first || (totalText != "*" && (!total || *total <= *last)))
+        return std::nullopt;
+    return ContentRange{*first, *last, total};
+}
 
 QByteArray readErrorBody(const QString& path) {
     QFile file(path);
@@ -331,12 +369,38 @@ QByteArray GoogleDriveProvider::read(const FileRef& ref, ByteRange range) {
         const qint64 upper = std::min(range.upper, length);
         return reply.body.mid(lower, upper - lower);
     }
+    if (reply.response.statusCode == 206) {
+        // Exactly the asked bytes, or fewer only where the file ends: an answer for other bytes,
+        // or longer than asked, is not passed on as if it were the range.
+        const auto answered = parseContentRange(reply.response.headers.value("Content-Range"));
+        const qint64 length = reply.body.size();
+        const bool matches =
+            answered && answered->first == range.lower && answered->last < range.upper &&
+            answered->last - answered->first + 1 == length &&
+            (answered->last + 1 == range.upper || answered->total == answered->last + 1);
+        if (!matches)
+            throw StorageError(Code::invalidResponse);
+        return std::move(reply.body);
+    }
     return std::move(reply.body);
 }
 
 std::optional<QByteArray> GoogleDriveProvider::thumbnail(const FileItem& item, int maxPixelSize) {
     if (!item.thumbnailURL)
         return std::nullopt;
+    // The request carries the account's bearer token: it goes only over https to the service's
+    // own hosts, whatever a listing put into the link. Any other link gives no thumbnail.
+    const QUrl& link = *item.thumbnailURL;
+    const QString host = link.host().toLower();
+    const auto isUnder = [&host](const QString& domain) {
+        return host == domain || host.endsWith(QLatin1Char('.') + domain);
+    };
+    if (link.scheme().toLower() != QLatin1String("https") || !link.userInfo().isEmpty() ||
+        !(isUnder(QStringLiteral("googleusercontent.com")) ||
+          isUnder(QStringLiteral("googleapis.com")) || isUnder(QStringLiteral("google.com")))) {
+        qCWarning(driveLog) << "thumbnail link to a host outside the service ignored";
+        return std::nullopt;
+    }
     // Client errors end quietly with no thumbnail; 401 still gets its one token refresh, and
     // rate limits (429, or 403 with a rate-limit reason) are retried and reported like on
     // every other request.

@@ -90,6 +90,7 @@ FileItem ResumableUpload::attempt() {
     report(0);
     qint64 offset = 0;
     int failures = 0;
+    bool askedAfterWholeClaim = false;
 
     while (true) {
         Cancellation::checkpoint();
@@ -108,8 +109,20 @@ FileItem ResumableUpload::attempt() {
                 &acceptsUploadReply);
 
             if (reply.response.statusCode == 308) {
-                const qint64 next =
-                    checkedOffset(DriveAPI::nextOffset(reply.response.headers.value("Range")));
+                qint64 claimed = DriveAPI::nextOffset(reply.response.headers.value("Range"));
+                if (declared > 0 && claimed >= declared) {
+                    // The session claims the whole file yet made none: its answer may have
+                    // crossed the file's completion. Its status decides, once; a second
+                    // claim without the file is an invalid response.
+                    if (askedAfterWholeClaim)
+                        throw StorageError(Code::invalidResponse);
+                    askedAfterWholeClaim = true;
+                    const Status status = queryStatus(sessionURL);
+                    if (const FileItem* item = std::get_if<FileItem>(&status))
+                        return *item;
+                    claimed = std::get<ResumeAt>(status).offset;
+                }
+                const qint64 next = checkedOffset(claimed);
                 report(next);
                 if (next > offset) {
                     offset = next;

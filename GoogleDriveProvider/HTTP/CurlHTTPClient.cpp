@@ -186,6 +186,14 @@ bool isHTTPScheme(const QUrl& url) {
     return scheme == QLatin1String("http") || scheme == QLatin1String("https");
 }
 
+/// Methods whose repetition has no further effect (RFC 9110 9.2.2). Anything else (a folder
+/// made, a single-use code exchanged, a rotating refresh token spent, an upload session
+/// opened) must reach the server at most once.
+bool isIdempotent(const QByteArray& method) {
+    return method == "GET" || method == "HEAD" || method == "PUT" || method == "DELETE" ||
+           method == "OPTIONS";
+}
+
 bool carriesBody(const QByteArray& method) {
     return method != "GET" && method != "HEAD" && method != "DELETE";
 }
@@ -381,6 +389,13 @@ HTTPResponse perform(const HTTPRequest& request, Transfer& transfer, HandlePool&
     } else {
         curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.constData());
     }
+    // libcurl silently sends a request again on a new connection when a kept-alive one
+    // closes before any byte of the answer arrives ("Connection died, retrying a fresh
+    // connect"), although the server may have acted on it. It does so only for a reused
+    // connection: a request that must not be repeated goes out on a fresh one, and a lost
+    // answer is then a transport error for the caller to judge.
+    if (!isIdempotent(method))
+        curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
     if (carriesBody(method) || transfer.bodyLength > 0) {
         // Every body goes through the read callback with its length known up front, so
         // libcurl writes "Content-Length" itself and never chunks.

@@ -28,7 +28,9 @@ namespace tw {
 ///   named by a fresh upper-case UUID; every failure removes it.
 /// - A call that ended with a complete response leaves its handles, and the connection, to a
 ///   later call of the same client, so a run of requests to one host reuses its connection;
-///   all calls of a client share the name cache and TLS sessions.
+///   all calls of a client share the name cache and TLS sessions. A request whose method is
+///   not idempotent (POST, PATCH) opens a fresh connection, so that libcurl never sends it a
+///   second time after a reused connection died: it reaches the server at most once.
 class CurlHTTPClient : public HTTPClient {
 public:
     struct Options {

@@ -69,6 +69,7 @@ struct RemoteMediaSource::Impl : std::enable_shared_from_this<RemoteMediaSource:
     httplib::Server server;
     std::thread listener;
     int port = -1;
+    std::atomic<int> boundPort{-1}; // read by the server's threads
     std::atomic<bool> stopping{false};
 
     mutable std::mutex mutex; // guards paths, tasks, nextID only
@@ -238,7 +239,16 @@ bool RemoteMediaSource::Impl::start() {
     if (port > 0)
         return true;
     server.set_pre_routing_handler(
-        [](const httplib::Request& request, httplib::Response& response) {
+        [this](const httplib::Request& request, httplib::Response& response) {
+            // Only the player, which names this server's own address: a web page that rebinds
+            // a name to the loopback address sends its own Host, and every cross-origin
+            // request of a browser carries an Origin.
+            const std::string ownHost = "127.0.0.1:" + std::to_string(boundPort.load());
+            if (request.get_header_value_count("Host") != 1 ||
+                request.get_header_value("Host") != ownHost || request.has_header("Origin")) {
+                response.status = 403;
+                return httplib::Server::HandlerResponse::Handled;
+            }
             if (request.method != "GET" && request.method != "HEAD") {
                 response.status = 405;
                 response.set_header("Allow", "GET, HEAD");
@@ -254,6 +264,7 @@ bool RemoteMediaSource::Impl::start() {
     // core for every source.
     server.new_task_queue = [] { return new httplib::ThreadPool(4); };
     const int bound = server.bind_to_any_port("127.0.0.1");
+    boundPort = bound;
     if (bound <= 0) {
         qCWarning(lcRemoteMedia) << "no loopback port for the media server";
         return false;

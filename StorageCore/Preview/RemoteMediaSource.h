@@ -15,12 +15,14 @@ namespace tw {
 /// The media player is given a loopback URL
 /// `http://127.0.0.1:<port>/tessarow-stream/<token>/<name>` served by the source's own range
 /// server: bound to 127.0.0.1 only, GET and HEAD only, answering only the unguessable paths it
-/// handed out. The first answer of every request carries the content type, the length and
-/// byte-range support; each ranged GET is served by a request task on a worker thread that
-/// reads the range through StorageProvider::read in chunks of at most 2 MiB, one after another,
-/// handing each chunk to the connection as it arrives. A connection that closes cancels its
-/// task (the request-to-task map), so a seek stops the old read after at most the chunk under
-/// way. The main thread never waits on a read: the player reads through its own HTTP source.
+/// handed out, and only requests whose Host is its own address and port and that carry no
+/// Origin (403 otherwise: a page in a browser never reaches it through a rebound name). The first
+/// answer of every request carries the content type, the length and byte-range support; each ranged
+/// GET is served by a request task on a worker thread that reads the range through
+/// StorageProvider::read in chunks of at most 2 MiB, one after another, handing each chunk to the
+/// connection as it arrives. A connection that closes cancels its task (the request-to-task map),
+/// so a seek stops the old read after at most the chunk under way. The main thread never waits on a
+/// read: the player reads through its own HTTP source.
 ///
 /// Create with create(); the object is shared by the preview content that shows it and the
 /// player host. Destroying it stops the server (request threads notice within a few

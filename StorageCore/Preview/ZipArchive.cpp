@@ -153,6 +153,26 @@ private:
     char buffer_[256 * 1024];
 };
 
+/// The longest start of `name` whose UTF-8 form fits in the 255 bytes a file name may take,
+/// cut between characters (never inside a surrogate pair).
+QString cutToFileNameBytes(const QString& name) {
+    constexpr qsizetype kMaxBytes = 255;
+    qsizetype bytes = 0;
+    qsizetype i = 0;
+    while (i < name.size()) {
+        const char32_t c = name.at(i).unicode();
+        const bool pair = QChar::isHighSurrogate(c) && i + 1 < name.size() &&
+                          QChar::isLowSurrogate(name.at(i + 1).unicode());
+        const qsizetype units = pair ? 2 : 1;
+        const qsizetype length = pair ? 4 : c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+        if (bytes + length > kMaxBytes)
+            break;
+        bytes += length;
+        i += units;
+    }
+    return name.left(i);
+}
+
 QString cleanComponent(const QString& component) {
     QString out;
     out.reserve(component.size());
@@ -167,7 +187,7 @@ QString cleanComponent(const QString& component) {
     bool onlyDots = true;
     for (QChar c : out)
         onlyDots = onlyDots && c == QLatin1Char('.');
-    return onlyDots ? QString() : out.left(255);
+    return onlyDots ? QString() : cutToFileNameBytes(out);
 }
 
 QStringList components(const QString& memberPath) {
@@ -210,13 +230,21 @@ QList<ZipEntry> entries(qint64 archiveSize, const ZipReadFunction& read) {
         throw ZipError(Code::unsupportedZip64);
     if (directorySize > maxDirectorySize)
         throw ZipError(Code::directoryTooLarge);
-    if (qint64(directoryOffset) + qint64(directorySize) > archiveSize)
+    // Bytes in front of the archive (a self-extractor, a script stub) shift everything the
+    // records point at: the directory ends where the end record starts, so the difference is
+    // the length of that prefix, to be added to every offset the records hold.
+    const qint64 endAt = archiveSize - tailLength + at;
+    const qint64 prefix = endAt - (qint64(directoryOffset) + qint64(directorySize));
+    if (prefix < 0)
         throw ZipError(Code::corrupt);
-    if (directorySize == 0)
+    if (directorySize == 0) {
+        if (totalRecords != 0)
+            throw ZipError(Code::corrupt);
         return {};
+    }
 
-    const QByteArray directory =
-        readExactly(read, directoryOffset, qint64(directoryOffset) + directorySize);
+    const qint64 directoryStart = prefix + directoryOffset;
+    const QByteArray directory = readExactly(read, directoryStart, directoryStart + directorySize);
     const char* data = directory.constData();
     const qint64 size = directory.size();
 
@@ -243,10 +271,14 @@ QList<ZipEntry> entries(qint64 archiveSize, const ZipReadFunction& read) {
         entry.crc32 = u32(h + 16);
         entry.compressedSize = u32(h + 20);
         entry.uncompressedSize = u32(h + 24);
-        entry.localHeaderOffset = u32(h + 42);
+        entry.localHeaderOffset = prefix + u32(h + 42);
         list.append(std::move(entry));
         pos += kCentralHeaderSize + nameLength + extraLength + commentLength;
     }
+    // A directory that holds fewer members than its end record announces is damaged; a list
+    // cut short without a word would hide members.
+    if (list.size() < totalRecords)
+        throw ZipError(Code::corrupt);
     return list;
 }
 
@@ -327,12 +359,23 @@ std::optional<QDateTime> dosDate(quint16 time, quint16 date) {
     if (month < 1 || month > 12 || day < 1 || day > 31)
         return std::nullopt;
     // Lenient like a calendar built from components: 31 February is 3 March, 24:00 the next
-    // midnight. The fields carry no zone: they are local time.
+    // midnight. The fields carry no zone: they are local time. The date and the time of day
+    // are put together first and only then placed in the zone, so that a day on which the
+    // clocks change (or midnight does not exist) still gives the wall-clock time recorded.
+    const qint64 seconds = qint64(hour) * 3600 + minute * 60 + second;
     const QDate first(year, month, 1);
-    const QDateTime midnight(first.addDays(day - 1), QTime(0, 0), QTimeZone::systemTimeZone());
-    if (!midnight.isValid())
+    const QDate onDay = first.addDays(day - 1 + seconds / 86400);
+    const QTime clock = QTime(0, 0).addSecs(int(seconds % 86400));
+    const QTimeZone zone = QTimeZone::systemTimeZone();
+    const QDateTime local(onDay, clock, zone);
+    if (local.isValid())
+        return local.toUTC();
+    // A time the clocks skipped: read it with the offset in force before the jump, which
+    // moves it forward by the gap, as a calendar does.
+    const QDateTime asUTC(onDay, clock, Qt::UTC);
+    if (!asUTC.isValid())
         return std::nullopt;
-    return midnight.addSecs(qint64(hour) * 3600 + minute * 60 + second).toUTC();
+    return asUTC.addSecs(-zone.offsetFromUtc(asUTC.addDays(-1)));
 }
 
 QString safeFileName(const QString& memberPath) {

@@ -48,7 +48,8 @@ public:
     Code code() const { return code_; }
     static QString caseName(Code code);
     const char* what() const noexcept override;
-    bool operator==(const ZipError&) const = default;
+    // Written out: std::exception has no operator==, so a defaulted one would be deleted.
+    bool operator==(const ZipError& other) const { return code_ == other.code_; }
 
 private:
     Code code_;
@@ -71,7 +72,9 @@ constexpr qint64 maxMemberSize = 0x80000000LL;
 /// Member data is read and inflated in ranged reads of at most this size.
 constexpr qint64 extractChunkSize = 8 * 1024 * 1024;
 
-/// The members in central-directory order. Two reads: the tail, then the directory.
+/// The members in central-directory order. Two reads: the tail, then the directory. Bytes in
+/// front of the archive are allowed (offsets are shifted by their length); a directory with
+/// fewer members than the end record announces is `corrupt`.
 QList<ZipEntry> entries(qint64 archiveSize, const ZipReadFunction& read);
 
 /// The member's uncompressed bytes, checked against its size and CRC-32.
@@ -87,8 +90,9 @@ void extractTo(const ZipEntry& entry, const ZipReadFunction& read, QIODevice& ou
 std::optional<QDateTime> dosDate(quint16 time, quint16 date);
 
 /// A plain file name for a member, to propose or create in a local folder: the last component
-/// of its path (either separator), without control characters; "." and ".." and empty names
-/// become "Untitled". Member paths are never used as local paths as they stand.
+/// of its path (either separator), without control characters, cut to at most 255 bytes of
+/// UTF-8 between characters; "." and ".." and empty names become "Untitled". Member paths are
+/// never used as local paths as they stand.
 QString safeFileName(const QString& memberPath);
 
 /// A relative path under a destination folder for a member: components split at "/" and "\",

@@ -64,9 +64,10 @@ int connectTo(int port) {
 /// One ranged GET; returns the body size.
 qint64 rangedGet(int port, const QByteArray& path, qint64 from, qint64 to) {
     const int fd = connectTo(port);
-    const QByteArray request =
-        "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nRange: bytes=" + QByteArray::number(from) +
-        '-' + QByteArray::number(to - 1) + "\r\nConnection: close\r\n\r\n";
+    const QByteArray request = "GET " + path +
+                               " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) +
+                               "\r\nRange: bytes=" + QByteArray::number(from) + '-' +
+                               QByteArray::number(to - 1) + "\r\nConnection: close\r\n\r\n";
     (void)!::write(fd, request.constData(), size_t(request.size()));
     static thread_local QByteArray buffer(1 << 20, Qt::Uninitialized);
     qint64 total = 0;

@@ -1,4 +1,5 @@
 #include "tests/support/FakeDriveServer.h"
+#include "tests/support/LoopbackHTTPServer.h"
 
 #include <httplib.h>
 
@@ -733,7 +734,9 @@ void FakeDriveServer::State::handleTimed(const httplib::Request& req, httplib::R
         setError(res, 404, {QStringLiteral("notFound")});
         break;
     }
-    finish();
+    finish(); // recorded before the client can learn of the lost answer
+    if (faulted && fault.loseAnswer)
+        closeWithoutAnswer(req, port);
 }
 
 void FakeDriveServer::State::handleList(const Recorded& rec, httplib::Response& res) {
@@ -836,8 +839,13 @@ void FakeDriveServer::State::handleMedia(const QString& id, const httplib::Reque
             return;
         }
         status = 206;
-        res.set_header("Content-Range", "bytes " + std::to_string(first) + '-' +
-                                            std::to_string(last) + '/' + std::to_string(size));
+        first = std::clamp<qint64>(first + fault.shiftRange, 0, size - 1);
+        last = std::clamp<qint64>(last + fault.shiftRange + fault.growRange, first, size - 1);
+        const std::string contentRange =
+            fault.contentRange.value_or("bytes " + std::to_string(first) + '-' +
+                                        std::to_string(last) + '/' + std::to_string(size));
+        if (!contentRange.empty())
+            res.set_header("Content-Range", contentRange);
     }
     const qint64 base = first;
     stream(

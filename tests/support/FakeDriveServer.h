@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <utility>
 
 namespace tw::test {
@@ -66,6 +67,14 @@ public:
         bool omitRange = false;
         /// For a ranged download: ignore "Range" and answer 200 with the whole file.
         bool ignoreRange = false;
+        /// For a ranged download: answer 206 for the asked range moved by this many bytes
+        /// ("Content-Range" and body both for the other bytes).
+        qint64 shiftRange = 0;
+        /// For a ranged download: answer 206 with this many bytes more than asked.
+        qint64 growRange = 0;
+        /// For a ranged download: send this "Content-Range" instead of the true one (an empty
+        /// text sends none).
+        std::optional<std::string> contentRange;
         /// For a 308: claim this many bytes held ("Range: bytes=0-(n−1)").
         std::optional<qint64> claimHeld;
         /// Hold the answer (after its headers and `stallAfterBytes` bytes of body) until
@@ -73,6 +82,9 @@ public:
         bool stall = false;
         /// For a chunk or status query: the session expires first (the answer is 404).
         bool expireSession = false;
+        /// Act on the request as usual, then close the connection before any byte of the
+        /// answer (the server went away after doing the work).
+        bool loseAnswer = false;
 
         /// An error answer with the status, an optional Retry-After and Drive error reasons.
         static Fault http(int status, std::optional<int> retryAfter = std::nullopt,
@@ -90,6 +102,13 @@ public:
             return fault;
         }
         qint64 stallAfterBytes = 0;
+
+        /// The request is handled, its answer never arrives.
+        static Fault lostAnswer() {
+            Fault fault;
+            fault.loseAnswer = true;
+            return fault;
+        }
     };
 
     /// One file or folder of the fake account.

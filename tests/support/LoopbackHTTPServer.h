@@ -4,6 +4,12 @@
 
 #include <QString>
 
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -56,5 +62,34 @@ private:
     int port_ = 0;
     std::thread thread_;
 };
+
+/// Ends the connection that carried `request` (to the server listening on `serverPort` in this
+/// process) without a byte of answer, as a server does that acted on a request and went away
+/// before answering it. The handler's own answer then goes nowhere. False when the
+/// connection was not found.
+inline bool closeWithoutAnswer(const httplib::Request& request, int serverPort) {
+    DIR* fds = ::opendir("/proc/self/fd");
+    if (!fds)
+        return false;
+    bool found = false;
+    while (dirent* entry = ::readdir(fds)) {
+        const int fd = std::atoi(entry->d_name);
+        if (fd <= 2 || fd == ::dirfd(fds))
+            continue;
+        sockaddr_in local{}, peer{};
+        socklen_t localLength = sizeof(local), peerLength = sizeof(peer);
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0 ||
+            ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0 ||
+            local.sin_family != AF_INET)
+            continue;
+        if (ntohs(local.sin_port) == serverPort && ntohs(peer.sin_port) == request.remote_port) {
+            ::shutdown(fd, SHUT_RDWR);
+            found = true;
+            break;
+        }
+    }
+    ::closedir(fds);
+    return found;
+}
 
 } // namespace tw::test

@@ -279,6 +279,37 @@ TEST_F(DriveOperations, RangedReadsAlwaysReturnTheAskedBytes) {
         EXPECT_EQ(server.requests(Endpoint::media).last().status, 200);
     }
 
+    // A 206 is checked against the asked range: other bytes, more bytes or no stated range
+    // are an invalid response, never handed back as the range.
+    EXPECT_EQ(provider->read(ref, ByteRange{90, 200}), content.mid(90, 10)); // the file ends
+    struct Lie {
+        const char* what;
+        ByteRange range;
+        Fault fault;
+    };
+    const auto lie = [](qint64 shift, qint64 grow, std::optional<std::string> contentRange) {
+        Fault fault;
+        fault.shiftRange = shift;
+        fault.growRange = grow;
+        fault.contentRange = std::move(contentRange);
+        return fault;
+    };
+    const Lie lies[] = {
+        {"other bytes", {10, 20}, lie(3, 0, std::nullopt)},
+        {"earlier bytes", {10, 20}, lie(-10, 0, std::nullopt)},
+        {"longer than asked", {10, 20}, lie(0, 5, std::nullopt)},
+        {"longer body under the asked range", {10, 20}, lie(0, 5, "bytes 10-19/100")},
+        {"shorter, file not at its end", {10, 20}, lie(0, -5, std::nullopt)},
+        {"no Content-Range", {10, 20}, lie(0, 0, "")},
+        {"malformed Content-Range", {10, 20}, lie(0, 0, "bytes 10-x/100")},
+    };
+    for (const Lie& c : lies) {
+        SCOPED_TRACE(c.what);
+        server.injectFault(Endpoint::media, c.fault);
+        EXPECT_EQ(errorOf([&] { provider->read(ref, c.range); }), Code::invalidResponse);
+        EXPECT_EQ(server.requests(Endpoint::media).last().status, 206);
+    }
+
     const int before = server.count(Endpoint::media);
     EXPECT_TRUE(provider->read(ref, ByteRange{5, 5}).isEmpty());
     EXPECT_EQ(server.count(Endpoint::media), before);
@@ -299,6 +330,29 @@ TEST_F(DriveOperations, ThumbnailsAskForTheSizeAndHandleRateLimitsLikeEveryReque
     FileItem without = item;
     without.thumbnailURL.reset();
     EXPECT_EQ(provider->thumbnail(without, 512), std::nullopt);
+
+    // The bearer token goes only over https to the service's hosts: a link elsewhere, or over
+    // plain http, gives no thumbnail and no request (here every such host leads to the fake).
+    const QStringList elsewhere = {"http://lh3.googleusercontent.com", "https://thumbs.example.com",
+                                   "https://googleusercontent.com.evil.example",
+                                   "https://evilgoogle.com",
+                                   "https://user@lh3.googleusercontent.com"};
+    QHash<QString, QUrl> origins = server.rewriteOrigins();
+    for (const QString& origin : elsewhere)
+        origins.insert(origin, server.origin());
+    auto rewriting = std::make_shared<RewritingHTTPClient>(curl, origins);
+    GoogleDriveProvider everywhere(defaultConfiguration(), secrets, browser, rewriting, kChunk, 3,
+                                   clock.clock(), sleeps.function());
+    const QString path = item.thumbnailURL->path(QUrl::FullyEncoded);
+    for (const QString& origin : elsewhere) {
+        SCOPED_TRACE(origin.toStdString());
+        FileItem foreign = item;
+        foreign.thumbnailURL = QUrl(origin + path);
+        server.clearRequests();
+        EXPECT_EQ(everywhere.thumbnail(foreign, 64), std::nullopt);
+        EXPECT_EQ(server.count(Endpoint::thumbnail), 0);
+    }
+    EXPECT_EQ(everywhere.thumbnail(item, 64), FakeDriveServer::thumbnailBytes(record.id, 64));
 
     const struct {
         const char* name;
@@ -467,6 +521,39 @@ TEST_F(DriveEngine, RefreshesAnExpiredTokenOnceAndSharesTheRefresh) {
     server.expireAccessTokens();
     EXPECT_EQ(errorOf([&] { provider->listFolder(account, std::nullopt, std::nullopt); }),
               Code::reauthRequired);
+}
+
+TEST_F(DriveEngine, RequestsThatMustNotBeRepeatedGoOutOnceWhenTheirAnswerIsLost) {
+    // The service acts on the request and the connection closes before its answer: the
+    // operation fails with network and the request reached the service once (one folder, one
+    // use of the refresh token), even on a warm kept-alive connection. (The engine's own
+    // retries are a separate matter: neither request is retried by it.)
+    struct Case {
+        const char* what;
+        Endpoint endpoint;
+        std::function<void()> operation;
+    };
+    const Case cases[] = {
+        {"folder creation", Endpoint::create,
+         [&] { provider->createFolder(account, QStringLiteral("Once"), std::nullopt); }},
+        {"token refresh", Endpoint::token,
+         [&] {
+             server.expireAccessTokens();
+             provider->quota(account);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        provider->listFolder(account, std::nullopt, std::nullopt); // warms the connection
+        server.clearRequests();
+        server.injectFault(c.endpoint, Fault::lostAnswer());
+        EXPECT_EQ(errorOf(c.operation), Code::network);
+        EXPECT_EQ(server.count(c.endpoint), 1);
+    }
+    int folders = 0;
+    for (const auto& item : provider->listFolder(account, std::nullopt, std::nullopt).items)
+        folders += item.name == QLatin1String("Once");
+    EXPECT_EQ(folders, 1);
 }
 
 TEST_F(DriveEngine, AccessTokensAboutToExpireAreRefreshedFirst) {

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <netinet/in.h>
 #include <set>
@@ -590,6 +591,69 @@ TEST_F(CurlHTTPClientTest, ARefusedConnectionIsATransportError) {
               Code::cancelled);
     EXPECT_EQ(toStorageError(std::make_exception_ptr(std::runtime_error("x"))).code(),
               Code::network);
+}
+
+TEST_F(CurlHTTPClientTest, ARequestThatMustNotBeRepeatedIsSentOnceWhenItsAnswerIsLost) {
+    // The server acts on the request and closes the connection before answering it. On a
+    // reused connection libcurl would send the request again unasked; a folder would be made
+    // twice, a single-use code replayed.
+    std::mutex mutex;
+    std::map<std::string, int> handled;
+    std::set<int> clientPorts;
+    const int* port = nullptr;
+    server.http.Get("/ping", [&](const httplib::Request& request, httplib::Response& response) {
+        std::lock_guard lock(mutex);
+        clientPorts.insert(request.remote_port);
+        response.set_content("pong", "text/plain");
+    });
+    const auto act = [&](const httplib::Request& request, httplib::Response& response) {
+        int seen;
+        {
+            std::lock_guard lock(mutex);
+            seen = ++handled[request.method + " " + request.body];
+            clientPorts.insert(request.remote_port);
+        }
+        if (seen == 1)
+            EXPECT_TRUE(closeWithoutAnswer(request, *port));
+        else
+            response.set_content("done", "text/plain");
+    };
+    server.http.Post("/act", act);
+    server.http.Patch("/act", act);
+    server.start();
+    const int serverPort = server.port();
+    port = &serverPort;
+    CurlHTTPClient client(options);
+
+    struct Case {
+        QByteArray method;
+        QByteArray body;
+    };
+    for (const Case& c :
+         {Case{"POST", "name=folder"}, Case{"POST", ""}, Case{"PATCH", "{\"name\":\"renamed\"}"}}) {
+        SCOPED_TRACE(c.method.toStdString() + " " + c.body.toStdString());
+        // A kept-alive connection to the host first.
+        ASSERT_EQ(client.send(request(QStringLiteral("/ping"))).body, QByteArray("pong"));
+        HTTPRequest act = request(QStringLiteral("/act"), c.method);
+        act.body = c.body;
+        try {
+            client.send(act);
+            ADD_FAILURE() << "a lost answer was reported as an answer";
+        } catch (const HTTPTransportError& error) {
+            EXPECT_EQ(error.toStorageError().code(), Code::network);
+        }
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(handled[c.method.toStdString() + " " + c.body.toStdString()], 1);
+    }
+    // Idempotent requests still reuse the connection.
+    {
+        std::lock_guard lock(mutex);
+        clientPorts.clear();
+    }
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(client.send(request(QStringLiteral("/ping"))).body, QByteArray("pong"));
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(clientPorts.size(), 1u);
 }
 
 } // namespace

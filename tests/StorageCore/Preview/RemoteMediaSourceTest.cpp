@@ -105,12 +105,18 @@ Reply parse(const QByteArray& raw) {
     return reply;
 }
 
+/// The Host field the player sends: the server's own address and port.
+QByteArray hostHeader(const QUrl& url) {
+    return "Host: 127.0.0.1:" + QByteArray::number(url.port()) + "\r\n";
+}
+
 Reply request(const QUrl& url, const QByteArray& method, const QByteArray& extraHeaders = {},
               const QByteArray& path = {}) {
     RawClient client(url.port());
     EXPECT_TRUE(client.connected());
     client.send(method + ' ' + (path.isEmpty() ? url.path(QUrl::FullyEncoded).toLatin1() : path) +
-                " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + extraHeaders + "\r\n");
+                " HTTP/1.1\r\n" + (hostHeader(url) + "Connection: close\r\n") + extraHeaders +
+                "\r\n");
     return parse(client.readAll());
 }
 
@@ -272,6 +278,44 @@ TEST_F(RemoteMediaSourceTest, AnswersOnlyItsOwnPathsAndMethods) {
     EXPECT_TRUE(reads().isEmpty());
 }
 
+TEST_F(RemoteMediaSourceTest, AnswersOnlyItsOwnHostAndNoOrigin) {
+    // A page in a browser that rebinds a name to the loopback address names its own host, and
+    // a browser's cross-origin request carries an Origin: neither is answered, token or not.
+    auto source = sourceFor(pattern(100));
+    const QUrl url = source->makeAsset();
+    const QByteArray port = QByteArray::number(url.port());
+    const QByteArray own = "Host: 127.0.0.1:" + port + "\r\n";
+    struct Case {
+        const char* what;
+        QByteArray headers;
+        int status;
+    };
+    const Case cases[] = {
+        {"own address and port", own, 200},
+        {"rebound name", "Host: attacker.example:" + port + "\r\n", 403},
+        {"localhost", "Host: localhost:" + port + "\r\n", 403},
+        {"no port", "Host: 127.0.0.1\r\n", 403},
+        {"other port", "Host: 127.0.0.1:1\r\n", 403},
+        {"no Host", "", 403},
+        {"two Hosts", own + "Host: attacker.example\r\n", 403},
+        {"an Origin", own + "Origin: http://attacker.example\r\n", 403},
+        {"a null Origin", own + "Origin: null\r\n", 403},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RawClient client(url.port());
+        ASSERT_TRUE(client.connected());
+        client.send("GET " + url.path().toLatin1() + " HTTP/1.1\r\n" + c.headers +
+                    "Connection: close\r\n\r\n");
+        const Reply reply = parse(client.readAll());
+        EXPECT_EQ(reply.status, c.status);
+        if (c.status != 200) {
+            EXPECT_FALSE(reply.body.contains(pattern(100)));
+        }
+    }
+    EXPECT_EQ(reads().size(), 1); // only the player's own request was read
+}
+
 TEST_F(RemoteMediaSourceTest, FailedOrShortReadClosesTheConnectionEarly) {
     // The listed size is larger than what the back end has: the reads come back empty.
     auto stale =
@@ -298,8 +342,8 @@ TEST_F(RemoteMediaSourceTest, ClosedConnectionCancelsItsRead) {
     const QUrl url = source->makeAsset();
     auto gate = fake->gateNext(Op::read);
     RawClient client(url.port());
-    client.send("GET " + url.path().toLatin1() +
-                " HTTP/1.1\r\nHost: x\r\nRange: bytes=100-\r\n\r\n");
+    client.send("GET " + url.path().toLatin1() + " HTTP/1.1\r\n" + hostHeader(url) +
+                "Range: bytes=100-\r\n\r\n");
     ASSERT_TRUE(gate->waitEntered());
     EXPECT_EQ(source->runningRequests(), 1);
     client.close(); // the player seeks elsewhere: the read held at the gate is cancelled
@@ -315,10 +359,10 @@ TEST_F(RemoteMediaSourceTest, CancelAllStopsEveryRequest) {
     auto first = fake->gateNext(Op::read);
     auto second = fake->gateNext(Op::read);
     RawClient a(url.port()), b(url.port());
-    a.send("GET " + url.path().toLatin1() + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    a.send("GET " + url.path().toLatin1() + " HTTP/1.1\r\n" + hostHeader(url) + "\r\n");
     ASSERT_TRUE(first->waitEntered());
-    b.send("GET " + url.path().toLatin1() +
-           " HTTP/1.1\r\nHost: x\r\nRange: bytes=2500000-\r\n\r\n");
+    b.send("GET " + url.path().toLatin1() + " HTTP/1.1\r\n" + hostHeader(url) +
+           "Range: bytes=2500000-\r\n\r\n");
     ASSERT_TRUE(second->waitEntered());
     EXPECT_EQ(source->runningRequests(), 2);
     source->cancelAll();
@@ -349,7 +393,7 @@ TEST_F(RemoteMediaSourceTest, RequestCancelledBeforeItsReadStartsIsClosed) {
     auto source = sourceFor(pattern(3000000));
     const QUrl url = source->makeAsset();
     RawClient client(url.port());
-    client.send("GET " + url.path().toLatin1() + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    client.send("GET " + url.path().toLatin1() + " HTTP/1.1\r\n" + hostHeader(url) + "\r\n");
     ASSERT_TRUE(QTest::qWaitFor([&] { return source->runningRequests() == 1; }, 5000));
     source->cancelAll();
     unblock.resolve({});
@@ -366,7 +410,7 @@ TEST_F(RemoteMediaSourceTest, DestroyingTheSourceStopsItsServer) {
     const QUrl url = source->makeAsset();
     auto gate = fake->gateNext(Op::read);
     RawClient client(url.port());
-    client.send("GET " + url.path().toLatin1() + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    client.send("GET " + url.path().toLatin1() + " HTTP/1.1\r\n" + hostHeader(url) + "\r\n");
     ASSERT_TRUE(gate->waitEntered());
     source.reset(); // neither waits for the read held at the gate nor crashes
     EXPECT_TRUE(parse(client.readAll()).body.isEmpty());

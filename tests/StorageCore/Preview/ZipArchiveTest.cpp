@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <random>
 
 using namespace tw;
@@ -292,8 +293,21 @@ TEST_F(ZipArchiveTest, BrokenEndRecordsAndDirectories) {
          [&](QByteArray& b) { put16(b, centralHeader(b, 0) + 28, 0xFFFF); }, Code::corrupt},
         {"truncated before the end record", [&](QByteArray& b) { b.truncate(b.size() / 2); },
          Code::notAZip},
-        {"garbage after the last header ends the list",
-         [&](QByteArray& b) { put32(b, centralHeader(b, 2), 0x12345678); }, std::nullopt},
+        {"directory cut short by garbage",
+         [&](QByteArray& b) { put32(b, centralHeader(b, 2), 0x12345678); }, Code::corrupt},
+        {"more members announced than the directory holds",
+         [&](QByteArray& b) {
+             put16(b, end + 8, 4);
+             put16(b, end + 10, 4);
+         },
+         Code::corrupt},
+        {"members announced in an empty directory",
+         [&](QByteArray& b) {
+             b = b.mid(end);
+             put32(b, 12, 0);
+             put32(b, 16, 0);
+         },
+         Code::corrupt},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -301,7 +315,32 @@ TEST_F(ZipArchiveTest, BrokenEndRecordsAndDirectories) {
         c.patch(zip.bytes);
         EXPECT_EQ(zipErrorOf([&] { zip.entries(); }), c.expected);
         if (!c.expected) {
-            EXPECT_EQ(zip.entries().size(), 2);
+            EXPECT_EQ(zip.entries().size(), 3);
+        }
+    }
+}
+
+TEST_F(ZipArchiveTest, ArchivesWithBytesInFrontListAndExtract) {
+    // A self-extractor or script stub in front of the archive: the records' offsets count
+    // from the start of the archive, not of the file.
+    const Served plain = archive("deflated.zip");
+    const QList<ZipEntry> expected = Served(plain).entries();
+    ASSERT_FALSE(expected.isEmpty());
+    for (const qsizetype prefixLength : {1, 4096, 70000}) {
+        SCOPED_TRACE(prefixLength);
+        Served prefixed{QByteArray("#!/bin/sh\nexit 0\n").leftJustified(prefixLength, 'x', true) +
+                            plain.bytes,
+                        {},
+                        {}};
+        const QList<ZipEntry> listed = prefixed.entries();
+        ASSERT_EQ(listed.size(), expected.size());
+        for (qsizetype i = 0; i < listed.size(); ++i) {
+            EXPECT_EQ(listed[i].path, expected[i].path);
+            EXPECT_EQ(listed[i].localHeaderOffset, expected[i].localHeaderOffset + prefixLength);
+            if (listed[i].canExtract()) {
+                EXPECT_TRUE(prefixed.extract(listed[i]) == original(listed[i].path))
+                    << listed[i].path.toStdString();
+            }
         }
     }
 }
@@ -507,4 +546,93 @@ TEST(ZipHelpersTest, LastIndexSearchesBackwardsWithinTheBuffer) {
     EXPECT_EQ(ZipArchiveReader::lastIndex("XY", hay, 7), 3);
     EXPECT_EQ(ZipArchiveReader::lastIndex("XY", hay, 2), -1);
     EXPECT_EQ(ZipArchiveReader::lastIndex("XY", "X", 0), -1);
+}
+
+namespace {
+
+/// Sets the process's time zone for the lifetime of the object.
+class LocalZone {
+public:
+    explicit LocalZone(const char* zone)
+        : saved_(qgetenv("TZ")), had_(qEnvironmentVariableIsSet("TZ")) {
+        qputenv("TZ", zone);
+        ::tzset();
+    }
+    ~LocalZone() {
+        if (had_)
+            qputenv("TZ", saved_);
+        else
+            qunsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    QByteArray saved_;
+    bool had_;
+};
+
+} // namespace
+
+TEST(ZipHelpersTest, DosDatesOnDaysTheClocksChange) {
+    // The fields are the wall-clock time the tool recorded; a day on which the clocks go
+    // forward or back (or on which midnight never happens) keeps them as they are.
+    struct Case {
+        const char* zone;
+        int year, month, day, hour, minute;
+        const char* utc;
+    };
+    const Case cases[] = {
+        {"Europe/Berlin", 2021, 3, 28, 12, 0, "2021-03-28T10:00:00Z"},     // forward at 02:00
+        {"Europe/Berlin", 2021, 10, 31, 23, 30, "2021-10-31T22:30:00Z"},   // back at 03:00
+        {"Europe/Berlin", 2021, 3, 28, 1, 58, "2021-03-28T00:58:00Z"},     // before the change
+        {"America/Sao_Paulo", 2018, 11, 4, 12, 0, "2018-11-04T14:00:00Z"}, // no midnight
+        {"America/Sao_Paulo", 2018, 11, 4, 0, 30, "2018-11-04T03:30:00Z"}, // inside the gap
+        {"America/Havana", 2022, 3, 13, 8, 0, "2022-03-13T12:00:00Z"},     // no midnight
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.zone << " " << c.year << "-" << c.month << "-" << c.day
+                                        << " " << c.hour << ":" << c.minute);
+        LocalZone zone(c.zone);
+        ASSERT_EQ(QTimeZone::systemTimeZoneId(), QByteArray(c.zone));
+        const auto date = quint16(((c.year - 1980) << 9) | (c.month << 5) | c.day);
+        const auto time = quint16((c.hour << 11) | (c.minute << 5));
+        const auto converted = ZipArchiveReader::dosDate(time, date);
+        ASSERT_TRUE(converted.has_value());
+        EXPECT_EQ(converted->toString(Qt::ISODate), QString::fromLatin1(c.utc));
+    }
+}
+
+TEST(ZipHelpersTest, LongNamesAreCutAtTwoHundredFiftyFiveBytesBetweenCharacters) {
+    struct Case {
+        const char* what;
+        QString name;
+        qsizetype bytes;
+    };
+    const QString cjk = QStringLiteral("\u6587");                // 3 bytes in UTF-8
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80"); // 4 bytes, a surrogate pair
+    const Case cases[] = {
+        {"ASCII", QString(300, QLatin1Char('a')), 255},
+        {"CJK", cjk.repeated(200), 255},
+        {"CJK after one ASCII byte", QStringLiteral("a") + cjk.repeated(200), 253},
+        {"emoji", emoji.repeated(100), 252},
+        {"two-byte letters", QStringLiteral("\u00e9").repeated(200), 254},
+        {"short CJK stays whole", cjk.repeated(85), 255},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString cut = ZipArchiveReader::safeFileName(QStringLiteral("dir/") + c.name);
+        const QByteArray utf8 = cut.toUtf8();
+        EXPECT_EQ(utf8.size(), c.bytes);
+        EXPECT_TRUE(c.name.startsWith(cut));
+        EXPECT_EQ(QString::fromUtf8(utf8), cut); // no half character, no lone surrogate
+        EXPECT_FALSE(cut.back().isHighSurrogate());
+        EXPECT_EQ(ZipArchiveReader::safeRelativePath(QStringLiteral("dir/") + c.name),
+                  QStringLiteral("dir/") + cut);
+    }
+}
+
+TEST(ZipHelpersTest, ZipErrorsCompareByCase) {
+    EXPECT_TRUE(ZipError(Code::corrupt) == ZipError(Code::corrupt));
+    EXPECT_FALSE(ZipError(Code::corrupt) == ZipError(Code::notAZip));
+    EXPECT_TRUE(ZipError(Code::notAZip) != ZipError(Code::unsupportedEntry));
 }
