@@ -86,6 +86,15 @@ void SessionRegistry::finishOpening(State& state, const QUuid& account, Opening 
     opening.result.resolve(session);
 }
 
+bool SessionRegistry::forget(const QUuid& account, const SessionPtr& session) {
+    std::lock_guard lock(state_->mutex);
+    const auto it = state_->sessions.find(account);
+    if (it == state_->sessions.end() || *it != session)
+        return false;
+    state_->sessions.erase(it);
+    return true;
+}
+
 void SessionRegistry::addPending(const QString& sessionID, SessionPtr session) {
     SessionPtr replaced;
     {

@@ -41,6 +41,9 @@ public:
     /// The account's session: the open one, the result of the opening in flight, or a new
     /// opening by maker. Waiting honours the caller's cancellation only.
     SessionPtr open(const QUuid& account, Maker maker);
+    /// Forgets the account's open session when it is this one (an ended session); true when
+    /// it was.
+    bool forget(const QUuid& account, const SessionPtr& session);
     /// Records a signed-in session whose account is not stored yet.
     void addPending(const QString& sessionID, SessionPtr session);
     QList<QString> pendingIDs() const;

@@ -105,9 +105,13 @@ void TelegramSession::handleUpdate(const TDObject& update) {
     std::optional<std::pair<MessageKey, SendOutcome>> sendOutcome;
     QList<MessageKey> deleted;
 
+    bool closedByTDLib = false;
     if (type == QLatin1String("updateAuthorizationState")) {
         if (const auto state = update.object(QStringLiteral("authorization_state"))) {
             std::lock_guard lock(mutex_);
+            // TDLib closed the instance without being asked (a log-out from another device):
+            // the session is over, not a server that fails every request.
+            closedByTDLib = state->type() == stateClosed && !terminating_;
             authorizationState_ = *state;
             const QString stateType = state->type();
             for (auto it = authorizationWaiters_.begin(); it != authorizationWaiters_.end();) {
@@ -171,6 +175,12 @@ void TelegramSession::handleUpdate(const TDObject& update) {
         ++handledUpdates_;
     }
     progress_.notify_all();
+    if (closedByTDLib) {
+        // Fails the requests in flight with reauthRequired and ends the update stream, after
+        // which this thread ends the session.
+        client_->shutdown();
+        end();
+    }
 }
 
 void TelegramSession::finishSend(const MessageKey& oldMessage, SendOutcome outcome) {

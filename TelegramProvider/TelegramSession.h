@@ -53,7 +53,10 @@ struct TelegramDeviceInfo {
 /// caches that the storage operations fill. State is guarded by one mutex held only while it
 /// changes; updates are handled in arrival order on the session's own thread.
 ///
-/// Once the session has ended (terminate(), or the client's update stream closed) every
+/// A session ends by terminate(), by its client's update stream closing, or when TDLib closes
+/// the instance by itself (authorizationStateClosed outside terminate(): a log-out from
+/// another device), which also shuts the client down.
+/// Once the session has ended every
 /// parked caller is released: authorization waits with "authorizationStateClosed", send waits
 /// with StorageError cancelled; later waits return or throw at once.
 class TelegramSession : public std::enable_shared_from_this<TelegramSession> {

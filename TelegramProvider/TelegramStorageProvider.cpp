@@ -252,8 +252,14 @@ TelegramStorageProvider::openSession(const QUuid& accountID, const Credential& c
 }
 
 std::shared_ptr<TelegramSession> TelegramStorageProvider::session(const QUuid& accountID) {
-    if (auto open = registry_.existing(accountID))
-        return open;
+    if (auto open = registry_.existing(accountID)) {
+        if (!open->hasEnded())
+            return open;
+        // TDLib closed it by itself (signed out elsewhere): the account must sign in again.
+        if (registry_.forget(accountID, open))
+            qCWarning(lcTelegram) << "a session was closed by TDLib; the account must sign in";
+        throw StorageError(StorageError::Code::reauthRequired);
+    }
     const auto configuration = configuration_();
     if (!configuration || !factory_)
         throw StorageError(StorageError::Code::notConfigured);
