@@ -21,7 +21,7 @@ namespace tw {
 /// every caller for the same account, so one account never gets two TDLib clients).
 ///
 /// The maps change only under the registry's mutex; makers run outside it, on a worker of
-/// their own with their own stop token (remove() and drainAll() stop it), so one caller that
+/// the openings' own pool with their own stop token (remove() and drainAll() stop it), so one caller that
 /// gives up does not fail the others. A session whose opening was cancelled, or overtaken by
 /// a newer one, is terminated instead of stored; a session that replaces another terminates
 /// the one it replaces.
@@ -31,6 +31,10 @@ public:
     /// Makes and opens a session; runs with the current task's stop token set to the
     /// opening's own.
     using Maker = std::function<SessionPtr()>;
+
+    /// Openings run on a pool of their own with this many workers, never on the general
+    /// task pool.
+    static constexpr int maxConcurrentOpenings = 8;
 
     SessionRegistry() = default;
     SessionRegistry(const SessionRegistry&) = delete;
