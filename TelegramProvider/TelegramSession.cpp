@@ -574,7 +574,17 @@ std::optional<TelegramFileHandles> TelegramSession::fileHandles(const QString& i
 
 void TelegramSession::setFileHandles(const QString& itemID, const TelegramFileHandles& handles) {
     std::lock_guard lock(mutex_);
+    const auto it = handlesCache_.find(itemID);
+    if (it != handlesCache_.end()) {
+        *it = handles;
+        return;
+    }
     handlesCache_.insert(itemID, handles);
+    handlesOrder_.push_back(itemID);
+    while (handlesOrder_.size() > size_t(maxCachedHandles)) {
+        handlesCache_.remove(handlesOrder_.front());
+        handlesOrder_.pop_front();
+    }
 }
 
 } // namespace tw

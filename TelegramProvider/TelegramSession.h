@@ -136,7 +136,10 @@ public:
     /// without changing the time of the last scan.
     void setFolder(qint64 chatID, const QString& title);
     std::optional<TelegramFileHandles> fileHandles(const QString& itemID) const;
+    /// Remembers an item's handles; beyond maxCachedHandles items the oldest are forgotten
+    /// (they are fetched again when needed).
     void setFileHandles(const QString& itemID, const TelegramFileHandles& handles);
+    static constexpr int maxCachedHandles = 20'000;
 
 private:
     struct AuthorizationWaiter {
@@ -189,6 +192,7 @@ private:
     std::optional<QDateTime> foldersLoadedAt_;
     QList<TelegramChat> chats_;
     QHash<QString, TelegramFileHandles> handlesCache_;
+    std::deque<QString> handlesOrder_; // the cache's keys, oldest first
 };
 
 } // namespace tw

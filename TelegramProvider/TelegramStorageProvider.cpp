@@ -328,6 +328,10 @@ void TelegramStorageProvider::storeCredential(const ProviderCredential& credenti
         throw StorageError::current();
     }
 
+    // From here on the old session is ended and its folder deleted: a cancellation of the
+    // caller must not cut the log-out short and then delete the folder under a live TDLib.
+    // Every wait below is bounded by itself.
+    Cancellation::Scope uninterrupted{std::stop_token()};
     const bool replacing = old && old->sessionID != fresh->sessionID;
     const auto wasOpen = registry_.existing(accountID);
     // The new session becomes the account's; an old open one it displaces is logged out.
@@ -349,6 +353,9 @@ void TelegramStorageProvider::storeCredential(const ProviderCredential& credenti
 }
 
 void TelegramStorageProvider::removeCredential(const QUuid& accountID, bool revoke) noexcept {
+    // Bounded by itself; never cut short by the caller's cancellation, which would leave the
+    // log-out undone and then delete the folder under a live TDLib.
+    Cancellation::Scope uninterrupted{std::stop_token()};
     const auto credential = tryLoadCredential(accountID);
     std::optional<Completion<std::monostate>> opening;
     if (auto open = registry_.remove(accountID, &opening))

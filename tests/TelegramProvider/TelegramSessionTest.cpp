@@ -489,6 +489,21 @@ TEST_F(TelegramSessionTest, SendsInTwoChatsWithOneMessageIdStayApart) {
     session->terminate(false);
 }
 
+TEST_F(TelegramSessionTest, TheCacheOfFileHandlesIsBounded) {
+    auto session = newSession();
+    const int limit = TelegramSession::maxCachedHandles;
+    for (int i = 0; i <= limit; ++i)
+        session->setFileHandles(QStringLiteral("m:1:%1").arg(i),
+                                TelegramFileHandles{1, i, i, std::nullopt, 1});
+    // Updating a known item keeps it and makes no room.
+    session->setFileHandles(QStringLiteral("m:1:%1").arg(limit),
+                            TelegramFileHandles{1, limit, 7, std::nullopt, 1});
+    EXPECT_EQ(session->fileHandles(QStringLiteral("m:1:0")), std::nullopt); // the oldest went
+    EXPECT_TRUE(session->fileHandles(QStringLiteral("m:1:1")).has_value());
+    EXPECT_EQ(session->fileHandles(QStringLiteral("m:1:%1").arg(limit))->fileID, 7);
+    session->terminate(false);
+}
+
 TEST_F(TelegramSessionTest, DirectoryCacheWriters) {
     auto session = newSession();
     const QDateTime scanned = QDateTime::fromSecsSinceEpoch(1000, QTimeZone::utc());
