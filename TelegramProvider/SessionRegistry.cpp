@@ -2,9 +2,26 @@
 
 #include "StorageCore/Concurrency/TaskRunner.h"
 
+#include <QThreadPool>
+
 namespace tw {
 
 namespace {
+/// The workers that open sessions: a pool of their own, so openings that wait on TDLib never
+/// hold the general pool's workers (which the callers waiting for them already park). One
+/// opening per account at a time, so few are ever needed; never destroyed (nothing joins a
+/// worker blocked on TDLib at exit).
+QThreadPool* openingPool() {
+    static QThreadPool* const pool = [] {
+        auto* p = new QThreadPool;
+        p->setObjectName(QStringLiteral("Tessarow.SessionOpenings"));
+        p->setMaxThreadCount(SessionRegistry::maxConcurrentOpenings);
+        p->setExpiryTimeout(30'000);
+        return p;
+    }();
+    return pool;
+}
+
 /// Terminates with a token of its own: a closing must not be cut short because the caller
 /// that triggered it was cancelled (terminate is bounded by itself).
 void terminateDetached(const SessionRegistry::SessionPtr& session, bool logOut) {
@@ -38,19 +55,19 @@ SessionRegistry::SessionPtr SessionRegistry::open(const QUuid& account, Maker ma
         }
     }
     if (start) {
-        detail::startOnPool(TaskPool::general,
-                            [state = state_, account, opening, maker = std::move(maker)]() mutable {
-                                Cancellation::Scope scope(opening.stop->get_token());
-                                SessionPtr session;
-                                std::exception_ptr error;
-                                try {
-                                    session = maker();
-                                } catch (...) {
-                                    error = std::current_exception();
-                                }
-                                finishOpening(*state, account, opening, std::move(session), error);
-                                opening.ended.resolve({});
-                            });
+        openingPool()->start(
+            [state = state_, account, opening, maker = std::move(maker)]() mutable {
+                Cancellation::Scope scope(opening.stop->get_token());
+                SessionPtr session;
+                std::exception_ptr error;
+                try {
+                    session = maker();
+                } catch (...) {
+                    error = std::current_exception();
+                }
+                finishOpening(*state, account, opening, std::move(session), error);
+                opening.ended.resolve({});
+            });
     }
     return opening.result.wait();
 }
@@ -84,6 +101,15 @@ void SessionRegistry::finishOpening(State& state, const QUuid& account, Opening 
         return;
     }
     opening.result.resolve(session);
+}
+
+bool SessionRegistry::forget(const QUuid& account, const SessionPtr& session) {
+    std::lock_guard lock(state_->mutex);
+    const auto it = state_->sessions.find(account);
+    if (it == state_->sessions.end() || *it != session)
+        return false;
+    state_->sessions.erase(it);
+    return true;
 }
 
 void SessionRegistry::addPending(const QString& sessionID, SessionPtr session) {

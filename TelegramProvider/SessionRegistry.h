@@ -21,7 +21,7 @@ namespace tw {
 /// every caller for the same account, so one account never gets two TDLib clients).
 ///
 /// The maps change only under the registry's mutex; makers run outside it, on a worker of
-/// their own with their own stop token (remove() and drainAll() stop it), so one caller that
+/// the openings' own pool with their own stop token (remove() and drainAll() stop it), so one caller that
 /// gives up does not fail the others. A session whose opening was cancelled, or overtaken by
 /// a newer one, is terminated instead of stored; a session that replaces another terminates
 /// the one it replaces.
@@ -32,6 +32,10 @@ public:
     /// opening's own.
     using Maker = std::function<SessionPtr()>;
 
+    /// Openings run on a pool of their own with this many workers, never on the general
+    /// task pool.
+    static constexpr int maxConcurrentOpenings = 8;
+
     SessionRegistry() = default;
     SessionRegistry(const SessionRegistry&) = delete;
     SessionRegistry& operator=(const SessionRegistry&) = delete;
@@ -41,6 +45,9 @@ public:
     /// The account's session: the open one, the result of the opening in flight, or a new
     /// opening by maker. Waiting honours the caller's cancellation only.
     SessionPtr open(const QUuid& account, Maker maker);
+    /// Forgets the account's open session when it is this one (an ended session); true when
+    /// it was.
+    bool forget(const QUuid& account, const SessionPtr& session);
     /// Records a signed-in session whose account is not stored yet.
     void addPending(const QString& sessionID, SessionPtr session);
     QList<QString> pendingIDs() const;

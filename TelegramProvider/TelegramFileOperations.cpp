@@ -82,7 +82,7 @@ FileItem TelegramStorageProvider::move(const FileRef& ref, const std::optional<Q
         throw StorageError(StorageError::Code::invalidResponse);
     if (copy.object(QStringLiteral("sending_state"))) {
         try {
-            copy = session->waitForSend(*copyID);
+            copy = session->waitForSend(destination, *copyID);
         } catch (const TDError& error) {
             throw error.storageError();
         }

@@ -102,12 +102,16 @@ void TelegramSession::handleUpdate(const TDObject& update) {
     std::optional<TDObject> releasedWith;
     QList<FileObserver> observers;
     std::optional<TDObject> file;
-    std::optional<std::pair<qint64, SendOutcome>> sendOutcome;
-    QList<qint64> deleted;
+    std::optional<std::pair<MessageKey, SendOutcome>> sendOutcome;
+    QList<MessageKey> deleted;
 
+    bool closedByTDLib = false;
     if (type == QLatin1String("updateAuthorizationState")) {
         if (const auto state = update.object(QStringLiteral("authorization_state"))) {
             std::lock_guard lock(mutex_);
+            // TDLib closed the instance without being asked (a log-out from another device):
+            // the session is over, not a server that fails every request.
+            closedByTDLib = state->type() == stateClosed && !terminating_;
             authorizationState_ = *state;
             const QString stateType = state->type();
             for (auto it = authorizationWaiters_.begin(); it != authorizationWaiters_.end();) {
@@ -133,19 +137,27 @@ void TelegramSession::handleUpdate(const TDObject& update) {
     } else if (type == QLatin1String("updateMessageSendSucceeded")) {
         const auto oldID = update.integer(QStringLiteral("old_message_id"));
         const auto message = update.object(QStringLiteral("message"));
-        if (oldID && message)
-            sendOutcome.emplace(*oldID, *message);
+        const auto chatID = message ? message->integer(QStringLiteral("chat_id")) : std::nullopt;
+        if (oldID && chatID)
+            sendOutcome.emplace(MessageKey{*chatID, *oldID}, *message);
     } else if (type == QLatin1String("updateDeleteMessages")) {
         // A message being sent can disappear instead of failing (deleted elsewhere, or by
         // TDLib itself): its sender must not wait for an outcome that never comes.
-        if (update.boolean(QStringLiteral("is_permanent")) &&
-            !update.boolean(QStringLiteral("from_cache")))
-            deleted = update.integers(QStringLiteral("message_ids"));
+        const auto chatID = update.integer(QStringLiteral("chat_id"));
+        if (chatID && update.boolean(QStringLiteral("is_permanent")) &&
+            !update.boolean(QStringLiteral("from_cache"))) {
+            for (const qint64 id : update.integers(QStringLiteral("message_ids")))
+                deleted.append(MessageKey{*chatID, id});
+        }
     } else if (type == QLatin1String("updateMessageSendFailed")) {
-        if (const auto oldID = update.integer(QStringLiteral("old_message_id"))) {
+        const auto oldID = update.integer(QStringLiteral("old_message_id"));
+        const auto message = update.object(QStringLiteral("message"));
+        const auto chatID = message ? message->integer(QStringLiteral("chat_id")) : std::nullopt;
+        if (oldID && chatID) {
             const auto error = update.object(QStringLiteral("error"));
-            sendOutcome.emplace(*oldID, error ? TDError::fromObject(*error)
-                                              : TDError(400, QStringLiteral("SEND_FAILED")));
+            sendOutcome.emplace(MessageKey{*chatID, *oldID},
+                                error ? TDError::fromObject(*error)
+                                      : TDError(400, QStringLiteral("SEND_FAILED")));
         }
     }
 
@@ -155,26 +167,32 @@ void TelegramSession::handleUpdate(const TDObject& update) {
         observer(*file);
     if (sendOutcome)
         finishSend(sendOutcome->first, std::move(sendOutcome->second));
-    for (const qint64 id : deleted)
-        finishDeleted(id);
+    for (const MessageKey& message : deleted)
+        finishDeleted(message);
 
     {
         std::lock_guard lock(mutex_);
         ++handledUpdates_;
     }
     progress_.notify_all();
+    if (closedByTDLib) {
+        // Fails the requests in flight with reauthRequired and ends the update stream, after
+        // which this thread ends the session.
+        client_->shutdown();
+        end();
+    }
 }
 
-void TelegramSession::finishSend(qint64 oldMessageID, SendOutcome outcome) {
+void TelegramSession::finishSend(const MessageKey& oldMessage, SendOutcome outcome) {
     std::optional<Completion<TDObject>> waiter;
     {
         std::lock_guard lock(mutex_);
-        const auto it = sendWaiters_.find(oldMessageID);
+        const auto it = sendWaiters_.find(oldMessage);
         if (it != sendWaiters_.end()) {
             waiter = it->second;
             sendWaiters_.erase(it);
         } else if (!ended_) {
-            finishedSends_.insert_or_assign(oldMessageID, std::move(outcome));
+            finishedSends_.insert_or_assign(oldMessage, std::move(outcome));
             return;
         } else {
             return;
@@ -186,14 +204,14 @@ void TelegramSession::finishSend(qint64 oldMessageID, SendOutcome outcome) {
         waiter->fail(std::get<TDError>(outcome));
 }
 
-void TelegramSession::finishDeleted(qint64 messageID) {
+void TelegramSession::finishDeleted(const MessageKey& message) {
     std::optional<Completion<TDObject>> waiter;
     {
         std::lock_guard lock(mutex_);
-        const auto it = sendWaiters_.find(messageID);
+        const auto it = sendWaiters_.find(message);
         if (it == sendWaiters_.end()) {
-            if (!ended_ && !finishedSends_.count(messageID)) {
-                recentlyDeleted_.push_back(messageID);
+            if (!ended_ && !finishedSends_.count(message)) {
+                recentlyDeleted_.push_back(message);
                 while (recentlyDeleted_.size() > maxRecentlyDeleted)
                     recentlyDeleted_.pop_front();
             }
@@ -207,7 +225,7 @@ void TelegramSession::finishDeleted(qint64 messageID) {
 
 void TelegramSession::end() {
     QList<Completion<TDObject>> authorizationWaiters;
-    std::map<qint64, Completion<TDObject>> sendWaiters;
+    std::map<MessageKey, Completion<TDObject>> sendWaiters;
     {
         std::lock_guard lock(mutex_);
         ended_ = true;
@@ -403,11 +421,12 @@ void TelegramSession::terminate(bool logOut) noexcept {
     mine.resolve(std::monostate{});
 }
 
-TDObject TelegramSession::waitForSend(qint64 oldMessageID) {
+TDObject TelegramSession::waitForSend(qint64 chatID, qint64 oldMessageID) {
+    const MessageKey key{chatID, oldMessageID};
     Completion<TDObject> completion;
     {
         std::lock_guard lock(mutex_);
-        const auto it = finishedSends_.find(oldMessageID);
+        const auto it = finishedSends_.find(key);
         if (it != finishedSends_.end()) {
             SendOutcome outcome = std::move(it->second);
             finishedSends_.erase(it);
@@ -417,19 +436,18 @@ TDObject TelegramSession::waitForSend(qint64 oldMessageID) {
         }
         if (ended_)
             throw StorageError(StorageError::Code::cancelled);
-        const auto deleted =
-            std::find(recentlyDeleted_.begin(), recentlyDeleted_.end(), oldMessageID);
+        const auto deleted = std::find(recentlyDeleted_.begin(), recentlyDeleted_.end(), key);
         if (deleted != recentlyDeleted_.end()) {
             recentlyDeleted_.erase(deleted);
             throw messageDeletedError();
         }
-        sendWaiters_.insert_or_assign(oldMessageID, completion);
+        sendWaiters_.insert_or_assign(key, completion);
     }
     try {
         return completion.wait();
     } catch (...) {
         std::lock_guard lock(mutex_);
-        const auto it = sendWaiters_.find(oldMessageID);
+        const auto it = sendWaiters_.find(key);
         if (it != sendWaiters_.end() && it->second == completion)
             sendWaiters_.erase(it);
         throw;
@@ -556,7 +574,17 @@ std::optional<TelegramFileHandles> TelegramSession::fileHandles(const QString& i
 
 void TelegramSession::setFileHandles(const QString& itemID, const TelegramFileHandles& handles) {
     std::lock_guard lock(mutex_);
+    const auto it = handlesCache_.find(itemID);
+    if (it != handlesCache_.end()) {
+        *it = handles;
+        return;
+    }
     handlesCache_.insert(itemID, handles);
+    handlesOrder_.push_back(itemID);
+    while (handlesOrder_.size() > size_t(maxCachedHandles)) {
+        handlesCache_.remove(handlesOrder_.front());
+        handlesOrder_.pop_front();
+    }
 }
 
 } // namespace tw

@@ -53,7 +53,10 @@ struct TelegramDeviceInfo {
 /// caches that the storage operations fill. State is guarded by one mutex held only while it
 /// changes; updates are handled in arrival order on the session's own thread.
 ///
-/// Once the session has ended (terminate(), or the client's update stream closed) every
+/// A session ends by terminate(), by its client's update stream closing, or when TDLib closes
+/// the instance by itself (authorizationStateClosed outside terminate(): a log-out from
+/// another device), which also shuts the client down.
+/// Once the session has ended every
 /// parked caller is released: authorization waits with "authorizationStateClosed", send waits
 /// with StorageError cancelled; later waits return or throw at once.
 class TelegramSession : public std::enable_shared_from_this<TelegramSession> {
@@ -92,11 +95,12 @@ public:
     /// down. A rejected or hanging "logOut" falls back to "close". Honours cancellation by
     /// leaving the waits early (a "close" has been sent by then). Never throws.
     void terminate(bool logOut) noexcept;
-    /// The final message of a send whose temporary message had id oldMessageID. Throws its
-    /// TDError, or StorageError cancelled when the task stops or the session ends. A temporary
-    /// message that TDLib deletes instead of reporting the outcome ends the wait with a TDError
-    /// (400 "MESSAGE_DELETED").
-    TDObject waitForSend(qint64 oldMessageID);
+    /// The final message of a send whose temporary message had id oldMessageID in the chat.
+    /// Message ids are unique only within a chat, so outcomes and deletions are matched by
+    /// both. Throws its TDError, or StorageError cancelled when the task stops or the session
+    /// ends. A temporary message that TDLib deletes instead of reporting the outcome ends the
+    /// wait with a TDError (400 "MESSAGE_DELETED").
+    TDObject waitForSend(qint64 chatID, qint64 oldMessageID);
 
     bool hasEnded() const;
 
@@ -132,7 +136,10 @@ public:
     /// without changing the time of the last scan.
     void setFolder(qint64 chatID, const QString& title);
     std::optional<TelegramFileHandles> fileHandles(const QString& itemID) const;
+    /// Remembers an item's handles; beyond maxCachedHandles items the oldest are forgotten
+    /// (they are fetched again when needed).
     void setFileHandles(const QString& itemID, const TelegramFileHandles& handles);
+    static constexpr int maxCachedHandles = 20'000;
 
 private:
     struct AuthorizationWaiter {
@@ -141,11 +148,13 @@ private:
         Completion<TDObject> completion;
     };
     using SendOutcome = std::variant<TDObject, TDError>;
+    /// A message: its chat and its id within the chat.
+    using MessageKey = std::pair<qint64, qint64>;
 
     void runUpdates();
     void handleUpdate(const TDObject& update);
-    void finishSend(qint64 oldMessageID, SendOutcome outcome);
-    void finishDeleted(qint64 messageID);
+    void finishSend(const MessageKey& oldMessage, SendOutcome outcome);
+    void finishDeleted(const MessageKey& message);
     /// Marks the session ended and releases every parked caller.
     void end();
     bool waitForClosed(TDClient::Deadline deadline);
@@ -162,10 +171,10 @@ private:
     std::optional<TDObject> authorizationState_;
     QList<AuthorizationWaiter> authorizationWaiters_;
     quint64 nextWaiterID_ = 0;
-    std::map<qint64, Completion<TDObject>> sendWaiters_;
-    std::map<qint64, SendOutcome> finishedSends_;
+    std::map<MessageKey, Completion<TDObject>> sendWaiters_;
+    std::map<MessageKey, SendOutcome> finishedSends_;
     /// Messages deleted recently, for a send whose waiter is not registered yet (bounded).
-    std::deque<qint64> recentlyDeleted_;
+    std::deque<MessageKey> recentlyDeleted_;
     std::map<qint64, int> fileUses_;
     std::set<qint64> fileDeletions_;
     std::condition_variable_any fileDeletionEnded_;
@@ -183,6 +192,7 @@ private:
     std::optional<QDateTime> foldersLoadedAt_;
     QList<TelegramChat> chats_;
     QHash<QString, TelegramFileHandles> handlesCache_;
+    std::deque<QString> handlesOrder_; // the cache's keys, oldest first
 };
 
 } // namespace tw

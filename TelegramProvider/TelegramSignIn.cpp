@@ -162,6 +162,10 @@ ProviderConnection TelegramStorageProvider::connect(const std::optional<QString>
         if (!signedIn) {
             // A cancel while TDLib was answering: it may have accepted the last answer.
             try {
+                // The answer's state update may still be on its way: handle what has arrived
+                // first (bounded, and not cut short by the cancellation being handled here).
+                Cancellation::Scope own{std::stop_token()};
+                session->settle();
                 const auto current =
                     session->authorizationState(std::nullopt, std::chrono::steady_clock::now());
                 signedIn = current && current->type() == QLatin1String("authorizationStateReady");

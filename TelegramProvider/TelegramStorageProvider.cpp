@@ -252,8 +252,14 @@ TelegramStorageProvider::openSession(const QUuid& accountID, const Credential& c
 }
 
 std::shared_ptr<TelegramSession> TelegramStorageProvider::session(const QUuid& accountID) {
-    if (auto open = registry_.existing(accountID))
-        return open;
+    if (auto open = registry_.existing(accountID)) {
+        if (!open->hasEnded())
+            return open;
+        // TDLib closed it by itself (signed out elsewhere): the account must sign in again.
+        if (registry_.forget(accountID, open))
+            qCWarning(lcTelegram) << "a session was closed by TDLib; the account must sign in";
+        throw StorageError(StorageError::Code::reauthRequired);
+    }
     const auto configuration = configuration_();
     if (!configuration || !factory_)
         throw StorageError(StorageError::Code::notConfigured);
@@ -322,6 +328,10 @@ void TelegramStorageProvider::storeCredential(const ProviderCredential& credenti
         throw StorageError::current();
     }
 
+    // From here on the old session is ended and its folder deleted: a cancellation of the
+    // caller must not cut the log-out short and then delete the folder under a live TDLib.
+    // Every wait below is bounded by itself.
+    Cancellation::Scope uninterrupted{std::stop_token()};
     const bool replacing = old && old->sessionID != fresh->sessionID;
     const auto wasOpen = registry_.existing(accountID);
     // The new session becomes the account's; an old open one it displaces is logged out.
@@ -343,6 +353,9 @@ void TelegramStorageProvider::storeCredential(const ProviderCredential& credenti
 }
 
 void TelegramStorageProvider::removeCredential(const QUuid& accountID, bool revoke) noexcept {
+    // Bounded by itself; never cut short by the caller's cancellation, which would leave the
+    // log-out undone and then delete the folder under a live TDLib.
+    Cancellation::Scope uninterrupted{std::stop_token()};
     const auto credential = tryLoadCredential(accountID);
     std::optional<Completion<std::monostate>> opening;
     if (auto open = registry_.remove(accountID, &opening))

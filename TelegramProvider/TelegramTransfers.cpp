@@ -150,7 +150,7 @@ FileItem TelegramStorageProvider::upload(const QUuid& accountID, const LocalFile
 
     TDObject final;
     try {
-        final = session->waitForSend(*temporaryID);
+        final = session->waitForSend(chatID, *temporaryID);
     } catch (const TDError& error) {
         throw error.storageError();
     } catch (const StorageError& error) {

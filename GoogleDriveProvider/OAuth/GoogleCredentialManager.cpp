@@ -170,9 +170,16 @@ OAuthTokens GoogleCredentialManager::State::refresh(const QUuid& account, const 
             refreshes.insert(account, refresh);
             // The job runs on a thread of its own: callers parked on the worker pool wait for
             // it, so it must never wait for a free pool thread itself.
-            std::thread(&State::runRefresh, self, account, tokens, *configuration, refresh.id,
-                        generations.value(account), completion)
-                .detach();
+            try {
+                std::thread(&State::runRefresh, self, account, tokens, *configuration,
+                            refresh.id, generations.value(account), completion)
+                    .detach();
+            } catch (...) {
+                // No thread, no refresh: its entry must not keep every later caller waiting.
+                qCWarning(lcCredentials) << "token refresh could not start a thread";
+                refreshes.remove(account);
+                completion.resolve(StorageError(Code::network));
+            }
         }
     }
     return unwrap(completion.wait());

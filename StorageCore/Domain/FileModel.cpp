@@ -126,6 +126,14 @@ bool isWordDocumentMime(const QString& name) {
                          "application/msword", "application/x-iwork-pages-sffpages"});
 }
 
+/// A table test over the type's canonical name and every alias (tables may list either).
+bool anyName(const QMimeType& type, bool (*test)(const QString&)) {
+    for (const QString& name : FileKinds::typeNames(type))
+        if (test(name))
+            return true;
+    return false;
+}
+
 FileKind classifyMimeType(const QMimeType& type) {
     const QString name = type.name();
     if (name == QLatin1String("application/pdf"))
@@ -136,17 +144,17 @@ FileKind classifyMimeType(const QMimeType& type) {
         return FileKind::audio;
     if (name.startsWith(QLatin1String("video/")))
         return FileKind::video;
-    if (isSpreadsheetMime(name))
+    if (anyName(type, isSpreadsheetMime))
         return FileKind::spreadsheet;
-    if (isPresentationMime(name))
+    if (anyName(type, isPresentationMime))
         return FileKind::presentation;
-    if (isArchiveMime(name))
+    if (anyName(type, isArchiveMime))
         return FileKind::archive;
     if (name.startsWith(QLatin1String("text/")) || type.inherits(QStringLiteral("text/plain")))
         return FileKind::document;
     if (name == QLatin1String("application/rtf") || name == QLatin1String("text/rtf"))
         return FileKind::document;
-    if (isWordDocumentMime(name))
+    if (anyName(type, isWordDocumentMime))
         return FileKind::document;
     return FileKind::other;
 }
@@ -225,6 +233,12 @@ FileKind classify(const QString& mimeType, const QString& name) {
     if (mime.startsWith(QLatin1String("audio/")))
         return FileKind::audio;
     return classifyExtension(pathExtension(name));
+}
+
+QStringList typeNames(const QMimeType& type) {
+    QStringList names{type.name()};
+    names.append(type.aliases());
+    return names;
 }
 
 FileKind classifyExtension(const QString& fileExtension) {

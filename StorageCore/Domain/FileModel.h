@@ -3,7 +3,9 @@
 #include <QDateTime>
 #include <QJsonObject>
 #include <QList>
+#include <QMimeType>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <QUuid>
 
@@ -50,6 +52,10 @@ QString symbolName(FileKind kind);
 std::optional<FileCategory> category(FileKind kind);
 /// The one classifier of the system: by MIME type first, then by the name's extension.
 FileKind classify(const QString& mimeType, const QString& name);
+/// A type's canonical name followed by its aliases: every table of types (kinds here, preview
+/// kinds) matches a type by any of them, so the two classifications never disagree over
+/// which name a table lists.
+QStringList typeNames(const QMimeType& type);
 /// The extension-based half of classify().
 FileKind classifyExtension(const QString& fileExtension);
 /// Text after the last dot of the last path component of name; empty when there is none.

@@ -20,10 +20,8 @@ bool conforms(const QMimeType& type, const QString& name) {
 
 /// The canonical name and the aliases of a type, so tables can list either form.
 bool inTable(const QMimeType& type, const QSet<QString>& table) {
-    if (table.contains(type.name()))
-        return true;
-    for (const QString& alias : type.aliases())
-        if (table.contains(alias))
+    for (const QString& name : FileKinds::typeNames(type))
+        if (table.contains(name))
             return true;
     return false;
 }

@@ -74,6 +74,53 @@ struct ValueUnref {
         code, QStringLiteral("keyring %1 failed: %2").arg(QString::fromLatin1(operation), message));
 }
 
+struct ListFree {
+    void operator()(GList* list) const { g_list_free_full(list, g_object_unref); }
+};
+struct ObjectUnref {
+    void operator()(gpointer object) const {
+        if (object)
+            g_object_unref(object);
+    }
+};
+struct HashUnref {
+    void operator()(GHashTable* table) const { g_hash_table_unref(table); }
+};
+
+static_assert(KeychainSecretStore::lockedStatus == SECRET_ERROR_IS_LOCKED);
+
+/// Why a lookup that found nothing may not mean "no such item": the item exists in a locked
+/// collection (libsecret answers a dismissed or impossible unlock prompt with "no item"), or
+/// the default collection is locked, so nothing can be said about what it holds. Asks without
+/// unlocking, so no prompt appears. The caller holds callMutex().
+std::optional<QString> lockedReason(const QByteArray& service, const QByteArray& account) {
+    GError* error = nullptr;
+    std::unique_ptr<SecretService, ObjectUnref> connection(
+        secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &error));
+    if (error)
+        fail(error, "read");
+    std::unique_ptr<GHashTable, HashUnref> attributes(
+        secret_attributes_build(schema(), "service", service.constData(), "account",
+                                account.constData(), nullptr));
+    std::unique_ptr<GList, ListFree> items(secret_service_search_sync(
+        connection.get(), schema(), attributes.get(), SECRET_SEARCH_ALL, nullptr, &error));
+    if (error)
+        fail(error, "read");
+    for (GList* it = items.get(); it; it = it->next) {
+        if (secret_item_get_locked(SECRET_ITEM(it->data)))
+            return QStringLiteral("the item is in a locked collection");
+    }
+    if (items)
+        return std::nullopt; // found unlocked: it went away after the lookup
+    std::unique_ptr<SecretCollection, ObjectUnref> collection(secret_collection_for_alias_sync(
+        connection.get(), SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error));
+    if (error)
+        fail(error, "read");
+    if (collection && secret_collection_get_locked(collection.get()))
+        return QStringLiteral("the default collection is locked");
+    return std::nullopt;
+}
+
 } // namespace
 
 KeychainSecretStore::KeychainSecretStore(QString service) : service_(std::move(service)) {}
@@ -90,16 +137,29 @@ std::optional<QByteArray> KeychainSecretStore::load(const QString& key) {
     trace(QStringLiteral("begin read ") + name);
     GError* error = nullptr;
     SecretValue* value = nullptr;
+    std::optional<QString> locked;
     {
         std::lock_guard lock(callMutex());
         value = secret_password_lookup_binary_sync(schema(), nullptr, &error, "service",
                                                    service.constData(), "account",
                                                    account.constData(), nullptr);
+        if (!error && !value) {
+            try {
+                locked = lockedReason(service, account);
+            } catch (const SecretStoreError&) {
+                trace(QStringLiteral("end read ") + name + QStringLiteral(" \u2192 -1"));
+                throw;
+            }
+        }
     }
     trace(QStringLiteral("end read ") + name + QStringLiteral(" \u2192 ") +
-          QString::number(error ? error->code : 0));
+          QString::number(error ? error->code : locked ? lockedStatus : 0));
     if (error)
         fail(error, "read");
+    if (locked) {
+        qCWarning(lcVault) << "keyring read failed:" << *locked;
+        throw SecretStoreError(lockedStatus, QStringLiteral("keyring read failed: ") + *locked);
+    }
     if (!value)
         return std::nullopt;
     std::unique_ptr<SecretValue, ValueUnref> owned(value);

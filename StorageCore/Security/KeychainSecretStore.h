@@ -13,9 +13,16 @@ namespace tw {
 /// bytes. Items go to the default collection (the login keyring). Calls block on D-Bus and
 /// must not run on the main thread except at start-up; they are safe from any thread.
 /// Failures throw SecretStoreError with the service's error code; an absent item is never an
-/// error (nullopt on load, an add on save, nothing on delete).
+/// error (nullopt on load, an add on save, nothing on delete). A locked collection is a
+/// failure, never an absent item: a load that finds nothing while the item sits in a locked
+/// collection, or while the default collection is locked (an unlock prompt dismissed or
+/// impossible), throws with lockedStatus.
 class KeychainSecretStore final : public SecretStore {
 public:
+    /// SecretStoreError status of a read refused because the keyring is locked (libsecret's
+    /// SECRET_ERROR_IS_LOCKED).
+    static constexpr int lockedStatus = 2;
+
     explicit KeychainSecretStore(QString service);
 
     const QString& service() const { return service_; }

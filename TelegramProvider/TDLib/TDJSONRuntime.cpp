@@ -70,8 +70,9 @@ std::optional<QString> TDJSONRuntime::loadError() {
 
 QStringList TDJSONRuntime::defaultCandidates() {
     QStringList candidates;
+    // An empty value counts as unset: dlopen("") would hand back the program itself.
     const QByteArray fromEnvironment = qgetenv("TDJSON_PATH");
-    if (!fromEnvironment.isNull())
+    if (!fromEnvironment.isEmpty())
         candidates.append(QString::fromLocal8Bit(fromEnvironment));
     const QString installDir = QStringLiteral(TW_TDJSON_INSTALL_DIR);
     if (!installDir.isEmpty())

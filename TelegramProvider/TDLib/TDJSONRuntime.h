@@ -37,8 +37,8 @@ public:
     /// The loader messages of shared()'s attempt joined by " | " (empty when the first
     /// candidate loaded); nullopt before the attempt.
     static std::optional<QString> loadError();
-    /// TDJSON_PATH when set, then the installed copy of the project, then the loader's usual
-    /// places (the bare file name).
+    /// TDJSON_PATH when set and not empty, then the installed copy of the project, then the
+    /// loader's usual places (the bare file name).
     static QStringList defaultCandidates();
 
     struct LoadResult {

@@ -1,5 +1,5 @@
 // Request round trips through the one receive thread, against the fake libtdjson of the tests
-// (built with them: build/tests/support/faketdjson/libtdjson.so, or TDJSON_PATH). Shows how the
+// (built with them: build/tests/support/faketdjson/libtdjson.so). Shows how the
 // single poll thread serves several clients at once, and what parsing TDLib's JSON costs.
 #include "TelegramProvider/TDLib/TDJSONRuntime.h"
 
@@ -16,9 +16,8 @@ using namespace tw;
 namespace {
 
 QString fakeLibraryPath() {
-    const QByteArray fromEnvironment = qgetenv("TDJSON_PATH");
-    if (!fromEnvironment.isEmpty())
-        return QString::fromLocal8Bit(fromEnvironment);
+    // Only the fake built with the tests, found by its own path: TDJSON_PATH names the real
+    // library for the application and is never read here.
     const QString exe = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
     QDir dir = QFileInfo(exe).dir();
     while (!dir.isRoot()) {
@@ -40,7 +39,7 @@ std::shared_ptr<TDJSONRuntime> runtime() {
 void BM_RoundTrips(benchmark::State& state) {
     auto rt = runtime();
     if (!rt) {
-        state.SkipWithError("fake libtdjson not found (build the tests or set TDJSON_PATH)");
+        state.SkipWithError("fake libtdjson not found (build the tests)");
         return;
     }
     const int clients = int(state.range(0));

@@ -1,6 +1,6 @@
 #pragma once
 // A Telegram account signed in against the fake libtdjson of the tests (built with them:
-// build/tests/support/faketdjson/libtdjson.so, or TDJSON_PATH), for the provider benchmarks.
+// build/tests/support/faketdjson/libtdjson.so), for the provider benchmarks.
 
 #include "TelegramProvider/TDLib/TDJSONRuntime.h"
 #include "TelegramProvider/TelegramStorageProvider.h"
@@ -20,9 +20,8 @@
 namespace tw::bench {
 
 inline QString fakeLibraryPath() {
-    const QByteArray fromEnvironment = qgetenv("TDJSON_PATH");
-    if (!fromEnvironment.isEmpty())
-        return QString::fromLocal8Bit(fromEnvironment);
+    // Only the fake built with the tests, found by its own path: TDJSON_PATH names the real
+    // library for the application and is never read here.
     QDir dir = QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).dir();
     while (!dir.isRoot()) {
         const QString candidate =

@@ -15,7 +15,7 @@ namespace {
 void BM_ListChatPageByPage(benchmark::State& state) {
     bench::FakeAccount account;
     if (!account.ok()) {
-        state.SkipWithError("fake libtdjson not found (build the tests or set TDJSON_PATH)");
+        state.SkipWithError("fake libtdjson not found (build the tests)");
         return;
     }
     const qint64 messages = bench::fullSize() ? 200'000 : state.range(0);

@@ -30,7 +30,7 @@ QString makeFile(const QString& path, qint64 size) {
 void BM_UploadThenDownload(benchmark::State& state) {
     bench::FakeAccount account;
     if (!account.ok()) {
-        state.SkipWithError("fake libtdjson not found (build the tests or set TDJSON_PATH)");
+        state.SkipWithError("fake libtdjson not found (build the tests)");
         return;
     }
     const qint64 size = fileSize(state);

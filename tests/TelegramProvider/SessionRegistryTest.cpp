@@ -1,6 +1,10 @@
 #include "TelegramProvider/SessionRegistry.h"
 #include "tests/TelegramProvider/TelegramTestSupport.h"
 
+#include "StorageCore/Concurrency/TaskRunner.h"
+
+#include <QThreadPool>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -230,4 +234,32 @@ TEST_F(SessionRegistryTest, DrainAllReturnsAccountsThenPendingAndEmptiesEverythi
     EXPECT_TRUE(registry.pendingIDs().isEmpty());
     for (const auto& session : {a, b, pending})
         session->terminate(false);
+}
+
+TEST_F(SessionRegistryTest, AnOpeningHoldsNoWorkerOfTheGeneralPool) {
+    // A general pool of two: one caller parked on the opening, one worker left for others.
+    QThreadPool* general = threadPool(TaskPool::general);
+    const int size = general->maxThreadCount();
+    general->setMaxThreadCount(2);
+    GatedMaker opening;
+    opening.make = [] { return SessionPtr(); };
+    Completion<std::monostate> callerEnded;
+    runDetached([&] {
+        try {
+            registry.open(accountA, opening.maker());
+        } catch (...) {
+        }
+        callerEnded.resolve({});
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return opening.started.load(); }, 5000));
+
+    // Other work still runs while the opening waits on TDLib.
+    Completion<std::monostate> otherRan;
+    runDetached([&] { otherRan.resolve({}); });
+    const bool ran = otherRan.waitFor(std::chrono::seconds(2)).has_value();
+    opening.gate.resolve({});
+    callerEnded.waitFor(std::chrono::seconds(10));
+    otherRan.waitFor(std::chrono::seconds(10));
+    general->setMaxThreadCount(size);
+    EXPECT_TRUE(ran) << "the opening held the last general worker";
 }

@@ -46,7 +46,12 @@ TEST(TDJSONRuntimeLoading, CandidatesAndFailures) {
     EXPECT_EQ(candidates.first(), QStringLiteral("/nowhere/libtdjson.so"));
     EXPECT_EQ(candidates.last(), QStringLiteral("libtdjson.so"));
     qunsetenv("TDJSON_PATH");
-    EXPECT_FALSE(TDJSONRuntime::defaultCandidates().contains("/nowhere/libtdjson.so"));
+    const QStringList withoutVariable = TDJSONRuntime::defaultCandidates();
+    EXPECT_FALSE(withoutVariable.contains("/nowhere/libtdjson.so"));
+    // An empty value is no candidate (dlopen("") would give the program itself).
+    qputenv("TDJSON_PATH", "");
+    EXPECT_EQ(TDJSONRuntime::defaultCandidates(), withoutVariable);
+    qunsetenv("TDJSON_PATH");
 
     const auto failed = TDJSONRuntime::create({"/nowhere/a.so", "/nowhere/b.so"});
     EXPECT_EQ(failed.runtime, nullptr);
@@ -54,6 +59,17 @@ TEST(TDJSONRuntimeLoading, CandidatesAndFailures) {
     ASSERT_EQ(messages.size(), 2);
     EXPECT_TRUE(messages[0].contains("/nowhere/a.so"));
     EXPECT_TRUE(messages[1].contains("/nowhere/b.so"));
+}
+
+TEST(TDJSONRuntimeLoading, TheFakeIsLoadedByItsOwnPathOnly) {
+    // Even with the real library installed and named by TDJSON_PATH, a fake that cannot be
+    // loaded means no runtime at all.
+    qputenv("TDJSON_PATH", TW_REAL_TDJSON_PATH);
+    const auto result = loadFakeRuntime(QStringLiteral("/nowhere/libtdjson.so"));
+    qunsetenv("TDJSON_PATH");
+    EXPECT_EQ(result.runtime, nullptr);
+    EXPECT_TRUE(result.error.contains("/nowhere/libtdjson.so")) << result.error.toStdString();
+    EXPECT_FALSE(result.error.contains(TW_REAL_TDJSON_PATH)) << result.error.toStdString();
 }
 
 TEST(TDJSONRuntimeLoading, LibraryWithoutEntryPointsNamesWhatIsMissing) {

@@ -161,12 +161,12 @@ TEST_F(TelegramSessionTest, SendOutcomesMeetTheirWaitersInEitherOrder) {
     fakeTd().push(
         id, {{"@type", "updateMessageSendSucceeded"}, {"old_message_id", 5}, {"message", message}});
     flush(session);
-    EXPECT_EQ(session->waitForSend(5).integer("id"), 900);
+    EXPECT_EQ(session->waitForSend(42, 5).integer("id"), 900);
 
     // Wait before the outcome; a failure without an error object is 400 SEND_FAILED.
     Cancellable<int> failing([&] {
         try {
-            session->waitForSend(6);
+            session->waitForSend(42, 6);
         } catch (const TDError& error) {
             EXPECT_EQ(error, TDError(400, "SEND_FAILED"));
             return 1;
@@ -175,7 +175,7 @@ TEST_F(TelegramSessionTest, SendOutcomesMeetTheirWaitersInEitherOrder) {
     });
     Cancellable<int> withError([&] {
         try {
-            session->waitForSend(7);
+            session->waitForSend(42, 7);
         } catch (const TDError& error) {
             EXPECT_EQ(error, TDError(400, "FILE_PARTS_INVALID"));
             return 1;
@@ -183,9 +183,12 @@ TEST_F(TelegramSessionTest, SendOutcomesMeetTheirWaitersInEitherOrder) {
         return 0;
     });
     flush(session);
-    fakeTd().push(id, {{"@type", "updateMessageSendFailed"}, {"old_message_id", "6"}});
+    fakeTd().push(id, {{"@type", "updateMessageSendFailed"},
+                       {"old_message_id", "6"},
+                       {"message", message}});
     fakeTd().push(id, {{"@type", "updateMessageSendFailed"},
                        {"old_message_id", 7},
+                       {"message", message},
                        {"error", QJsonObject{{"code", 400}, {"message", "FILE_PARTS_INVALID"}}}});
     ASSERT_TRUE(failing.finished());
     EXPECT_EQ(failing.get(), 1);
@@ -195,7 +198,7 @@ TEST_F(TelegramSessionTest, SendOutcomesMeetTheirWaitersInEitherOrder) {
     // The parked outcome of id 5 is gone: a second wait parks (and is released by the end).
     Cancellable<int> again([&] {
         try {
-            session->waitForSend(5);
+            session->waitForSend(42, 5);
         } catch (const StorageError& error) {
             return int(error.code());
         }
@@ -326,7 +329,7 @@ TEST_F(TelegramSessionTest, EndingReleasesEveryParkedCaller) {
     });
     Cancellable<int> send([&] {
         try {
-            session->waitForSend(1);
+            session->waitForSend(42, 1);
         } catch (const StorageError& error) {
             return int(error.code());
         }
@@ -341,7 +344,7 @@ TEST_F(TelegramSessionTest, EndingReleasesEveryParkedCaller) {
     // Later waits end at once too.
     EXPECT_EQ(session->authorizationState(QStringLiteral("authorizationStateClosed"))->type(),
               QStringLiteral("authorizationStateClosed"));
-    EXPECT_THROW(session->waitForSend(2), StorageError);
+    EXPECT_THROW(session->waitForSend(42, 2), StorageError);
 }
 
 TEST_F(TelegramSessionTest, TerminateHonoursCancellationAndStillLetsGoOfTDLib) {
@@ -391,7 +394,7 @@ TEST_F(TelegramSessionTest, ASendWhoseMessageIsDeletedEndsWithAnError) {
     auto waitFor = [&](qint64 message) {
         return std::make_unique<Cancellable<QString>>([&, message] {
             try {
-                session->waitForSend(message);
+                session->waitForSend(42, message);
             } catch (const TDError& error) {
                 return error.message();
             } catch (const StorageError& error) {
@@ -424,6 +427,81 @@ TEST_F(TelegramSessionTest, ASendWhoseMessageIsDeletedEndsWithAnError) {
     session->terminate(false);
     ASSERT_TRUE(cached->finished());
     EXPECT_EQ(cached->get(), QStringLiteral("StorageError %1").arg(int(Code::cancelled)));
+}
+
+TEST_F(TelegramSessionTest, SendsInTwoChatsWithOneMessageIdStayApart) {
+    auto session = newSession();
+    session->open();
+    const int id = clientID(session);
+    auto waitFor = [&](qint64 chat) {
+        return std::make_unique<Cancellable<QString>>([&, chat] {
+            try {
+                return QString::number(*session->waitForSend(chat, 5).integer("id"));
+            } catch (const TDError& error) {
+                return error.message();
+            } catch (const StorageError& error) {
+                return QStringLiteral("StorageError %1").arg(int(error.code()));
+            }
+        });
+    };
+    auto succeeded = [&](qint64 chat, qint64 newID) {
+        fakeTd().push(id, {{"@type", "updateMessageSendSucceeded"},
+                           {"old_message_id", 5},
+                           {"message", QJsonObject{{"@type", "message"},
+                                                   {"id", newID},
+                                                   {"chat_id", chat}}}});
+    };
+
+    // Outcomes reach the waiter of their own chat, whatever the order.
+    auto inA = waitFor(1);
+    auto inB = waitFor(2);
+    flush(session);
+    succeeded(2, 200);
+    ASSERT_TRUE(inB->finished());
+    EXPECT_EQ(inB->get(), "200");
+    EXPECT_FALSE(inA->finished(std::chrono::milliseconds(20)));
+    succeeded(1, 100);
+    ASSERT_TRUE(inA->finished());
+    EXPECT_EQ(inA->get(), "100");
+
+    // Outcomes that arrive first are parked per chat.
+    succeeded(1, 101);
+    succeeded(2, 201);
+    flush(session);
+    EXPECT_EQ(session->waitForSend(2, 5).integer("id"), 201);
+    EXPECT_EQ(session->waitForSend(1, 5).integer("id"), 101);
+
+    // A deletion in one chat fails only the send in that chat, before or after the wait.
+    auto sendingA = waitFor(1);
+    auto sendingB = waitFor(2);
+    flush(session);
+    fakeTd().push(id, {{"@type", "updateDeleteMessages"},
+                       {"chat_id", 1},
+                       {"message_ids", QJsonArray{5}},
+                       {"is_permanent", true},
+                       {"from_cache", false}});
+    ASSERT_TRUE(sendingA->finished());
+    EXPECT_EQ(sendingA->get(), "MESSAGE_DELETED");
+    EXPECT_FALSE(sendingB->finished(std::chrono::milliseconds(20)));
+    succeeded(2, 202);
+    ASSERT_TRUE(sendingB->finished());
+    EXPECT_EQ(sendingB->get(), "202");
+    session->terminate(false);
+}
+
+TEST_F(TelegramSessionTest, TheCacheOfFileHandlesIsBounded) {
+    auto session = newSession();
+    const int limit = TelegramSession::maxCachedHandles;
+    for (int i = 0; i <= limit; ++i)
+        session->setFileHandles(QStringLiteral("m:1:%1").arg(i),
+                                TelegramFileHandles{1, i, i, std::nullopt, 1});
+    // Updating a known item keeps it and makes no room.
+    session->setFileHandles(QStringLiteral("m:1:%1").arg(limit),
+                            TelegramFileHandles{1, limit, 7, std::nullopt, 1});
+    EXPECT_EQ(session->fileHandles(QStringLiteral("m:1:0")), std::nullopt); // the oldest went
+    EXPECT_TRUE(session->fileHandles(QStringLiteral("m:1:1")).has_value());
+    EXPECT_EQ(session->fileHandles(QStringLiteral("m:1:%1").arg(limit))->fileID, 7);
+    session->terminate(false);
 }
 
 TEST_F(TelegramSessionTest, DirectoryCacheWriters) {

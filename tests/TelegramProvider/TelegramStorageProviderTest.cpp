@@ -103,6 +103,26 @@ TEST_F(TelegramProviderTest, ConcurrentFirstUsesOpenOneClient) {
     EXPECT_EQ(countRequests("setTdlibParameters") - before, 1);
 }
 
+TEST_F(TelegramProviderTest, ASessionThatTDLibClosesByItselfEndsAndAsksForSignIn) {
+    const QUuid account = addAccount();
+    provider->quota(account);
+    const auto session = provider->registry().existing(account);
+    ASSERT_TRUE(session);
+    // Signed out from another device: TDLib closes the instance on its own.
+    fakeTd().setState(clientOf(session), state("authorizationStateLoggingOut"));
+    fakeTd().setState(clientOf(session), state("authorizationStateClosed"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return session->hasEnded(); }, 5000));
+    try {
+        provider->quota(account);
+        ADD_FAILURE() << "the closed session still served a request";
+    } catch (const StorageError& error) {
+        EXPECT_EQ(error.code(), StorageError::Code::reauthRequired);
+    }
+    EXPECT_NE(provider->registry().existing(account), session);
+    // Requests straight to its client fail the same way instead of waiting on TDLib.
+    EXPECT_THROW(session->client()->send(TDObject(QStringLiteral("getMe"), {})), StorageError);
+}
+
 TEST_F(TelegramProviderTest, SessionsThatFailToOpenAreClosedBeforeTheErrorIsReported) {
     const QUuid account = addAccount();
     const QString sessionID = sessionIDOf(account);

@@ -36,11 +36,16 @@ inline QString fakeTdJsonPath() {
     return QStringLiteral(TW_FAKE_TDJSON_PATH);
 }
 
-/// The process's runtime over the fake library, found through TDJSON_PATH like the real one.
+/// A runtime over the fake library at path and nothing else: when it cannot be loaded there
+/// is no runtime, never a fallback to the real library.
+inline TDJSONRuntime::LoadResult loadFakeRuntime(const QString& path) {
+    return TDJSONRuntime::create({path}, 0.05);
+}
+
+/// The process's runtime over the fake library, loaded through the real dynamic loader.
 inline std::shared_ptr<TDJSONRuntime> fakeRuntime() {
     static std::shared_ptr<TDJSONRuntime> runtime = [] {
-        qputenv("TDJSON_PATH", fakeTdJsonPath().toLocal8Bit());
-        auto result = TDJSONRuntime::create(TDJSONRuntime::defaultCandidates(), 0.05);
+        auto result = loadFakeRuntime(fakeTdJsonPath());
         if (!result.runtime)
             throw std::runtime_error(result.error.toStdString());
         return result.runtime;

@@ -113,6 +113,33 @@ TEST_F(TelegramTransferTest, UploadReportsTDLibCountersAndReturnsTheFile) {
     EXPECT_TRUE(root.parentIDs.isEmpty());
 }
 
+TEST_F(TelegramTransferTest, UploadsIntoTwoChatsWhoseMessagesShareAnIdEachGetTheirOwn) {
+    // Message ids are unique only within a chat: here both temporary messages, and both final
+    // ones, carry the same id.
+    fakeTd().configure({{"message_ids", "per_chat"}});
+    const QString first = writeFile("first.txt", "first");
+    const QString second = writeFile("second.txt", "second file");
+    fakeTd().hold("upload");
+    Cancellable<FileItem> intoSaved(
+        [&] { return provider->upload(account, localFile(first), std::nullopt, {}); });
+    Cancellable<FileItem> intoFolder(
+        [&] { return provider->upload(account, localFile(second), QString("c:-100"), {}); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return requestsOf("sendMessage").size() == 2; }, 5000));
+    const auto session = provider->registry().existing(account);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return session->fileObserverCount() == 2; }, 5000));
+    fakeTd().release("upload");
+
+    ASSERT_TRUE(intoSaved.finished());
+    ASSERT_TRUE(intoFolder.finished());
+    const FileItem saved = intoSaved.get();
+    const FileItem folder = intoFolder.get();
+    EXPECT_EQ(saved.name, "first.txt");
+    EXPECT_TRUE(saved.parentIDs.isEmpty());
+    EXPECT_EQ(folder.name, "second.txt");
+    EXPECT_EQ(folder.parentIDs, QStringList{"c:-100"});
+    EXPECT_EQ(folder.sizeBytes, 11);
+}
+
 TEST_F(TelegramTransferTest, UploadFailuresAndDeletionsEndTheUpload) {
     const QString path = writeFile("big.bin", "0123456789");
     fakeTd().configure({{"upload", "fail"}});

@@ -10,9 +10,32 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+#include <pthread.h>
+
 #include <atomic>
+#include <system_error>
 #include <thread>
 #include <variant>
+
+namespace {
+/// Set on a thread to make its next thread creation fail as it does when the process is out
+/// of threads or memory.
+thread_local bool failNextThreadStart = false;
+} // namespace
+
+// Stands in for the C library's pthread_create in this test program (std::thread reaches it
+// through libstdc++), so that a thread that cannot start can be shown.
+extern "C" int pthread_create(pthread_t* thread, const pthread_attr_t* attributes,
+                              void* (*routine)(void*), void* argument) {
+    using Create = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+    static const auto real = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "pthread_create"));
+    if (failNextThreadStart) {
+        failNextThreadStart = false;
+        return EAGAIN;
+    }
+    return real(thread, attributes, routine, argument);
+}
 
 using namespace tw;
 using namespace tw::test;
@@ -359,6 +382,34 @@ TEST_F(GoogleCredentialManagerTest, ACancelledStarterLeavesNoStaleRefreshBehind)
     // A later forced refresh asks the endpoint again instead of reusing the finished one.
     EXPECT_EQ(manager->accessToken(account, true), QStringLiteral("ya29.new-2"));
     EXPECT_EQ(http->requests().size(), 2);
+}
+
+TEST_F(GoogleCredentialManagerTest, ARefreshWhoseThreadCannotStartFailsAndTheNextOneRuns) {
+    const auto manager = makeManager();
+    manager->store(tokensExpiringIn(5), account);
+    Running<QString> starter([&] {
+        failNextThreadStart = true;
+        return manager->accessToken(account);
+    });
+    EXPECT_EQ(starter.failure(), Code::network);
+    EXPECT_TRUE(http->requests().isEmpty());
+
+    // Nothing is left in flight: the next caller starts a refresh of its own.
+    Running<QString> next([&] { return manager->accessToken(account); });
+    Completion<QString> answered;
+    std::thread watcher([&] {
+        try {
+            answered.resolve(next.wait());
+        } catch (...) {
+            answered.fail(std::current_exception());
+        }
+    });
+    const auto token = answered.waitFor(10s);
+    if (!token)
+        next.cancel(); // the caller hangs on a refresh that never runs
+    watcher.join();
+    EXPECT_EQ(token, QStringLiteral("ya29.new-1"));
+    EXPECT_EQ(stored()->accessToken, QStringLiteral("ya29.new-1"));
 }
 
 TEST_F(GoogleCredentialManagerTest, RemovingDuringARefreshCancelsItAndNothingComesBack) {

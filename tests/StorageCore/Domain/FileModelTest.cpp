@@ -102,6 +102,10 @@ INSTANTIATE_TEST_SUITE_P(
                       ClassifyCase{"", "letter.rtf", FileKind::document},
                       ClassifyCase{"", "letter.md", FileKind::document},
                       ClassifyCase{"", "data.csv", FileKind::spreadsheet},
+                      // Apple's documents: the table lists aliases of their canonical names.
+                      ClassifyCase{"", "report.pages", FileKind::document},
+                      ClassifyCase{"", "budget.numbers", FileKind::spreadsheet},
+                      ClassifyCase{"", "talk.key", FileKind::presentation},
                       ClassifyCase{"", "bundle.tar.xz", FileKind::archive},
                       ClassifyCase{"", "bundle.bz2", FileKind::archive}));
 

@@ -3,12 +3,15 @@
 // unlocked throw-away login keyring. Without one it skips, except in CI, where it fails.
 #include "StorageCore/Security/KeychainSecretStore.h"
 #include "StorageCore/Security/KeychainVault.h"
+#include "TelegramProvider/TelegramStorageProvider.h"
 
 #include "tests/support/QtPrinters.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QDir>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QUuid>
 
 #include <gtest/gtest.h>
@@ -101,6 +104,68 @@ TEST_F(KeyringLive, MigrationMovesLegacyItems) {
     EXPECT_EQ(vault.scoped(QStringLiteral("google"))->load(QStringLiteral("ACCOUNT-1")),
               QByteArray("legacy-token"));
     EXPECT_EQ(legacy.load(QStringLiteral("ACCOUNT-1")), std::nullopt);
+}
+
+/// Locks the login collection through the Secret Service (no prompt needed to lock). The
+/// wrapper's bus has no prompter, so nothing can unlock it again: like a dismissed prompt.
+void lockLoginCollection() {
+    QProcess lock;
+    lock.start(QStringLiteral("dbus-send"),
+               {QStringLiteral("--session"), QStringLiteral("--print-reply"),
+                QStringLiteral("--dest=org.freedesktop.secrets"),
+                QStringLiteral("/org/freedesktop/secrets"),
+                QStringLiteral("org.freedesktop.Secret.Service.Lock"),
+                QStringLiteral("array:objpath:/org/freedesktop/secrets/collection/login")});
+    ASSERT_TRUE(lock.waitForFinished(30'000));
+    ASSERT_EQ(lock.exitCode(), 0) << lock.readAllStandardError().toStdString();
+}
+
+std::optional<int> readFailure(SecretStore& store, const QString& key) {
+    try {
+        store.load(key);
+        return std::nullopt;
+    } catch (const SecretStoreError& error) {
+        return error.status();
+    }
+}
+
+// Defined last: the keyring stays locked for the rest of the process.
+TEST_F(KeyringLive, ALockedKeyringIsAFailedReadNeverAnEmptyOne) {
+    const QUuid accountID = QUuid::createUuid();
+    const QString sessionID = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    {
+        KeychainVault vault(service);
+        vault.scoped(QStringLiteral("telegram"))
+            ->save(TelegramStorageProvider::Credential{sessionID, QByteArray(32, 'k')}.toJson(),
+                   accountID.toString(QUuid::WithoutBraces).toUpper());
+    }
+    KeychainSecretStore items(service);
+    ASSERT_TRUE(items.load(KeychainVault::itemKey).has_value());
+    lockLoginCollection();
+
+    // The item, and anything else of the locked default collection, cannot be read.
+    EXPECT_EQ(readFailure(items, KeychainVault::itemKey), KeychainSecretStore::lockedStatus);
+    EXPECT_EQ(readFailure(items, QStringLiteral("never-stored")),
+              KeychainSecretStore::lockedStatus);
+
+    // A vault over the locked keyring fails every read, again and again (nothing cached), and
+    // writes nothing over the item.
+    KeychainVault vault(service);
+    const auto telegram = vault.scoped(QStringLiteral("telegram"));
+    const QString key = accountID.toString(QUuid::WithoutBraces).toUpper();
+    EXPECT_EQ(readFailure(*telegram, key), KeychainSecretStore::lockedStatus);
+    EXPECT_EQ(readFailure(*telegram, key), KeychainSecretStore::lockedStatus);
+    EXPECT_THROW(telegram->save("other", QStringLiteral("NEW")), SecretStoreError);
+
+    // The start-up clean-up of Telegram sessions keeps every folder.
+    QTemporaryDir base;
+    ASSERT_TRUE(base.isValid());
+    ASSERT_TRUE(QDir(base.path()).mkpath(sessionID));
+    ASSERT_TRUE(QDir(base.path()).mkpath(QStringLiteral("SOMETHING-ELSE")));
+    TelegramStorageProvider provider(std::optional<TelegramConfiguration>(), telegram, nullptr,
+                                     nullptr, base.path());
+    EXPECT_EQ(provider.removeOrphanedSessions({accountID}), 0);
+    EXPECT_EQ(provider.sessionFolderCount(), 2);
 }
 
 } // namespace

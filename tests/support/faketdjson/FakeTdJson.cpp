@@ -9,7 +9,8 @@
 //
 // Handlers are looked up by request type in handlers(); add entries there for further
 // requests. The account script (fake_td_configure) is a JSON object whose keys are read by
-// the handlers.
+// the handlers. With "message_ids": "per_chat" each chat numbers its messages on its own (as
+// TDLib's ids are unique only within a chat), so two chats hand out the same ids.
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -82,8 +83,9 @@ struct Fake {
     std::map<qint64, qint64> generated;                       // chat -> generated messages
     std::map<qint64, FakeFile> files;
     std::map<std::pair<int, QString>, int> loadChatsCalls;
-    std::set<qint64> cancelledUploads;
+    std::set<std::pair<qint64, qint64>> cancelledUploads; // (chat, temporary message id)
     qint64 nextMessageID = 1'000'000;
+    std::map<qint64, qint64> chatMessageIDs; // chat -> last id, with "message_ids": "per_chat"
     qint64 nextFileID = 5'000'000;
     qint64 nextChatID = 7'000;
 };
@@ -227,6 +229,14 @@ void loadWorld(Fake& f) {
     }
     f.loadChatsCalls.clear();
     f.cancelledUploads.clear();
+    f.chatMessageIDs.clear();
+}
+
+/// The id of a new message in the chat: one counter for all chats, or one per chat.
+qint64 newMessageID(Fake& f, qint64 chatID) {
+    if (f.script.value("message_ids").toString() == "per_chat")
+        return ++f.chatMessageIDs.try_emplace(chatID, 1'000'000).first->second;
+    return ++f.nextMessageID;
 }
 
 FakeChat* findChat(Fake& f, qint64 id) {
@@ -386,7 +396,7 @@ void runUpload(int clientID, qint64 chatID, qint64 temporaryID, QJsonObject temp
         out.write(buffer);
         sent += buffer.size();
         std::lock_guard lock(f.mutex);
-        if (f.cancelledUploads.count(temporaryID))
+        if (f.cancelledUploads.count({chatID, temporaryID}))
             return;
         while (reported < steps && sent >= size * (reported + 1) / steps) {
             ++reported;
@@ -398,7 +408,7 @@ void runUpload(int clientID, qint64 chatID, qint64 temporaryID, QJsonObject temp
     }
     out.close();
     std::lock_guard lock(f.mutex);
-    if (f.cancelledUploads.count(temporaryID))
+    if (f.cancelledUploads.count({chatID, temporaryID}))
         return;
     if (mode == "fail") {
         emit(f, clientID,
@@ -421,8 +431,9 @@ void runUpload(int clientID, qint64 chatID, qint64 temporaryID, QJsonObject temp
         f.files[fileID] = stored;
         QJsonObject final = withDocumentFile(temporary, fileObject(fileID, stored));
         final.remove("sending_state");
-        final.insert("id", ++f.nextMessageID);
-        f.messages[chatID][f.nextMessageID] = final;
+        const qint64 finalID = newMessageID(f, chatID);
+        final.insert("id", finalID);
+        f.messages[chatID][finalID] = final;
         emit(f, clientID,
              QJsonObject{{"@type", "updateMessageSendSucceeded"},
                          {"message", final},
@@ -667,16 +678,17 @@ const std::map<QString, Handler>& handlers() {
                                           {"messages", QJsonArray{QJsonValue()}}});
              QJsonObject copy = source->second.at(id);
              copy.insert("chat_id", to);
-             copy.insert("id", ++f.nextMessageID);
+             const qint64 copyID = newMessageID(f, to);
+             copy.insert("id", copyID);
              const QString mode = f.script.value("forward").toString("immediate");
              if (mode == "immediate") {
-                 f.messages[to][f.nextMessageID] = copy;
+                 f.messages[to][copyID] = copy;
                  return reply(f, c, r,
                               QJsonObject{{"@type", "messages"},
                                           {"total_count", 1},
                                           {"messages", QJsonArray{copy}}});
              }
-             const qint64 temporaryID = f.nextMessageID;
+             const qint64 temporaryID = copyID;
              QJsonObject temporary = copy;
              temporary.insert("sending_state",
                               QJsonObject{{"@type", "messageSendingStatePending"}});
@@ -692,8 +704,9 @@ const std::map<QString, Handler>& handlers() {
                                   {"error", error(403, "CHAT_WRITE_FORBIDDEN")}});
                  return;
              }
-             copy.insert("id", ++f.nextMessageID);
-             f.messages[to][f.nextMessageID] = copy;
+             const qint64 finalID = newMessageID(f, to);
+             copy.insert("id", finalID);
+             f.messages[to][finalID] = copy;
              emit(f, c.id,
                   QJsonObject{{"@type", "updateMessageSendSucceeded"},
                               {"message", copy},
@@ -704,7 +717,7 @@ const std::map<QString, Handler>& handlers() {
              const qint64 chatID = r.value("chat_id").toInteger();
              for (const QJsonValue& id : r.value("message_ids").toArray()) {
                  f.messages[chatID].erase(id.toInteger());
-                 f.cancelledUploads.insert(id.toInteger());
+                 f.cancelledUploads.insert({chatID, id.toInteger()});
              }
              reply(f, c, r, ok());
          }},
@@ -720,7 +733,7 @@ const std::map<QString, Handler>& handlers() {
              if (!QFileInfo(path).isFile())
                  return reply(f, c, r, error(400, "File not found"));
              const qint64 fileID = ++f.nextFileID;
-             const qint64 temporaryID = ++f.nextMessageID;
+             const qint64 temporaryID = newMessageID(f, chatID);
              FakeFile sending{path, {}, path, QFileInfo(path).size()};
              f.files[fileID] = sending;
              QJsonObject temporary{
