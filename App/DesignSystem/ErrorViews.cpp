@@ -76,6 +76,7 @@ QPushButton* ContentUnavailableView::addButton(const QString& text, const QStrin
 
 void ContentUnavailableView::setSymbol(const QString& symbol) {
     symbol_->setPixmap(SymbolIcons::icon(symbol).pixmap(48, 48));
+    symbol_->setProperty("symbol", symbol);
 }
 
 void ContentUnavailableView::setTitle(const QString& title) {
@@ -94,28 +95,11 @@ void ContentUnavailableView::setDescription(const QString& description) {
 StorageErrorView::StorageErrorView(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("storageErrorView"));
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(32, 32, 32, 32);
-    layout->setSpacing(8);
-    layout->addStretch(1);
-    symbol_ = new QLabel(this);
-    symbol_->setAlignment(Qt::AlignCenter);
-    layout->addWidget(symbol_);
-    title_ = plainLabel(this);
-    title_->setObjectName(QStringLiteral("errorTitle"));
-    title_->setAlignment(Qt::AlignCenter);
-    title_->setFont(resized(font(), 1.35, QFont::Bold));
-    layout->addWidget(title_);
-    message_ = plainLabel(this);
-    message_->setObjectName(QStringLiteral("errorMessage"));
-    message_->setAlignment(Qt::AlignCenter);
-    message_->setForegroundRole(QPalette::PlaceholderText);
-    message_->setFixedWidth(420);
-    layout->addWidget(message_, 0, Qt::AlignHCenter);
-    button_ = new QPushButton(this);
-    button_->setObjectName(QStringLiteral("errorRecovery"));
-    layout->addSpacing(8);
-    layout->addWidget(button_, 0, Qt::AlignHCenter);
-    layout->addStretch(1);
+    layout->setContentsMargins(0, 0, 0, 0);
+    content_ = new ContentUnavailableView(QStringLiteral("exclamationmark.triangle"), QString(),
+                                          QString(), this);
+    layout->addWidget(content_);
+    button_ = content_->addButton(QString(), QStringLiteral("errorRecovery"));
     connect(button_, &QPushButton::clicked, this, [this] {
         if (recovery_)
             Q_EMIT recover(*recovery_);
@@ -124,14 +108,11 @@ StorageErrorView::StorageErrorView(QWidget* parent) : QWidget(parent) {
 
 void StorageErrorView::setError(const StorageError& error) {
     const ErrorPresentation presentation = error.presentation();
-    const QString symbol = error.code() == StorageError::Code::offline
-                               ? QStringLiteral("wifi.slash")
-                               : QStringLiteral("exclamationmark.triangle");
-    symbol_->setPixmap(SymbolIcons::icon(symbol).pixmap(48, 48));
-    symbol_->setProperty("symbol", symbol);
-    title_->setText(presentation.title);
-    message_->setText(presentation.message);
-    message_->setMinimumHeight(message_->heightForWidth(message_->width()));
+    content_->setSymbol(error.code() == StorageError::Code::offline
+                            ? QStringLiteral("wifi.slash")
+                            : QStringLiteral("exclamationmark.triangle"));
+    content_->setTitle(presentation.title);
+    content_->setDescription(presentation.message);
     recovery_ = presentation.recovery;
     button_->setText(buttonTitle(presentation));
     button_->setAccessibleName(buttonTitle(presentation));

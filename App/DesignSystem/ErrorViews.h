@@ -9,6 +9,8 @@ class QPushButton;
 
 namespace tw {
 
+class ContentUnavailableView;
+
 /// A whole pane given to one failure: a large symbol ("wifi.slash" when offline), the error's
 /// title and message, and "Try Again" or "Reconnect" when the error offers a recovery.
 class StorageErrorView : public QWidget {
@@ -22,9 +24,7 @@ Q_SIGNALS:
     void recover(RecoveryAction action);
 
 private:
-    QLabel* symbol_;
-    QLabel* title_;
-    QLabel* message_;
+    ContentUnavailableView* content_;
     QPushButton* button_;
     std::optional<RecoveryAction> recovery_;
 };

@@ -13,6 +13,7 @@
 #include "App/Browser/FolderTableView.h"
 #include "StorageCore/Files/FolderListing.h"
 #include "tests/support/FakeStorageProvider.h"
+#include "bench/WidgetBenchMain.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -156,12 +157,4 @@ BENCHMARK(BrowserTable)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return tw::bench::runWidgetBenchmarks(argc, argv); }

@@ -2,6 +2,7 @@
 // pane, against decoding it with QImageReader alone (goal: a ratio under 1.3).
 #include "App/Preview/ImageController.h"
 #include "App/Preview/ImageViewer.h"
+#include "bench/WidgetBenchMain.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -86,12 +87,4 @@ BENCHMARK(ImageViewerFirstPaint)->UseManualTime()->Unit(benchmark::kMillisecond)
 
 } // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return tw::bench::runWidgetBenchmarks(argc, argv); }

@@ -6,6 +6,7 @@
 #include "App/Preview/PDFController.h"
 #include "App/Preview/PDFPageView.h"
 #include "App/Preview/PDFViewer.h"
+#include "bench/WidgetBenchMain.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -177,12 +178,4 @@ BENCHMARK(PdfScrollWholeDocument)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return tw::bench::runWidgetBenchmarks(argc, argv); }

@@ -11,6 +11,7 @@
 #include "StorageCore/Preview/PreviewCache.h"
 #include "tests/support/FakeStorageProvider.h"
 #include "tests/support/InMemoryKeyValueStore.h"
+#include "bench/WidgetBenchMain.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -144,12 +145,4 @@ BENCHMARK(SearchResultsIntoTable)->Unit(benchmark::kMillisecond)->UseManualTime(
 
 } // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return tw::bench::runWidgetBenchmarks(argc, argv); }

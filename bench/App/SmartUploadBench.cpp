@@ -9,6 +9,7 @@
 #include "StorageCore/Transfers/UploadHistory.h"
 #include "tests/support/FakeStorageProvider.h"
 #include "tests/support/InMemoryKeyValueStore.h"
+#include "bench/WidgetBenchMain.h"
 
 #include <QApplication>
 #include <QDropEvent>
@@ -114,12 +115,4 @@ BENCHMARK(SmartUploadDrop)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 } // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return tw::bench::runWidgetBenchmarks(argc, argv); }

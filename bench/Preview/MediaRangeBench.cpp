@@ -8,6 +8,7 @@
 // Sizes: TW_BENCH_MEDIA_MB (default 64) of data read per iteration.
 #include "StorageCore/Preview/RemoteMediaSource.h"
 #include "tests/support/FakeStorageProvider.h"
+#include "bench/WidgetBenchMain.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -297,12 +298,4 @@ BENCHMARK(BM_MainThreadStallWhilePlaying)->Unit(benchmark::kMillisecond)->Iterat
 
 } // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return tw::bench::runWidgetBenchmarks(argc, argv); }
