@@ -37,10 +37,12 @@ endfunction()
 # suppressed (their futex locks are invisible to it), and it keeps checking after a test has
 # started a process (by default it stops at the first fork of a threaded process).
 # AddressSanitizer: a stack frame used after its function returned (a slot capturing a test's
-# locals that runs after the test) is reported, not silently read.
+# locals that runs after the test) is reported, not silently read. LeakSanitizer: leaks inside
+# Qt PDF's document loader are suppressed (tests/support/lsan.supp), ours are reported.
 set(TW_TSAN_ENV
     "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/support/tsan.supp:die_after_fork=0:second_deadlock_stack=1"
-    "ASAN_OPTIONS=detect_stack_use_after_return=1")
+    "ASAN_OPTIONS=detect_stack_use_after_return=1"
+    "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/support/lsan.supp")
 
 # tw_add_tests(<prefix> LIBS ... [ENV ...])
 # One test executable (and one CTest test) per *Test.cpp file below the current folder; the
