@@ -1,5 +1,6 @@
 #include "App/DesignSystem/Format.h"
 
+#include "StorageCore/Domain/StorageError.h"
 #include "StorageCore/Preview/PreviewKind.h"
 
 #include <QLocale>
@@ -7,30 +8,7 @@
 
 namespace tw {
 
-QString Format::byteCount(qint64 bytes) {
-    if (bytes == 0)
-        return QStringLiteral("Zero KB");
-    const double magnitude = std::fabs(double(bytes));
-    if (magnitude < 1024.0)
-        return QStringLiteral("%1 %2").arg(bytes).arg(magnitude == 1.0 ? QStringLiteral("byte")
-                                                                       : QStringLiteral("bytes"));
-    static const char* const units[] = {"KB", "MB", "GB", "TB"};
-    static const int decimals[] = {0, 1, 2, 2};
-    double value = double(bytes) / 1024.0;
-    int unit = 0;
-    while (std::fabs(value) >= 1023.5 && unit < 3) {
-        value /= 1024.0;
-        ++unit;
-    }
-    QString text = QLocale::c().toString(value, 'f', decimals[unit]);
-    if (text.contains(QLatin1Char('.'))) {
-        while (text.endsWith(QLatin1Char('0')))
-            text.chop(1);
-        if (text.endsWith(QLatin1Char('.')))
-            text.chop(1);
-    }
-    return text + QLatin1Char(' ') + QLatin1String(units[unit]);
-}
+QString Format::byteCount(qint64 bytes) { return formatMemoryByteCount(bytes); }
 
 QString Format::usage(const std::optional<StorageQuota>& quota) {
     if (!quota)

@@ -29,19 +29,23 @@ StorageError StorageError::fileTooLarge(qint64 limit) {
     return error;
 }
 
-QString formatFileByteCount(qint64 bytes) {
+namespace {
+
+/// Bytes below one unit as "n bytes", else the value in the largest unit that keeps it under
+/// one step of base (up to units[lastUnit]), with 0, 1 or 2 decimals and no trailing zeros.
+QString byteCountText(qint64 bytes, double base, int lastUnit) {
     if (bytes == 0)
         return QStringLiteral("Zero KB");
     const double magnitude = std::fabs(double(bytes));
-    if (magnitude < 1000.0)
+    if (magnitude < base)
         return QStringLiteral("%1 %2").arg(bytes).arg(magnitude == 1.0 ? QStringLiteral("byte")
                                                                        : QStringLiteral("bytes"));
     static const char* const units[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
     static const int decimals[] = {0, 1, 2, 2, 2, 2};
-    double value = double(bytes) / 1000.0;
+    double value = double(bytes) / base;
     int unit = 0;
-    while (std::fabs(value) >= 999.5 && unit < 5) {
-        value /= 1000.0;
+    while (std::fabs(value) >= base - 0.5 && unit < lastUnit) {
+        value /= base;
         ++unit;
     }
     QString text = QLocale::c().toString(value, 'f', decimals[unit]);
@@ -53,6 +57,12 @@ QString formatFileByteCount(qint64 bytes) {
     }
     return text + QLatin1Char(' ') + QLatin1String(units[unit]);
 }
+
+} // namespace
+
+QString formatFileByteCount(qint64 bytes) { return byteCountText(bytes, 1000.0, 5); }
+
+QString formatMemoryByteCount(qint64 bytes) { return byteCountText(bytes, 1024.0, 3); }
 
 ErrorPresentation StorageError::presentation() const {
     const auto reconnect = RecoveryAction::reconnect;

@@ -92,5 +92,7 @@ private:
 
 /// Decimal byte count in the file style (powers of 1000): 2,000,000,000 reads as "2 GB".
 QString formatFileByteCount(qint64 bytes);
+/// The same in powers of 1024, bytes to terabytes ("1 GB" for 1,073,741,824 bytes).
+QString formatMemoryByteCount(qint64 bytes);
 
 } // namespace tw
