@@ -12,37 +12,12 @@
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
+#include "tests/App/Preview/RecordingQuickLook.h"
+
 #include <QFile>
 #include <QMimeData>
 
 namespace tw::test {
-
-/// Records every call; the panel is "visible" between show and close.
-class RecordingQuickLook : public QuickLook {
-public:
-    bool visible = false;
-    std::optional<FileItem> shown;
-    QStringList calls;
-    OpenFull lastOpenFull;
-
-    bool isPanelVisible() const override { return visible; }
-    void show(const FileItem& item, AppModel&, OpenFull openFull) override {
-        calls.append(QStringLiteral("show ") + item.name);
-        visible = true;
-        shown = item;
-        lastOpenFull = std::move(openFull);
-    }
-    void follow(const std::optional<FileItem>& item, AppModel&, OpenFull) override {
-        calls.append(QStringLiteral("follow ") + (item ? item->name : QStringLiteral("-")));
-        if (visible && item && !item->isFolder())
-            shown = item;
-    }
-    void close() override {
-        calls.append(QStringLiteral("close"));
-        visible = false;
-        shown.reset();
-    }
-};
 
 inline FileItem typedItem(const QUuid& account, const QString& id, const QString& name,
                           const QString& mimeType, const std::optional<QString>& parent = {},

@@ -11,6 +11,7 @@
 #include "App/Uploads/SmartUploadView.h"
 #include "StorageCore/Transfers/UploadManager.h"
 #include "tests/App/Model/AppModelFixture.h"
+#include "tests/App/Preview/RecordingQuickLook.h"
 
 #include <QLineEdit>
 #include <QMenu>
@@ -26,14 +27,6 @@ using Code = StorageError::Code;
 using Sheet = WindowPresenter::Sheet;
 
 namespace {
-
-class NoQuickLook final : public QuickLook {
-public:
-    bool isPanelVisible() const override { return false; }
-    void show(const FileItem&, AppModel&, OpenFull) override {}
-    void follow(const std::optional<FileItem>&, AppModel&, OpenFull) override {}
-    void close() override {}
-};
 
 class MainWindowTest : public AppModelFixture {
 protected:
@@ -55,7 +48,7 @@ protected:
     }
     void TearDown() override { window_.reset(); }
 
-    NoQuickLook quickLook;
+    RecordingQuickLook quickLook;
     QList<PreviewTarget> previews;
     std::unique_ptr<MainWindow> window_;
 };

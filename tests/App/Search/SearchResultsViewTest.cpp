@@ -7,6 +7,7 @@
 #include "App/Search/SearchResultsModel.h"
 #include "StorageCore/Files/FileSearch.h"
 #include "tests/App/Model/AppModelFixture.h"
+#include "tests/App/Preview/RecordingQuickLook.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
@@ -26,32 +27,6 @@ using Op = FakeStorageProvider::Op;
 using Content = SearchResultsView::Content;
 
 namespace {
-
-/// The quick-look panel as the pane drives it; records every call.
-class RecordingQuickLook : public QuickLook {
-public:
-    bool visible = false;
-    QStringList calls;
-    std::optional<FileItem> shown;
-    OpenFull openFull;
-
-    bool isPanelVisible() const override { return visible; }
-    void show(const FileItem& item, AppModel&, OpenFull full) override {
-        visible = true;
-        shown = item;
-        openFull = std::move(full);
-        calls.append(QStringLiteral("show ") + item.name);
-    }
-    void follow(const std::optional<FileItem>& item, AppModel&, OpenFull) override {
-        calls.append(QStringLiteral("follow ") + (item ? item->name : QStringLiteral("-")));
-        if (visible && item && !item->isFolder())
-            shown = item;
-    }
-    void close() override {
-        visible = false;
-        calls.append(QStringLiteral("close"));
-    }
-};
 
 } // namespace
 
@@ -319,7 +294,7 @@ TEST_F(SearchResultsViewTest, SpaceAndEscapeDriveTheQuickLookPanel) {
     EXPECT_TRUE(quickLook.visible);
     EXPECT_EQ(quickLook.calls.last(), QStringLiteral("show a.txt"));
     // The panel's full-view button opens the search's preview window.
-    quickLook.openFull(*quickLook.shown);
+    quickLook.lastOpenFull(*quickLook.shown);
     ASSERT_EQ(previews.size(), 1);
     EXPECT_EQ(previews[0].searchQuery, QStringLiteral("txt"));
 

@@ -9,6 +9,7 @@
 #include "App/Preview/QuickLook.h"
 #include "StorageCore/Concurrency/Cancellation.h"
 #include "tests/App/Model/AppModelFixture.h"
+#include "tests/App/Preview/RecordingQuickLook.h"
 
 #include <QAction>
 #include <QApplication>
@@ -197,14 +198,6 @@ TEST_F(QuitControllerTest, TheLastInstalledCleanupIsTheOneThatRuns) {
 
 // ---- the composed application --------------------------------------------------------------
 
-class NoQuickLook final : public QuickLook {
-public:
-    bool isPanelVisible() const override { return false; }
-    void show(const FileItem&, AppModel&, OpenFull) override {}
-    void follow(const std::optional<FileItem>&, AppModel&, OpenFull) override {}
-    void close() override {}
-};
-
 class ComposedApplicationTest : public AppModelFixture {
 protected:
     std::unique_ptr<Application> compose(bool watchSignals = false) {
@@ -225,7 +218,7 @@ protected:
         return std::make_unique<Application>(std::move(parts));
     }
 
-    NoQuickLook quickLook;
+    RecordingQuickLook quickLook;
     Journal journal;
     int terminations = 0;
     int previewsOpened = 0;
