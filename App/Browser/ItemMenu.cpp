@@ -3,7 +3,7 @@
 namespace tw::ItemMenu {
 
 std::optional<QUrl> webLink(const FileItem& item) {
-    if (!item.webViewURL || !item.webViewURL->isValid())
+    if (!item.webViewURL || !item.webViewURL->isValid() || item.webViewURL->host().isEmpty())
         return std::nullopt;
     const QString scheme = item.webViewURL->scheme().toLower();
     if (scheme != QLatin1String("https") && scheme != QLatin1String("http"))

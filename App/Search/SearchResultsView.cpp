@@ -1,5 +1,6 @@
 #include "App/Search/SearchResultsView.h"
 
+#include "App/Browser/ItemMenu.h"
 #include "App/DesignSystem/DesignSystem.h"
 #include "App/DesignSystem/SymbolIcons.h"
 #include "App/Model/AppModel.h"
@@ -467,14 +468,7 @@ std::optional<FileItem> SearchResultsView::single(const QSet<FileRef>& refs) con
 }
 
 std::optional<QUrl> SearchResultsView::webAddress(const FileItem& item) {
-    if (!item.webViewURL)
-        return std::nullopt;
-    const QUrl& url = *item.webViewURL;
-    const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || url.host().isEmpty() ||
-        (scheme != QStringLiteral("https") && scheme != QStringLiteral("http")))
-        return std::nullopt;
-    return url;
+    return ItemMenu::webLink(item);
 }
 
 QStringList SearchResultsView::contextEntries(const FileItem& item) {
