@@ -10,6 +10,7 @@
 #include "App/DesignSystem/Format.h"
 #include "App/Model/AppModel.h"
 #include "App/Preview/QuickLook.h"
+#include "App/Preview/QuickLookKeys.h"
 #include "StorageCore/Files/FolderListing.h"
 #include "StorageCore/Transfers/UploadManager.h"
 
@@ -124,13 +125,7 @@ FolderContentView::FolderContentView(AppModel& model, const StorageAccount& acco
     layout->addWidget(makeStatusBar());
 
     // ---- table behaviour --------------------------------------------------------------------
-    table_->onSpace = [this] { return handleSpace(); };
-    table_->onEscape = [this] {
-        if (!quickLook_.isPanelVisible())
-            return false;
-        quickLook_.close();
-        return true;
-    };
+    QuickLookKeys::install(table_, quickLook_, [this] { return handleSpace(); });
     table_->highlightsDropOn = [this](int row) {
         const FileItem& item = tableModel_->item(row);
         return item.isFolder() && account_.status == StorageAccount::Status::connected &&

@@ -2,8 +2,8 @@
 
 #include <QDragEnterEvent>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
 
@@ -68,20 +68,6 @@ QList<QUrl> FolderTableView::localFiles(const QMimeData* data) {
         if (url.isLocalFile())
             files.append(url);
     return files;
-}
-
-void FolderTableView::keyPressEvent(QKeyEvent* event) {
-    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
-    if (event->key() == Qt::Key_Space && modifiers == Qt::NoModifier && !event->isAutoRepeat() &&
-        onSpace && onSpace()) {
-        event->accept();
-        return;
-    }
-    if (event->key() == Qt::Key_Escape && modifiers == Qt::NoModifier && onEscape && onEscape()) {
-        event->accept();
-        return;
-    }
-    QTableView::keyPressEvent(event);
 }
 
 void FolderTableView::mousePressEvent(QMouseEvent* event) {

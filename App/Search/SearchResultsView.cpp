@@ -4,6 +4,7 @@
 #include "App/DesignSystem/SymbolIcons.h"
 #include "App/Model/AppModel.h"
 #include "App/Preview/QuickLook.h"
+#include "App/Preview/QuickLookKeys.h"
 #include "App/Search/SearchRequest.h"
 #include "App/Search/SearchResultsModel.h"
 #include "StorageCore/Accounts/AccountManager.h"
@@ -217,6 +218,7 @@ SearchResultsView::SearchResultsView(AppModel& model, QuickLook& quickLook, Open
     columns->resizeSection(SearchResultsModel::SizeColumn, 80);
     table_->setMinimumWidth(200 + 120 + 110 + 60);
     table_->installEventFilter(this);
+    QuickLookKeys::install(table_, quickLook_, [this] { return space(); });
     stack_->addWidget(table_);
     layout->addWidget(stack_, 1);
 
@@ -557,15 +559,6 @@ bool SearchResultsView::eventFilter(QObject* watched, QEvent* event) {
         const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
         if (modifiers == Qt::NoModifier) {
             switch (key->key()) {
-            case Qt::Key_Space:
-                if (key->isAutoRepeat())
-                    return quickLook_.isPanelVisible() || single(selection()).has_value();
-                return space();
-            case Qt::Key_Escape:
-                if (!quickLook_.isPanelVisible())
-                    return false;
-                quickLook_.close();
-                return true;
             case Qt::Key_Return:
             case Qt::Key_Enter:
                 if (const auto item = single(selection()))
