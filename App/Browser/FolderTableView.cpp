@@ -11,7 +11,8 @@ namespace tw {
 
 namespace {
 
-/// Rows are selected whole: no cell draws a focus frame of its own.
+/// Rows are selected whole: no cell draws a focus frame of its own. Names are cut in the
+/// middle (the extension stays readable); the other columns at the end.
 class RowDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -20,6 +21,8 @@ protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
         QStyledItemDelegate::initStyleOption(option, index);
         option->state &= ~QStyle::State_HasFocus;
+        if (index.column() > 0)
+            option->textElideMode = Qt::ElideRight;
     }
 };
 
