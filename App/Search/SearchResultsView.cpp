@@ -64,6 +64,10 @@ public:
 protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
         QStyledItemDelegate::initStyleOption(option, index);
+        // Names are cut in the middle (the extension stays readable); aliases and dates at
+        // the end.
+        if (index.column() != SearchResultsModel::NameColumn)
+            option->textElideMode = Qt::ElideRight;
         if (option->icon.isNull() || !(option->state & QStyle::State_Selected))
             return;
         const QPixmap pixmap = option->icon.pixmap(option->decorationSize, QIcon::Normal);
@@ -215,7 +219,10 @@ SearchResultsView::SearchResultsView(AppModel& model, QuickLook& quickLook, Open
         SearchResultsModel::ModifiedColumn,
         std::max(150,
                  fontMetrics().horizontalAdvance(QStringLiteral("Sep 28, 2026 at 12:59 PM")) + 16));
-    columns->resizeSection(SearchResultsModel::SizeColumn, 80);
+    // Wide enough for a size with four digits ("1023.9 MB").
+    columns->resizeSection(
+        SearchResultsModel::SizeColumn,
+        std::max(80, fontMetrics().horizontalAdvance(QStringLiteral("1023.9 MB")) + 16));
     table_->setMinimumWidth(200 + 120 + 110 + 60);
     table_->installEventFilter(this);
     QuickLookKeys::install(table_, quickLook_, [this] { return space(); });
