@@ -75,6 +75,8 @@ J
 printf '%s' '{"error":"invalid_grant","error_description":"Token has been expired or revoked."}' > "$o/invalid-grant.json"
 printf '%s' '{"error":"invalid_client","error_description":"The OAuth client was not found."}' > "$o/invalid-client.json"
 printf '%s' '{"refreshToken":"1//0gStored","accessToken":"ya29.stored","expiresAt":736300800.5}' > "$o/stored.json"
+printf '%s' '{"access_token":"ya29.long","expires_in":9223372036854775807}' > "$o/endless.json"
+printf '%s' '{"access_token":"ya29.past","expires_in":-9223372036854775808}' > "$o/expired.json"
 
 # ---- OAuth redirect requests --------------------------------------------------------------
 r="$corpus/oauth_redirect"

@@ -6,14 +6,20 @@
 #include "GoogleDriveProvider/OAuth/GoogleAuthenticator.h"
 #include "GoogleDriveProvider/OAuth/OAuthModels.h"
 
+#include <QDateTime>
+
 using namespace tw;
 using Code = StorageError::Code;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray body = fuzz::bytes(data, size);
 
-    if (const auto reply = TokenEndpointResponse::decode(body))
-        (void)reply->accessToken.size();
+    if (const auto reply = TokenEndpointResponse::decode(body)) {
+        // A decoded lifetime is positive and bounded, so an expiry date made from it is valid.
+        FUZZ_CHECK(reply->expiresIn > 0 &&
+                   reply->expiresIn <= TokenEndpointResponse::maxExpiresIn);
+        FUZZ_CHECK(QDateTime::currentDateTimeUtc().addSecs(reply->expiresIn).isValid());
+    }
 
     const auto refusal = TokenEndpointError::decode(body);
     const StorageError mapped = GoogleAuthenticator::mapTokenError(body);

@@ -10,6 +10,7 @@
 #include "App/DesignSystem/Format.h"
 #include "App/Model/AppModel.h"
 #include "App/Preview/QuickLook.h"
+#include "App/Preview/QuickLookKeys.h"
 #include "StorageCore/Files/FolderListing.h"
 #include "StorageCore/Transfers/UploadManager.h"
 
@@ -17,6 +18,7 @@
 #include <QButtonGroup>
 #include <QDesktopServices>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -28,8 +30,11 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace tw {
 
@@ -101,11 +106,37 @@ FolderContentView::FolderContentView(AppModel& model, const StorageAccount& acco
     tableModel_ = new FolderTableModel(listing, this);
     table_->setModel(tableModel_);
     QHeaderView* header = table_->horizontalHeader();
-    header->resizeSection(FolderTableModel::nameColumn, 340);
-    header->resizeSection(FolderTableModel::modifiedColumn, 180);
-    header->resizeSection(FolderTableModel::sizeColumn, 80);
-    header->resizeSection(FolderTableModel::kindColumn, 110);
+    {
+        // The widths follow the font, so that the usual texts of each column fit whole: a
+        // date with a two-digit day and hour, a size with four digits, and the long kinds of
+        // the MIME database (office formats, source code) that would otherwise read
+        // "PowerP…tation".
+        const QFontMetrics metrics = table_->fontMetrics();
+        const int padding = 2 * (table_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1) + 8;
+        auto fit = [&](const char* sample, int floor) {
+            return std::max(floor, metrics.horizontalAdvance(QString::fromLatin1(sample)) + padding);
+        };
+        using Columns = FolderTableModel;
+        minimumWidths_[Columns::nameColumn] = 200;
+        idealWidths_[Columns::nameColumn] = 340;
+        minimumWidths_[Columns::modifiedColumn] = 120;
+        idealWidths_[Columns::modifiedColumn] = fit("Sep 28, 2026 at 12:59 PM", 180);
+        minimumWidths_[Columns::sizeColumn] = 60;
+        idealWidths_[Columns::sizeColumn] = fit("1023.9 MB", 80);
+        minimumWidths_[Columns::kindColumn] = 70;
+        idealWidths_[Columns::kindColumn] = fit("PowerPoint 2007 presentation", 110);
+        for (int column = 0; column < FolderTableModel::columnCount_; ++column)
+            header->resizeSection(column, idealWidths_[size_t(column)]);
+    }
     header->setStretchLastSection(false);
+    connect(header, &QHeaderView::sectionResized, this, [this](int column, int, int width) {
+        // A column the user dragged keeps its width; "Name" goes on taking what is left.
+        if (fittingColumns_ || column == FolderTableModel::nameColumn || column < 0 ||
+            column >= FolderTableModel::columnCount_)
+            return;
+        idealWidths_[size_t(column)] = width;
+        fitColumns();
+    });
     table_->viewport()->installEventFilter(this);
 
     stateView_ = new FolderStateView(this);
@@ -124,13 +155,7 @@ FolderContentView::FolderContentView(AppModel& model, const StorageAccount& acco
     layout->addWidget(makeStatusBar());
 
     // ---- table behaviour --------------------------------------------------------------------
-    table_->onSpace = [this] { return handleSpace(); };
-    table_->onEscape = [this] {
-        if (!quickLook_.isPanelVisible())
-            return false;
-        quickLook_.close();
-        return true;
-    };
+    QuickLookKeys::install(table_, quickLook_, [this] { return handleSpace(); });
     table_->highlightsDropOn = [this](int row) {
         const FileItem& item = tableModel_->item(row);
         return item.isFolder() && account_.status == StorageAccount::Status::connected &&
@@ -555,13 +580,53 @@ void FolderContentView::checkPaging() {
 }
 
 void FolderContentView::fitColumns() {
-    // "Name" takes the room the other columns leave, never less than 200 pixels.
+    // "Name" takes the room the other columns leave at their preferred widths, never less
+    // than its minimum. When that leaves it too little, the other columns give up room in
+    // proportion to what they have above their minimums before the table scrolls sideways.
+    if (fittingColumns_)
+        return;
+    fittingColumns_ = true;
+    constexpr int name = FolderTableModel::nameColumn;
+    const int available = table_->viewport()->width();
+    std::array<int, 4> widths = idealWidths_;
+    int others = 0;
+    int slack = 0;
+    for (int column = 0; column < FolderTableModel::columnCount_; ++column) {
+        if (column == name)
+            continue;
+        widths[size_t(column)] = std::max(widths[size_t(column)], minimumWidths_[size_t(column)]);
+        others += widths[size_t(column)];
+        slack += widths[size_t(column)] - minimumWidths_[size_t(column)];
+    }
+    const int missing = minimumWidths_[name] - (available - others);
+    if (missing > 0 && slack > 0) {
+        const int cut = std::min(missing, slack);
+        int given = 0;
+        for (int column = 0; column < FolderTableModel::columnCount_; ++column) {
+            if (column == name)
+                continue;
+            const int spare = widths[size_t(column)] - minimumWidths_[size_t(column)];
+            const int share = int(qint64(cut) * spare / slack);
+            widths[size_t(column)] -= share;
+            given += share;
+        }
+        // What rounding left over comes off the last column that still has room.
+        for (int column = FolderTableModel::columnCount_ - 1; column >= 0 && given < cut;
+             --column) {
+            if (column == name)
+                continue;
+            const int spare = widths[size_t(column)] - minimumWidths_[size_t(column)];
+            const int share = std::min(spare, cut - given);
+            widths[size_t(column)] -= share;
+            given += share;
+        }
+        others -= given;
+    }
+    widths[name] = std::max(minimumWidths_[name], available - others);
     QHeaderView* header = table_->horizontalHeader();
-    const int others = header->sectionSize(FolderTableModel::modifiedColumn) +
-                       header->sectionSize(FolderTableModel::sizeColumn) +
-                       header->sectionSize(FolderTableModel::kindColumn);
-    header->resizeSection(FolderTableModel::nameColumn,
-                          std::max(200, table_->viewport()->width() - others));
+    for (int column = 0; column < FolderTableModel::columnCount_; ++column)
+        header->resizeSection(column, widths[size_t(column)]);
+    fittingColumns_ = false;
 }
 
 bool FolderContentView::eventFilter(QObject* watched, QEvent* event) {

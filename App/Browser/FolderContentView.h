@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <array>
+
 class QButtonGroup;
 class QLabel;
 class QMenu;
@@ -123,6 +125,11 @@ private:
     bool applyingSelection_ = false;
     std::optional<FileRef> pagedAt_;
     QTimer pagingCheck_;
+    /// Per column, the narrowest and the preferred width in pixels (from the font); the
+    /// preferred widths of the columns after "Name" follow the user's resizing.
+    std::array<int, 4> minimumWidths_{};
+    std::array<int, 4> idealWidths_{};
+    bool fittingColumns_ = false;
 
     QPointer<TextPromptSheet> renaming_;
     QPointer<QMessageBox> trashing_;

@@ -2,8 +2,8 @@
 
 #include <QDragEnterEvent>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
 
@@ -11,7 +11,8 @@ namespace tw {
 
 namespace {
 
-/// Rows are selected whole: no cell draws a focus frame of its own.
+/// Rows are selected whole: no cell draws a focus frame of its own. Names are cut in the
+/// middle (the extension stays readable); the other columns at the end.
 class RowDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -20,6 +21,8 @@ protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
         QStyledItemDelegate::initStyleOption(option, index);
         option->state &= ~QStyle::State_HasFocus;
+        if (index.column() > 0)
+            option->textElideMode = Qt::ElideRight;
     }
 };
 
@@ -68,20 +71,6 @@ QList<QUrl> FolderTableView::localFiles(const QMimeData* data) {
         if (url.isLocalFile())
             files.append(url);
     return files;
-}
-
-void FolderTableView::keyPressEvent(QKeyEvent* event) {
-    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
-    if (event->key() == Qt::Key_Space && modifiers == Qt::NoModifier && !event->isAutoRepeat() &&
-        onSpace && onSpace()) {
-        event->accept();
-        return;
-    }
-    if (event->key() == Qt::Key_Escape && modifiers == Qt::NoModifier && onEscape && onEscape()) {
-        event->accept();
-        return;
-    }
-    QTableView::keyPressEvent(event);
 }
 
 void FolderTableView::mousePressEvent(QMouseEvent* event) {

@@ -8,18 +8,13 @@
 namespace tw {
 
 /// The folder table's view: a multi-selection table without sorting that takes dropped
-/// local files on its rows and between them, leaves the selection alone on a right click
-/// (the context menu works on the clicked row or the selection), and hands Space and
-/// Escape to the quick-look handlers.
+/// local files on its rows and between them, and leaves the selection alone on a right click
+/// (the context menu works on the clicked row or the selection).
 class FolderTableView : public QTableView {
     Q_OBJECT
 public:
     explicit FolderTableView(QWidget* parent = nullptr);
 
-    /// Space without modifiers (not a repeat): returns whether it was used.
-    std::function<bool()> onSpace;
-    /// Escape: returns whether it was used (an open quick-look panel closed).
-    std::function<bool()> onEscape;
     /// Which rows take a drop highlight while files hover over them (folders that take
     /// uploads); none by default.
     std::function<bool(int row)> highlightsDropOn;
@@ -34,7 +29,6 @@ Q_SIGNALS:
     void dragHovered(bool inside, int row);
 
 protected:
-    void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;

@@ -1,6 +1,7 @@
 #include "App/Search/SearchField.h"
 
 #include "App/DesignSystem/SymbolIcons.h"
+#include "App/Preview/QuickLookKeys.h"
 #include "App/Search/SearchRequest.h"
 #include "App/Search/SearchTask.h"
 #include "StorageCore/Accounts/AccountManager.h"
@@ -102,6 +103,7 @@ SearchField::SearchField(AppModel& model, AppModel::Scheduler scheduler, QWidget
 
     edit_ = new ShortcutFriendlyLineEdit(this);
     edit_->setObjectName(QStringLiteral("searchText"));
+    QuickLookKeys::markSearchField(edit_);
     edit_->setAccessibleName(QStringLiteral("Search all accounts"));
     edit_->setPlaceholderText(QStringLiteral("Search all accounts"));
     edit_->setClearButtonEnabled(true);

@@ -5,6 +5,7 @@
 #include "App/DesignSystem/SymbolIcons.h"
 #include "App/Model/AppModel.h"
 #include "App/Preview/QuickLook.h"
+#include "App/Preview/QuickLookKeys.h"
 #include "App/Search/SearchRequest.h"
 #include "App/Search/SearchResultsModel.h"
 #include "StorageCore/Accounts/AccountManager.h"
@@ -64,6 +65,10 @@ public:
 protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
         QStyledItemDelegate::initStyleOption(option, index);
+        // Names are cut in the middle (the extension stays readable); aliases and dates at
+        // the end.
+        if (index.column() != SearchResultsModel::NameColumn)
+            option->textElideMode = Qt::ElideRight;
         if (option->icon.isNull() || !(option->state & QStyle::State_Selected))
             return;
         const QPixmap pixmap = option->icon.pixmap(option->decorationSize, QIcon::Normal);
@@ -215,9 +220,13 @@ SearchResultsView::SearchResultsView(AppModel& model, QuickLook& quickLook, Open
         SearchResultsModel::ModifiedColumn,
         std::max(150,
                  fontMetrics().horizontalAdvance(QStringLiteral("Sep 28, 2026 at 12:59 PM")) + 16));
-    columns->resizeSection(SearchResultsModel::SizeColumn, 80);
+    // Wide enough for a size with four digits ("1023.9 MB").
+    columns->resizeSection(
+        SearchResultsModel::SizeColumn,
+        std::max(80, fontMetrics().horizontalAdvance(QStringLiteral("1023.9 MB")) + 16));
     table_->setMinimumWidth(200 + 120 + 110 + 60);
     table_->installEventFilter(this);
+    QuickLookKeys::install(table_, quickLook_, [this] { return space(); });
     stack_->addWidget(table_);
     layout->addWidget(stack_, 1);
 
@@ -551,15 +560,6 @@ bool SearchResultsView::eventFilter(QObject* watched, QEvent* event) {
         const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
         if (modifiers == Qt::NoModifier) {
             switch (key->key()) {
-            case Qt::Key_Space:
-                if (key->isAutoRepeat())
-                    return quickLook_.isPanelVisible() || single(selection()).has_value();
-                return space();
-            case Qt::Key_Escape:
-                if (!quickLook_.isPanelVisible())
-                    return false;
-                quickLook_.close();
-                return true;
             case Qt::Key_Return:
             case Qt::Key_Enter:
                 if (const auto item = single(selection()))

@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <vector>
 
 namespace tw {
@@ -109,9 +110,13 @@ std::optional<TokenEndpointResponse> TokenEndpointResponse::decode(const QByteAr
     if (!object)
         return std::nullopt;
     try {
-        return TokenEndpointResponse{
+        TokenEndpointResponse response{
             json::requireString(*object, "access_token"), json::requireInt64(*object, "expires_in"),
             json::optionalString(*object, "refresh_token"), json::optionalString(*object, "scope")};
+        if (response.expiresIn <= 0)
+            return std::nullopt;
+        response.expiresIn = std::min(response.expiresIn, maxExpiresIn);
+        return response;
     } catch (const DecodingError&) {
         return std::nullopt;
     }

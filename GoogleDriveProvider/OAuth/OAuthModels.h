@@ -78,8 +78,15 @@ struct TokenEndpointResponse {
     std::optional<QString> refreshToken;
     std::optional<QString> scope;
 
-    /// nullopt when a required key ("access_token", "expires_in") is missing or a key has the
-    /// wrong type; other keys are ignored.
+    /// The longest lifetime taken from a reply. Google's access tokens live an hour; a longer
+    /// promise is cut to this, so the token is refreshed early rather than trusted for years
+    /// (and the expiry date stays far inside what QDateTime can hold).
+    static constexpr qint64 maxExpiresIn = 24 * 60 * 60;
+
+    /// nullopt when a required key ("access_token", "expires_in") is missing, a key has the
+    /// wrong type, or "expires_in" is not a positive number of seconds (a token that is
+    /// already expired is no answer); a lifetime above maxExpiresIn is cut to it. Other keys
+    /// are ignored.
     static std::optional<TokenEndpointResponse> decode(const QByteArray& data);
 };
 

@@ -29,7 +29,8 @@ QString ZipEntry::name() const {
 
 size_t qHash(const ZipEntry& e, size_t seed) noexcept {
     return qHashMulti(seed, e.path, e.compressedSize, e.uncompressedSize, e.method, e.crc32,
-                      e.modifiedAt.value_or(QDateTime()), e.localHeaderOffset, e.isEncrypted);
+                      e.modifiedAt.value_or(QDateTime()), e.localHeaderOffset, e.isEncrypted,
+                      e.archiveSize);
 }
 
 // ---- ZipError -------------------------------------------------------------------------------
@@ -272,6 +273,7 @@ QList<ZipEntry> entries(qint64 archiveSize, const ZipReadFunction& read) {
         entry.compressedSize = u32(h + 20);
         entry.uncompressedSize = u32(h + 24);
         entry.localHeaderOffset = prefix + u32(h + 42);
+        entry.archiveSize = archiveSize;
         list.append(std::move(entry));
         pos += kCentralHeaderSize + nameLength + extraLength + commentLength;
     }
@@ -292,13 +294,23 @@ void extractTo(const ZipEntry& entry, const ZipReadFunction& read, QIODevice& ou
         throw ZipError(Code::corrupt);
     if (entry.method == 0 && entry.compressedSize != entry.uncompressedSize)
         throw ZipError(Code::corrupt);
+    // The offsets come from the archive too: a member that would lie past the archive's end
+    // fails here, not with a range request beyond the end of the remote file. Written as
+    // differences, so that no record, however large, overflows the arithmetic.
+    if (entry.localHeaderOffset > entry.archiveSize - kLocalHeaderSize - entry.compressedSize)
+        throw ZipError(Code::corrupt);
+    // What is left after the local header's fixed part: room for its name, extra field and
+    // the member's data.
+    const qint64 room = entry.archiveSize - entry.localHeaderOffset - kLocalHeaderSize;
 
     const QByteArray header =
         readExactly(read, entry.localHeaderOffset, entry.localHeaderOffset + kLocalHeaderSize);
     if (u32(header.constData()) != kLocalSignature)
         throw ZipError(Code::corrupt);
-    const qint64 dataStart = entry.localHeaderOffset + kLocalHeaderSize +
-                             u16(header.constData() + 26) + u16(header.constData() + 28);
+    const qint64 variable = qint64(u16(header.constData() + 26)) + u16(header.constData() + 28);
+    if (variable + entry.compressedSize > room)
+        throw ZipError(Code::corrupt);
+    const qint64 dataStart = entry.localHeaderOffset + kLocalHeaderSize + variable;
 
     quint32 crc = 0;
     qint64 written = 0;

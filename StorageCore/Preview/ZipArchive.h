@@ -25,6 +25,9 @@ struct ZipEntry {
     std::optional<QDateTime> modifiedAt; ///< UTC; none when the DOS fields are invalid
     qint64 localHeaderOffset = 0;
     bool isEncrypted = false;
+    /// The size of the archive the member was listed from: its local header and data must
+    /// end there, and extraction reads nothing past it.
+    qint64 archiveSize = 0;
 
     /// The local header offset, ":" and the path: unique even when two members share a path.
     QString id() const;
@@ -77,7 +80,9 @@ constexpr qint64 extractChunkSize = 8 * 1024 * 1024;
 /// fewer members than the end record announces is `corrupt`.
 QList<ZipEntry> entries(qint64 archiveSize, const ZipReadFunction& read);
 
-/// The member's uncompressed bytes, checked against its size and CRC-32.
+/// The member's uncompressed bytes, checked against its size and CRC-32. A member whose
+/// local header or data would reach past the archive's size is `corrupt` before anything
+/// beyond the end is asked for.
 QByteArray extract(const ZipEntry& entry, const ZipReadFunction& read);
 
 /// As extract(), but writes the bytes to `out` as they are inflated, so the member is never

@@ -8,10 +8,12 @@
 #include "StorageCore/Transfers/UploadManager.h"
 #include "tests/support/ControlledUploadProvider.h"
 
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTimeZone>
 #include <QToolButton>
 
 using namespace tw;
@@ -340,6 +342,80 @@ TEST_F(FolderTableTest, SpaceDrivesTheQuickLookPanelAsTheSelectionSays) {
     // The table leaving (a filter with no match) closes the panel.
     content().setFilter(FileCategory::videos);
     EXPECT_FALSE(quickLook.visible);
+}
+
+TEST_F(FolderTableTest, ColumnsShowTheirTextsWholeAndNameTakesTheRest) {
+    start({work});
+    // Kinds with long descriptions next to short ones, sizes of every unit, dates with
+    // two-digit days and hours.
+    const std::pair<const char*, const char*> files[] = {
+        {"Slides.pptx",
+         "application/vnd.openxmlformats-officedocument.presentationml.presentation"},
+        {"Budget.xlsx", "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"},
+        {"Letter.docx", "application/vnd.openxmlformats-officedocument.wordprocessingml.document"},
+        {"main.cpp", "text/x-c++src"},
+        {"Notes.txt", "text/plain"},
+        {"Design", "application/vnd.google-apps.document"},
+        {"movie.mp4", "video/mp4"},
+    };
+    const qint64 sizes[] = {999,           1023 * 1024 - 1,     1000 * 1024 * 1024 - 1,
+                            999LL << 30,   (1000LL << 40) - 1,  12,
+                            1536};
+    int day = 10;
+    const qint64* size = sizes;
+    for (const auto& [name, type] : files) {
+        FileItem item = typedItem(work.id, QString::fromLatin1(name), QString::fromLatin1(name),
+                                  QString::fromLatin1(type), std::nullopt, *size++);
+        item.modifiedAt = QDateTime(QDate(2026, 9, day++), QTime(22, 59), QTimeZone::utc());
+        drive->addItem(item);
+    }
+    drive->addItem(folderItem(work.id, QStringLiteral("dir"), QStringLiteral("Folder")));
+    using Columns = FolderTableModel;
+    const int others[] = {Columns::modifiedColumn, Columns::sizeColumn, Columns::kindColumn};
+
+    // The detail pane of the main window at its default size of 1100 by 700.
+    showPane(work, QSize(876, 640));
+    waitLoaded();
+    FolderTableView* table = content().table();
+    const int width = table->viewport()->width();
+    int sum = 0;
+    for (int column = 0; column < Columns::columnCount_; ++column)
+        sum += table->columnWidth(column);
+    EXPECT_EQ(sum, width) << "the columns fill the table";
+    EXPECT_GE(table->columnWidth(Columns::nameColumn), 340);
+    for (int column : others) {
+        SCOPED_TRACE(column);
+        EXPECT_LE(static_cast<QAbstractItemView*>(table)->sizeHintForColumn(column), table->columnWidth(column))
+            << "a text of the column is cut";
+    }
+
+    // The narrowest window: "Name" keeps its 200 pixels, the others give up room down to
+    // their minimums and the columns still fill the table.
+    pane->resize(596, 500);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(table->columnWidth(Columns::nameColumn), 200);
+    sum = 0;
+    for (int column = 0; column < Columns::columnCount_; ++column)
+        sum += table->columnWidth(column);
+    EXPECT_EQ(sum, table->viewport()->width());
+    EXPECT_GE(table->columnWidth(Columns::modifiedColumn), 120);
+    EXPECT_GE(table->columnWidth(Columns::sizeColumn), 60);
+    EXPECT_GE(table->columnWidth(Columns::kindColumn), 70);
+
+    // Wide again: back to the preferred widths. A column the user drags keeps its width
+    // through resizes of the window; "Name" takes the difference.
+    pane->resize(876, 640);
+    QCoreApplication::processEvents();
+    EXPECT_LE(static_cast<QAbstractItemView*>(table)->sizeHintForColumn(Columns::kindColumn),
+              table->columnWidth(Columns::kindColumn));
+    table->horizontalHeader()->resizeSection(Columns::kindColumn, 260);
+    pane->resize(1000, 640);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(table->columnWidth(Columns::kindColumn), 260);
+    sum = 0;
+    for (int column = 0; column < Columns::columnCount_; ++column)
+        sum += table->columnWidth(column);
+    EXPECT_EQ(sum, table->viewport()->width());
 }
 
 TEST_F(FolderTableTest, DoubleClickOpensFoldersAndPreviewsWithTheFolderAndFilter) {

@@ -13,6 +13,8 @@
 #include "tests/App/Model/AppModelFixture.h"
 #include "tests/App/Preview/RecordingQuickLook.h"
 
+#include <QAbstractItemView>
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -133,6 +135,54 @@ TEST_F(MainWindowTest, TheDetailPaneFollowsSearchSelectionAndRemovedAccounts) {
     waitFor([&] { return done; });
     QCoreApplication::processEvents();
     EXPECT_EQ(main.detail(), MainWindow::Detail::home);
+}
+
+TEST_F(MainWindowTest, SpaceInTheEmptySearchFieldActsOnTheFolderTable) {
+    StorageAccount work = storedAccount(ProviderKind::googleDrive, QStringLiteral("Work"));
+    storeAccounts({work});
+    drive->addFiles(work.id, std::nullopt, 3);
+    AppModel& app = build();
+    app.setHasCompletedOnboarding(true);
+    app.setSelection(SidebarItem::storage(work.id));
+    MainWindow& main = window();
+    main.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&main));
+    QAbstractItemView* table = nullptr;
+    waitFor([&] {
+        table = main.findChild<QAbstractItemView*>(QStringLiteral("folderTable"));
+        return table && table->isVisible() && table->model()->rowCount() == 3;
+    });
+    auto* field = main.findChild<QLineEdit*>(QStringLiteral("searchText"));
+    ASSERT_NE(field, nullptr);
+
+    // Nothing selected: the space is typed into the field (and starts no search of blanks).
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_Space);
+    EXPECT_EQ(field->text(), QStringLiteral(" "));
+    EXPECT_TRUE(quickLook.calls.filter(QStringLiteral("show")).isEmpty());
+    field->clear();
+
+    // A selected file: Space in the empty field opens the panel, the table takes the focus.
+    table->selectionModel()->select(table->model()->index(1, 0),
+                                    QItemSelectionModel::ClearAndSelect |
+                                        QItemSelectionModel::Rows);
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_Space);
+    EXPECT_TRUE(field->text().isEmpty());
+    ASSERT_TRUE(quickLook.visible);
+    EXPECT_EQ(quickLook.shown->name, table->model()->index(1, 0).data().toString());
+    EXPECT_TRUE(table->hasFocus());
+    // Escape closes it from wherever the keys are not typed.
+    QTest::keyClick(table, Qt::Key_Escape);
+    EXPECT_FALSE(quickLook.visible);
+
+    // Typing in a field with text is never taken.
+    field->setFocus();
+    field->setText(QStringLiteral("re"));
+    QTest::keyClick(field, Qt::Key_Space);
+    EXPECT_EQ(field->text(), QStringLiteral("re "));
+    EXPECT_FALSE(quickLook.visible);
+    app.setSearchText(QString());
 }
 
 TEST_F(MainWindowTest, TheUploadsButtonStaysWhileAnyJobIsListed) {

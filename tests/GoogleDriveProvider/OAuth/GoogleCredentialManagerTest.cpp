@@ -305,6 +305,14 @@ TEST_F(GoogleCredentialManagerTest, ARefreshKeepsOrReplacesTheRefreshToken) {
     EXPECT_EQ(manager->accessToken(account, true), QStringLiteral("ya29.b"));
     EXPECT_EQ(stored()->refreshToken, QStringLiteral("1//rotated"));
     EXPECT_EQ(stored()->expiresAt, clock.now().addSecs(100));
+
+    // A lifetime past any sense is cut to a day: the date stays valid and the token is
+    // refreshed again within that day.
+    http->setResponder([](const HTTPRequest&) {
+        return reply(200, R"({"access_token":"ya29.c","expires_in":9223372036854775807})");
+    });
+    EXPECT_EQ(manager->accessToken(account, true), QStringLiteral("ya29.c"));
+    EXPECT_EQ(stored()->expiresAt, clock.now().addSecs(TokenEndpointResponse::maxExpiresIn));
 }
 
 TEST_F(GoogleCredentialManagerTest,
@@ -321,6 +329,9 @@ TEST_F(GoogleCredentialManagerTest,
          Code::notConfigured},
         {"other refusal", [] { return reply(400, "oops"); }, Code::authorizationFailed},
         {"undecodable", [] { return reply(200, R"({"expires_in":5})"); }, Code::invalidResponse},
+        {"already expired",
+         [] { return reply(200, R"({"access_token":"ya29.x","expires_in":-3600})"); },
+         Code::invalidResponse},
         {"offline",
          []() -> HTTPReply {
              throw HTTPTransportError(HTTPTransportError::Kind::offline, 6,

@@ -222,6 +222,45 @@ TEST(TokenEndpointReplies, DecodeRequiredAndOptionalKeys) {
     }
 }
 
+TEST(TokenEndpointReplies, ALifetimeMustBePositiveAndIsCutToADay) {
+    constexpr qint64 day = TokenEndpointResponse::maxExpiresIn;
+    struct Case {
+        const char* expiresIn;
+        std::optional<qint64> decoded; // nullopt: the reply is refused
+    };
+    const Case cases[] = {
+        {"1", 1},
+        {"3599", 3599},
+        {"86400", day},
+        {"86401", day},
+        {"31536000", day},
+        {"9223372036854775807", day},
+        {"4611686018427387904", day},
+        {"0", std::nullopt},
+        {"-1", std::nullopt},
+        {"-3600", std::nullopt},
+        {"-9223372036854775808", std::nullopt},
+        {"1e300", std::nullopt},
+        {"-1e300", std::nullopt},
+    };
+    const QDateTime now = QDateTime::fromSecsSinceEpoch(1'800'000'000, QTimeZone::utc());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expiresIn);
+        const auto reply = TokenEndpointResponse::decode(
+            QByteArray(R"({"access_token":"a","expires_in":)") + c.expiresIn + "}");
+        ASSERT_EQ(reply.has_value(), c.decoded.has_value());
+        if (!reply)
+            continue;
+        EXPECT_EQ(reply->expiresIn, *c.decoded);
+        const QDateTime expiresAt = now.addSecs(reply->expiresIn);
+        ASSERT_TRUE(expiresAt.isValid());
+        EXPECT_GT(expiresAt, now);
+        // The stored token set keeps the date through its own encoding.
+        const OAuthTokens tokens{QStringLiteral("r"), reply->accessToken, expiresAt};
+        EXPECT_EQ(OAuthTokens::decode(tokens.encoded()), tokens);
+    }
+}
+
 TEST(TokenEndpointReplies, RefusalsMapToStorageErrors) {
     const std::pair<const char*, Code> cases[] = {
         {R"({"error":"invalid_grant","error_description":"Bad Request"})", Code::reauthRequired},

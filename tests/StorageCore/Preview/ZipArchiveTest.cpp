@@ -3,6 +3,7 @@
 #include "StorageCore/Preview/ZipArchive.h"
 
 #include "StorageCore/Domain/StorageError.h"
+#include "tests/support/ZipBuilder.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,6 +19,8 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <functional>
+#include <optional>
 #include <random>
 
 using namespace tw;
@@ -418,6 +421,87 @@ TEST_F(ZipArchiveTest, HostileMemberRecords) {
         for (const ByteRange& r : c.source->reads)
             EXPECT_LE(r.length(), ZipArchiveReader::extractChunkSize);
     }
+}
+
+TEST(ZipMemberBoundsTest, AMemberReachingPastTheEndIsCorruptBeforeAnyReadBeyondIt) {
+    // Two members; the second is stored, so its data length is its compressed size.
+    const QByteArray first = pattern(5000);
+    const QByteArray second = pattern(3000);
+    const QByteArray good = test::ZipBuilder()
+                                .addFile(QStringLiteral("first.bin"), first)
+                                .addFile(QStringLiteral("second.bin"), second,
+                                         test::ZipBuilder::Method::stored)
+                                .bytes();
+    const qsizetype directory = centralHeader(good, 0);
+    const quint32 secondOffset = quint32(good.indexOf(QByteArray("PK\x03\x04", 4), 1));
+    const quint32 size = quint32(good.size());
+
+    struct Case {
+        const char* what;
+        std::function<void(QByteArray&)> patch; // applied to the archive
+        std::optional<Code> expected;           // of the second member; nullopt: extracts
+    };
+    // Central header fields: 20 compressed size, 24 uncompressed size, 42 local offset.
+    // Local header fields: 26 name length, 28 extra length.
+    auto central = [](QByteArray& b, qsizetype field, quint32 value) {
+        put32(b, centralHeader(b, 1) + field, value);
+    };
+    const Case cases[] = {
+        {"untouched", [](QByteArray&) {}, std::nullopt},
+        {"local header at the end", [&](QByteArray& b) { central(b, 42, size); }, Code::corrupt},
+        {"local header far past the end",
+         [&](QByteArray& b) { central(b, 42, 0xFFFFFFF0u); },
+         Code::corrupt},
+        {"local header cut by the end",
+         [&](QByteArray& b) { central(b, 42, size - 10); },
+         Code::corrupt},
+        {"data past the end",
+         [&](QByteArray& b) {
+             central(b, 20, size);
+             central(b, 24, size);
+         },
+         Code::corrupt},
+        {"extra field past the end",
+         [&](QByteArray& b) { put16(b, qsizetype(secondOffset) + 28, 0xFFFF); },
+         Code::corrupt},
+        // Inside the archive but not the member: found out by its contents, not its bounds.
+        {"local header in the directory",
+         [&](QByteArray& b) { central(b, 42, quint32(directory)); },
+         Code::corrupt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Served zip{good, {}, {}};
+        c.patch(zip.bytes);
+        const QList<ZipEntry> entries = zip.entries();
+        ASSERT_EQ(entries.size(), 2);
+        EXPECT_EQ(entries[1].archiveSize, zip.bytes.size());
+        zip.reads.clear();
+        std::optional<Code> outcome;
+        QByteArray extracted;
+        try {
+            extracted = zip.extract(entries[1]);
+        } catch (const ZipError& error) {
+            outcome = error.code();
+        }
+        EXPECT_EQ(outcome, c.expected);
+        if (!outcome) {
+            EXPECT_EQ(extracted, second);
+        }
+        for (const ByteRange& r : zip.reads) {
+            EXPECT_GE(r.lower, 0);
+            EXPECT_LE(r.upper, zip.bytes.size()) << "read past the end: " << r.lower;
+        }
+        // The first member is untouched by every patch.
+        EXPECT_EQ(zip.extract(entries[0]), first);
+    }
+
+    // An entry not listed from an archive (no size known) is never read.
+    ZipEntry loose = Served{good, {}, {}}.entries().value(1);
+    loose.archiveSize = 0;
+    Served zip{good, {}, {}};
+    EXPECT_EQ(zipErrorOf([&] { zip.extract(loose); }), Code::corrupt);
+    EXPECT_TRUE(zip.reads.isEmpty());
 }
 
 TEST_F(ZipArchiveTest, MutatedArchivesFailCleanly) {
