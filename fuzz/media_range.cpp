@@ -141,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         MediaAnswer reply;
         if (status != 0) {
             FUZZ_CHECK(status == 400 || status == 431);
-            reply.status = status;
+            reply = MediaAnswer::refusal(status);
         } else {
             reply = impl->answer(*request);
         }

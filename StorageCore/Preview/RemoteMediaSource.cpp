@@ -99,7 +99,7 @@ std::optional<qint64> decimal(std::string_view text) {
     for (char c : text) {
         if (c < '0' || c > '9')
             return std::nullopt;
-        value = std::min(ceiling, value * 10 + (c - '0'));
+        value = value > (ceiling - (c - '0')) / 10 ? ceiling : value * 10 + (c - '0');
     }
     return value;
 }
@@ -167,6 +167,14 @@ struct MediaAnswer {
     qint64 end = 0;
     bool streams = false;
     bool known = false; // the request named a path the server handed out
+
+    /// A refusal without a body.
+    static MediaAnswer refusal(int status) {
+        MediaAnswer answer;
+        answer.status = status;
+        answer.fields.emplace_back("Content-Length", "0");
+        return answer;
+    }
 
     QByteArray head(bool close) const {
         std::string text = "HTTP/1.1 " + std::to_string(status) + ' ' + reasonPhrase(status) + "\r\n";
@@ -392,8 +400,7 @@ void RemoteMediaSource::Impl::wake() const {
 // ---- HTTP ---------------------------------------------------------------------------------
 
 MediaAnswer RemoteMediaSource::Impl::answer(const MediaRequest& request) const {
-    MediaAnswer answer;
-    answer.fields.emplace_back("Content-Length", "0");
+    MediaAnswer answer = MediaAnswer::refusal(0);
     // Only the player, which names this server's own address: a web page that rebinds a name
     // to the loopback address sends its own Host, and every cross-origin request of a browser
     // carries an Origin.
@@ -571,8 +578,7 @@ void RemoteMediaSource::Impl::run() {
                 return;
             MediaAnswer reply;
             if (status != 0) {
-                reply.status = status;
-                reply.fields.emplace_back("Content-Length", "0");
+                reply = MediaAnswer::refusal(status);
                 connection.closeAfter = true;
             } else {
                 reply = answer(*request);
