@@ -194,6 +194,8 @@ std::optional<MediaRequest> MediaRequest::take(QByteArray& input, int& status) {
     qsizetype begin = 0;
     while (begin + 1 < input.size() && input[begin] == '\r' && input[begin + 1] == '\n')
         begin += 2;
+    input.remove(0, begin); // so that a stream of empty lines never piles up
+    begin = 0;
     const qsizetype end = input.indexOf("\r\n\r\n", begin);
     if (end < 0) {
         if (input.size() - begin > maxHead) {

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
+#include <QList>
 
 #include <atomic>
+#include <set>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -70,6 +73,34 @@ public:
             return true;
         limit.rlim_cur = std::min(wanted, limit.rlim_max);
         return ::setrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur >= wanted;
+    }
+
+    /// Descriptors this process holds for connections whose own end is on `port` (the
+    /// connections a server listening there accepted; its listening socket not counted).
+    static int acceptedDescriptors(int port) {
+        std::set<QByteArray> inodes;
+        QFile table(QStringLiteral("/proc/net/tcp"));
+        if (!table.open(QIODevice::ReadOnly))
+            return -1;
+        const QByteArray ownPort = QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+        for (const QByteArray& line : table.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() < 10 || !fields[1].endsWith(':' + ownPort) || fields[3] == "0A")
+                continue;
+            inodes.insert("socket:[" + fields[9] + ']');
+        }
+        int count = 0;
+        if (DIR* dir = ::opendir("/proc/self/fd")) {
+            while (const dirent* entry = ::readdir(dir)) {
+                char target[64] = {};
+                const QByteArray link = QByteArray("/proc/self/fd/") + entry->d_name;
+                if (::readlink(link.constData(), target, sizeof target - 1) > 0 &&
+                    inodes.count(QByteArray(target)))
+                    ++count;
+            }
+            ::closedir(dir);
+        }
+        return count;
     }
 
     /// Descriptors this process holds.
