@@ -19,8 +19,8 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
-#include <functional>
 #include <condition_variable>
+#include <functional>
 #include <list>
 #include <mutex>
 #include <optional>
@@ -106,15 +106,24 @@ std::optional<qint64> decimal(std::string_view text) {
 
 const char* reasonPhrase(int status) {
     switch (status) {
-    case 200: return "OK";
-    case 206: return "Partial Content";
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 416: return "Range Not Satisfiable";
-    case 431: return "Request Header Fields Too Large";
-    default: return "Error";
+    case 200:
+        return "OK";
+    case 206:
+        return "Partial Content";
+    case 400:
+        return "Bad Request";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 416:
+        return "Range Not Satisfiable";
+    case 431:
+        return "Request Header Fields Too Large";
+    default:
+        return "Error";
     }
 }
 
@@ -177,7 +186,8 @@ struct MediaAnswer {
     }
 
     QByteArray head(bool close) const {
-        std::string text = "HTTP/1.1 " + std::to_string(status) + ' ' + reasonPhrase(status) + "\r\n";
+        std::string text =
+            "HTTP/1.1 " + std::to_string(status) + ' ' + reasonPhrase(status) + "\r\n";
         for (const auto& [name, value] : fields)
             text += name + ": " + value + "\r\n";
         if (close)
@@ -248,7 +258,8 @@ std::optional<MediaRequest> MediaRequest::take(QByteArray& input, int& status) {
         const std::string_view name = line.substr(0, colon);
         if (name.find(' ') != name.npos || name.find('\t') != name.npos)
             return request;
-        request.fields.emplace_back(std::string(name), std::string(trimmed(line.substr(colon + 1))));
+        request.fields.emplace_back(std::string(name),
+                                    std::string(trimmed(line.substr(colon + 1))));
     }
     status = 0;
     return request;
@@ -478,13 +489,13 @@ namespace {
 /// One connection of the server thread.
 struct Connection {
     int fd = -1;
-    QByteArray input;          // received, not yet taken as a request
-    QByteArray output;         // to send
-    qsizetype sent = 0;        // of `output`
-    bool answering = false;    // an answer is under way
-    bool closeAfter = false;   // the connection ends with this answer
-    bool trusted = false;      // it asked for a path the server handed out
-    bool gone = false;         // closed; removed at the end of the turn
+    QByteArray input;                     // received, not yet taken as a request
+    QByteArray output;                    // to send
+    qsizetype sent = 0;                   // of `output`
+    bool answering = false;               // an answer is under way
+    bool closeAfter = false;              // the connection ends with this answer
+    bool trusted = false;                 // it asked for a path the server handed out
+    bool gone = false;                    // closed; removed at the end of the turn
     SteadyClock::time_point waitingSince; // for its next request head
     // The file's bytes of the answer under way.
     std::shared_ptr<Pipe> pipe;
@@ -648,12 +659,14 @@ void RemoteMediaSource::Impl::run() {
     while (!stopping) {
         const auto now = SteadyClock::now();
         std::optional<SteadyClock::time_point> next;
-        const auto until = [&](SteadyClock::time_point at) { next = next ? std::min(*next, at) : at; };
+        const auto until = [&](SteadyClock::time_point at) {
+            next = next ? std::min(*next, at) : at;
+        };
 
         // The listener is watched while a connection can be admitted.
         std::optional<SteadyClock::time_point> retry;
-        const bool admitting = openConnections.load() < maxConnections ||
-                               evictable(now, retry) != nullptr;
+        const bool admitting =
+            openConnections.load() < maxConnections || evictable(now, retry) != nullptr;
         if (!admitting && retry)
             until(*retry);
 

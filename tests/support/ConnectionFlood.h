@@ -5,8 +5,8 @@
 #include <QList>
 
 #include <atomic>
-#include <set>
 #include <chrono>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -122,7 +122,8 @@ private:
     };
 
     int connect(bool blocking) const {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (blocking ? 0 : SOCK_NONBLOCK), 0);
+        const int fd =
+            ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (blocking ? 0 : SOCK_NONBLOCK), 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(quint16(options_.port));
@@ -167,8 +168,7 @@ private:
                     if (socket.fd < 0)
                         continue;
                     const char byte = options_.drip[socket.dripped++ % options_.drip.size()];
-                    [[maybe_unused]] const ssize_t sent =
-                        ::send(socket.fd, &byte, 1, MSG_NOSIGNAL);
+                    [[maybe_unused]] const ssize_t sent = ::send(socket.fd, &byte, 1, MSG_NOSIGNAL);
                 }
             }
         }

@@ -502,8 +502,9 @@ TEST_F(RemoteMediaSourceTest, PlayerIsServedWhileConnectionsReconnectAsSoonAsCut
     player.send(ask + "Range: bytes=0-9\r\n\r\n");
     EXPECT_EQ(parse(player.readOne()).body, content.left(10));
 
-    ConnectionFlood flood(
-        {.port = url.port(), .connections = 3 * RemoteMediaSource::maxConnections, .reconnect = true});
+    ConnectionFlood flood({.port = url.port(),
+                           .connections = 3 * RemoteMediaSource::maxConnections,
+                           .reconnect = true});
     // The flood fills the server and is being cut to admit its own new connections.
     ASSERT_TRUE(QTest::qWaitFor([&] { return flood.cuts() > RemoteMediaSource::maxConnections; },
                                 20000));
