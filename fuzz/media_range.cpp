@@ -1,11 +1,12 @@
-// The media range server's request handling, without the network: each input is one HTTP
-// request handed to the server's own request processing through an in-memory stream, with
-// the handlers the source installs. Whatever the method, path and Range header, the answer is
-// 404, 405, 416, or the file's bytes: all of them, or exactly the one range the
-// Content-Range header names.
+// The media range server's request handling, without the network: each input is what one
+// connection sends, taken apart into request heads by the server's own reader and answered by
+// its own handler, with the file's bytes read the way its request tasks read them. Whatever
+// the method, path, fields and Range header, every answer is 400, 403, 404, 405, 416 or 431
+// without the file, or the file's bytes: all of them, or exactly the one range the
+// Content-Range field names.
 //
 // The source file is compiled into this target so that its private server state can be set
-// up without a RemoteMediaSource (the listener it starts is bound but never connected to).
+// up without a RemoteMediaSource (no listener is started; the server's port is taken as 40000).
 
 #include "FuzzCheck.h"
 
@@ -73,48 +74,7 @@ private:
     static StorageError refused() { return StorageError::Code::notSupported; }
 };
 
-/// One request in, the answer out.
-class MemoryStream final : public httplib::Stream {
-public:
-    MemoryStream(const char* data, size_t size) : data_(data), size_(size) {}
-
-    bool is_readable() const override { return position_ < size_; }
-    bool is_writable() const override { return true; }
-    ssize_t read(char* ptr, size_t size) override {
-        const size_t n = std::min(size, size_ - position_);
-        std::memcpy(ptr, data_ + position_, n);
-        position_ += n;
-        return ssize_t(n);
-    }
-    ssize_t write(const char* ptr, size_t size) override {
-        written.append(ptr, size);
-        return ssize_t(size);
-    }
-    void get_remote_ip_and_port(std::string& ip, int& port) const override {
-        ip = "127.0.0.1";
-        port = 40000;
-    }
-    void get_local_ip_and_port(std::string& ip, int& port) const override {
-        ip = "127.0.0.1";
-        port = 40001;
-    }
-    socket_t socket() const override { return INVALID_SOCKET; }
-
-    std::string written;
-
-private:
-    const char* data_;
-    size_t size_;
-    size_t position_ = 0;
-};
-
-/// Reaches the server's own processing of one request read from a stream.
-struct ServerAccess : httplib::Server {
-    using httplib::Server::process_request;
-};
-
-/// The server state of one source, made once and never destroyed (its listener thread runs
-/// until the process ends).
+/// The server state of one source, made once.
 std::shared_ptr<RemoteMediaSource::Impl> source() {
     static const auto* impl = new std::shared_ptr<RemoteMediaSource::Impl>([] {
         auto made = std::make_shared<RemoteMediaSource::Impl>();
@@ -123,8 +83,7 @@ std::shared_ptr<RemoteMediaSource::Impl> source() {
         made->size = fileSize;
         made->contentType = "video/mp4";
         made->paths.insert(knownPath);
-        if (!made->start())
-            std::abort();
+        made->boundPort = 40000;
         return made;
     }());
     return *impl;
@@ -170,46 +129,65 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto impl = source();
-    MemoryStream stream(reinterpret_cast<const char*>(data), size);
-    bool closed = false;
-    auto process = &ServerAccess::process_request;
-    (impl->server.*process)(stream, true, closed, [](httplib::Request&) {});
-    if (stream.written.empty())
-        return 0; // nothing that reads as a request: no answer
-    const Answer answer = parse(stream.written);
-    if (std::getenv("TW_FUZZ_TRACE")) // the answer's status and headers, to check the seeds
-        std::fprintf(stderr, "%s\n", stream.written.substr(0, stream.written.find("\r\n\r\n")).c_str());
-    const QByteArray request(reinterpret_cast<const char*>(data), qsizetype(size));
-    const bool head = request.startsWith("HEAD ");
+    QByteArray input(reinterpret_cast<const char*>(data), qsizetype(size));
+    // Requests one after another, as on a kept-alive connection, until one ends it.
+    for (int served = 0; served < 16; ++served) {
+        const qsizetype before = input.size();
+        int status = 0;
+        const std::optional<MediaRequest> request = MediaRequest::take(input, status);
+        if (!request)
+            return 0; // an incomplete head: the server waits for more
+        FUZZ_CHECK(input.size() < before || status == 431);
+        MediaAnswer reply;
+        if (status != 0) {
+            FUZZ_CHECK(status == 400 || status == 431);
+            reply = MediaAnswer::refusal(status);
+        } else {
+            reply = impl->answer(*request);
+        }
+        QByteArray written = reply.head(false);
+        if (reply.streams) {
+            RemoteMediaSource::Impl::readRange(*impl->provider, impl->ref, reply.start, reply.end,
+                                               [&](QByteArray chunk) { written += chunk; });
+        }
+        if (std::getenv("TW_FUZZ_TRACE")) // the answer's status and headers, to check the seeds
+            std::fprintf(stderr, "%s\n", written.left(written.indexOf("\r\n\r\n")).constData());
+        const Answer answer = parse(written.toStdString());
+        const bool head = status == 0 && request->method == "HEAD";
+        FUZZ_CHECK(answer.status == reply.status);
 
-    FUZZ_CHECK(answer.status != 500);
-    switch (answer.status) {
-    case 200: {
-        FUZZ_CHECK(answer.headers.value("content-length") == QByteArray::number(fileSize));
-        if (!head)
-            FUZZ_CHECK(answer.body == fileBytes(0, fileSize - 1));
-        break;
+        switch (answer.status) {
+        case 200: {
+            FUZZ_CHECK(answer.headers.value("content-length") == QByteArray::number(fileSize));
+            FUZZ_CHECK(answer.body == (head ? QByteArray() : fileBytes(0, fileSize - 1)));
+            break;
+        }
+        case 206: {
+            static const QRegularExpression pattern(
+                QStringLiteral("^bytes (\\d+)-(\\d+)/(\\d+)$"));
+            const auto match =
+                pattern.match(QString::fromLatin1(answer.headers.value("content-range")));
+            FUZZ_CHECK(match.hasMatch());
+            const qint64 first = match.captured(1).toLongLong();
+            const qint64 last = match.captured(2).toLongLong();
+            FUZZ_CHECK(match.captured(3).toLongLong() == fileSize);
+            FUZZ_CHECK(first <= last && last < fileSize);
+            FUZZ_CHECK(answer.headers.value("content-length") ==
+                       QByteArray::number(last - first + 1));
+            FUZZ_CHECK(answer.body == (head ? QByteArray() : fileBytes(first, last)));
+            break;
+        }
+        default:
+            // Refusals carry none of the file.
+            FUZZ_CHECK(answer.body.isEmpty());
+            FUZZ_CHECK(answer.headers.value("content-length") == "0");
+            FUZZ_CHECK(answer.status >= 400 && answer.status < 500);
+            break;
+        }
+        if (answer.status == 200 || answer.status == 206)
+            FUZZ_CHECK(answer.headers.value("accept-ranges") == "bytes");
+        if (status != 0 || !request->keepsAlive() || request->hasBody())
+            return 0; // the connection ends here
     }
-    case 206: {
-        static const QRegularExpression pattern(QStringLiteral("^bytes (\\d+)-(\\d+)/(\\d+)$"));
-        const auto match = pattern.match(QString::fromLatin1(answer.headers.value("content-range")));
-        FUZZ_CHECK(match.hasMatch());
-        const qint64 first = match.captured(1).toLongLong();
-        const qint64 last = match.captured(2).toLongLong();
-        FUZZ_CHECK(match.captured(3).toLongLong() == fileSize);
-        FUZZ_CHECK(first <= last && last < fileSize);
-        FUZZ_CHECK(answer.headers.value("content-length") == QByteArray::number(last - first + 1));
-        if (!head)
-            FUZZ_CHECK(answer.body == fileBytes(first, last));
-        break;
-    }
-    default:
-        // Refusals carry none of the file.
-        FUZZ_CHECK(answer.body.size() < 200);
-        FUZZ_CHECK(answer.status >= 400 && answer.status < 500);
-        break;
-    }
-    if (answer.status == 200 || answer.status == 206)
-        FUZZ_CHECK(answer.headers.value("accept-ranges") == "bytes");
     return 0;
 }

@@ -181,6 +181,9 @@ qint64 bytesMoved(CURL* easy) {
     return qint64(down) + qint64(up) + qint64(headers);
 }
 
+/// The piece of a file body libcurl reads and sends at once.
+constexpr long uploadBufferBytes = 1024 * 1024;
+
 bool isHTTPScheme(const QUrl& url) {
     const QString scheme = url.scheme().toLower();
     return scheme == QLatin1String("http") || scheme == QLatin1String("https");
@@ -405,6 +408,10 @@ HTTPResponse perform(const HTTPRequest& request, Transfer& transfer, HandlePool&
         curl_easy_setopt(easy, CURLOPT_READDATA, &transfer);
         curl_easy_setopt(easy, CURLOPT_SEEKFUNCTION, onSeek);
         curl_easy_setopt(easy, CURLOPT_SEEKDATA, &transfer);
+        // A file body is read and sent in pieces of up to 1 MiB instead of libcurl's 64 KiB:
+        // an 8 MiB upload chunk takes 8 turns of reading, sending and polling, not 128.
+        if (transfer.bodyFile >= 0)
+            curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, uploadBufferBytes);
     }
 
     HeaderList headers;
@@ -544,6 +551,12 @@ HTTPReply CurlHTTPClient::upload(const HTTPRequest& request, const HTTPBody& bod
             throw StorageError(Code::localFileUnreadable);
         transfer.bodyFile = file.fd;
         transfer.bodyOffset = body.fileOffset();
+        // The slice is read once, front to back: the kernel reads it ahead at once, so a file
+        // that is not cached is not read in small synchronous steps from a fresh descriptor.
+        ::posix_fadvise(file.fd, off_t(body.fileOffset()), off_t(body.size()),
+                        POSIX_FADV_SEQUENTIAL);
+        ::posix_fadvise(file.fd, off_t(body.fileOffset()), off_t(body.size()),
+                        POSIX_FADV_WILLNEED);
     } else {
         transfer.bodyData = &body.data();
     }

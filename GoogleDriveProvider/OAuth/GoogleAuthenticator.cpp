@@ -22,12 +22,14 @@ GoogleAuthenticator::GoogleAuthenticator(GoogleOAuthConfiguration configuration,
 
 OAuthTokens GoogleAuthenticator::authorize(const std::optional<QString>& loginHint) {
     try {
+        // Only the redirect that carries this state ends the wait: one that another local
+        // process sends first is answered and ignored.
+        const QString state = PKCE::randomURLSafeString(24);
         LoopbackRedirectServer server;
-        const QString redirectURI = server.start();
+        const QString redirectURI = server.start(state);
 
         const QString verifier = PKCE::randomURLSafeString(64);
         const QString challenge = PKCE::challengeFor(verifier);
-        const QString state = PKCE::randomURLSafeString(24);
         const QUrl url = GoogleOAuthRequests::authorizationURL(configuration_, redirectURI, state,
                                                                challenge, loginHint);
 

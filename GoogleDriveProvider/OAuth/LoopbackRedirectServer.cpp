@@ -37,10 +37,15 @@ using SteadyClock = std::chrono::steady_clock;
 struct Connection {
     int fd = -1;
     QByteArray received;
+    SteadyClock::time_point accepted;
     SteadyClock::time_point deadline;
     bool draining = false;
     qsizetype drained = 0;
 };
+
+/// A new connection is never closed to admit another before it had this long to send its
+/// request line, so a flood of connections cannot push out the browser's before it is read.
+constexpr auto admissionGrace = std::chrono::milliseconds(100);
 
 void closeConnection(Connection& connection) {
     if (connection.fd >= 0)
@@ -80,12 +85,13 @@ LoopbackRedirectServer::~LoopbackRedirectServer() {
         thread_.join();
 }
 
-QString LoopbackRedirectServer::start() {
+QString LoopbackRedirectServer::start(std::optional<QString> expectedState) {
     {
         std::lock_guard lock(mutex_);
         if (started_ || stopped_)
             throw StorageError(StorageError::Code::authorizationFailed);
         started_ = true;
+        expectedState_ = std::move(expectedState);
     }
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (listener < 0) {
@@ -99,7 +105,7 @@ QString LoopbackRedirectServer::start() {
     socklen_t length = sizeof address;
     const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listener, 16) != 0 ||
+        ::listen(listener, SOMAXCONN) != 0 ||
         ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
         wakeFd < 0) {
         qCWarning(lcLoopback) << "cannot listen for the redirect, errno" << errno;
@@ -172,13 +178,24 @@ void LoopbackRedirectServer::deliver(const QUrl& url) {
 void LoopbackRedirectServer::run(int listener, int wakeFd) {
     pthread_setname_np(pthread_self(), "OAuthLoopback");
     const QString uri = redirectURI();
+    std::optional<QString> expectedState;
+    {
+        std::lock_guard lock(mutex_);
+        expectedState = expectedState_;
+    }
     std::list<Connection> connections;
 
     // `complete`: the request line has ended (CR LF arrived, or the peer finished sending).
     const auto answer = [&](Connection& connection, bool complete) {
         const std::optional<QUrl> callback =
             complete ? callbackURL(connection.received, uri) : std::nullopt;
-        if (callback) {
+        if (callback && expectedState &&
+            PercentEncoding::firstValue(*callback, QStringLiteral("state")) != *expectedState) {
+            // Not the answer to this sign-in (another local process, or an old browser tab):
+            // answered, and the sign-in keeps waiting for its own.
+            qCInfo(lcLoopback) << "ignored a redirect for another sign-in";
+            sendAll(connection.fd, response("400 Bad Request", QByteArray()));
+        } else if (callback) {
             sendAll(connection.fd, response("200 OK", confirmationPage()));
             deliver(*callback);
         } else {
@@ -189,6 +206,66 @@ void LoopbackRedirectServer::run(int listener, int wakeFd) {
         connection.received.clear();
         connection.deadline = SteadyClock::now() + drainTime;
     };
+    // Reads what the connection sent; answers once its request line is complete.
+    const auto receive = [&](Connection& connection) {
+        char buffer[4096];
+        for (;;) {
+            const qsizetype room =
+                connection.draining
+                    ? qsizetype(sizeof buffer)
+                    : std::min<qsizetype>(sizeof buffer,
+                                          maxRequestBytes - connection.received.size());
+            const ssize_t got = ::recv(connection.fd, buffer, size_t(room), 0);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                break;
+            if (got <= 0) {
+                // End of the peer's data: answer what arrived, or finish draining.
+                if (!connection.draining)
+                    answer(connection, !connection.received.isEmpty());
+                closeConnection(connection);
+                break;
+            }
+            if (connection.draining) {
+                connection.drained += got;
+                if (connection.drained > maxDrainBytes) {
+                    closeConnection(connection);
+                    break;
+                }
+                continue;
+            }
+            connection.received.append(buffer, got);
+            const bool lineEnded = connection.received.contains("\r\n");
+            if (lineEnded || connection.received.size() >= maxRequestBytes) {
+                answer(connection, lineEnded);
+                break;
+            }
+        }
+    };
+    // The connection to close so that a new one can be admitted: the oldest that has not sent
+    // its request line and had its grace, else the oldest already answered. `retry` tells when
+    // one more may become eligible.
+    const auto evictable = [&](SteadyClock::time_point now,
+                               std::optional<SteadyClock::time_point>& retry) -> Connection* {
+        Connection* best = nullptr;
+        for (Connection& connection : connections) {
+            if (connection.fd < 0)
+                continue;
+            if (!connection.draining && connection.accepted + admissionGrace > now) {
+                const auto eligible = connection.accepted + admissionGrace;
+                retry = retry ? std::min(*retry, eligible) : eligible;
+                continue;
+            }
+            if (!best || (best->draining && !connection.draining) ||
+                (best->draining == connection.draining && connection.accepted < best->accepted))
+                best = &connection;
+        }
+        return best;
+    };
+    const auto removeClosed = [&] {
+        connections.remove_if([](const Connection& connection) { return connection.fd < 0; });
+    };
 
     for (;;) {
         {
@@ -196,80 +273,38 @@ void LoopbackRedirectServer::run(int listener, int wakeFd) {
             if (stopped_)
                 break;
         }
+        auto now = SteadyClock::now();
+        auto next = now + std::chrono::seconds(60);
+        std::optional<SteadyClock::time_point> retry;
+        const bool admitting = int(connections.size()) < limits_.maxConnections ||
+                               evictable(now, retry) != nullptr;
+        if (!admitting && retry)
+            next = std::min(next, *retry);
+
         std::vector<pollfd> fds;
         fds.push_back({wakeFd, POLLIN, 0});
-        fds.push_back({listener, POLLIN, 0});
+        fds.push_back({listener, short(admitting ? POLLIN : 0), 0});
         for (const Connection& connection : connections)
             fds.push_back({connection.fd, POLLIN, 0});
 
-        auto next = SteadyClock::now() + std::chrono::seconds(60);
         for (const Connection& connection : connections)
             next = std::min(next, connection.deadline);
-        const auto wait =
-            std::chrono::duration_cast<std::chrono::milliseconds>(next - SteadyClock::now());
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - now);
         const int ready = ::poll(fds.data(), fds.size(), int(std::max<qint64>(0, wait.count())));
         if (ready < 0 && errno != EINTR)
             break;
         if (fds[0].revents)
             break; // stop()
 
-        if (fds[1].revents & POLLIN) {
-            for (;;) {
-                const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-                if (fd < 0)
-                    break;
-                if (int(connections.size()) >= limits_.maxConnections) {
-                    ::close(fd);
-                    continue;
-                }
-                connections.push_back(
-                    Connection{fd, {}, SteadyClock::now() + limits_.connectionTimeout, false, 0});
-            }
-        }
-
         size_t index = 2;
         for (Connection& connection : connections) {
             const short events = index < fds.size() ? fds[index].revents : 0;
             ++index;
-            if (!events)
-                continue;
-            char buffer[4096];
-            for (;;) {
-                const qsizetype room =
-                    connection.draining
-                        ? qsizetype(sizeof buffer)
-                        : std::min<qsizetype>(sizeof buffer,
-                                              maxRequestBytes - connection.received.size());
-                const ssize_t got = ::recv(connection.fd, buffer, size_t(room), 0);
-                if (got < 0 && errno == EINTR)
-                    continue;
-                if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-                    break;
-                if (got <= 0) {
-                    // End of the peer's data: answer what arrived, or finish draining.
-                    if (!connection.draining)
-                        answer(connection, !connection.received.isEmpty());
-                    closeConnection(connection);
-                    break;
-                }
-                if (connection.draining) {
-                    connection.drained += got;
-                    if (connection.drained > maxDrainBytes) {
-                        closeConnection(connection);
-                        break;
-                    }
-                    continue;
-                }
-                connection.received.append(buffer, got);
-                const bool lineEnded = connection.received.contains("\r\n");
-                if (lineEnded || connection.received.size() >= maxRequestBytes) {
-                    answer(connection, lineEnded);
-                    break;
-                }
-            }
+            if (events)
+                receive(connection);
         }
 
-        const auto now = SteadyClock::now();
+        now = SteadyClock::now();
         for (Connection& connection : connections) {
             if (connection.fd < 0 || connection.deadline > now)
                 continue;
@@ -277,7 +312,28 @@ void LoopbackRedirectServer::run(int listener, int wakeFd) {
                 answer(connection, false); // no complete request line in time
             closeConnection(connection);
         }
-        connections.remove_if([](const Connection& connection) { return connection.fd < 0; });
+        removeClosed();
+
+        // New connections: when the server is full, the longest waiting one makes room.
+        for (int accepted = 0; (fds[1].revents & POLLIN) && accepted < limits_.maxConnections;
+             ++accepted) {
+            if (int(connections.size()) >= limits_.maxConnections) {
+                std::optional<SteadyClock::time_point> ignored;
+                Connection* victim = evictable(SteadyClock::now(), ignored);
+                if (!victim)
+                    break;
+                closeConnection(*victim);
+                removeClosed();
+            }
+            const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (fd < 0)
+                break;
+            const auto at = SteadyClock::now();
+            Connection& connection = connections.emplace_back(
+                Connection{fd, {}, at, at + limits_.connectionTimeout, false, 0});
+            receive(connection); // a request that waited in the backlog is there already
+        }
+        removeClosed();
     }
 
     for (Connection& connection : connections)

@@ -16,21 +16,26 @@ namespace tw {
 /// sign-in. It listens on 127.0.0.1 only, on a port the system chooses, on its own thread
 /// ("OAuthLoopback"); every socket is close-on-exec, so the browser it launches inherits
 /// none. Each connection gets one HTTP/1.1 response and is closed. The first request that
-/// is a GET of "/?…" (or "?…") carrying a "code" or an "error" item is the callback: it is
-/// answered with the confirmation page and handed to the waiter; later ones are answered
-/// the same way and ignored. Anything else gets "404 Not Found" with an empty body.
+/// is a GET of "/?…" (or "?…") carrying a "code" or an "error" item, and the state the server
+/// was started with, is the callback: it is answered with the confirmation page and handed to
+/// the waiter; later ones are answered the same way and ignored. A callback with another state
+/// (another local process, an old tab) gets "400 Bad Request" and is ignored: the waiter keeps
+/// waiting. Anything else gets "404 Not Found"; these answers have an empty body.
 ///
 /// A request is read until the end of its request line (CR LF), so a line that arrives in
 /// several pieces still counts; at most 16384 bytes are read per connection and at most
 /// 8192 looked at. A connection that sends no complete request line within the connection
 /// time limit gets the 404 answer; several connections are served side by side, so an idle
-/// one never holds up the browser's.
+/// one never holds up the browser's. At most maxConnections are held: to admit another, the
+/// oldest that has not sent its request line is closed (none before it had 100 ms), else the
+/// oldest already answered; so connections that other processes open and reopen as soon as
+/// they are cut never keep the browser's request out.
 class LoopbackRedirectServer {
 public:
     struct Limits {
         /// How long one connection may take to send its request line.
         std::chrono::milliseconds connectionTimeout = std::chrono::seconds(5);
-        /// Connections served at once; further ones are closed unanswered.
+        /// Connections held at once; to admit another, the longest waiting one is closed.
         int maxConnections = 32;
     };
 
@@ -43,8 +48,9 @@ public:
     LoopbackRedirectServer& operator=(const LoopbackRedirectServer&) = delete;
 
     /// Starts listening and returns the redirect URI, "http://127.0.0.1:" and the port.
+    /// With `expectedState`, only a callback whose first "state" item equals it is delivered.
     /// Throws StorageError authorizationFailed when the listener cannot be set up. Call once.
-    QString start();
+    QString start(std::optional<QString> expectedState = std::nullopt);
 
     /// The first callback URL. Returns at once when one has arrived already (even after
     /// stop()); nullopt when `deadline` passes first; throws StorageError cancelled when
@@ -77,6 +83,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable_any changed_;
     std::optional<QUrl> result_;
+    std::optional<QString> expectedState_;
     bool stopped_ = false;
     bool started_ = false;
     QString redirectURI_;

@@ -24,13 +24,24 @@ namespace tw {
 /// so a seek stops the old read after at most the chunk under way. The main thread never waits on a
 /// read: the player reads through its own HTTP source.
 ///
+/// One thread ("tw-media-http") serves every connection with non-blocking sockets and poll(),
+/// so a connection that sends nothing, or a byte now and then, costs a descriptor and nothing
+/// else. At most maxConnections are held; a connection has 5 seconds to send a complete request
+/// head (from its accept, or from the end of its previous answer); to admit a new connection
+/// beyond the limit, the one that has waited longest for its head is closed (a connection that
+/// asked for one of the paths handed out only when no other is left; one being answered never;
+/// none before it had 100 ms to send its head). Other local processes can so neither exhaust
+/// the process's descriptors nor keep the player out.
+///
 /// Create with create(); the object is shared by the preview content that shows it and the
-/// player host. Destroying it stops the server (request threads notice within a few
-/// milliseconds; reads already under way finish or fail on their own worker threads).
+/// player host. Destroying it stops the server at once (its thread never blocks but in poll());
+/// reads already under way are cancelled and end on their own worker threads.
 class RemoteMediaSource {
 public:
     /// The largest ranged read made at once.
     static constexpr qint64 chunkSize = 0x200000;
+    /// The most connections the range server holds at once.
+    static constexpr int maxConnections = 32;
 
     /// A source for the item, or none when its size is unknown or below 1 byte, or its type is
     /// unknown.
@@ -54,6 +65,8 @@ public:
 
     /// Number of request tasks that are running (for tests and diagnostics).
     int runningRequests() const;
+    /// Number of connections the range server holds (for tests and diagnostics).
+    int openConnections() const;
 
     struct Impl;
 

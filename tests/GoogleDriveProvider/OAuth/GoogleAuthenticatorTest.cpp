@@ -130,7 +130,6 @@ TEST_F(GoogleAuthenticatorTest, TheRedirectDecidesBeforeAnyTokenRequest) {
     const std::pair<FakeOAuthServer::AuthorizeAnswer, Code> cases[] = {
         {FakeOAuthServer::AuthorizeAnswer::accessDenied, Code::authorizationCancelled},
         {FakeOAuthServer::AuthorizeAnswer::otherError, Code::authorizationFailed},
-        {FakeOAuthServer::AuthorizeAnswer::wrongState, Code::authorizationFailed},
     };
     for (const auto& [answer, expected] : cases) {
         SCOPED_TRACE(int(answer));
@@ -141,6 +140,46 @@ TEST_F(GoogleAuthenticatorTest, TheRedirectDecidesBeforeAnyTokenRequest) {
         EXPECT_EQ(opener->page()->response.statusCode, 200);
     }
     EXPECT_EQ(oauth.tokenRequests(), 0);
+}
+
+TEST_F(GoogleAuthenticatorTest, ARedirectWithAnotherStateNeitherEndsNorFailsTheSignIn) {
+    // Another local process reaches the redirect server before the browser does, with a denial
+    // and a forged code: both are answered and ignored, and the browser's redirect completes
+    // the sign-in.
+    struct RacingOpener : BrowserOpener {
+        RacingOpener(std::shared_ptr<HTTPClient> client, std::shared_ptr<CurlBrowserOpener> real)
+            : client(std::move(client)), real(std::move(real)) {}
+        bool open(const QUrl& url) override {
+            const QString redirect = PercentEncoding::firstValue(url, "redirect_uri").value();
+            for (const char* target : {"/?error=access_denied", "/?code=forged&state=guess"}) {
+                HTTPRequest request;
+                request.url = QUrl(redirect + QLatin1String(target));
+                statuses.push_back(client->send(request).response.statusCode);
+            }
+            return real->open(url);
+        }
+        std::shared_ptr<HTTPClient> client;
+        std::shared_ptr<CurlBrowserOpener> real;
+        std::vector<int> statuses;
+    };
+    const auto real = browser();
+    const auto opener = std::make_shared<RacingOpener>(http, real);
+    const OAuthTokens tokens = authenticator(opener).authorize(std::nullopt);
+    EXPECT_TRUE(tokens.accessToken.startsWith(QLatin1String("ya29.")));
+    EXPECT_EQ(opener->statuses, std::vector<int>({400, 400}));
+    EXPECT_EQ(oauth.tokenRequests(), 1);
+    ASSERT_TRUE(real->page());
+    EXPECT_EQ(real->page()->response.statusCode, 200);
+
+    // A redirect that only ever comes with another state ends at the time limit, with no
+    // token request.
+    oauth.setAuthorizeAnswer(FakeOAuthServer::AuthorizeAnswer::wrongState);
+    const auto forged = browser();
+    EXPECT_EQ(failureOf([&] { authenticator(forged, 300ms).authorize(std::nullopt); }),
+              Code::authorizationCancelled);
+    ASSERT_TRUE(forged->page());
+    EXPECT_EQ(forged->page()->response.statusCode, 400);
+    EXPECT_EQ(oauth.tokenRequests(), 1);
 }
 
 TEST_F(GoogleAuthenticatorTest, ABrowserThatCannotOpenFailsAtOnceAndStopsTheServer) {

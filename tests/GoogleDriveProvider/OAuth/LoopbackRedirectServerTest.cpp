@@ -2,6 +2,7 @@
 #include "GoogleDriveProvider/OAuth/LoopbackRedirectServer.h"
 #include "StorageCore/Concurrency/Cancellation.h"
 #include "StorageCore/Domain/StorageError.h"
+#include "tests/support/ConnectionFlood.h"
 
 #include <gtest/gtest.h>
 
@@ -169,8 +170,12 @@ TEST(LoopbackRedirectServer, ARequestLineSplitAcrossReadsIsStillACallback) {
     const QString uri = server.start();
     RawClient client(portOf(uri));
     client.write("GET /?code=abc&st");
-    // No answer may come before the line has ended.
-    EXPECT_FALSE(client.readable(100ms));
+    // No answer may come before the line has ended. A complete request on a later connection
+    // is answered after the server has read the earlier bytes (one thread, connections in the
+    // order they came): once its answer is here, any early answer would be too.
+    EXPECT_EQ(roundTrip(portOf(uri), "GET /other HTTP/1.1\r\n\r\n").statusLine,
+              QByteArray("HTTP/1.1 404 Not Found"));
+    EXPECT_FALSE(client.readable(0ms));
     client.write("ate=xyz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     const ParsedResponse response = parse(client.readAll());
     EXPECT_EQ(response.statusLine, QByteArray("HTTP/1.1 200 OK"));
@@ -190,6 +195,42 @@ TEST(LoopbackRedirectServer, AnIdleConnectionNeitherBlocksOthersNorStaysOpen) {
     EXPECT_TRUE(server.waitForCallback().has_value());
     // Past its time limit the idle connection is answered and closed.
     EXPECT_EQ(parse(idle.readAll()).statusLine, QByteArray("HTTP/1.1 404 Not Found"));
+}
+
+TEST(LoopbackRedirectServer, ACallbackWithAnotherStateIsAnsweredAndIgnored) {
+    // Another local process answers first, with no state or a wrong one: the wait goes on
+    // until the browser's own redirect arrives.
+    LoopbackRedirectServer server;
+    const QString uri = server.start(QStringLiteral("s-1"));
+    for (const QByteArray& forged :
+         {QByteArray("GET /?error=access_denied HTTP/1.1\r\n\r\n"),
+          QByteArray("GET /?code=forged&state=s-2 HTTP/1.1\r\n\r\n"),
+          QByteArray("GET /?code=forged&state=s-1x HTTP/1.1\r\n\r\n")}) {
+        SCOPED_TRACE(forged.constData());
+        EXPECT_EQ(roundTrip(portOf(uri), forged).statusLine,
+                  QByteArray("HTTP/1.1 400 Bad Request"));
+        EXPECT_EQ(server.waitForCallback(std::chrono::steady_clock::now()), std::nullopt);
+    }
+    EXPECT_EQ(roundTrip(portOf(uri), "GET /?code=real&state=s-1 HTTP/1.1\r\n\r\n").statusLine,
+              QByteArray("HTTP/1.1 200 OK"));
+    EXPECT_EQ(server.waitForCallback(), QUrl(uri + QStringLiteral("/?code=real&state=s-1")));
+}
+
+TEST(LoopbackRedirectServer, ConnectionsReopenedAsSoonAsCutNeverKeepTheBrowserOut) {
+    // Ten sign-ins, each with 40 idle connections that connect again as soon as the server
+    // cuts them (more than it holds): the browser's redirect, sent after they are all open,
+    // is answered and delivered every time.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        SCOPED_TRACE(attempt);
+        LoopbackRedirectServer server;
+        const QString uri = server.start(QStringLiteral("s"));
+        test::ConnectionFlood flood({.port = portOf(uri), .connections = 40, .reconnect = true});
+        const ParsedResponse response =
+            roundTrip(portOf(uri), "GET /?code=c&state=s HTTP/1.1\r\n\r\n");
+        EXPECT_EQ(response.statusLine, QByteArray("HTTP/1.1 200 OK"));
+        EXPECT_EQ(server.waitForCallback(std::chrono::steady_clock::now() + 20s),
+                  QUrl(uri + QStringLiteral("/?code=c&state=s")));
+    }
 }
 
 TEST(LoopbackRedirectServer, TheFirstCallbackWinsAndSurvivesStop) {

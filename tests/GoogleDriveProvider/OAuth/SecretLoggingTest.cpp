@@ -59,10 +59,14 @@ TEST(SecretLogging, NoSecretReachesALogLine) {
         QStringLiteral("client.apps.googleusercontent.com"),
         clientSecret,
         {GoogleOAuthConfiguration::driveScope()}};
+    // A redirect with another state is ignored: that sign-in ends at its (short) time limit.
     const auto signIn = [&](FakeOAuthServer::AuthorizeAnswer answer) -> std::optional<OAuthTokens> {
         oauth.setAuthorizeAnswer(answer);
+        const bool ignored = answer == FakeOAuthServer::AuthorizeAnswer::wrongState;
         GoogleAuthenticator authenticator(configuration, http,
-                                          std::make_shared<CurlBrowserOpener>(http), clock.clock());
+                                          std::make_shared<CurlBrowserOpener>(http), clock.clock(),
+                                          ignored ? std::chrono::milliseconds(300)
+                                                  : std::chrono::milliseconds(600000));
         try {
             return authenticator.authorize(QStringLiteral("ann@example.com"));
         } catch (const StorageError&) {

@@ -3,6 +3,7 @@
 // real playback of audio and video through Qt Multimedia with a slow back end.
 #include "StorageCore/Preview/RemoteMediaSource.h"
 #include "StorageCore/Concurrency/TaskRunner.h"
+#include "tests/support/ConnectionFlood.h"
 #include "tests/support/FakeStorageProvider.h"
 
 #include <QAudioOutput>
@@ -29,6 +30,7 @@
 #include <unistd.h>
 
 using namespace tw;
+using test::ConnectionFlood;
 using test::FakeStorageProvider;
 using Op = FakeStorageProvider::Op;
 using namespace std::chrono_literals;
@@ -72,6 +74,33 @@ public:
         }
         return all;
     }
+    /// One answer on a kept-alive connection: its head and as many bytes as its
+    /// Content-Length names (none for HEAD; less when the server closes first). Bytes of the
+    /// next answer stay for the next call.
+    QByteArray readOne(bool head = false) {
+        char buf[65536];
+        qsizetype wanted = -1;
+        while (wanted < 0 || pending_.size() < wanted) {
+            const qsizetype end = pending_.indexOf("\r\n\r\n");
+            if (wanted < 0 && end >= 0) {
+                const QByteArray fields = pending_.left(end + 2).toLower();
+                const qsizetype at = fields.indexOf("content-length:");
+                const qint64 length =
+                    at < 0 ? 0 : fields.mid(at + 15, fields.indexOf("\r\n", at) - at - 15)
+                                     .trimmed()
+                                     .toLongLong();
+                wanted = end + 4 + (head ? 0 : length);
+                continue;
+            }
+            const ssize_t n = ::read(fd_, buf, sizeof(buf));
+            if (n <= 0)
+                break;
+            pending_.append(buf, n);
+        }
+        const QByteArray one = pending_.left(wanted < 0 ? pending_.size() : wanted);
+        pending_.remove(0, one.size());
+        return one;
+    }
     /// Whether the last readAll() ended because the server closed the connection (not the
     /// 10 s time-out).
     bool closedByServer() const { return closedByServer_; }
@@ -80,6 +109,7 @@ private:
     int fd_ = -1;
     bool connected_ = false;
     bool closedByServer_ = false;
+    QByteArray pending_;
 };
 
 struct Reply {
@@ -417,6 +447,101 @@ TEST_F(RemoteMediaSourceTest, DestroyingTheSourceStopsItsServer) {
     RawClient late(url.port());
     EXPECT_FALSE(late.connected());
     gate->release();
+}
+
+TEST_F(RemoteMediaSourceTest, ConnectionsWithoutTheTokenNeitherKeepThePlayerOutNorPileUp) {
+    // Other local processes hold 1,000 connections that send nothing and 8 that send a byte
+    // now and then; the player's ranged requests, made after all of them, are answered while
+    // they stay open, and the server holds no more than its limit of descriptors for them.
+    constexpr int idle = 1000;
+    constexpr int slow = 8;
+    if (!ConnectionFlood::allowDescriptors(idle + slow + 200))
+        GTEST_SKIP() << "the descriptor limit is below what the flood needs";
+    const QByteArray content = pattern(3000000);
+    auto source = sourceFor(content);
+    const QUrl url = source->makeAsset();
+    const int before = ConnectionFlood::openDescriptors();
+    ConnectionFlood idleFlood({.port = url.port(), .connections = idle});
+    ConnectionFlood slowFlood({.port = url.port(), .connections = slow, .byteInterval = 200ms});
+    // The server is full of the flood's connections.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return source->openConnections() == RemoteMediaSource::maxConnections; }, 20000));
+
+    struct Ask {
+        qint64 from, to;
+    };
+    for (const Ask ask : {Ask{0, 99}, Ask{2500000, 2999999}, Ask{1000, 1000}, Ask{-1, -1}}) {
+        const QByteArray range = ask.from < 0 ? QByteArray("bytes=-4096")
+                                              : "bytes=" + QByteArray::number(ask.from) + '-' +
+                                                    QByteArray::number(ask.to);
+        SCOPED_TRACE(range.constData());
+        const Reply reply = request(url, "GET", "Range: " + range + "\r\n");
+        EXPECT_EQ(reply.status, 206);
+        const qint64 from = ask.from < 0 ? content.size() - 4096 : ask.from;
+        const qint64 to = ask.from < 0 ? content.size() - 1 : ask.to;
+        EXPECT_TRUE(reply.body == content.mid(from, to - from + 1)) << reply.body.size();
+    }
+    // The server's ends of the connections are all the descriptors it holds for them; the
+    // rest of the flood waits in the kernel's backlog.
+    EXPECT_LE(ConnectionFlood::acceptedDescriptors(url.port()), RemoteMediaSource::maxConnections);
+    EXPECT_GE(ConnectionFlood::acceptedDescriptors(url.port()), 1);
+    EXPECT_LE(source->openConnections(), RemoteMediaSource::maxConnections);
+    EXPECT_LE(ConnectionFlood::openDescriptors() - before, idle + slow + 2 + // the flood's
+              RemoteMediaSource::maxConnections);
+}
+
+TEST_F(RemoteMediaSourceTest, PlayerIsServedWhileConnectionsReconnectAsSoonAsCut) {
+    // More connections than the server holds, each made again as soon as the server cuts it:
+    // the player's kept-alive connection from before the flood and its new ones get answers.
+    const QByteArray content = pattern(3000000);
+    auto source = sourceFor(content);
+    const QUrl url = source->makeAsset();
+    const QByteArray ask = "GET " + url.path().toLatin1() + " HTTP/1.1\r\n" + hostHeader(url);
+    RawClient player(url.port());
+    ASSERT_TRUE(player.connected());
+    player.send(ask + "Range: bytes=0-9\r\n\r\n");
+    EXPECT_EQ(parse(player.readOne()).body, content.left(10));
+
+    ConnectionFlood flood({.port = url.port(),
+                           .connections = 3 * RemoteMediaSource::maxConnections,
+                           .reconnect = true});
+    // The flood fills the server and is being cut to admit its own new connections (soon,
+    // well within the kept-alive connection's 5 s for its next request).
+    ASSERT_TRUE(QTest::qWaitFor([&] { return flood.cuts() > 0; }, 20000));
+    player.send(ask + "Range: bytes=10-19\r\n\r\n");
+    const Reply again = parse(player.readOne());
+    EXPECT_EQ(again.status, 206);
+    EXPECT_EQ(again.body, content.mid(10, 10));
+    for (int i = 0; i < 4; ++i) {
+        const qint64 from = 700000 * i;
+        const Reply reply = request(url, "GET",
+                                    "Range: bytes=" + QByteArray::number(from) + '-' +
+                                        QByteArray::number(from + 65535) + "\r\n");
+        EXPECT_EQ(reply.status, 206);
+        EXPECT_TRUE(reply.body == content.mid(from, 65536)) << i << ' ' << reply.body.size();
+    }
+    EXPECT_LE(source->openConnections(), RemoteMediaSource::maxConnections);
+}
+
+TEST_F(RemoteMediaSourceTest, KeptAliveConnectionAnswersRequestsOneAfterAnother) {
+    // Two requests sent at once on one connection are answered in order; HEAD carries no body.
+    const QByteArray content = pattern(5000);
+    auto source = sourceFor(content);
+    const QUrl url = source->makeAsset();
+    const QByteArray ask = "GET " + url.path().toLatin1() + " HTTP/1.1\r\n" + hostHeader(url);
+    RawClient client(url.port());
+    client.send(ask + "Range: bytes=100-199\r\n\r\n" + "HEAD" + ask.mid(3) + "\r\n" + ask +
+                "Range: bytes=4990-\r\n\r\n");
+    const Reply first = parse(client.readOne());
+    EXPECT_EQ(first.status, 206);
+    EXPECT_EQ(first.body, content.mid(100, 100));
+    const Reply head = parse(client.readOne(true));
+    EXPECT_EQ(head.status, 200);
+    EXPECT_EQ(head.headers.value("content-length"), "5000");
+    EXPECT_TRUE(head.body.isEmpty());
+    const Reply last = parse(client.readOne());
+    EXPECT_EQ(last.status, 206);
+    EXPECT_EQ(last.body, content.mid(4990));
 }
 
 // ---- real playback ------------------------------------------------------------------------
