@@ -15,8 +15,8 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     tw::setApplicationIdentity(version);
     QApplication::setDesktopFileName(QStringLiteral("org.tessarow.Kelvanor"));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.tessarow.Kelvanor"),
-                                                 QIcon(QStringLiteral(":/org.tessarow.Kelvanor.svg"))));
+    // The very file "cmake --install" puts into the icon theme: no theme look-up at start-up.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/org.tessarow.Kelvanor.svg")));
     // Only the quit protocol ends the application.
     QApplication::setQuitOnLastWindowClosed(false);
 

@@ -117,13 +117,14 @@ void TelegramStorageProvider::signIn(TelegramSession& session) {
 ProviderConnection TelegramStorageProvider::connect(const std::optional<QString>& loginHint) {
     (void)loginHint;
     const auto configuration = configuration_();
-    if (!configuration || !factory_)
+    const auto factory = configuration ? clientFactory() : nullptr;
+    if (!factory)
         throw StorageError(StorageError::Code::notConfigured);
     const QString sessionID = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     const QByteArray key = randomKey();
 
     auto session =
-        makeSessionIn(baseDirectory_, limits_, sessionID, key, *configuration, *factory_);
+        makeSessionIn(baseDirectory_, limits_, sessionID, key, *configuration, *factory);
     {
         std::lock_guard lock(signInMutex_);
         signingIn_.insert(sessionID);

@@ -105,11 +105,11 @@ TelegramStorageProvider::Credential::fromJson(const QByteArray& json) {
 TelegramStorageProvider::TelegramStorageProvider(ConfigurationSource configuration,
                                                  std::shared_ptr<SecretStore> secrets,
                                                  std::shared_ptr<TelegramLoginPresenter> presenter,
-                                                 std::shared_ptr<TDClientFactory> factory,
+                                                 std::shared_ptr<ClientFactoryLoader> runtime,
                                                  QString baseDirectory, TelegramTimeLimits limits,
                                                  Clock clock)
     : configuration_(std::move(configuration)), secrets_(std::move(secrets)),
-      presenter_(std::move(presenter)), factory_(std::move(factory)),
+      presenter_(std::move(presenter)), runtime_(std::move(runtime)),
       baseDirectory_(std::move(baseDirectory)), limits_(limits), clock_(std::move(clock)) {}
 
 TelegramStorageProvider::TelegramStorageProvider(std::optional<TelegramConfiguration> configuration,
@@ -119,7 +119,8 @@ TelegramStorageProvider::TelegramStorageProvider(std::optional<TelegramConfigura
                                                  QString baseDirectory, TelegramTimeLimits limits,
                                                  Clock clock)
     : TelegramStorageProvider(ConfigurationSource([configuration] { return configuration; }),
-                              std::move(secrets), std::move(presenter), std::move(factory),
+                              std::move(secrets), std::move(presenter),
+                              std::make_shared<ClientFactoryLoader>(std::move(factory)),
                               std::move(baseDirectory), limits, std::move(clock)) {}
 
 QString TelegramStorageProvider::defaultBaseDirectory() {
@@ -138,7 +139,12 @@ QByteArray TelegramStorageProvider::randomKey() {
 }
 
 bool TelegramStorageProvider::isAvailable() const {
-    return factory_ != nullptr && configuration_().has_value();
+    return runtime_->state() != ClientFactoryLoader::State::missing &&
+           configuration_().has_value();
+}
+
+bool TelegramStorageProvider::isLibraryLoaded() const {
+    return runtime_->state() == ClientFactoryLoader::State::loaded;
 }
 
 QString TelegramStorageProvider::sessionDirectory(const QString& sessionID) const {
@@ -261,13 +267,14 @@ std::shared_ptr<TelegramSession> TelegramStorageProvider::session(const QUuid& a
         throw StorageError(StorageError::Code::reauthRequired);
     }
     const auto configuration = configuration_();
-    if (!configuration || !factory_)
+    const auto factory = configuration ? clientFactory() : nullptr;
+    if (!factory)
         throw StorageError(StorageError::Code::notConfigured);
     const Credential credential = loadCredential(accountID);
     try {
         // The maker may outlive this provider's caller: it captures what it needs by value.
         return registry_.open(accountID, [base = baseDirectory_, limits = limits_, credential,
-                                          configuration = *configuration, factory = factory_] {
+                                          configuration = *configuration, factory] {
             return openStoredSession(base, limits, credential, configuration, *factory);
         });
     } catch (const TDError& error) {
@@ -292,14 +299,18 @@ void TelegramStorageProvider::closeStored(
     const Credential& credential, bool logOut,
     const std::optional<Completion<std::monostate>>& openingEnded) noexcept {
     const auto configuration = configuration_();
-    if (!configuration || !factory_)
+    if (!configuration)
         return;
     try {
+        // Loads the library when nothing has needed it yet (this runs on a worker).
+        const auto factory = clientFactory();
+        if (!factory)
+            return;
         // An opening of this session that was just cancelled may still hold its database.
         if (openingEnded)
             waitForOpeningEnd(*openingEnded);
         auto session = makeSessionIn(baseDirectory_, limits_, credential.sessionID, credential.key,
-                                     *configuration, *factory_);
+                                     *configuration, *factory);
         bool signedIn = false;
         try {
             signedIn = session->open().type() == stateReady;

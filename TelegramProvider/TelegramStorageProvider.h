@@ -4,6 +4,7 @@
 #include "StorageCore/Domain/StorageProvider.h"
 #include "StorageCore/Security/SecretStore.h"
 #include "TelegramProvider/SessionRegistry.h"
+#include "TelegramProvider/TDLib/ClientFactoryLoader.h"
 #include "TelegramProvider/TDLib/TDClient.h"
 #include "TelegramProvider/TelegramConfiguration.h"
 #include "TelegramProvider/TelegramLoginPresenter.h"
@@ -52,10 +53,12 @@ public:
         bool operator==(const Credential&) const = default;
     };
 
+    /// The factory comes from runtime on the first operation that needs it (on its worker).
     TelegramStorageProvider(ConfigurationSource configuration, std::shared_ptr<SecretStore> secrets,
                             std::shared_ptr<TelegramLoginPresenter> presenter,
-                            std::shared_ptr<TDClientFactory> factory, QString baseDirectory,
+                            std::shared_ptr<ClientFactoryLoader> runtime, QString baseDirectory,
                             TelegramTimeLimits limits = {}, Clock clock = systemClock());
+    /// Over a factory at hand (null: the library is missing).
     TelegramStorageProvider(std::optional<TelegramConfiguration> configuration,
                             std::shared_ptr<SecretStore> secrets,
                             std::shared_ptr<TelegramLoginPresenter> presenter,
@@ -68,8 +71,10 @@ public:
     /// 32 bytes from the system's secure random generator.
     static QByteArray randomKey();
 
+    /// Configured, and the library not found missing (it may not be loaded yet). Never loads.
     bool isAvailable() const;
-    bool isLibraryLoaded() const { return factory_ != nullptr; }
+    /// Whether the library has been loaded. Never loads.
+    bool isLibraryLoaded() const;
     /// Entries of the base directory (folders and files, hidden ones too); 0 when unreadable.
     int sessionFolderCount() const;
     bool hasCredential(const QUuid& accountID) const;
@@ -184,7 +189,10 @@ private:
     const ConfigurationSource configuration_;
     const std::shared_ptr<SecretStore> secrets_;
     const std::shared_ptr<TelegramLoginPresenter> presenter_;
-    const std::shared_ptr<TDClientFactory> factory_;
+    /// The client factory, loaded by the first caller (a worker); null when it is missing.
+    std::shared_ptr<TDClientFactory> clientFactory() const { return runtime_->get(); }
+
+    const std::shared_ptr<ClientFactoryLoader> runtime_;
     const QString baseDirectory_;
     const TelegramTimeLimits limits_;
     const Clock clock_;

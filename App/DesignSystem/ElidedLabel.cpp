@@ -10,6 +10,8 @@ ElidedLabel::ElidedLabel(const QString& text, Qt::TextElideMode mode, QWidget* p
 }
 
 void ElidedLabel::setText(const QString& text) {
+    if (text == full_ && !QLabel::text().isNull())
+        return;
     full_ = text;
     setToolTip(text.toHtmlEscaped());
     setAccessibleName(text);
@@ -23,7 +25,18 @@ void ElidedLabel::resizeEvent(QResizeEvent* event) {
     elide();
 }
 
+void ElidedLabel::showEvent(QShowEvent* event) {
+    QLabel::showEvent(event);
+    elide();
+}
+
 void ElidedLabel::elide() {
+    // A hidden label is elided when it is shown (with its laid-out width), not for whatever
+    // size it has before.
+    if (!isVisible()) {
+        QLabel::setText(full_);
+        return;
+    }
     const int width = std::max(0, contentsRect().width());
     QLabel::setText(width > 0 ? fontMetrics().elidedText(full_, mode_, width) : full_);
 }

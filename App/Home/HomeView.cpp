@@ -206,20 +206,10 @@ HomeView::HomeView(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
     setObjectName(QStringLiteral("homeView"));
     setAccessibleName(QStringLiteral("Home"));
     stack_ = new QStackedLayout(this);
-
-    empty_ = new ContentUnavailableView(
-        QStringLiteral("externaldrive"), QStringLiteral("No Storage Connected"),
-        QStringLiteral("Connect a Google Drive or Telegram account to see its storage here."), this);
-    empty_->setObjectName(QStringLiteral("homeEmpty"));
-    connect(empty_->addButton(QStringLiteral("Connect Google Drive\u2026"),
-                              QStringLiteral("homeConnectGoogle")),
-            &QPushButton::clicked, this, [this] { model_.connectAccount(ProviderKind::googleDrive); });
-    connect(empty_->addButton(QStringLiteral("Connect Telegram\u2026"),
-                              QStringLiteral("homeConnectTelegram")),
-            &QPushButton::clicked, this, [this] { model_.connectAccount(ProviderKind::telegram); });
-    stack_->addWidget(empty_);
+    // The invitation to connect (empty_) is built when there is no account to show.
 
     auto* scroll = new QScrollArea(this);
+    overview_ = scroll;
     scroll->setObjectName(QStringLiteral("homeForm"));
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
@@ -324,12 +314,34 @@ void HomeView::scheduleUpdate(int parts) {
     });
 }
 
+void HomeView::showEmpty() {
+    if (!empty_) {
+        empty_ = new ContentUnavailableView(
+            QStringLiteral("externaldrive"), QStringLiteral("No Storage Connected"),
+            QStringLiteral("Connect a Google Drive or Telegram account to see its storage here."),
+            this);
+        empty_->setObjectName(QStringLiteral("homeEmpty"));
+        connect(empty_->addButton(QStringLiteral("Connect Google Drive\u2026"),
+                                  QStringLiteral("homeConnectGoogle")),
+                &QPushButton::clicked, this,
+                [this] { model_.connectAccount(ProviderKind::googleDrive); });
+        connect(empty_->addButton(QStringLiteral("Connect Telegram\u2026"),
+                                  QStringLiteral("homeConnectTelegram")),
+                &QPushButton::clicked, this,
+                [this] { model_.connectAccount(ProviderKind::telegram); });
+        stack_->addWidget(empty_);
+    }
+    stack_->setCurrentWidget(empty_);
+}
+
 void HomeView::apply() {
     const int parts = dirty_;
     const QList<StorageAccount>& accounts = model_.accounts()->accounts();
-    stack_->setCurrentIndex(accounts.isEmpty() ? 0 : 1);
-    if (accounts.isEmpty())
+    if (accounts.isEmpty()) {
+        showEmpty();
         return; // the form catches up when the first account arrives
+    }
+    stack_->setCurrentWidget(overview_);
     dirty_ = 0;
     if (parts & accountsPart) {
         applyOverview(accounts);

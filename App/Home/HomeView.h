@@ -41,13 +41,15 @@ private:
     enum Part { accountsPart = 1, activityPart = 2 };
     void scheduleUpdate(int parts);
     void apply();
+    void showEmpty();
     void applyOverview(const QList<StorageAccount>& accounts);
     void applyRows(const QList<StorageAccount>& accounts);
     void applyActivity();
 
     AppModel& model_;
     QStackedLayout* stack_;
-    ContentUnavailableView* empty_;
+    ContentUnavailableView* empty_ = nullptr;
+    QWidget* overview_;
     QWidget* form_;
     QLabel* count_;
     QLabel* total_;

@@ -121,9 +121,12 @@ std::unique_ptr<AppModel> AppModel::live(bool runStartupTasks) {
         [](std::chrono::milliseconds delay) { Cancellation::sleepFor(delay); });
 
     parts.telegramLogin = std::make_shared<TelegramLoginCoordinator>();
+    // TDLib is loaded by the first Telegram operation, on its worker: never while starting.
     parts.telegramProvider = std::make_shared<TelegramStorageProvider>(
         [credentials] { return credentials.bundledTelegram(); },
-        vault->scoped(QStringLiteral("telegram")), parts.telegramLogin, TDJSONRuntime::shared(),
+        vault->scoped(QStringLiteral("telegram")), parts.telegramLogin,
+        std::make_shared<ClientFactoryLoader>(
+            []() -> std::shared_ptr<TDClientFactory> { return TDJSONRuntime::shared(); }),
         TelegramStorageProvider::defaultBaseDirectory());
 
     parts.provider = std::make_shared<ProviderRouter>(ProviderRouter::Providers{
@@ -340,7 +343,7 @@ void AppModel::connectAccount(ProviderKind kind) {
     setConnecting(true, kind);
     QPointer<AppModel> self(this);
     connectTask_ = accounts_->connectNewAccount(
-        kind, [self](TaskResult<AccountManager::ConnectOutcome> result) {
+        kind, [self, kind](TaskResult<AccountManager::ConnectOutcome> result) {
             if (!self)
                 return;
             if (result.ok()) {
@@ -358,7 +361,12 @@ void AppModel::connectAccount(ProviderKind kind) {
                 }
             } else {
                 const StorageError& error = result.error();
-                if (!error.isCancelled() && error.code() != StorageError::Code::authorizationCancelled)
+                // Not configured is only learnt here when the back end's library turned out to
+                // be missing on this first use: told as the check above tells it.
+                if (error.code() == StorageError::Code::notConfigured)
+                    self->setPresentedError(PresentedError::make(error, std::nullopt, kind));
+                else if (!error.isCancelled() &&
+                         error.code() != StorageError::Code::authorizationCancelled)
                     self->setPresentedError(PresentedError::make(error));
             }
             self->setConnecting(false, std::nullopt);

@@ -75,8 +75,8 @@ Application::Application(Parts parts, QObject* parent)
     QuitController::Hooks hooks = std::move(parts.quitHooks);
     if (!hooks.stopReceiving) {
         hooks.stopReceiving = [] {
-            // The runtime was loaded (or found missing) when the model was composed.
-            if (const std::shared_ptr<TDJSONRuntime> runtime = TDJSONRuntime::shared())
+            // Only a runtime that is there: quitting never loads (or waits for) the library.
+            if (const std::shared_ptr<TDJSONRuntime> runtime = TDJSONRuntime::sharedIfLoaded())
                 runtime->stopReceiving(1.0);
         };
     }

@@ -35,10 +35,10 @@ MainWindow::MainWindow(AppModel& model, QuickLook& quickLook, OpenPreview openPr
     setMinimumSize(820, 520);
     resize(1100, 700);
 
+    // Screens are built when first shown (the onboarding screen, the smart upload pane and the
+    // search results): a start with accounts builds only what it shows.
     root_ = new QStackedWidget(this);
     setCentralWidget(root_);
-    onboarding_ = new OnboardingView(model_, root_);
-    root_->addWidget(onboarding_);
 
     split_ = new QSplitter(Qt::Horizontal, root_);
     split_->setObjectName(QStringLiteral("mainSplit"));
@@ -56,10 +56,6 @@ MainWindow::MainWindow(AppModel& model, QuickLook& quickLook, OpenPreview openPr
     split_->setSizes({220, 880});
     home_ = new HomeView(model_, details_);
     details_->addWidget(home_);
-    smartUpload_ = new SmartUploadView(model_, details_);
-    details_->addWidget(smartUpload_);
-    search_ = new SearchResultsView(model_, quickLook_, openPreview_, details_);
-    details_->addWidget(search_);
     root_->addWidget(split_);
 
     toolBar_ = addToolBar(QStringLiteral("Toolbar"));
@@ -121,10 +117,16 @@ MainWindow::Detail MainWindow::detailFor(const AppModel& model) {
 
 QWidget* MainWindow::detailWidget() const { return details_->currentWidget(); }
 
-bool MainWindow::isShowingOnboarding() const { return root_->currentWidget() == onboarding_; }
+bool MainWindow::isShowingOnboarding() const {
+    return onboarding_ && root_->currentWidget() == onboarding_;
+}
 
 void MainWindow::applyRoot() {
     const bool main = model_.hasCompletedOnboarding();
+    if (!main && !onboarding_) {
+        onboarding_ = new OnboardingView(model_, root_);
+        root_->addWidget(onboarding_);
+    }
     root_->setCurrentWidget(main ? static_cast<QWidget*>(split_) : onboarding_);
     toolBar_->setVisible(main);
     presenter_->setMainShown(main);
@@ -143,9 +145,17 @@ void MainWindow::applyDetail() {
     QWidget* shown = home_;
     switch (detail_) {
     case Detail::search:
+        if (!search_) {
+            search_ = new SearchResultsView(model_, quickLook_, openPreview_, details_);
+            details_->addWidget(search_);
+        }
         shown = search_;
         break;
     case Detail::smartUpload:
+        if (!smartUpload_) {
+            smartUpload_ = new SmartUploadView(model_, details_);
+            details_->addWidget(smartUpload_);
+        }
         shown = smartUpload_;
         break;
     case Detail::home:

@@ -67,13 +67,13 @@ private:
     QuickLook& quickLook_;
     OpenPreview openPreview_;
     QStackedWidget* root_;
-    OnboardingView* onboarding_;
+    OnboardingView* onboarding_ = nullptr; // built when first shown, like the next two
     QSplitter* split_;
     Sidebar* sidebar_;
     QStackedWidget* details_;
     HomeView* home_;
-    SmartUploadView* smartUpload_;
-    QWidget* search_;
+    SmartUploadView* smartUpload_ = nullptr;
+    QWidget* search_ = nullptr;
     QPointer<QWidget> storage_;
     QUuid storageAccount_;
     Detail detail_ = Detail::home;

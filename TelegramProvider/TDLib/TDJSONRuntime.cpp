@@ -1,5 +1,6 @@
 #include "TelegramProvider/TDLib/TDJSONRuntime.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
 
@@ -12,6 +13,9 @@
 #ifndef TW_TDJSON_INSTALL_DIR
 #define TW_TDJSON_INSTALL_DIR ""
 #endif
+#ifndef TW_TDJSON_BESIDE_APP
+#define TW_TDJSON_BESIDE_APP ""
+#endif
 
 namespace tw {
 
@@ -19,10 +23,14 @@ Q_LOGGING_CATEGORY(lcTDLib, "TDLib")
 
 namespace {
 
-std::mutex g_sharedMutex;
+std::mutex g_sharedMutex; // held for the whole load
 bool g_sharedAttempted = false;
 std::shared_ptr<TDJSONRuntime> g_shared;
 std::optional<QString> g_loadError;
+// What sharedIfLoaded() and sharedAttempted() read without waiting for a load in progress.
+std::mutex g_publishedMutex;
+std::shared_ptr<TDJSONRuntime> g_published;
+std::atomic<bool> g_attemptStarted{false};
 
 // Runtimes whose receive thread must end before the process's static objects are destroyed:
 // TDLib destroys its client manager at exit, and a thread still inside td_receive would then
@@ -54,13 +62,25 @@ std::shared_ptr<TDJSONRuntime> TDJSONRuntime::shared() {
     std::lock_guard lock(g_sharedMutex);
     if (!g_sharedAttempted) {
         g_sharedAttempted = true;
+        g_attemptStarted.store(true, std::memory_order_release);
         LoadResult result = create(defaultCandidates());
         g_shared = std::move(result.runtime);
         g_loadError = result.error;
         if (!g_shared)
             qCWarning(lcTDLib) << "TDLib could not be loaded";
+        std::lock_guard published(g_publishedMutex);
+        g_published = g_shared;
     }
     return g_shared;
+}
+
+std::shared_ptr<TDJSONRuntime> TDJSONRuntime::sharedIfLoaded() {
+    std::lock_guard lock(g_publishedMutex);
+    return g_published;
+}
+
+bool TDJSONRuntime::sharedAttempted() {
+    return g_attemptStarted.load(std::memory_order_acquire);
 }
 
 std::optional<QString> TDJSONRuntime::loadError() {
@@ -74,6 +94,19 @@ QStringList TDJSONRuntime::defaultCandidates() {
     const QByteArray fromEnvironment = qgetenv("TDJSON_PATH");
     if (!fromEnvironment.isEmpty())
         candidates.append(QString::fromLocal8Bit(fromEnvironment));
+    // An installed application's own copy ("cmake --install"). A build tree has none there,
+    // and a path that does not exist is left out so that it adds nothing to a load error.
+    const QString besideApp = QStringLiteral(TW_TDJSON_BESIDE_APP);
+    if (!besideApp.isEmpty()) {
+        const QString program = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+        if (!program.isEmpty()) {
+            const QString installed =
+                QDir::cleanPath(QFileInfo(program).path() + QLatin1Char('/') + besideApp +
+                                QLatin1Char('/') + QLatin1String(libraryFileName));
+            if (QFileInfo::exists(installed))
+                candidates.append(installed);
+        }
+    }
     const QString installDir = QStringLiteral(TW_TDJSON_INSTALL_DIR);
     if (!installDir.isEmpty())
         candidates.append(installDir + QLatin1Char('/') + QLatin1String(libraryFileName));

@@ -32,13 +32,20 @@ public:
     static constexpr double defaultPollTimeout = 0.5;
 
     /// The runtime of the process, loaded from defaultCandidates() on first use; null when
-    /// loading failed (then for good).
+    /// loading failed (then for good). The first call blocks for the load (worker threads
+    /// only), concurrent ones wait for it.
     static std::shared_ptr<TDJSONRuntime> shared();
+    /// shared()'s runtime once it has loaded; null before, while it loads and when it failed.
+    /// Never loads and never waits (for the main thread, e.g. at quit).
+    static std::shared_ptr<TDJSONRuntime> sharedIfLoaded();
+    /// Whether shared() has been called yet.
+    static bool sharedAttempted();
     /// The loader messages of shared()'s attempt joined by " | " (empty when the first
     /// candidate loaded); nullopt before the attempt.
     static std::optional<QString> loadError();
-    /// TDJSON_PATH when set and not empty, then the installed copy of the project, then the
-    /// loader's usual places (the bare file name).
+    /// TDJSON_PATH when set and not empty, then the copy installed with the application
+    /// (TW_TDJSON_BESIDE_APP, relative to the executable's folder), then the set-up script's
+    /// copy (TW_TDJSON_INSTALL_DIR), then the loader's usual places (the bare file name).
     static QStringList defaultCandidates();
 
     struct LoadResult {

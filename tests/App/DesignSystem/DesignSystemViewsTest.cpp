@@ -2,11 +2,14 @@
 // error views' symbols and recovery buttons.
 #include "App/DesignSystem/CombinedUsageBar.h"
 #include "App/DesignSystem/DesignSystem.h"
+#include "App/DesignSystem/ElidedLabel.h"
 #include "App/DesignSystem/ErrorViews.h"
 
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -82,4 +85,31 @@ TEST(ErrorViews, TheRecoveryButtonMatchesTheErrorAndIsOptionalInline) {
     offering.setError(StorageError(Code::reauthRequired));
     offering.show();
     EXPECT_TRUE(offering.recoveryButton()->isVisible());
+}
+
+TEST(ElidedLabel, FitsItsLaidOutWidthWhenShownAndAfterChangesWhileHidden) {
+    const QString longText = QStringLiteral("A rather long account name that cannot fit in the row");
+    QWidget row;
+    row.setFixedWidth(120);
+    auto* layout = new QHBoxLayout(&row);
+    auto* label = new ElidedLabel(longText, Qt::ElideRight, &row);
+    layout->addWidget(label);
+
+    row.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&row));
+    EXPECT_TRUE(label->text().endsWith(QChar(0x2026))) << label->text().toStdString();
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->contentsRect().width());
+    EXPECT_EQ(label->fullText(), longText);
+    EXPECT_EQ(label->toolTip(), longText);
+
+    // Changed while hidden, then shown again at the same size.
+    label->hide();
+    const QString other = QStringLiteral("Another name much too long for a row this narrow");
+    label->setText(other);
+    label->show();
+    EXPECT_TRUE(label->text().endsWith(QChar(0x2026))) << label->text().toStdString();
+    EXPECT_TRUE(other.startsWith(label->text().chopped(1)));
+
+    label->setText(QStringLiteral("Short"));
+    EXPECT_EQ(label->text(), QStringLiteral("Short"));
 }

@@ -3,6 +3,8 @@
 #include "App/Model/AppModel.h"
 #include "StorageCore/Accounts/AccountManager.h"
 #include "StorageCore/Preview/PreviewCache.h"
+#include "TelegramProvider/TDLib/TDJSONRuntime.h"
+#include "TelegramProvider/TelegramStorageProvider.h"
 
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -31,4 +33,8 @@ TEST(AppModelLive, BuildsOverThePrivateFolders) {
     // The test build carries no service credentials.
     EXPECT_FALSE(model->isConfigured(ProviderKind::googleDrive));
     EXPECT_FALSE(model->isConfigured(ProviderKind::telegram));
+    // TDLib is loaded by the first Telegram operation, not while the model comes up.
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(TDJSONRuntime::sharedAttempted());
+    EXPECT_FALSE(model->telegramProvider()->isLibraryLoaded());
 }
