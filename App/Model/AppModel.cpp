@@ -71,18 +71,22 @@ void migrateLegacyKeychainItems(KeychainVault& vault, QSettings& defaults,
     } catch (...) {
         accounts.clear();
     }
-    QStringList google;
-    QStringList telegram;
+    QStringList googleKeys;
+    QStringList telegramKeys;
     for (const StorageAccount& account : accounts)
-        (account.provider == ProviderKind::telegram ? telegram : google).append(json::encodeUuid(account.id));
+        (account.provider == ProviderKind::telegram ? telegramKeys : googleKeys)
+            .append(json::encodeUuid(account.id));
     const QString bundle = PreviewCache::bundleIdentifier;
-    try {
-        vault.migrate(bundle + QStringLiteral(".oauth"), google, QStringLiteral("google"));
-        vault.migrate(bundle + QStringLiteral(".telegram"), telegram, QStringLiteral("telegram"));
-    } catch (...) {
-        qCWarning(lcAppModel) << "moving older sign-ins into the keyring vault failed";
-    }
-    defaults.setValue(kMigratedKey, true);
+    // A keyring that is locked or unreachable now keeps its items: the next start tries again,
+    // so those sign-ins are not left behind for good.
+    const bool google =
+        vault.migrate(bundle + QStringLiteral(".oauth"), googleKeys, QStringLiteral("google"));
+    const bool telegram = vault.migrate(bundle + QStringLiteral(".telegram"), telegramKeys,
+                                        QStringLiteral("telegram"));
+    if (google && telegram)
+        defaults.setValue(kMigratedKey, true);
+    else
+        qCWarning(lcAppModel) << "some older sign-ins stay in their keyring items until next start";
 }
 
 } // namespace

@@ -120,19 +120,21 @@ std::shared_ptr<SecretStore> KeychainVault::scoped(const QString& scope) const {
     return std::make_shared<ScopedSecretStore>(core_, scope + QLatin1Char('/'));
 }
 
-void KeychainVault::migrate(const QString& legacyService, const QStringList& keys,
+bool KeychainVault::migrate(const QString& legacyService, const QStringList& keys,
                             const QString& scope) {
     KeychainSecretStore legacy(legacyService);
-    migrate(legacy, keys, scope);
+    return migrate(legacy, keys, scope);
 }
 
-void KeychainVault::migrate(SecretStore& legacy, const QStringList& keys, const QString& scope) {
+bool KeychainVault::migrate(SecretStore& legacy, const QStringList& keys, const QString& scope) {
+    bool settled = true;
     for (const QString& key : keys) {
         std::optional<QByteArray> bytes;
         try {
             bytes = legacy.load(key);
         } catch (const std::exception& error) {
             qCWarning(lcVault) << "legacy item" << key << "cannot be read:" << error.what();
+            settled = false;
             continue;
         }
         if (!bytes)
@@ -151,6 +153,7 @@ void KeychainVault::migrate(SecretStore& legacy, const QStringList& keys, const 
                 // The legacy item stays until the vault holds its value.
                 qCWarning(lcVault)
                     << "moving" << fullKey << "into the vault failed:" << error.what();
+                settled = false;
                 continue;
             }
         }
@@ -161,6 +164,7 @@ void KeychainVault::migrate(SecretStore& legacy, const QStringList& keys, const 
         }
         qCInfo(lcVault) << "migrated" << fullKey;
     }
+    return settled;
 }
 
 } // namespace tw

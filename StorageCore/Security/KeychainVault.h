@@ -37,10 +37,12 @@ public:
     /// Moves the items of the earlier one-item-per-key layout under legacyService into the
     /// vault under scope. For each key: a legacy item that exists and can be read is copied
     /// unless the vault already holds that key (the vault's value wins); the legacy item is
-    /// deleted once the vault holds the value, and kept otherwise. Never throws.
-    void migrate(const QString& legacyService, const QStringList& keys, const QString& scope);
+    /// deleted once the vault holds the value, and kept otherwise. Never throws. Answers whether
+    /// every key was settled (moved, already held or absent): false when a legacy item could
+    /// not be read or the vault could not take it, so that a later start can try again.
+    bool migrate(const QString& legacyService, const QStringList& keys, const QString& scope);
     /// The same over any legacy store.
-    void migrate(SecretStore& legacy, const QStringList& keys, const QString& scope);
+    bool migrate(SecretStore& legacy, const QStringList& keys, const QString& scope);
 
     /// Shared state of a vault and its scoped stores (defined in the source file).
     struct Core;

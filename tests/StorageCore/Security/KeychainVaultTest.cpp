@@ -219,8 +219,9 @@ TEST_F(KeychainVaultTest, MigrationMovesLegacyItemsIntoTheVault) {
     legacy.save("legacy-b", QStringLiteral("B"));
     vault.scoped(QStringLiteral("google"))->save("vault-b", QStringLiteral("B"));
 
-    vault.migrate(legacy, {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("Missing")},
-                  QStringLiteral("google"));
+    EXPECT_TRUE(vault.migrate(
+        legacy, {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("Missing")},
+        QStringLiteral("google")));
     auto google = vault.scoped(QStringLiteral("google"));
     EXPECT_EQ(google->load(QStringLiteral("A")), QByteArray("legacy-a"));
     EXPECT_EQ(google->load(QStringLiteral("B")), QByteArray("vault-b")); // the vault's value wins
@@ -232,7 +233,7 @@ TEST_F(KeychainVaultTest, MigrationKeepsLegacyItemsTheVaultCouldNotTake) {
     test::InMemorySecretStore legacy;
     legacy.save("legacy-a", QStringLiteral("A"));
     items->setFailSaves(true);
-    vault.migrate(legacy, {QStringLiteral("A")}, QStringLiteral("telegram"));
+    EXPECT_FALSE(vault.migrate(legacy, {QStringLiteral("A")}, QStringLiteral("telegram")));
     EXPECT_EQ(legacy.contents().value(QStringLiteral("A")), QByteArray("legacy-a"));
 
     // An unreadable vault holds nothing and takes nothing: the legacy item stays.
@@ -240,16 +241,16 @@ TEST_F(KeychainVaultTest, MigrationKeepsLegacyItemsTheVaultCouldNotTake) {
     auto store = std::make_shared<test::InMemorySecretStore>();
     store->save("garbage", QStringLiteral("vault"));
     KeychainVault broken(store);
-    broken.migrate(legacy, {QStringLiteral("A")}, QStringLiteral("telegram"));
+    EXPECT_FALSE(broken.migrate(legacy, {QStringLiteral("A")}, QStringLiteral("telegram")));
     EXPECT_EQ(legacy.contents().value(QStringLiteral("A")), QByteArray("legacy-a"));
 
     // An unreadable legacy store: skipped, nothing thrown.
     legacy.setFailureStatus(9);
-    vault.migrate(legacy, {QStringLiteral("A")}, QStringLiteral("telegram"));
+    EXPECT_FALSE(vault.migrate(legacy, {QStringLiteral("A")}, QStringLiteral("telegram")));
     legacy.setFailureStatus(0);
     EXPECT_EQ(vault.scoped(QStringLiteral("telegram"))->load(QStringLiteral("A")), std::nullopt);
 
-    vault.migrate(legacy, {QStringLiteral("A")}, QStringLiteral("telegram"));
+    EXPECT_TRUE(vault.migrate(legacy, {QStringLiteral("A")}, QStringLiteral("telegram")));
     EXPECT_EQ(vault.scoped(QStringLiteral("telegram"))->load(QStringLiteral("A")),
               QByteArray("legacy-a"));
     EXPECT_TRUE(legacy.contents().isEmpty());

@@ -141,6 +141,8 @@ TEST_F(KeyringLive, ALockedKeyringIsAFailedReadNeverAnEmptyOne) {
     }
     KeychainSecretStore items(service);
     ASSERT_TRUE(items.load(KeychainVault::itemKey).has_value());
+    KeychainSecretStore(service + QStringLiteral(".oauth"))
+        .save("legacy-token", QStringLiteral("LEGACY-ACCOUNT"));
     lockLoginCollection();
 
     // The item, and anything else of the locked default collection, cannot be read.
@@ -156,6 +158,9 @@ TEST_F(KeyringLive, ALockedKeyringIsAFailedReadNeverAnEmptyOne) {
     EXPECT_EQ(readFailure(*telegram, key), KeychainSecretStore::lockedStatus);
     EXPECT_EQ(readFailure(*telegram, key), KeychainSecretStore::lockedStatus);
     EXPECT_THROW(telegram->save("other", QStringLiteral("NEW")), SecretStoreError);
+    // Moving older items is not settled: a later start tries again.
+    EXPECT_FALSE(vault.migrate(service + QStringLiteral(".oauth"),
+                               {QStringLiteral("LEGACY-ACCOUNT")}, QStringLiteral("google")));
 
     // The start-up clean-up of Telegram sessions keeps every folder.
     QTemporaryDir base;
