@@ -1,0 +1,582 @@
+// The whole application end to end: the composition main() runs (Application::liveParts) over
+// the fake Drive server, the fake TDLib, private XDG folders and a Secret Service of its own,
+// driven through its windows, widgets and menus as a person would. After each step the window
+// and the fake back ends are checked. The steps run in order and build on each other (one
+// person, one run); the last one quits through the menu and starts the application a second
+// time, as a process of its own, over the same folders.
+//
+// Only what must be swapped is: the browser that answers Google's sign-in page (it fetches the
+// page from the fake server and follows its redirect into the application's loopback redirect
+// server), and the file dialogs, which the test answers. TW_E2E_SHOTS=<dir> saves a PNG of
+// each screen the run passes (scripts/screenshots.sh).
+#include "App/Browser/FolderContentView.h"
+#include "App/Browser/FolderTableModel.h"
+#include "App/Browser/FolderTableView.h"
+#include "App/Browser/StorageBrowserPane.h"
+#include "StorageCore/Accounts/AccountManager.h"
+#include "App/Model/AppModel.h"
+#include "App/Model/Panels.h"
+#include "App/Preview/ArchiveViewer.h"
+#include "App/Preview/PDFController.h"
+#include "App/Preview/PreviewWindow.h"
+#include "App/Search/SearchField.h"
+#include "App/Search/SearchResultsModel.h"
+#include "App/Search/SearchResultsView.h"
+#include "App/Settings/SettingsWindow.h"
+#include "App/Shell/AppCommands.h"
+#include "App/Shell/Application.h"
+#include "App/Shell/MainWindow.h"
+#include "App/Shell/WindowPresenter.h"
+#include "GoogleDriveProvider/OAuth/GoogleAuthenticator.h"
+#include "GoogleDriveProvider/OAuth/OAuthModels.h"
+#include "StorageCore/Transfers/UploadManager.h"
+#include "tests/App/Preview/PreviewFixtures.h"
+#include "tests/support/FakeDriveServer.h"
+#include "tests/support/ZipBuilder.h"
+#include "tests/support/faketdjson/FakeTdJsonControl.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <httplib.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+using namespace tw;
+using namespace tw::test;
+using Endpoint = FakeDriveServer::Endpoint;
+
+namespace {
+
+constexpr int kWait = 30000;
+const QString kClientID = QStringLiteral("e2e-desktop-client.apps.googleusercontent.com");
+const QString kDriveName = QStringLiteral("Team Drive");
+
+// ---- The swapped parts ----------------------------------------------------------------------
+
+/// The user's browser: loads the authorisation page (the fake server answers with a redirect
+/// to the loopback address the application listens on) and follows the redirect, on a thread
+/// of its own as a browser would.
+class FollowingBrowser : public BrowserOpener {
+public:
+    ~FollowingBrowser() override { join(); }
+    bool open(const QUrl& url) override {
+        opened_.fetch_add(1);
+        std::lock_guard lock(mutex_);
+        threads_.emplace_back([url] { follow(url); });
+        return true;
+    }
+    int opened() const { return opened_.load(); }
+    void join() {
+        std::lock_guard lock(mutex_);
+        for (std::thread& thread : threads_)
+            thread.join();
+        threads_.clear();
+    }
+
+private:
+    static void follow(const QUrl& url) {
+        QUrl next = url;
+        for (int hop = 0; hop < 3 && next.isValid(); ++hop) {
+            httplib::Client client(next.host().toStdString(), next.port(80));
+            client.set_connection_timeout(10);
+            client.set_read_timeout(30);
+            const std::string target =
+                next.toString(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::FullyEncoded)
+                    .toStdString();
+            const httplib::Result result = client.Get(target.empty() ? "/" : target);
+            if (!result || result->status / 100 != 3)
+                return;
+            next = QUrl(QString::fromStdString(result->get_header_value("Location")));
+        }
+    }
+    std::atomic<int> opened_{0};
+    std::mutex mutex_;
+    std::vector<std::thread> threads_;
+};
+
+/// The file dialogs, answered by the test: the files to choose and the place to save at are
+/// set before the step that opens them.
+class AnsweringPanels : public Panels {
+public:
+    void chooseFiles(const QString&, const QString&,
+                     std::function<void(const QList<QUrl>&)> onChosen) override {
+        ++asked;
+        const QList<QUrl> files = std::exchange(nextFiles, {});
+        if (!files.isEmpty())
+            QTimer::singleShot(0, qApp, [onChosen, files] { onChosen(files); });
+    }
+    void chooseSaveLocation(const QString& proposedName,
+                            std::function<void(const QUrl&)> onChosen) override {
+        ++asked;
+        proposed = proposedName;
+        const QString path = std::exchange(nextSavePath, {});
+        if (!path.isEmpty())
+            QTimer::singleShot(0, qApp, [onChosen, path] { onChosen(QUrl::fromLocalFile(path)); });
+    }
+    void chooseApplication(const FileItem&, const QString&, std::function<void(const QString&)>) override {
+        ++asked;
+    }
+
+    QList<QUrl> nextFiles;
+    QString nextSavePath;
+    QString proposed;
+    int asked = 0;
+};
+
+// ---- The run's shared state -----------------------------------------------------------------
+
+struct Session {
+    FakeDriveServer drive;
+    QTemporaryDir scratch;
+    std::unique_ptr<FakeTdJson> td;
+    std::shared_ptr<FollowingBrowser> browser = std::make_shared<FollowingBrowser>();
+    std::shared_ptr<AnsweringPanels> panels = std::make_shared<AnsweringPanels>();
+    std::unique_ptr<Application> app;
+    QUuid driveID;
+    QUuid telegramID;
+    QString projectsID, plansID, reportID, photoID, zipID, toneID;
+    QByteArray zipMember;
+    /// A step failed: the later ones, which build on it, are skipped.
+    bool broken = false;
+};
+
+Session*& sessionPointer() {
+    static Session* session = nullptr;
+    return session;
+}
+Session& session() { return *sessionPointer(); }
+
+// ---- Helpers: finding, waiting, looking ---------------------------------------------------
+
+template <typename F> bool waitFor(F condition, int ms = kWait) {
+    return QTest::qWaitFor(condition, ms);
+}
+
+/// The visible widget of that type and name in any window.
+template <typename T> T* visible(const QString& name) {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (!top->isVisible())
+            continue;
+        if (auto* self = qobject_cast<T*>(top); self && top->objectName() == name)
+            return self;
+        for (T* child : top->findChildren<T*>(name))
+            if (child->isVisible())
+                return child;
+    }
+    return nullptr;
+}
+
+template <typename T> T* waitVisible(const QString& name) {
+    T* found = nullptr;
+    waitFor([&] { return (found = visible<T>(name)) != nullptr; });
+    return found;
+}
+
+QByteArray sha(const QByteArray& bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+[[maybe_unused]] QString writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        ADD_FAILURE() << "cannot write " << path.toStdString();
+    return path;
+}
+
+/// Deterministic bytes that differ from chunk to chunk.
+QByteArray patterned(qint64 size, int seed) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    quint32 x = 2463534242u + quint32(seed);
+    for (qint64 i = 0; i < size; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        bytes[i] = char(x & 0xFF);
+    }
+    return bytes;
+}
+
+/// Saves a PNG of the widget's window when TW_E2E_SHOTS names a folder.
+void shot(QWidget* widget, const QString& name) {
+    const QString dir = qEnvironmentVariable("TW_E2E_SHOTS");
+    if (dir.isEmpty() || !widget)
+        return;
+    QDir().mkpath(dir);
+    QWidget* window = widget->window();
+    // Let pending layouts and paints settle first.
+    QCoreApplication::processEvents();
+    window->grab().save(QDir(dir).filePath(name + QStringLiteral(".png")));
+}
+
+MainWindow& mainWindow() { return session().app->mainWindow(); }
+AppModel& model() { return session().app->model(); }
+
+StorageBrowserPane* pane() {
+    return qobject_cast<StorageBrowserPane*>(mainWindow().detailWidget());
+}
+
+/// The shown folder's table once its listing is loaded.
+FolderContentView* loadedContent() {
+    FolderContentView* content = nullptr;
+    waitFor([&] {
+        StorageBrowserPane* p = pane();
+        content = p ? p->content() : nullptr;
+        return content && content->state() != FolderContentView::State::spinner &&
+               content->state() != FolderContentView::State::error;
+    });
+    return content;
+}
+
+int rowNamed(FolderContentView* content, const QString& name) {
+    FolderTableModel* rows = content->tableModel();
+    for (int row = 0; row < rows->rowCount(); ++row)
+        if (rows->item(row).name == name)
+            return row;
+    return -1;
+}
+
+QStringList rowNames(FolderContentView* content) {
+    QStringList names;
+    for (int row = 0; row < content->tableModel()->rowCount(); ++row)
+        names.append(content->tableModel()->item(row).name);
+    return names;
+}
+
+QPoint rowPoint(FolderContentView* content, int row) {
+    QTableView* table = content->table();
+    return table->visualRect(table->model()->index(row, 0)).center();
+}
+
+/// Double-clicks the row of that name in the shown folder.
+void doubleClickRow(const QString& name) {
+    FolderContentView* content = loadedContent();
+    ASSERT_NE(content, nullptr);
+    ASSERT_TRUE(waitFor([&] { return rowNamed(content, name) >= 0; })) << name.toStdString();
+    const QPoint point = rowPoint(content, rowNamed(content, name));
+    QTest::mouseClick(content->table()->viewport(), Qt::LeftButton, {}, point);
+    QTest::mouseDClick(content->table()->viewport(), Qt::LeftButton, {}, point);
+}
+
+/// Right-clicks the row of that name and chooses the context menu's entry.
+[[maybe_unused]] void chooseFromRowMenu(const QString& name, const QString& entry) {
+    FolderContentView* content = loadedContent();
+    ASSERT_NE(content, nullptr);
+    const int row = rowNamed(content, name);
+    ASSERT_GE(row, 0) << name.toStdString();
+    const QPoint point = rowPoint(content, row);
+    QWidget* viewport = content->table()->viewport();
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, point);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, point, viewport->mapToGlobal(point));
+    QApplication::sendEvent(viewport, &event);
+    auto* menu = waitVisible<QMenu>(QStringLiteral("itemMenu"));
+    ASSERT_NE(menu, nullptr);
+    auto* action = menu->findChild<QAction*>(entry);
+    ASSERT_NE(action, nullptr) << entry.toStdString();
+    menu->close();
+    action->trigger();
+}
+
+[[maybe_unused]] bool drop(QWidget* widget, const QList<QUrl>& urls) {
+    QMimeData data;
+    data.setUrls(urls);
+    const QPoint pos = widget->rect().center();
+    QDragEnterEvent enter(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &enter);
+    QDragMoveEvent move(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &move);
+    QDropEvent dropEvent(QPointF(pos), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &dropEvent);
+    return dropEvent.isAccepted();
+}
+
+QString labelText(QWidget* in, const QString& name) {
+    auto* label = in ? in->findChild<QLabel*>(name) : nullptr;
+    return label ? label->text() : QString();
+}
+
+/// The only preview window, once it shows.
+PreviewWindow* previewWindow() {
+    return waitVisible<PreviewWindow>(QStringLiteral("previewWindow"));
+}
+
+void closePreviews() {
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (qobject_cast<PreviewWindow*>(top) && top->isVisible())
+            top->close();
+    waitFor([] { return visible<PreviewWindow>(QStringLiteral("previewWindow")) == nullptr; });
+}
+
+/// One step of the run: skipped when an earlier one failed, since each builds on the last.
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (session().broken)
+            GTEST_SKIP() << "an earlier step failed";
+    }
+    void TearDown() override {
+        if (HasFailure()) {
+            session().broken = true;
+            shot(QApplication::activeWindow() ? QApplication::activeWindow()
+                                              : static_cast<QWidget*>(session().app ? &mainWindow() : nullptr),
+                 QStringLiteral("failed-") +
+                     QString::fromUtf8(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        }
+    }
+};
+
+} // namespace
+
+// ---- The scenario ---------------------------------------------------------------------------
+
+TEST_F(EndToEnd, FirstStartOnboardingAndGoogleSignIn) {
+    Session& s = session();
+    FakeDriveServer& drive = s.drive;
+    // The account on Google's side: a user, a quota, two folders down and a few files.
+    drive.setClientID(kClientID, QStringLiteral("e2e-desktop-secret"));
+    drive.setUser(QStringLiteral("ada@example.com"), QStringLiteral("Ada Lovelace"),
+                  QStringLiteral("perm-ada"));
+    drive.setQuota({{QStringLiteral("limit"), QStringLiteral("16106127360")},
+                    {QStringLiteral("usage"), QStringLiteral("5368709120")},
+                    {QStringLiteral("usageInDrive"), QStringLiteral("4294967296")}});
+    s.projectsID = drive.addFolder(QStringLiteral("Projects"));
+    s.plansID = drive.addFolder(QStringLiteral("Plans"), s.projectsID);
+    drive.addFile(QStringLiteral("budget.txt"), QStringLiteral("text/plain"), "budget\n", s.plansID);
+    s.reportID = drive.addFile(QStringLiteral("report.pdf"), QStringLiteral("application/pdf"),
+                               makePDF(3, {{1, QStringLiteral("lighthouse")}}));
+    s.photoID = drive.addFile(QStringLiteral("harbour.png"), QStringLiteral("image/png"),
+                              makeImage(QSize(640, 400)));
+    s.zipMember = patterned(70'000, 7);
+    ZipBuilder zip;
+    zip.addFile(QStringLiteral("notes/readme.txt"), "read me\n");
+    zip.addFile(QStringLiteral("data/measurements.bin"), s.zipMember);
+    s.zipID = drive.addFile(QStringLiteral("archive.zip"), QStringLiteral("application/zip"),
+                            zip.bytes());
+
+    // The same composition main() runs, with the test's browser and file dialogs.
+    AppModel::LiveSeams seams;
+    seams.browser = s.browser;
+    seams.panels = s.panels;
+    s.app = std::make_unique<Application>(Application::liveParts(seams));
+    s.app->show();
+    MainWindow& main = mainWindow();
+    main.resize(1100, 700);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+
+    // First start: onboarding, no toolbar.
+    EXPECT_TRUE(main.isShowingOnboarding());
+    auto* title = waitVisible<QLabel>(QStringLiteral("onboardingTitle"));
+    ASSERT_NE(title, nullptr);
+    shot(&main, QStringLiteral("01-onboarding"));
+
+    // Connect Google Drive: the browser goes to the sign-in page, the redirect comes back.
+    auto* connect = visible<QPushButton>(QStringLiteral("connectGoogle"));
+    ASSERT_NE(connect, nullptr);
+    connect->click();
+    ASSERT_TRUE(waitFor([&] { return main.presenter()->sheetKind() == WindowPresenter::Sheet::naming; }))
+        << "no naming sheet; error: "
+        << (model().presentedError() ? model().presentedError()->error.caseName().toStdString() : "none");
+    EXPECT_EQ(s.browser->opened(), 1);
+    EXPECT_EQ(drive.count(Endpoint::authorize), 1);
+    EXPECT_GE(drive.count(Endpoint::token), 1);
+    EXPECT_FALSE(main.isShowingOnboarding());
+
+    // Name it.
+    QDialog* naming = main.presenter()->sheet();
+    ASSERT_NE(naming, nullptr);
+    shot(naming, QStringLiteral("02-naming"));
+    auto* name = naming->findChild<QLineEdit*>(QStringLiteral("storageName"));
+    ASSERT_NE(name, nullptr);
+    name->selectAll();
+    QTest::keyClicks(name, kDriveName);
+    QTest::keyClick(name, Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return main.presenter()->sheetKind() == WindowPresenter::Sheet::none; }));
+    ASSERT_EQ(model().accounts()->accounts().size(), 1);
+    s.driveID = model().accounts()->accounts().first().id;
+    EXPECT_EQ(model().accounts()->accounts().first().alias, kDriveName);
+
+    // Home shows the account with its quota.
+    s.app->commands().home()->trigger();
+    ASSERT_TRUE(waitFor([&] { return main.detail() == MainWindow::Detail::home; }));
+    QLabel* usage = nullptr;
+    EXPECT_TRUE(waitFor([&] {
+        usage = visible<QLabel>(QStringLiteral("storageRowUsage"));
+        return usage && usage->text().contains(QStringLiteral("15"));
+    })) << (usage ? usage->text().toStdString() : "no usage label");
+    EXPECT_GE(drive.count(Endpoint::about), 1);
+    shot(&main, QStringLiteral("03-home"));
+}
+
+TEST_F(EndToEnd, BrowsingTwoFoldersDownAndBackAndFiltering) {
+    Session& s = session();
+    s.app->commands().accountItems().first()->trigger();
+    ASSERT_TRUE(waitFor([&] { return mainWindow().detail() == MainWindow::Detail::storage; }));
+    FolderContentView* root = loadedContent();
+    ASSERT_NE(root, nullptr);
+    EXPECT_TRUE(waitFor([&] { return rowNames(root).contains(QStringLiteral("archive.zip")); }));
+    EXPECT_EQ(pane()->title(), kDriveName);
+
+    doubleClickRow(QStringLiteral("Projects"));
+    ASSERT_TRUE(waitFor([&] { return pane()->path().size() == 1; }));
+    doubleClickRow(QStringLiteral("Plans"));
+    ASSERT_TRUE(waitFor([&] { return pane()->path().size() == 2; }));
+    FolderContentView* plans = loadedContent();
+    ASSERT_NE(plans, nullptr);
+    EXPECT_TRUE(waitFor([&] { return rowNames(plans) == QStringList{QStringLiteral("budget.txt")}; }));
+    EXPECT_EQ(pane()->title(), QStringLiteral("Plans"));
+    shot(&mainWindow(), QStringLiteral("04-two-folders-down"));
+
+    // Back to the top through the breadcrumbs (the path menu).
+    Q_EMIT pane()->pathMenu()->aboutToShow();
+    QAction* top = pane()->pathMenu()->findChild<QAction*>(QStringLiteral("pathDepth0"));
+    ASSERT_NE(top, nullptr);
+    top->trigger();
+    ASSERT_TRUE(waitFor([&] { return pane()->path().isEmpty(); }));
+    root = loadedContent();
+    ASSERT_NE(root, nullptr);
+
+    // The category filter: photos only.
+    QToolButton* photos = nullptr;
+    for (QToolButton* button : root->findChildren<QToolButton*>())
+        if (button->text() == FileCategories::displayName(FileCategory::photos))
+            photos = button;
+    ASSERT_NE(photos, nullptr);
+    photos->click();
+    EXPECT_TRUE(waitFor([&] { return rowNames(root) == QStringList{QStringLiteral("harbour.png")}; }))
+        << rowNames(root).join(',').toStdString();
+    shot(&mainWindow(), QStringLiteral("05-filter-photos"));
+    // And all again.
+    for (QToolButton* button : root->findChildren<QToolButton*>())
+        if (button->text() == QStringLiteral("All"))
+            button->click();
+    EXPECT_TRUE(waitFor([&] { return rowNames(root).size() == 4; })) << rowNames(root).join(',').toStdString();
+}
+
+TEST_F(EndToEnd, PreviewsOfAPdfAnImageAnArchiveAndAudio) {
+    Session& s = session();
+
+    // The PDF: find a word.
+    doubleClickRow(QStringLiteral("report.pdf"));
+    PreviewWindow* pdf = previewWindow();
+    ASSERT_NE(pdf, nullptr);
+    ASSERT_TRUE(waitFor([&] { return pdf->pdf()->pageCount() == 3; }));
+    QLineEdit* find = pdf->searchField();
+    ASSERT_NE(find, nullptr);
+    find->setFocus();
+    QTest::keyClicks(find, QStringLiteral("lighthouse"));
+    QTest::keyClick(find, Qt::Key_Return);
+    EXPECT_TRUE(waitFor([&] { return pdf->pdf()->matchCount() == 1; }));
+    EXPECT_TRUE(waitFor([&] { return labelText(pdf, QStringLiteral("previewMatchCount")) == QStringLiteral("1 match"); }))
+        << labelText(pdf, QStringLiteral("previewMatchCount")).toStdString();
+    shot(pdf, QStringLiteral("06-preview-pdf"));
+    closePreviews();
+
+    // The image.
+    doubleClickRow(QStringLiteral("harbour.png"));
+    PreviewWindow* image = previewWindow();
+    ASSERT_NE(image, nullptr);
+    EXPECT_TRUE(waitFor([&] { return visible<QWidget>(QStringLiteral("imageViewer")) != nullptr; }));
+    shot(image, QStringLiteral("07-preview-image"));
+    closePreviews();
+
+    // The archive: extract one member to a chosen path, byte-exact.
+    doubleClickRow(QStringLiteral("archive.zip"));
+    PreviewWindow* archive = previewWindow();
+    ASSERT_NE(archive, nullptr);
+    auto* viewer = waitVisible<ArchiveViewer>(QStringLiteral("archiveViewer"));
+    ASSERT_NE(viewer, nullptr);
+    auto* table = viewer->findChild<QTableView*>(QStringLiteral("archiveTable"));
+    ASSERT_NE(table, nullptr);
+    int memberRow = -1;
+    ASSERT_TRUE(waitFor([&] {
+        for (int row = 0; row < table->model()->rowCount(); ++row)
+            if (table->model()->index(row, 0).data().toString().contains(QStringLiteral("measurements")))
+                memberRow = row;
+        return memberRow >= 0;
+    }));
+    table->selectRow(memberRow);
+    const QString target = s.scratch.filePath(QStringLiteral("extracted/measurements.bin"));
+    QDir().mkpath(QFileInfo(target).absolutePath());
+    ArchiveViewer::setSaveChooser([target](QWidget*, const QString&, std::function<void(const QUrl&)> onChosen) {
+        QTimer::singleShot(0, qApp, [onChosen, target] { onChosen(QUrl::fromLocalFile(target)); });
+    });
+    shot(archive, QStringLiteral("08-preview-archive"));
+    ASSERT_TRUE(viewer->extractButton() && viewer->extractButton()->isEnabled());
+    QSignalSpy extracted(viewer, &ArchiveViewer::extractionFinished);
+    viewer->extractButton()->click();
+    ASSERT_TRUE(waitFor([&] { return !extracted.isEmpty(); }));
+    EXPECT_TRUE(extracted.first().first().toBool());
+    EXPECT_EQ(sha(readFile(target)), sha(s.zipMember));
+    closePreviews();
+}
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("TDJSON_PATH"))
+        qputenv("TDJSON_PATH", TW_FAKE_TDJSON_PATH);
+
+    // Run inside run-with-secret-service.sh: without a Secret Service the keyring cannot hold
+    // the sign-ins. A skip on a desk without one; a failure in CI.
+    if (qEnvironmentVariable("TW_SECRET_SERVICE") != QStringLiteral("ready")) {
+        std::fprintf(stderr, "no Secret Service: %s\n",
+                     qPrintable(qEnvironmentVariable("TW_SECRET_SERVICE_REASON", QStringLiteral("not started"))));
+        return qEnvironmentVariable("CI") == QStringLiteral("true") ? 1 : 77;
+    }
+
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    QApplication app(argc, argv);
+    setApplicationIdentity(QStringLiteral("0.0.0-e2e"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    ::testing::InitGoogleTest(&argc, argv);
+
+    int status = 0;
+    {
+        Session session;
+        sessionPointer() = &session;
+        // Every Google endpoint at the fake server: read once, before anything asks for one.
+        qputenv(GoogleEndpoints::overrideVariable, session.drive.origin().toString().toUtf8());
+        session.td = std::make_unique<FakeTdJson>(qEnvironmentVariable("TDJSON_PATH"));
+        status = RUN_ALL_TESTS();
+        QApplication::closeAllWindows();
+        session.app.reset();
+        session.browser->join();
+        sessionPointer() = nullptr;
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    // Workers stuck in a back-end call are never joined, as in the application itself.
+    _exit(status);
+}
