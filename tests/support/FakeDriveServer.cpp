@@ -342,6 +342,8 @@ struct FakeDriveServer::State {
     std::map<QString, Session> sessions;
     QSet<QString> expiredSessions;
     bool storeUploads = true;
+    /// Where upload sessions and thumbnails are said to be (empty: Google's own hosts).
+    QString linkOrigin;
 
     QSet<QString> validAccess;
     QHash<QString, QString> refreshTokens; // refresh token → state ("ok"/"revoked")
@@ -395,7 +397,9 @@ struct FakeDriveServer::State {
         if (file.hasThumbnail)
             object.insert(
                 QStringLiteral("thumbnailLink"),
-                QStringLiteral("https://lh3.googleusercontent.com/t/%1=s220").arg(file.id));
+                (linkOrigin.isEmpty() ? QStringLiteral("https://lh3.googleusercontent.com")
+                                      : linkOrigin) +
+                    QStringLiteral("/t/%1=s220").arg(file.id));
         return object;
     }
 
@@ -971,8 +975,9 @@ void FakeDriveServer::State::handleUploadStart(const Recorded& rec, httplib::Res
     const QString id = QUuid::createUuid().toString(QUuid::Id128);
     sessions[id] = std::move(session);
     res.status = 200;
-    res.set_header("Location", "https://www.googleapis.com/upload/drive/v3/files?uploadType="
-                               "resumable&upload_id=" +
+    const std::string origin =
+        linkOrigin.isEmpty() ? std::string("https://www.googleapis.com") : toStd(linkOrigin.toUtf8());
+    res.set_header("Location", origin + "/upload/drive/v3/files?uploadType=resumable&upload_id=" +
                                    id.toStdString());
 }
 
@@ -1407,6 +1412,11 @@ std::optional<FakeDriveServer::File> FakeDriveServer::fileNamed(const QString& n
             return file;
     }
     return std::nullopt;
+}
+
+void FakeDriveServer::setLinksToItself(bool itself) {
+    std::lock_guard lock(state_->mutex);
+    state_->linkOrigin = itself ? origin().toString() : QString();
 }
 
 void FakeDriveServer::setStoreUploads(bool store) {

@@ -236,8 +236,12 @@ void shot(QWidget* widget, const QString& name) {
         return;
     QDir().mkpath(dir);
     QWidget* window = widget->window();
-    // Let pending layouts and paints settle first.
-    QCoreApplication::processEvents();
+    // Let pending layouts, shows and deletions settle first (what the next turn of the event
+    // loop would put on screen).
+    for (int turn = 0; turn < 3; ++turn) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+    }
     window->grab().save(QDir(dir).filePath(name + QStringLiteral(".png")));
 }
 
@@ -542,6 +546,120 @@ TEST_F(EndToEnd, PreviewsOfAPdfAnImageAnArchiveAndAudio) {
     closePreviews();
 }
 
+TEST_F(EndToEnd, DroppedFilesUploadThroughA503BurstAndADroppedChunk) {
+    Session& s = session();
+    FakeDriveServer& drive = s.drive;
+    // Into Projects.
+    doubleClickRow(QStringLiteral("Projects"));
+    ASSERT_TRUE(waitFor([&] { return pane()->path().size() == 1; }));
+    ASSERT_NE(loadedContent(), nullptr);
+
+    const QByteArray small = patterned(12'345, 1);
+    // Three resumable chunks of 8 MiB (the last one shorter).
+    const QByteArray large = patterned(20 * 1024 * 1024 + 4321, 2);
+    const QString smallPath = writeFile(s.scratch.filePath(QStringLiteral("local/notes.txt")), small);
+    const QString largePath = writeFile(s.scratch.filePath(QStringLiteral("local/survey.bin")), large);
+
+    // The service has a bad moment in the middle: a burst of 503s, then a chunk whose
+    // connection breaks off half-way.
+    drive.injectFault(Endpoint::uploadChunk, FakeDriveServer::Fault::http(503), 2);
+    drive.injectFault(Endpoint::uploadChunk, FakeDriveServer::Fault::dropped(), 1);
+
+    QSignalSpy toasts(&model(), &AppModel::uploadToastChanged);
+    QStringList toastTexts;
+    QObject::connect(&model(), &AppModel::uploadToastChanged, &model(), [&] {
+        if (model().uploadToast())
+            toastTexts.append(model().uploadToast()->destination);
+    });
+    ASSERT_TRUE(drop(pane(), {QUrl::fromLocalFile(smallPath), QUrl::fromLocalFile(largePath)}));
+    auto* toast = waitVisible<QWidget>(QStringLiteral("uploadToast"));
+    ASSERT_NE(toast, nullptr);
+    shot(&mainWindow(), QStringLiteral("09-upload-toast"));
+    EXPECT_FALSE(toastTexts.isEmpty());
+    for (const QString& text : toastTexts)
+        EXPECT_EQ(text, kDriveName + QStringLiteral(" \u203a Projects"));
+
+    // Both arrive, byte-exact, in Projects; nothing was lost to the faults.
+    ASSERT_TRUE(waitFor([&] {
+        return drive.fileNamed(QStringLiteral("notes.txt")) && drive.fileNamed(QStringLiteral("survey.bin"));
+    }, 60000));
+    const auto notes = drive.fileNamed(QStringLiteral("notes.txt"));
+    const auto survey = drive.fileNamed(QStringLiteral("survey.bin"));
+    EXPECT_EQ(sha(notes->content), sha(small));
+    EXPECT_EQ(survey->content.size(), large.size());
+    EXPECT_EQ(sha(survey->content), sha(large));
+    EXPECT_EQ(notes->parents, QStringList{s.projectsID});
+    EXPECT_EQ(survey->parents, QStringList{s.projectsID});
+    EXPECT_GE(drive.count(Endpoint::uploadChunk), 3 + 3);
+    EXPECT_TRUE(drive.violations().isEmpty()) << drive.violations().join('\n').toStdString();
+    FolderContentView* projects = loadedContent();
+    EXPECT_TRUE(waitFor([&] {
+        return rowNames(projects).contains(QStringLiteral("survey.bin")) &&
+               rowNames(projects).contains(QStringLiteral("notes.txt"));
+    })) << rowNames(projects).join(',').toStdString();
+
+    // The uploads popover lists both.
+    auto* button = mainWindow().findChild<QToolButton*>(QStringLiteral("uploadsButton"));
+    ASSERT_NE(button, nullptr);
+    ASSERT_TRUE(waitFor([&] { return button->isVisible(); }));
+    button->click();
+    auto* popover = waitVisible<QWidget>(QStringLiteral("uploadsPopover"));
+    ASSERT_NE(popover, nullptr);
+    auto* list = popover->findChild<QListView*>(QStringLiteral("uploadsList"));
+    ASSERT_NE(list, nullptr);
+    QStringList listed;
+    for (int row = 0; row < list->model()->rowCount(); ++row)
+        listed.append(list->model()->index(row, 0).data().toString());
+    listed.sort();
+    EXPECT_EQ(listed, (QStringList{QStringLiteral("notes.txt"), QStringLiteral("survey.bin")}));
+    shot(popover, QStringLiteral("10-uploads-popover"));
+    QTest::keyClick(popover, Qt::Key_Escape);
+    EXPECT_TRUE(waitFor([&] { return !model().isUploadsPopoverShown(); }));
+}
+
+TEST_F(EndToEnd, CreateAFolderRenameAFileAndTrashIt) {
+    Session& s = session();
+    FakeDriveServer& drive = s.drive;
+    // A new folder, through the sheet.
+    pane()->newFolderAction()->trigger();
+    auto* sheet = waitVisible<QWidget>(QStringLiteral("newFolderSheet"));
+    ASSERT_NE(sheet, nullptr);
+    auto* field = sheet->findChild<QLineEdit*>(QStringLiteral("textPromptField"));
+    ASSERT_NE(field, nullptr);
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("Minutes"));
+    shot(sheet, QStringLiteral("11-new-folder"));
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return drive.fileNamed(QStringLiteral("Minutes")).has_value(); }));
+    EXPECT_TRUE(drive.fileNamed(QStringLiteral("Minutes"))->isFolder());
+    EXPECT_EQ(drive.fileNamed(QStringLiteral("Minutes"))->parents, QStringList{s.projectsID});
+    FolderContentView* projects = loadedContent();
+    EXPECT_TRUE(waitFor([&] { return rowNames(projects).contains(QStringLiteral("Minutes")); }));
+
+    // Rename a file through its context menu.
+    const QString notesID = drive.fileNamed(QStringLiteral("notes.txt"))->id;
+    chooseFromRowMenu(QStringLiteral("notes.txt"), QStringLiteral("itemRename"));
+    auto* rename = waitVisible<QWidget>(QStringLiteral("renameSheet"));
+    ASSERT_NE(rename, nullptr);
+    auto* renameField = rename->findChild<QLineEdit*>(QStringLiteral("textPromptField"));
+    ASSERT_NE(renameField, nullptr);
+    renameField->selectAll();
+    QTest::keyClicks(renameField, QStringLiteral("notes-final.txt"));
+    QTest::keyClick(renameField, Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return drive.file(notesID)->name == QStringLiteral("notes-final.txt"); }));
+    EXPECT_TRUE(waitFor([&] { return rowNames(projects).contains(QStringLiteral("notes-final.txt")); }));
+
+    // And move it to the trash, confirmed.
+    chooseFromRowMenu(QStringLiteral("notes-final.txt"), QStringLiteral("itemTrash"));
+    auto* confirm = waitVisible<QPushButton>(QStringLiteral("trashConfirm"));
+    ASSERT_NE(confirm, nullptr);
+    shot(confirm, QStringLiteral("12-trash-confirmation"));
+    confirm->click();
+    ASSERT_TRUE(waitFor([&] { return drive.file(notesID)->trashed; }));
+    EXPECT_TRUE(waitFor([&] { return !rowNames(projects).contains(QStringLiteral("notes-final.txt")); }));
+    EXPECT_TRUE(drive.fileNamed(QStringLiteral("survey.bin")).has_value()) << "nothing else went";
+}
+
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -568,6 +686,7 @@ int main(int argc, char** argv) {
         sessionPointer() = &session;
         // Every Google endpoint at the fake server: read once, before anything asks for one.
         qputenv(GoogleEndpoints::overrideVariable, session.drive.origin().toString().toUtf8());
+        session.drive.setLinksToItself(true);
         session.td = std::make_unique<FakeTdJson>(qEnvironmentVariable("TDJSON_PATH"));
         status = RUN_ALL_TESTS();
         QApplication::closeAllWindows();
