@@ -29,6 +29,8 @@
 #include "App/Shell/WindowPresenter.h"
 #include "GoogleDriveProvider/OAuth/GoogleAuthenticator.h"
 #include "GoogleDriveProvider/OAuth/OAuthModels.h"
+#include "StorageCore/Preview/PreviewCache.h"
+#include "StorageCore/Transfers/UploadJob.h"
 #include "StorageCore/Transfers/UploadManager.h"
 #include "tests/App/Preview/PreviewFixtures.h"
 #include "tests/support/FakeDriveServer.h"
@@ -56,6 +58,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextStream>
 #include <QTimer>
 #include <QToolButton>
 
@@ -64,6 +67,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -208,7 +212,7 @@ QByteArray readFile(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-[[maybe_unused]] QString writeFile(const QString& path, const QByteArray& bytes) {
+QString writeFile(const QString& path, const QByteArray& bytes) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
@@ -272,8 +276,13 @@ int rowNamed(FolderContentView* content, const QString& name) {
     return -1;
 }
 
-QStringList rowNames(FolderContentView* content) {
+/// The rows of the folder shown now (the table is rebuilt when the folder changes).
+QStringList shownRows() {
     QStringList names;
+    StorageBrowserPane* p = pane();
+    FolderContentView* content = p ? p->content() : nullptr;
+    if (!content)
+        return names;
     for (int row = 0; row < content->tableModel()->rowCount(); ++row)
         names.append(content->tableModel()->item(row).name);
     return names;
@@ -295,7 +304,7 @@ void doubleClickRow(const QString& name) {
 }
 
 /// Right-clicks the row of that name and chooses the context menu's entry.
-[[maybe_unused]] void chooseFromRowMenu(const QString& name, const QString& entry) {
+void chooseFromRowMenu(const QString& name, const QString& entry) {
     FolderContentView* content = loadedContent();
     ASSERT_NE(content, nullptr);
     const int row = rowNamed(content, name);
@@ -313,7 +322,7 @@ void doubleClickRow(const QString& name) {
     action->trigger();
 }
 
-[[maybe_unused]] bool drop(QWidget* widget, const QList<QUrl>& urls) {
+bool drop(QWidget* widget, const QList<QUrl>& urls) {
     QMimeData data;
     data.setUrls(urls);
     const QPoint pos = widget->rect().center();
@@ -449,7 +458,7 @@ TEST_F(EndToEnd, BrowsingTwoFoldersDownAndBackAndFiltering) {
     ASSERT_TRUE(waitFor([&] { return mainWindow().detail() == MainWindow::Detail::storage; }));
     FolderContentView* root = loadedContent();
     ASSERT_NE(root, nullptr);
-    EXPECT_TRUE(waitFor([&] { return rowNames(root).contains(QStringLiteral("archive.zip")); }));
+    EXPECT_TRUE(waitFor([&] { return shownRows().contains(QStringLiteral("archive.zip")); }));
     EXPECT_EQ(pane()->title(), kDriveName);
 
     doubleClickRow(QStringLiteral("Projects"));
@@ -458,7 +467,7 @@ TEST_F(EndToEnd, BrowsingTwoFoldersDownAndBackAndFiltering) {
     ASSERT_TRUE(waitFor([&] { return pane()->path().size() == 2; }));
     FolderContentView* plans = loadedContent();
     ASSERT_NE(plans, nullptr);
-    EXPECT_TRUE(waitFor([&] { return rowNames(plans) == QStringList{QStringLiteral("budget.txt")}; }));
+    EXPECT_TRUE(waitFor([&] { return shownRows() == QStringList{QStringLiteral("budget.txt")}; }));
     EXPECT_EQ(pane()->title(), QStringLiteral("Plans"));
     shot(&mainWindow(), QStringLiteral("04-two-folders-down"));
 
@@ -478,14 +487,15 @@ TEST_F(EndToEnd, BrowsingTwoFoldersDownAndBackAndFiltering) {
             photos = button;
     ASSERT_NE(photos, nullptr);
     photos->click();
-    EXPECT_TRUE(waitFor([&] { return rowNames(root) == QStringList{QStringLiteral("harbour.png")}; }))
-        << rowNames(root).join(',').toStdString();
+    EXPECT_TRUE(waitFor([&] { return shownRows() == QStringList{QStringLiteral("harbour.png")}; }))
+        << shownRows().join(',').toStdString();
     shot(&mainWindow(), QStringLiteral("05-filter-photos"));
     // And all again.
     for (QToolButton* button : root->findChildren<QToolButton*>())
         if (button->text() == QStringLiteral("All"))
             button->click();
-    EXPECT_TRUE(waitFor([&] { return rowNames(root).size() == 4; })) << rowNames(root).join(',').toStdString();
+    EXPECT_TRUE(waitFor([&] { return shownRows().size() == 4; })) << shownRows().join(',').toStdString();
+    shot(&mainWindow(), QStringLiteral("main-window"));
 }
 
 TEST_F(EndToEnd, PreviewsOfAPdfAnImageAnArchiveAndAudio) {
@@ -565,9 +575,9 @@ TEST_F(EndToEnd, DroppedFilesUploadThroughA503BurstAndADroppedChunk) {
     drive.injectFault(Endpoint::uploadChunk, FakeDriveServer::Fault::http(503), 2);
     drive.injectFault(Endpoint::uploadChunk, FakeDriveServer::Fault::dropped(), 1);
 
-    QSignalSpy toasts(&model(), &AppModel::uploadToastChanged);
     QStringList toastTexts;
-    QObject::connect(&model(), &AppModel::uploadToastChanged, &model(), [&] {
+    QObject watching; // ends the watch with the step
+    QObject::connect(&model(), &AppModel::uploadToastChanged, &watching, [&] {
         if (model().uploadToast())
             toastTexts.append(model().uploadToast()->destination);
     });
@@ -592,11 +602,11 @@ TEST_F(EndToEnd, DroppedFilesUploadThroughA503BurstAndADroppedChunk) {
     EXPECT_EQ(survey->parents, QStringList{s.projectsID});
     EXPECT_GE(drive.count(Endpoint::uploadChunk), 3 + 3);
     EXPECT_TRUE(drive.violations().isEmpty()) << drive.violations().join('\n').toStdString();
-    FolderContentView* projects = loadedContent();
+    ASSERT_NE(loadedContent(), nullptr);
     EXPECT_TRUE(waitFor([&] {
-        return rowNames(projects).contains(QStringLiteral("survey.bin")) &&
-               rowNames(projects).contains(QStringLiteral("notes.txt"));
-    })) << rowNames(projects).join(',').toStdString();
+        return shownRows().contains(QStringLiteral("survey.bin")) &&
+               shownRows().contains(QStringLiteral("notes.txt"));
+    })) << shownRows().join(',').toStdString();
 
     // The uploads popover lists both.
     auto* button = mainWindow().findChild<QToolButton*>(QStringLiteral("uploadsButton"));
@@ -633,8 +643,8 @@ TEST_F(EndToEnd, CreateAFolderRenameAFileAndTrashIt) {
     ASSERT_TRUE(waitFor([&] { return drive.fileNamed(QStringLiteral("Minutes")).has_value(); }));
     EXPECT_TRUE(drive.fileNamed(QStringLiteral("Minutes"))->isFolder());
     EXPECT_EQ(drive.fileNamed(QStringLiteral("Minutes"))->parents, QStringList{s.projectsID});
-    FolderContentView* projects = loadedContent();
-    EXPECT_TRUE(waitFor([&] { return rowNames(projects).contains(QStringLiteral("Minutes")); }));
+    ASSERT_NE(loadedContent(), nullptr);
+    EXPECT_TRUE(waitFor([&] { return shownRows().contains(QStringLiteral("Minutes")); }));
 
     // Rename a file through its context menu.
     const QString notesID = drive.fileNamed(QStringLiteral("notes.txt"))->id;
@@ -647,7 +657,7 @@ TEST_F(EndToEnd, CreateAFolderRenameAFileAndTrashIt) {
     QTest::keyClicks(renameField, QStringLiteral("notes-final.txt"));
     QTest::keyClick(renameField, Qt::Key_Return);
     ASSERT_TRUE(waitFor([&] { return drive.file(notesID)->name == QStringLiteral("notes-final.txt"); }));
-    EXPECT_TRUE(waitFor([&] { return rowNames(projects).contains(QStringLiteral("notes-final.txt")); }));
+    EXPECT_TRUE(waitFor([&] { return shownRows().contains(QStringLiteral("notes-final.txt")); }));
 
     // And move it to the trash, confirmed.
     chooseFromRowMenu(QStringLiteral("notes-final.txt"), QStringLiteral("itemTrash"));
@@ -656,15 +666,361 @@ TEST_F(EndToEnd, CreateAFolderRenameAFileAndTrashIt) {
     shot(confirm, QStringLiteral("12-trash-confirmation"));
     confirm->click();
     ASSERT_TRUE(waitFor([&] { return drive.file(notesID)->trashed; }));
-    EXPECT_TRUE(waitFor([&] { return !rowNames(projects).contains(QStringLiteral("notes-final.txt")); }));
+    EXPECT_TRUE(waitFor([&] { return !shownRows().contains(QStringLiteral("notes-final.txt")); }));
     EXPECT_TRUE(drive.fileNamed(QStringLiteral("survey.bin")).has_value()) << "nothing else went";
 }
+
+TEST_F(EndToEnd, TelegramSignInSavedMessagesUploadAndDownload) {
+    Session& s = session();
+    // The Telegram account: a code by SMS and a two-step password.
+    auto document = [](qint64 chat, qint64 id, const QString& name, qint64 fileID, qint64 size) {
+        const QJsonObject file{{"@type", "file"}, {"id", fileID}, {"size", size}, {"expected_size", size}};
+        return QJsonObject{{"@type", "message"}, {"id", id}, {"chat_id", chat}, {"date", 1'750'000'000},
+                           {"content", QJsonObject{{"@type", "messageDocument"},
+                                                   {"document", QJsonObject{{"@type", "document"},
+                                                                            {"file_name", name},
+                                                                            {"mime_type", "application/pdf"},
+                                                                            {"document", file}}}}}};
+    };
+    // The fake user's id is 42, and so is the id of its Saved Messages chat.
+    s.td->configure({{"chats", QJsonArray{QJsonObject{
+                                   {"id", -100},
+                                   {"title", "Travel"},
+                                   {"type", QJsonObject{{"@type", "chatTypeSupergroup"},
+                                                        {"supergroup_id", 100},
+                                                        {"is_channel", true}}},
+                                   {"status", "chatMemberStatusCreator"}}}},
+                     {"messages", QJsonArray{document(42, 10, "boarding-pass.pdf", 501, 9),
+                                             document(-100, 5, "itinerary.pdf", 502, 9)}},
+                     {"files", QJsonObject{{"501", QJsonObject{{"content", "boarding!"}}},
+                                           {"502", QJsonObject{{"content", "itinerary"}}}}},
+                     {"code_type", "authenticationCodeTypeSms"},
+                     {"code", "24680"},
+                     {"password", "correct horse"},
+                     {"password_hint", "the usual"}});
+    const int clientsBefore = s.td->liveClients();
+
+    s.app->commands().connectTelegram()->trigger();
+    MainWindow& main = mainWindow();
+    auto answer = [&](const QString& text, const QString& screen) {
+        QLineEdit* field = nullptr;
+        EXPECT_TRUE(waitFor([&] {
+            field = visible<QLineEdit>(QStringLiteral("telegramLoginField"));
+            return field && field->isEnabled() && field->text().isEmpty();
+        })) << screen.toStdString();
+        if (!field)
+            return;
+        shot(field, screen);
+        field->setFocus();
+        QTest::keyClicks(field, text);
+        QTest::keyClick(field, Qt::Key_Return);
+        // The sheet goes on to the next step (or away) once Telegram answered.
+        EXPECT_TRUE(waitFor([&] {
+            auto* now = visible<QLineEdit>(QStringLiteral("telegramLoginField"));
+            return !now || now->text().isEmpty();
+        })) << screen.toStdString();
+    };
+    answer(QStringLiteral("+1 555 0100"), QStringLiteral("13-telegram-phone"));
+    answer(QStringLiteral("24680"), QStringLiteral("14-telegram-code"));
+    answer(QStringLiteral("correct horse"), QStringLiteral("15-telegram-password"));
+    ASSERT_TRUE(waitFor([&] { return main.presenter()->sheetKind() == WindowPresenter::Sheet::naming; }))
+        << "sheet " << int(main.presenter()->sheetKind());
+    const QStringList types = s.td->requestTypes();
+    EXPECT_TRUE(types.contains(QStringLiteral("setAuthenticationPhoneNumber")));
+    EXPECT_TRUE(types.contains(QStringLiteral("checkAuthenticationCode")));
+    EXPECT_TRUE(types.contains(QStringLiteral("checkAuthenticationPassword")));
+    auto* name = main.presenter()->sheet()->findChild<QLineEdit*>(QStringLiteral("storageName"));
+    ASSERT_NE(name, nullptr);
+    QTest::keyClick(name, Qt::Key_Return);
+    ASSERT_TRUE(waitFor([&] { return main.presenter()->sheetKind() == WindowPresenter::Sheet::none; }));
+    ASSERT_EQ(model().accounts()->accounts().size(), 2);
+    for (const StorageAccount& account : model().accounts()->accounts())
+        if (account.provider == ProviderKind::telegram)
+            s.telegramID = account.id;
+    ASSERT_FALSE(s.telegramID.isNull());
+    EXPECT_EQ(s.td->liveClients(), clientsBefore + 1);
+
+    // Saved Messages are the account's top level, beside the user's own channels.
+    ASSERT_TRUE(waitFor([&] { return model().selection() == SidebarItem::storage(s.telegramID); }));
+    ASSERT_NE(loadedContent(), nullptr);
+    EXPECT_TRUE(waitFor([&] {
+        return shownRows().contains(QStringLiteral("boarding-pass.pdf")) &&
+               shownRows().contains(QStringLiteral("Travel"));
+    })) << shownRows().join(',').toStdString();
+    doubleClickRow(QStringLiteral("Travel"));
+    ASSERT_TRUE(waitFor([&] { return pane()->path().size() == 1; }));
+    ASSERT_NE(loadedContent(), nullptr);
+    EXPECT_TRUE(waitFor([&] { return shownRows() == QStringList{QStringLiteral("itinerary.pdf")}; }))
+        << shownRows().join(',').toStdString();
+    pane()->backAction()->trigger();
+    ASSERT_TRUE(waitFor([&] { return pane()->path().isEmpty(); }));
+    ASSERT_NE(loadedContent(), nullptr);
+
+    // Upload a file through File › Upload Files…, answered by the test.
+    const QByteArray bytes = patterned(300'000, 3);
+    const QString local = writeFile(s.scratch.filePath(QStringLiteral("local/field-report.txt")), bytes);
+    s.panels->nextFiles = {QUrl::fromLocalFile(local)};
+    s.app->commands().uploadFiles()->trigger();
+    ASSERT_TRUE(waitFor([&] { return shownRows().contains(QStringLiteral("field-report.txt")); }))
+        << shownRows().join(',').toStdString();
+    EXPECT_TRUE(s.td->requestTypes().contains(QStringLiteral("sendMessage")));
+    shot(&main, QStringLiteral("16-telegram-saved-messages"));
+
+    // And back, through the context menu's Download…, byte-exact.
+    const QString copy = s.scratch.filePath(QStringLiteral("downloads/field-report.txt"));
+    QDir().mkpath(QFileInfo(copy).absolutePath());
+    s.panels->nextSavePath = copy;
+    chooseFromRowMenu(QStringLiteral("field-report.txt"), QStringLiteral("itemDownload"));
+    ASSERT_TRUE(waitFor([&] { return QFileInfo(copy).size() == bytes.size(); }));
+    EXPECT_EQ(sha(readFile(copy)), sha(bytes));
+    EXPECT_EQ(s.panels->proposed, QStringLiteral("field-report.txt"));
+}
+
+TEST_F(EndToEnd, SearchAcrossAccountsAndOpenAResult) {
+    MainWindow& main = mainWindow();
+    auto* field = main.findChild<SearchField*>();
+    ASSERT_NE(field, nullptr);
+    QLineEdit* edit = field->lineEdit();
+    edit->setFocus();
+    QTest::keyClicks(edit, QStringLiteral("report"));
+    ASSERT_TRUE(waitFor([&] { return main.detail() == MainWindow::Detail::search; }));
+    auto* results = qobject_cast<SearchResultsView*>(main.detailWidget());
+    ASSERT_NE(results, nullptr);
+    auto found = [&] {
+        QSet<QUuid> accounts;
+        QStringList names;
+        for (const FileItem& item : results->resultsModel()->items()) {
+            accounts.insert(item.ref.accountID);
+            names.append(item.name);
+        }
+        names.sort();
+        return std::make_pair(accounts, names);
+    };
+    EXPECT_TRUE(waitFor([&] { return found().first.size() == 2; }))
+        << found().second.join(',').toStdString();
+    EXPECT_TRUE(found().second.contains(QStringLiteral("report.pdf")));
+    EXPECT_TRUE(found().second.contains(QStringLiteral("field-report.txt")));
+    shot(&main, QStringLiteral("17-search"));
+
+    // Open the Drive result: its preview.
+    int row = -1;
+    for (int i = 0; i < results->resultsModel()->rowCount(); ++i)
+        if (results->resultsModel()->item(i).name == QStringLiteral("report.pdf"))
+            row = i;
+    ASSERT_GE(row, 0);
+    QTableView* table = results->table();
+    const QPoint point = table->visualRect(table->model()->index(row, 0)).center();
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, point);
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, point);
+    PreviewWindow* preview = previewWindow();
+    ASSERT_NE(preview, nullptr);
+    ASSERT_TRUE(preview->item().has_value());
+    EXPECT_EQ(preview->item()->name, QStringLiteral("report.pdf"));
+    closePreviews();
+    edit->clear();
+    EXPECT_TRUE(waitFor([&] { return main.detail() != MainWindow::Detail::search; }));
+}
+
+TEST_F(EndToEnd, SmartUploadOfThreeFiles) {
+    Session& s = session();
+    s.app->commands().smartUpload()->trigger();
+    MainWindow& main = mainWindow();
+    ASSERT_TRUE(waitFor([&] { return main.detail() == MainWindow::Detail::smartUpload; }));
+    auto* zone = visible<QWidget>(QStringLiteral("smartUploadDropZone"));
+    ASSERT_NE(zone, nullptr);
+    const QStringList names{QStringLiteral("holiday.jpg"), QStringLiteral("minutes.pdf"),
+                            QStringLiteral("song.mp3")};
+    QList<QUrl> urls;
+    QHash<QString, QByteArray> contents;
+    for (int i = 0; i < names.size(); ++i) {
+        contents.insert(names[i], patterned(5000 + i * 1000, 10 + i));
+        urls.append(QUrl::fromLocalFile(
+            writeFile(s.scratch.filePath(QStringLiteral("smart/") + names[i]), contents[names[i]])));
+    }
+    ASSERT_TRUE(drop(main.detailWidget(), urls));
+    ASSERT_TRUE(waitFor([&] { return model().smartBatch().size() == 3; }));
+    shot(&main, QStringLiteral("18-smart-upload"));
+    // Accept the suggestions as they stand: every item has a target.
+    for (const SmartUploadItem& item : model().smartBatch())
+        EXPECT_TRUE(item.target.has_value()) << item.file.name.toStdString();
+    auto* upload = visible<QPushButton>(QStringLiteral("smartUploadUpload"));
+    ASSERT_NE(upload, nullptr);
+    ASSERT_TRUE(upload->isEnabled());
+    upload->click();
+
+    // All three arrive, each byte-exact, on Drive or in Telegram as suggested.
+    ASSERT_TRUE(waitFor([&] {
+        int done = 0;
+        for (const UploadJob& job : model().uploads()->jobs())
+            if (names.contains(job.file.name) && job.state.kind == UploadJob::State::Kind::completed)
+                ++done;
+        return done == 3;
+    }, 60000));
+    for (const QString& name : names) {
+        if (const auto onDrive = s.drive.fileNamed(name)) {
+            EXPECT_EQ(sha(onDrive->content), sha(contents[name])) << name.toStdString();
+        }
+    }
+    EXPECT_TRUE(model().smartBatch().isEmpty());
+}
+
+TEST_F(EndToEnd, SettingsUploadsCacheAndDisconnectingTelegram) {
+    Session& s = session();
+    s.app->commands().settings()->trigger();
+    SettingsWindow* settings = nullptr;
+    ASSERT_TRUE(waitFor([&] { return (settings = s.app->settingsWindow()) && settings->isVisible(); }));
+    auto* tabs = settings->findChild<QTabWidget*>(QStringLiteral("settingsTabs"));
+    ASSERT_NE(tabs, nullptr);
+
+    // General: three uploads at once; the preview cache emptied.
+    tabs->setCurrentWidget(settings->findChild<QWidget*>(QStringLiteral("generalSettings")));
+    auto* simultaneous = settings->findChild<QComboBox*>(QStringLiteral("simultaneousUploads"));
+    ASSERT_NE(simultaneous, nullptr);
+    ASSERT_EQ(simultaneous->currentData().toInt(), 2);
+    simultaneous->setFocus();
+    QTest::keyClick(simultaneous, Qt::Key_Down);
+    EXPECT_EQ(model().uploads()->maxConcurrentUploads(), 3);
+    const QString cache = model().previewCache()->directory();
+    auto cached = [&] {
+        QStringList entries = QDir(cache).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        entries.removeAll(QStringLiteral("CACHEDIR.TAG"));
+        return entries.size();
+    };
+    EXPECT_GT(cached(), 0) << "the previews were cached";
+    shot(settings, QStringLiteral("19-settings-general"));
+    auto* clear = settings->findChild<QPushButton*>(QStringLiteral("clearPreviewCache"));
+    ASSERT_NE(clear, nullptr);
+    clear->click();
+    EXPECT_TRUE(waitFor([&] { return cached() == 0; })) << cached();
+
+    // Accounts: disconnect Telegram, confirmed.
+    tabs->setCurrentWidget(settings->findChild<QWidget*>(QStringLiteral("accountsSettings")));
+    auto* list = settings->findChild<QListWidget*>(QStringLiteral("accountsList"));
+    ASSERT_NE(list, nullptr);
+    int telegramRow = -1;
+    for (int row = 0; row < list->count(); ++row)
+        if (list->item(row)->data(Qt::UserRole + 1).toUuid() == s.telegramID)
+            telegramRow = row;
+    ASSERT_GE(telegramRow, 0);
+    list->setCurrentRow(telegramRow);
+    auto* minus = settings->findChild<QToolButton*>(QStringLiteral("accountsDisconnect"));
+    ASSERT_NE(minus, nullptr);
+    minus->click();
+    auto* confirm = waitVisible<QPushButton>(QStringLiteral("disconnectConfirm"));
+    ASSERT_NE(confirm, nullptr);
+    shot(confirm, QStringLiteral("20-disconnect-confirmation"));
+    confirm->click();
+    ASSERT_TRUE(waitFor([&] { return model().accounts()->accounts().size() == 1; }));
+    EXPECT_EQ(model().accounts()->accounts().first().id, s.driveID);
+    EXPECT_TRUE(waitFor([&] { return s.td->requestTypes().contains(QStringLiteral("logOut")); }));
+    EXPECT_TRUE(waitFor([&] { return s.td->liveClients() == 0; }));
+    settings->close();
+}
+
+TEST_F(EndToEnd, QuitThroughTheMenuThenASecondStartRestoresTheGoogleAccount) {
+    Session& s = session();
+    const QString driveAlias = model().accounts()->accounts().first().alias;
+    const int authorizeBefore = s.drive.count(Endpoint::authorize);
+
+    // File › Quit: the protocol closes the Telegram sessions and ends the event loop, as in
+    // main(); a guard ends a loop that would never end.
+    QTimer::singleShot(0, s.app.get(), [&] { s.app->commands().quit()->trigger(); });
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, qApp, [] { QCoreApplication::exit(99); });
+    guard.start(kWait);
+    const int status = QApplication::exec();
+    guard.stop();
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(s.app->quitController().state(), QuitController::State::terminated);
+    EXPECT_EQ(s.td->liveClients(), 0) << "no Telegram session is left open";
+    QApplication::closeAllWindows();
+    s.app.reset();
+
+    // The second start: a process of its own over the same folders and keyring.
+    QProcess second;
+    second.setProcessChannelMode(QProcess::SeparateChannels);
+    second.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--second-start")});
+    ASSERT_TRUE(second.waitForStarted());
+    ASSERT_TRUE(second.waitForFinished(60000)) << "the second start did not end";
+    const QString out = QString::fromUtf8(second.readAllStandardOutput());
+    const QString err = QString::fromUtf8(second.readAllStandardError());
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0) << out.toStdString() << err.toStdString();
+    const QStringList lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    EXPECT_TRUE(lines.contains(QStringLiteral("accounts 1"))) << out.toStdString();
+    EXPECT_TRUE(lines.contains(QStringLiteral("account googleDrive ") + driveAlias +
+                               QStringLiteral(" ada@example.com connected")))
+        << out.toStdString();
+    EXPECT_TRUE(lines.contains(QStringLiteral("onboarding no"))) << out.toStdString();
+    EXPECT_TRUE(lines.contains(QStringLiteral("browser opened 0"))) << out.toStdString();
+    EXPECT_TRUE(lines.contains(QStringLiteral("quit 0"))) << out.toStdString();
+    // Google was not asked again: no sign-in page, only the stored sign-in at work.
+    EXPECT_EQ(s.drive.count(Endpoint::authorize), authorizeBefore);
+}
+
+namespace {
+
+/// The second start (this executable with --second-start): the application as main() builds
+/// it, with the following browser (which would sign in again, silently, if asked: the count
+/// tells) and the person: it waits until the Google account shows its quota on Home, reports
+/// what the window shows, and quits through the menu.
+int secondStart(int argc, char** argv) {
+    QApplication app(argc, argv);
+    setApplicationIdentity(QStringLiteral("0.0.0-e2e"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    auto browser = std::make_shared<FollowingBrowser>();
+    AppModel::LiveSeams seams;
+    seams.browser = browser;
+    seams.panels = std::make_shared<AnsweringPanels>();
+    int status = 0;
+    {
+        Application application(Application::liveParts(seams));
+        application.show();
+        application.mainWindow().resize(1100, 700);
+        QTextStream out(stdout);
+        QTimer person;
+        int waited = 0;
+        QObject::connect(&person, &QTimer::timeout, &application, [&] {
+            auto* usage = visible<QLabel>(QStringLiteral("storageRowUsage"));
+            const bool ready = usage && usage->text().contains(QStringLiteral("15"));
+            if (!ready && ++waited < 600)
+                return;
+            person.stop();
+            shot(&application.mainWindow(), QStringLiteral("21-second-start"));
+            const QList<StorageAccount> accounts = application.model().accounts()->accounts();
+            out << "accounts " << accounts.size() << "\n";
+            for (const StorageAccount& account : accounts)
+                out << "account " << ProviderKinds::rawValue(account.provider) << " " << account.alias
+                    << " " << account.email << " "
+                    << (account.status == StorageAccount::Status::connected ? "connected" : "other")
+                    << "\n";
+            out << "onboarding " << (application.mainWindow().isShowingOnboarding() ? "yes" : "no")
+                << "\n";
+            out << "browser opened " << browser->opened() << "\n";
+            out.flush();
+            application.commands().quit()->trigger();
+        });
+        person.start(50);
+        status = QApplication::exec();
+        out << "quit " << status << "\n";
+        out.flush();
+        QApplication::closeAllWindows();
+    }
+    browser->join();
+    std::fflush(stdout);
+    _exit(status);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     if (qEnvironmentVariableIsEmpty("TDJSON_PATH"))
         qputenv("TDJSON_PATH", TW_FAKE_TDJSON_PATH);
+    if (argc > 1 && std::strcmp(argv[1], "--second-start") == 0)
+        return secondStart(argc, argv);
 
     // Run inside run-with-secret-service.sh: without a Secret Service the keyring cannot hold
     // the sign-ins. A skip on a desk without one; a failure in CI.
