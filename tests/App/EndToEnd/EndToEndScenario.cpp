@@ -249,6 +249,36 @@ void shot(QWidget* widget, const QString& name) {
     window->grab().save(QDir(dir).filePath(name + QStringLiteral(".png")));
 }
 
+/// TW_E2E_DARK=1: the screens in a dark palette (as a dark desktop theme would give them).
+void applyColourScheme() {
+    if (qEnvironmentVariable("TW_E2E_DARK") != QStringLiteral("1"))
+        return;
+    QPalette dark;
+    const QColor window(0x2b, 0x2b, 0x2d), base(0x1e, 0x1e, 0x20), text(0xe8, 0xe8, 0xea);
+    dark.setColor(QPalette::Window, window);
+    dark.setColor(QPalette::WindowText, text);
+    dark.setColor(QPalette::Base, base);
+    dark.setColor(QPalette::AlternateBase, QColor(0x26, 0x26, 0x28));
+    dark.setColor(QPalette::ToolTipBase, base);
+    dark.setColor(QPalette::ToolTipText, text);
+    dark.setColor(QPalette::PlaceholderText, QColor(0x9a, 0x9a, 0xa0));
+    dark.setColor(QPalette::Text, text);
+    dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3c));
+    dark.setColor(QPalette::ButtonText, text);
+    dark.setColor(QPalette::BrightText, Qt::white);
+    dark.setColor(QPalette::Highlight, QColor(0x2f, 0x6f, 0xd0));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    dark.setColor(QPalette::Link, QColor(0x6a, 0xa8, 0xff));
+    dark.setColor(QPalette::Light, QColor(0x4a, 0x4a, 0x4c));
+    dark.setColor(QPalette::Midlight, QColor(0x40, 0x40, 0x42));
+    dark.setColor(QPalette::Mid, QColor(0x50, 0x50, 0x54));
+    dark.setColor(QPalette::Dark, QColor(0x18, 0x18, 0x1a));
+    dark.setColor(QPalette::Shadow, Qt::black);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(QPalette::Disabled, role, QColor(0x80, 0x80, 0x84));
+    QApplication::setPalette(dark);
+}
+
 MainWindow& mainWindow() { return session().app->mainWindow(); }
 AppModel& model() { return session().app->model(); }
 
@@ -969,6 +999,7 @@ int secondStart(int argc, char** argv) {
     QApplication app(argc, argv);
     setApplicationIdentity(QStringLiteral("0.0.0-e2e"));
     QApplication::setQuitOnLastWindowClosed(false);
+    applyColourScheme();
     auto browser = std::make_shared<FollowingBrowser>();
     AppModel::LiveSeams seams;
     seams.browser = browser;
@@ -1034,6 +1065,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     setApplicationIdentity(QStringLiteral("0.0.0-e2e"));
     QApplication::setQuitOnLastWindowClosed(false);
+    applyColourScheme();
     ::testing::InitGoogleTest(&argc, argv);
 
     int status = 0;
