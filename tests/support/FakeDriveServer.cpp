@@ -344,6 +344,7 @@ struct FakeDriveServer::State {
     bool storeUploads = true;
     /// Where upload sessions and thumbnails are said to be (empty: Google's own hosts).
     QString linkOrigin;
+    std::atomic<qint64> responseDelayMs{0};
 
     QSet<QString> validAccess;
     QHash<QString, QString> refreshTokens; // refresh token → state ("ok"/"revoked")
@@ -592,6 +593,9 @@ void FakeDriveServer::State::handleTimed(const httplib::Request& req, httplib::R
     Fault fault;
     bool faulted = false;
     bool authorised = true;
+    // The round trip of a distant service, before the request is looked at.
+    if (const auto delay = std::chrono::milliseconds(responseDelayMs.load()); delay.count() > 0)
+        std::this_thread::sleep_for(delay);
     {
         std::lock_guard lock(mutex);
         if (auto taken = takeFault(endpoint)) {
@@ -1412,6 +1416,10 @@ std::optional<FakeDriveServer::File> FakeDriveServer::fileNamed(const QString& n
             return file;
     }
     return std::nullopt;
+}
+
+void FakeDriveServer::setResponseDelay(std::chrono::milliseconds delay) {
+    state_->responseDelayMs.store(delay.count());
 }
 
 void FakeDriveServer::setLinksToItself(bool itself) {

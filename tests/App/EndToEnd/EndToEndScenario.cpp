@@ -43,6 +43,8 @@
 #include <QContextMenuEvent>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QEventLoop>
+#include <QPointer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -177,6 +179,79 @@ Session*& sessionPointer() {
 }
 Session& session() { return *sessionPointer(); }
 
+// ---- The main thread's responsiveness (the benchmark's measure) ---------------------------
+
+/// Measures how long the main thread keeps events waiting: a thread of its own posts a
+/// timestamped call to the main thread every 2 ms (one at a time) and the main thread records
+/// how late it ran. The test's own heavy work (making and hashing large files) is left out
+/// with Paused; what remains is the application's work plus the waits' own event-loop turns.
+class StallProbe {
+public:
+    struct Paused {
+        Paused() { ++depth(); }
+        ~Paused() {
+            if (--depth() == 0)
+                resumedAt() = std::chrono::steady_clock::now();
+        }
+        Paused(const Paused&) = delete;
+        Paused& operator=(const Paused&) = delete;
+    };
+
+    void start() {
+        stop_ = false;
+        thread_ = std::thread([this] {
+            while (!stop_.load()) {
+                auto answered = std::make_shared<std::atomic<bool>>(false);
+                const auto sent = std::chrono::steady_clock::now();
+                QMetaObject::invokeMethod(
+                    &receiver_,
+                    [this, answered, sent] {
+                        const auto late =
+                            std::chrono::steady_clock::now() - std::max(sent, resumedAt());
+                        if (depth() == 0 && late > longest_) {
+                            longest_ = late;
+                            where_ = currentStep();
+                        }
+                        answered->store(true);
+                    },
+                    Qt::QueuedConnection);
+                while (!answered->load() && !stop_.load())
+                    std::this_thread::sleep_for(std::chrono::microseconds(200));
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        });
+    }
+    void finish() {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        QCoreApplication::processEvents();
+    }
+    std::chrono::steady_clock::duration longest() const { return longest_; }
+    const QString& where() const { return where_; }
+
+    static int& depth() {
+        static int d = 0;
+        return d;
+    }
+    /// When the test's own work last ended (main thread only).
+    static std::chrono::steady_clock::time_point& resumedAt() {
+        static std::chrono::steady_clock::time_point at;
+        return at;
+    }
+    static QString currentStep() {
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        return info ? QString::fromUtf8(info->name()) : QStringLiteral("(between steps)");
+    }
+
+private:
+    QObject receiver_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::chrono::steady_clock::duration longest_{};
+    QString where_;
+};
+
 // ---- Helpers: finding, waiting, looking ---------------------------------------------------
 
 template <typename F> bool waitFor(F condition, int ms = kWait) {
@@ -204,15 +279,18 @@ template <typename T> T* waitVisible(const QString& name) {
 }
 
 QByteArray sha(const QByteArray& bytes) {
+    StallProbe::Paused testWork;
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
 }
 
 QByteArray readFile(const QString& path) {
+    StallProbe::Paused testWork;
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QString writeFile(const QString& path, const QByteArray& bytes) {
+    StallProbe::Paused testWork;
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
@@ -222,6 +300,7 @@ QString writeFile(const QString& path, const QByteArray& bytes) {
 
 /// Deterministic bytes that differ from chunk to chunk.
 QByteArray patterned(qint64 size, int seed) {
+    StallProbe::Paused testWork;
     QByteArray bytes(size, Qt::Uninitialized);
     quint32 x = 2463534242u + quint32(seed);
     for (qint64 i = 0; i < size; ++i) {
@@ -277,6 +356,16 @@ void applyColourScheme() {
     for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
         dark.setColor(QPalette::Disabled, role, QColor(0x80, 0x80, 0x84));
     QApplication::setPalette(dark);
+}
+
+/// The fake server's copy of a file (the test's own look, left out of the stall measure).
+std::optional<FakeDriveServer::File> remoteFile(const QString& name) {
+    StallProbe::Paused testWork;
+    return session().drive.fileNamed(name);
+}
+std::optional<FakeDriveServer::File> remoteFileByID(const QString& id) {
+    StallProbe::Paused testWork;
+    return session().drive.file(id);
 }
 
 MainWindow& mainWindow() { return session().app->mainWindow(); }
@@ -375,12 +464,28 @@ PreviewWindow* previewWindow() {
     return waitVisible<PreviewWindow>(QStringLiteral("previewWindow"));
 }
 
+/// Closes the preview windows and waits until they are gone (they delete themselves on
+/// close, in a turn of an event loop).
 void closePreviews() {
+    QList<QPointer<QWidget>> windows;
     for (QWidget* top : QApplication::topLevelWidgets())
-        if (qobject_cast<PreviewWindow*>(top) && top->isVisible())
+        if (qobject_cast<PreviewWindow*>(top)) {
+            windows.append(top);
             top->close();
-    waitFor([] { return visible<PreviewWindow>(QStringLiteral("previewWindow")) == nullptr; });
+        }
+    EXPECT_TRUE(waitFor([&] {
+        QEventLoop turn;
+        QTimer::singleShot(0, &turn, &QEventLoop::quit);
+        turn.exec();
+        for (const QPointer<QWidget>& window : windows)
+            if (window)
+                return false;
+        return true;
+    }));
 }
+
+
+} // namespace
 
 /// One step of the run: skipped when an earlier one failed, since each builds on the last.
 class EndToEnd : public ::testing::Test {
@@ -399,8 +504,6 @@ protected:
         }
     }
 };
-
-} // namespace
 
 // ---- The scenario ---------------------------------------------------------------------------
 
@@ -621,10 +724,10 @@ TEST_F(EndToEnd, DroppedFilesUploadThroughA503BurstAndADroppedChunk) {
 
     // Both arrive, byte-exact, in Projects; nothing was lost to the faults.
     ASSERT_TRUE(waitFor([&] {
-        return drive.fileNamed(QStringLiteral("notes.txt")) && drive.fileNamed(QStringLiteral("survey.bin"));
+        return remoteFile(QStringLiteral("notes.txt")) && remoteFile(QStringLiteral("survey.bin"));
     }, 60000));
-    const auto notes = drive.fileNamed(QStringLiteral("notes.txt"));
-    const auto survey = drive.fileNamed(QStringLiteral("survey.bin"));
+    const auto notes = remoteFile(QStringLiteral("notes.txt"));
+    const auto survey = remoteFile(QStringLiteral("survey.bin"));
     EXPECT_EQ(sha(notes->content), sha(small));
     EXPECT_EQ(survey->content.size(), large.size());
     EXPECT_EQ(sha(survey->content), sha(large));
@@ -659,7 +762,6 @@ TEST_F(EndToEnd, DroppedFilesUploadThroughA503BurstAndADroppedChunk) {
 
 TEST_F(EndToEnd, CreateAFolderRenameAFileAndTrashIt) {
     Session& s = session();
-    FakeDriveServer& drive = s.drive;
     // A new folder, through the sheet.
     pane()->newFolderAction()->trigger();
     auto* sheet = waitVisible<QWidget>(QStringLiteral("newFolderSheet"));
@@ -670,14 +772,14 @@ TEST_F(EndToEnd, CreateAFolderRenameAFileAndTrashIt) {
     QTest::keyClicks(field, QStringLiteral("Minutes"));
     shot(sheet, QStringLiteral("11-new-folder"));
     QTest::keyClick(field, Qt::Key_Return);
-    ASSERT_TRUE(waitFor([&] { return drive.fileNamed(QStringLiteral("Minutes")).has_value(); }));
-    EXPECT_TRUE(drive.fileNamed(QStringLiteral("Minutes"))->isFolder());
-    EXPECT_EQ(drive.fileNamed(QStringLiteral("Minutes"))->parents, QStringList{s.projectsID});
+    ASSERT_TRUE(waitFor([&] { return remoteFile(QStringLiteral("Minutes")).has_value(); }));
+    EXPECT_TRUE(remoteFile(QStringLiteral("Minutes"))->isFolder());
+    EXPECT_EQ(remoteFile(QStringLiteral("Minutes"))->parents, QStringList{s.projectsID});
     ASSERT_NE(loadedContent(), nullptr);
     EXPECT_TRUE(waitFor([&] { return shownRows().contains(QStringLiteral("Minutes")); }));
 
     // Rename a file through its context menu.
-    const QString notesID = drive.fileNamed(QStringLiteral("notes.txt"))->id;
+    const QString notesID = remoteFile(QStringLiteral("notes.txt"))->id;
     chooseFromRowMenu(QStringLiteral("notes.txt"), QStringLiteral("itemRename"));
     auto* rename = waitVisible<QWidget>(QStringLiteral("renameSheet"));
     ASSERT_NE(rename, nullptr);
@@ -686,7 +788,7 @@ TEST_F(EndToEnd, CreateAFolderRenameAFileAndTrashIt) {
     renameField->selectAll();
     QTest::keyClicks(renameField, QStringLiteral("notes-final.txt"));
     QTest::keyClick(renameField, Qt::Key_Return);
-    ASSERT_TRUE(waitFor([&] { return drive.file(notesID)->name == QStringLiteral("notes-final.txt"); }));
+    ASSERT_TRUE(waitFor([&] { return remoteFileByID(notesID)->name == QStringLiteral("notes-final.txt"); }));
     EXPECT_TRUE(waitFor([&] { return shownRows().contains(QStringLiteral("notes-final.txt")); }));
 
     // And move it to the trash, confirmed.
@@ -695,9 +797,9 @@ TEST_F(EndToEnd, CreateAFolderRenameAFileAndTrashIt) {
     ASSERT_NE(confirm, nullptr);
     shot(confirm, QStringLiteral("12-trash-confirmation"));
     confirm->click();
-    ASSERT_TRUE(waitFor([&] { return drive.file(notesID)->trashed; }));
+    ASSERT_TRUE(waitFor([&] { return remoteFileByID(notesID)->trashed; }));
     EXPECT_TRUE(waitFor([&] { return !shownRows().contains(QStringLiteral("notes-final.txt")); }));
-    EXPECT_TRUE(drive.fileNamed(QStringLiteral("survey.bin")).has_value()) << "nothing else went";
+    EXPECT_TRUE(remoteFile(QStringLiteral("survey.bin")).has_value()) << "nothing else went";
 }
 
 TEST_F(EndToEnd, TelegramSignInSavedMessagesUploadAndDownload) {
@@ -887,7 +989,7 @@ TEST_F(EndToEnd, SmartUploadOfThreeFiles) {
         return done == 3;
     }, 60000));
     for (const QString& name : names) {
-        if (const auto onDrive = s.drive.fileNamed(name)) {
+        if (const auto onDrive = remoteFile(name)) {
             EXPECT_EQ(sha(onDrive->content), sha(contents[name])) << name.toStdString();
         }
     }
@@ -920,8 +1022,18 @@ TEST_F(EndToEnd, SettingsUploadsCacheAndDisconnectingTelegram) {
     shot(settings, QStringLiteral("19-settings-general"));
     auto* clear = settings->findChild<QPushButton*>(QStringLiteral("clearPreviewCache"));
     ASSERT_NE(clear, nullptr);
+    // Enabled once the cache's size was read.
+    ASSERT_TRUE(waitFor([&] { return clear->isEnabled(); }));
+    const QDateTime clickedAt = QDateTime::currentDateTime();
     clear->click();
-    EXPECT_TRUE(waitFor([&] { return cached() == 0; })) << cached();
+    EXPECT_TRUE(waitFor([&] { return cached() == 0; })) << [&] {
+        QString listing;
+        for (const QFileInfo& info : QDir(cache).entryInfoList(QDir::Files))
+            listing += info.fileName() + QStringLiteral(" written ") +
+                       QString::number(clickedAt.msecsTo(info.lastModified())) +
+                       QStringLiteral(" ms after the click; ");
+        return listing.toStdString();
+    }();
 
     // Accounts: disconnect Telegram, confirmed.
     tabs->setCurrentWidget(settings->findChild<QWidget*>(QStringLiteral("accountsSettings")));
@@ -1045,6 +1157,47 @@ int secondStart(int argc, char** argv) {
 
 } // namespace
 
+#ifdef TW_E2E_BENCH
+namespace {
+
+/// The scenario with every back-end call delayed (TW_E2E_DELAY_MS, default 300 ms): the main
+/// thread's longest stall over the whole run, and the run's time against the delays it waited.
+int runMeasured(Session& session) {
+    const int delayMs = qEnvironmentVariableIntValue("TW_E2E_DELAY_MS") > 0
+                            ? qEnvironmentVariableIntValue("TW_E2E_DELAY_MS")
+                            : 300;
+    session.drive.setResponseDelay(std::chrono::milliseconds(delayMs));
+    session.td->setDelay(delayMs);
+    StallProbe probe;
+    probe.start();
+    const auto started = std::chrono::steady_clock::now();
+    const int status = RUN_ALL_TESTS();
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    probe.finish();
+
+    const qsizetype driveCalls = session.drive.requests().size();
+    qsizetype tdCalls = 0;
+    for (const QJsonValue& request : session.td->requests())
+        if (!request.toObject().value(QStringLiteral("@execute")).toBool())
+            ++tdCalls;
+    auto ms = [](auto d) { return std::chrono::duration<double, std::milli>(d).count(); };
+    std::printf("\nEnd-to-end scenario, every back-end call delayed %d ms\n", delayMs);
+    std::printf("  longest main-thread stall     %8.1f ms (in %s)\n", ms(probe.longest()),
+                qPrintable(probe.where()));
+    std::printf("  total time                    %8.0f ms\n", ms(elapsed));
+    std::printf("  back-end calls                %8lld (Drive %lld, TDLib %lld)\n",
+                static_cast<long long>(driveCalls + tdCalls), static_cast<long long>(driveCalls),
+                static_cast<long long>(tdCalls));
+    std::printf("  sum of their delays           %8.0f ms\n", double(driveCalls + tdCalls) * delayMs);
+    std::printf("  total / sum of delays         %8.2f\n",
+                ms(elapsed) / std::max(1.0, double(driveCalls + tdCalls) * delayMs));
+    std::fflush(stdout);
+    return status;
+}
+
+} // namespace
+#endif
+
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -1076,7 +1229,11 @@ int main(int argc, char** argv) {
         qputenv(GoogleEndpoints::overrideVariable, session.drive.origin().toString().toUtf8());
         session.drive.setLinksToItself(true);
         session.td = std::make_unique<FakeTdJson>(qEnvironmentVariable("TDJSON_PATH"));
+#ifdef TW_E2E_BENCH
+        status = runMeasured(session);
+#else
         status = RUN_ALL_TESTS();
+#endif
         QApplication::closeAllWindows();
         session.app.reset();
         session.browser->join();
