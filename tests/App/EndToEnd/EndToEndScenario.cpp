@@ -58,6 +58,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QSplitter>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -781,6 +782,12 @@ TEST_F(EndToEnd, DroppedFilesUploadThroughA503BurstAndADroppedChunk) {
     auto* toast = waitVisible<QWidget>(QStringLiteral("uploadToast"));
     ASSERT_NE(toast, nullptr);
     shot(&mainWindow(), QStringLiteral("09-upload-toast"));
+    // The toast floats over the content: the split view keeps its two panes.
+    auto* split = mainWindow().findChild<QSplitter*>(QStringLiteral("mainSplit"));
+    ASSERT_NE(split, nullptr);
+    EXPECT_EQ(split->count(), 2);
+    EXPECT_EQ(mainWindow().detailWidget()->window(), &mainWindow());
+    EXPECT_GE(split->widget(1)->width() + split->widget(0)->width(), split->width() - 10);
     EXPECT_FALSE(toastTexts.isEmpty());
     for (const QString& text : toastTexts)
         EXPECT_EQ(text, kDriveName + QStringLiteral(" \u203a Projects"));
