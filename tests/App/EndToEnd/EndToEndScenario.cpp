@@ -74,6 +74,7 @@
 #include <atomic>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -217,7 +218,10 @@ public:
                             longest_ = late;
                             where_ = currentStep();
                         }
-                        if (depth() == 0 && phase().isEmpty() && late > longestInUse_) {
+                        if (depth() == 0 && late > perStep_[currentStep()])
+                            perStep_[currentStep()] = late;
+                        if (depth() == 0 && phase() != QStringLiteral("composition (start-up)") &&
+                            late > longestInUse_) {
                             longestInUse_ = late;
                             whereInUse_ = currentStep();
                         }
@@ -241,6 +245,10 @@ public:
     /// The longest once the window is up (the start-up composition left out).
     std::chrono::steady_clock::duration longestInUse() const { return longestInUse_; }
     const QString& whereInUse() const { return whereInUse_; }
+    /// The longest per step (and per named phase), in the order first seen.
+    const std::vector<std::pair<QString, std::chrono::steady_clock::duration>> perStep() const {
+        return {perStep_.begin(), perStep_.end()};
+    }
 
     static int& depth() {
         static int d = 0;
@@ -271,6 +279,7 @@ private:
     QString where_;
     std::chrono::steady_clock::duration longestInUse_{};
     QString whereInUse_;
+    std::map<QString, std::chrono::steady_clock::duration> perStep_;
 };
 
 // ---- Helpers: finding, waiting, looking ---------------------------------------------------
@@ -740,6 +749,7 @@ TEST_F(EndToEnd, PreviewsOfAPdfAnImageAnArchiveAndAudio) {
         return;
     doubleClickRow(QStringLiteral("tone.wav"));
     PreviewWindow* audio = previewWindow();
+    StallProbe::phase() = QStringLiteral("audio playback");
     ASSERT_NE(audio, nullptr);
     PlayerHost* host = nullptr;
     ASSERT_TRUE(waitFor([&] { return (host = audio->findChild<PlayerHost*>()) && host->player(); }));
@@ -751,6 +761,7 @@ TEST_F(EndToEnd, PreviewsOfAPdfAnImageAnArchiveAndAudio) {
     EXPECT_EQ(player->error(), QMediaPlayer::NoError) << player->errorString().toStdString();
     EXPECT_EQ(player->mediaStatus(), QMediaPlayer::EndOfMedia);
     closePreviews();
+    StallProbe::phase().clear();
 }
 
 TEST_F(EndToEnd, DroppedFilesUploadThroughA503BurstAndADroppedChunk) {
@@ -1257,6 +1268,8 @@ int runMeasured(Session& session) {
                 qPrintable(probe.where()));
     std::printf("  longest once the window is up %8.1f ms (in %s)\n", ms(probe.longestInUse()),
                 qPrintable(probe.whereInUse()));
+    for (const auto& [step, longest] : probe.perStep())
+        std::printf("    %-52s %8.1f ms\n", qPrintable(step), ms(longest));
     std::printf("  total time                    %8.0f ms\n", ms(elapsed));
     std::printf("  back-end calls                %8lld (Drive %lld, TDLib %lld)\n",
                 static_cast<long long>(driveCalls + tdCalls), static_cast<long long>(driveCalls),
