@@ -96,7 +96,7 @@ QString AppModel::dataFolder() {
     return base.isEmpty() ? QString() : base + QStringLiteral("/Tessarow");
 }
 
-std::unique_ptr<AppModel> AppModel::live(bool runStartupTasks) {
+std::unique_ptr<AppModel> AppModel::live(bool runStartupTasks, LiveSeams seams) {
     Parts parts;
     parts.serviceCredentials = ServiceCredentialStore::bundled();
     parts.defaults = std::make_shared<QSettings>();
@@ -120,7 +120,8 @@ std::unique_ptr<AppModel> AppModel::live(bool runStartupTasks) {
     const ServiceCredentialStore credentials = parts.serviceCredentials;
     auto google = std::make_shared<GoogleDriveProvider>(
         [credentials] { return credentials.bundledGoogle(); }, vault->scoped(QStringLiteral("google")),
-        std::make_shared<WorkspaceBrowserOpener>(), std::make_shared<CurlHTTPClient>(),
+        seams.browser ? seams.browser : std::make_shared<WorkspaceBrowserOpener>(),
+        std::make_shared<CurlHTTPClient>(),
         qint64(8 * 1024 * 1024), 3, systemClock(),
         [](std::chrono::milliseconds delay) { Cancellation::sleepFor(delay); });
 
@@ -142,7 +143,7 @@ std::unique_ptr<AppModel> AppModel::live(bool runStartupTasks) {
         parts.previewCache = PreviewCache::temporaryFallback();
     }
     parts.launcher = std::make_shared<DesktopApplicationLauncher>();
-    parts.panels = std::make_shared<QtPanels>(parts.launcher);
+    parts.panels = seams.panels ? seams.panels : std::make_shared<QtPanels>(parts.launcher);
     parts.runStartupTasks = runStartupTasks;
     return std::make_unique<AppModel>(std::move(parts));
 }

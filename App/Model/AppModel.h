@@ -21,6 +21,7 @@ namespace tw {
 
 class AccountManager;
 class ActivityLog;
+class BrowserOpener;
 class ApplicationLauncher;
 class FileSearch;
 class FolderListing;
@@ -77,9 +78,18 @@ public:
     explicit AppModel(Parts parts, QObject* parent = nullptr);
     ~AppModel() override;
 
+    /// What a live model takes from outside instead of the desktop's own (null: the desktop's).
+    /// The end-to-end test answers the browser sign-in and the file dialogs with these.
+    struct LiveSeams {
+        /// Opens the Google sign-in page (default: the desktop's browser).
+        std::shared_ptr<BrowserOpener> browser;
+        /// The file dialogs and the application chooser (default: Qt's dialogs).
+        std::shared_ptr<Panels> panels;
+    };
+
     /// The real application: Drive over libcurl, Telegram over TDLib, the keyring, the
     /// documents in the user's data folder, the preview cache in the cache folder. Never fails.
-    static std::unique_ptr<AppModel> live(bool runStartupTasks = true);
+    static std::unique_ptr<AppModel> live(bool runStartupTasks = true, LiveSeams seams = {});
     /// "Tessarow" in the user's data folder (documents, Telegram sessions).
     static QString dataFolder();
 

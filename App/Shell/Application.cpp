@@ -57,9 +57,9 @@ void runSelfCheck(int& argc, char** argv, const QString& version) {
     _exit(0);
 }
 
-Application::Parts Application::liveParts() {
+Application::Parts Application::liveParts(AppModel::LiveSeams seams) {
     Parts parts;
-    parts.model = AppModel::live();
+    parts.model = AppModel::live(/*runStartupTasks=*/true, std::move(seams));
     parts.quickLook = &PreviewWiring::quickLook();
     parts.previewOpener = [](AppModel& model) { return PreviewWiring::makeOpener(model); };
     return parts;

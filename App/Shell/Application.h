@@ -54,8 +54,9 @@ public:
         bool watchUnixSignals = true;
     };
 
-    /// The real model and the application's preview wiring.
-    static Parts liveParts();
+    /// The real model and the application's preview wiring: what main() runs, and what the
+    /// end-to-end test runs with its own browser opener and file dialogs.
+    static Parts liveParts(AppModel::LiveSeams seams = {});
 
     explicit Application(Parts parts, QObject* parent = nullptr);
     ~Application() override;

@@ -73,7 +73,9 @@ MainWindow::MainWindow(AppModel& model, QuickLook& quickLook, OpenPreview openPr
     uploadsButton_ = new UploadsToolbarButton(model_, toolBar_);
     uploadsAction_ = toolBar_->addWidget(uploadsButton_);
 
-    toast_ = new UploadToastView(split_);
+    // Over the split view, but not its child: a splitter takes every child widget for a pane of
+    // its own, and the toast would push the content aside.
+    toast_ = new UploadToastView(this);
     toast_->setAttribute(Qt::WA_TransparentForMouseEvents);
     toast_->hide();
 
@@ -192,7 +194,7 @@ void MainWindow::applyToolbar() {
 void MainWindow::placeToast() {
     const QSize size = toast_->sizeHint();
     toast_->resize(size);
-    toast_->move((split_->width() - size.width()) / 2, 10);
+    toast_->move(split_->mapTo(this, QPoint((split_->width() - size.width()) / 2, 10)));
 }
 
 void MainWindow::applyToast() {
@@ -233,7 +235,8 @@ void MainWindow::applyToast() {
     auto* slide = new QPropertyAnimation(toast_, "pos", group);
     slide->setDuration(450);
     slide->setEasingCurve(QEasingCurve::OutBack);
-    slide->setStartValue(QPoint(toast_->x(), -toast_->height()));
+    // From just above the content's top edge, fading in.
+    slide->setStartValue(QPoint(toast_->x(), toast_->y() - 10 - toast_->height()));
     slide->setEndValue(toast_->pos());
     group->addAnimation(fade);
     group->addAnimation(slide);

@@ -342,6 +342,9 @@ struct FakeDriveServer::State {
     std::map<QString, Session> sessions;
     QSet<QString> expiredSessions;
     bool storeUploads = true;
+    /// Where upload sessions and thumbnails are said to be (empty: Google's own hosts).
+    QString linkOrigin;
+    std::atomic<qint64> responseDelayMs{0};
 
     QSet<QString> validAccess;
     QHash<QString, QString> refreshTokens; // refresh token → state ("ok"/"revoked")
@@ -395,7 +398,9 @@ struct FakeDriveServer::State {
         if (file.hasThumbnail)
             object.insert(
                 QStringLiteral("thumbnailLink"),
-                QStringLiteral("https://lh3.googleusercontent.com/t/%1=s220").arg(file.id));
+                (linkOrigin.isEmpty() ? QStringLiteral("https://lh3.googleusercontent.com")
+                                      : linkOrigin) +
+                    QStringLiteral("/t/%1=s220").arg(file.id));
         return object;
     }
 
@@ -588,6 +593,9 @@ void FakeDriveServer::State::handleTimed(const httplib::Request& req, httplib::R
     Fault fault;
     bool faulted = false;
     bool authorised = true;
+    // The round trip of a distant service, before the request is looked at.
+    if (const auto delay = std::chrono::milliseconds(responseDelayMs.load()); delay.count() > 0)
+        std::this_thread::sleep_for(delay);
     {
         std::lock_guard lock(mutex);
         if (auto taken = takeFault(endpoint)) {
@@ -971,8 +979,9 @@ void FakeDriveServer::State::handleUploadStart(const Recorded& rec, httplib::Res
     const QString id = QUuid::createUuid().toString(QUuid::Id128);
     sessions[id] = std::move(session);
     res.status = 200;
-    res.set_header("Location", "https://www.googleapis.com/upload/drive/v3/files?uploadType="
-                               "resumable&upload_id=" +
+    const std::string origin =
+        linkOrigin.isEmpty() ? std::string("https://www.googleapis.com") : toStd(linkOrigin.toUtf8());
+    res.set_header("Location", origin + "/upload/drive/v3/files?uploadType=resumable&upload_id=" +
                                    id.toStdString());
 }
 
@@ -1407,6 +1416,15 @@ std::optional<FakeDriveServer::File> FakeDriveServer::fileNamed(const QString& n
             return file;
     }
     return std::nullopt;
+}
+
+void FakeDriveServer::setResponseDelay(std::chrono::milliseconds delay) {
+    state_->responseDelayMs.store(delay.count());
+}
+
+void FakeDriveServer::setLinksToItself(bool itself) {
+    std::lock_guard lock(state_->mutex);
+    state_->linkOrigin = itself ? origin().toString() : QString();
 }
 
 void FakeDriveServer::setStoreUploads(bool store) {

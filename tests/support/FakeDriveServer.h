@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -204,6 +205,11 @@ public:
     static char syntheticByte(qint64 index);
     static QByteArray syntheticBytes(qint64 offset, qint64 length);
 
+    /// Every request waits this long before it is handled (benchmarks: a distant service).
+    void setResponseDelay(std::chrono::milliseconds delay);
+    /// Upload session and thumbnail links name this server rather than Google's hosts: for a
+    /// client that reaches it through TW_GOOGLE_BASE_URL instead of RewritingHTTPClient.
+    void setLinksToItself(bool itself);
     /// Keep uploaded bytes (default) or only their SHA-256 and size (benchmarks).
     void setStoreUploads(bool store);
     /// Thumbnail bytes served for `id` (the requested size is appended as "@<size>").

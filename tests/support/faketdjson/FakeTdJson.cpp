@@ -27,6 +27,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
@@ -896,10 +897,70 @@ FAKE_EXPORT int td_create_client_id() {
     return c.id;
 }
 
+// MARK: delayed answers (benchmarks: a distant service)
+
+struct Delayed {
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::chrono::milliseconds delay{0};
+    std::deque<std::tuple<std::chrono::steady_clock::time_point, int, QJsonObject>> queue;
+    bool running = false;
+};
+
+Delayed& delayed() {
+    static auto* instance = new Delayed; // never destroyed: its thread may outlive statics
+    return *instance;
+}
+
+/// Hands the delayed requests over in order, each once its time has come.
+void runDelayed() {
+    Delayed& d = delayed();
+    std::unique_lock lock(d.mutex);
+    for (;;) {
+        d.cv.wait(lock, [&] { return !d.queue.empty(); });
+        const auto due = std::get<0>(d.queue.front());
+        if (std::chrono::steady_clock::now() < due) {
+            d.cv.wait_until(lock, due);
+            continue;
+        }
+        auto [when, clientID, object] = std::move(d.queue.front());
+        d.queue.pop_front();
+        lock.unlock();
+        {
+            Fake& f = fake();
+            std::lock_guard fakeLock(f.mutex);
+            if (f.held.count(object.value("@type").toString()))
+                f.heldRequests.emplace_back(clientID, object);
+            else
+                process(f, clientID, object);
+        }
+        lock.lock();
+    }
+}
+
 FAKE_EXPORT void td_send(int client_id, const char* request) {
     Fake& f = fake();
-    std::lock_guard lock(f.mutex);
     QJsonObject object = QJsonDocument::fromJson(QByteArray(request)).object();
+    {
+        Delayed& d = delayed();
+        std::lock_guard lock(d.mutex);
+        if (d.delay.count() > 0) {
+            {
+                std::lock_guard fakeLock(f.mutex);
+                QJsonObject logged = object;
+                logged.insert("@client_id", client_id);
+                f.log.append(logged);
+            }
+            d.queue.emplace_back(std::chrono::steady_clock::now() + d.delay, client_id, object);
+            if (!d.running) {
+                d.running = true;
+                std::thread(runDelayed).detach();
+            }
+            d.cv.notify_all();
+            return;
+        }
+    }
+    std::lock_guard lock(f.mutex);
     QJsonObject logged = object;
     logged.insert("@client_id", client_id);
     f.log.append(logged);
@@ -908,6 +969,13 @@ FAKE_EXPORT void td_send(int client_id, const char* request) {
         return;
     }
     process(f, client_id, object);
+}
+
+/// Every request sent from now on is handled only after the delay (0: at once again).
+FAKE_EXPORT void fake_td_set_delay(int milliseconds) {
+    Delayed& d = delayed();
+    std::lock_guard lock(d.mutex);
+    d.delay = std::chrono::milliseconds(std::max(0, milliseconds));
 }
 
 FAKE_EXPORT const char* td_receive(double timeout) {

@@ -33,6 +33,7 @@ public:
         resolve(liveClients_, "fake_td_live_clients");
         resolve(setState_, "fake_td_set_state");
         resolve(lastClient_, "fake_td_last_client");
+        resolve(setDelay_, "fake_td_set_delay");
     }
 
     /// Forgets clients, script, holds and the request log (the database folders stay).
@@ -75,6 +76,9 @@ public:
         setState_(clientID, QJsonDocument(state).toJson(QJsonDocument::Compact).constData());
     }
     int lastClient() const { return lastClient_(); }
+    /// Every request sent from now on is answered only after this many milliseconds, in order
+    /// (benchmarks: a distant service); 0 answers at once again.
+    void setDelay(int milliseconds) const { setDelay_(milliseconds); }
 
 private:
     template <typename F> void resolve(F& fn, const char* name) {
@@ -95,6 +99,7 @@ private:
     int (*liveClients_)() = nullptr;
     void (*setState_)(int, const char*) = nullptr;
     int (*lastClient_)() = nullptr;
+    void (*setDelay_)(int) = nullptr;
 };
 
 } // namespace tw::test
