@@ -126,7 +126,7 @@ ProviderConnection TelegramStorageProvider::connect(const std::optional<QString>
         makeSessionIn(baseDirectory_, limits_, sessionID, key, *configuration, *factory_);
     {
         std::lock_guard lock(signInMutex_);
-        signingIn_.insert(sessionID);
+        signingIn_.insert(sessionID, session);
     }
     auto unmark = qScopeGuard([&] {
         std::lock_guard lock(signInMutex_);
