@@ -356,6 +356,8 @@ TelegramStorageProvider* signInParkedAtThePhoneNumber() {
     auto* provider = new TelegramStorageProvider(
         testConfiguration(), std::make_shared<InMemorySecretStore>(), presenter, realRuntime(),
         qEnvironmentVariable(exitFolderVariable) + QStringLiteral("/Telegram"), realLimits());
+    static TelegramStorageProvider* parked = nullptr; // reachable until the process ends
+    parked = provider;
     std::thread([provider] {
         try {
             provider->connect(std::nullopt);
