@@ -325,6 +325,9 @@ namespace {
 
 const char* exitFolderVariable = "TW_EXIT_TEST_FOLDER";
 
+/// A provider with a sign-in parked for good: reachable until the process ends.
+TelegramStorageProvider* parkedProvider = nullptr;
+
 /// Checks that this process runs in the empty network namespace; the real library is loaded.
 #define REQUIRE_EMPTY_NAMESPACE()                                                                  \
     do {                                                                                           \
@@ -356,8 +359,7 @@ TelegramStorageProvider* signInParkedAtThePhoneNumber() {
     auto* provider = new TelegramStorageProvider(
         testConfiguration(), std::make_shared<InMemorySecretStore>(), presenter, realRuntime(),
         qEnvironmentVariable(exitFolderVariable) + QStringLiteral("/Telegram"), realLimits());
-    static TelegramStorageProvider* parked = nullptr; // reachable until the process ends
-    parked = provider;
+    parkedProvider = provider;
     std::thread([provider] {
         try {
             provider->connect(std::nullopt);
