@@ -127,7 +127,7 @@ ProviderConnection TelegramStorageProvider::connect(const std::optional<QString>
         makeSessionIn(baseDirectory_, limits_, sessionID, key, *configuration, *factory);
     {
         std::lock_guard lock(signInMutex_);
-        signingIn_.insert(sessionID);
+        signingIn_.insert(sessionID, session);
     }
     auto unmark = qScopeGuard([&] {
         std::lock_guard lock(signInMutex_);

@@ -221,7 +221,8 @@ int TelegramStorageProvider::removeOrphanedSessions(const QList<QUuid>& accountI
             keep.insert(id);
         {
             std::lock_guard lock(signInMutex_);
-            keep.unite(signingIn_);
+            for (auto it = signingIn_.cbegin(); it != signingIn_.cend(); ++it)
+                keep.insert(it.key());
         }
 
         QDir dir(baseDirectory_);
@@ -400,6 +401,22 @@ void TelegramStorageProvider::closeAllSessions() noexcept {
     // A sign-in that was never stored would stay a live authorisation on the user's account.
     for (const auto& session : drained.pendingSessions)
         start(session, true);
+    // Sign-ins in progress hold TDLib instances too (TDLib aborts a process that exits with
+    // one open); one that TDLib already reports signed in is logged out, as its own clean-up
+    // would. The sign-in itself ends when it next talks to its closed session.
+    QList<std::shared_ptr<TelegramSession>> signingIn;
+    {
+        std::lock_guard lock(signInMutex_);
+        signingIn = signingIn_.values();
+    }
+    for (const auto& session : signingIn) {
+        std::optional<TDObject> state;
+        try {
+            state = session->authorizationState(std::nullopt, std::chrono::steady_clock::now());
+        } catch (...) {
+        }
+        start(session, state && state->type() == QLatin1String("authorizationStateReady"));
+    }
     for (auto& closer : closers)
         closer.join();
     // Openings cancelled by the drain close what they opened on their own workers: wait for

@@ -83,8 +83,9 @@ public:
     /// deleted. Deletes nothing when any credential cannot be read (a locked keyring must
     /// never cost every account its session). Never throws.
     int removeOrphanedSessions(const QList<QUuid>& accountIDs) noexcept;
-    /// Closes every open session and logs out every pending sign-in that was never stored,
-    /// all at once. Never throws.
+    /// Closes every open session and every sign-in still in progress, and logs out every
+    /// pending sign-in that was never stored (and a sign-in in progress that TDLib already
+    /// reports signed in), all at once. Never throws.
     void closeAllSessions() noexcept;
 
     /// Counts of the account's chats by chat list and type, and of the files and pages of its
@@ -199,7 +200,8 @@ private:
     SessionRegistry registry_;
 
     mutable std::mutex signInMutex_;
-    QSet<QString> signingIn_;
+    /// Sign-ins in progress by session id (closeAllSessions() closes them too).
+    QHash<QString, std::shared_ptr<TelegramSession>> signingIn_;
 };
 
 } // namespace tw

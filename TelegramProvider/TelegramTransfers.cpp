@@ -2,13 +2,13 @@
 // whole-file downloads, byte-range reads and thumbnails, all through TDLib's file manager.
 #include "StorageCore/Concurrency/Cancellation.h"
 #include "StorageCore/Domain/ProviderKind.h"
+#include "StorageCore/Persistence/PartialFile.h"
 #include "TelegramProvider/TelegramStorageProvider.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QSaveFile>
 
 #include <filesystem>
 
@@ -70,29 +70,21 @@ bool TelegramStorageProvider::saveDownload(const QString& source, const QString&
     QFile input(source);
     if (!input.open(QIODevice::ReadOnly))
         throw StorageError(StorageError::Code::localWriteFailed);
-    // A temporary file beside the destination, renamed over it only once complete: the file
-    // that is there stays intact when anything fails.
-    QSaveFile output(destination);
-    if (!output.open(QIODevice::WriteOnly))
-        throw StorageError(StorageError::Code::localWriteFailed);
+    // A partial file beside the destination, renamed over it only once complete (with the
+    // user's usual mode): the file that is there stays intact when anything fails, and one
+    // left by a killed process is removed at the next start.
+    PartialFile output(destination); // deleted when not committed
     QByteArray buffer;
     while (true) {
-        if (Cancellation::isCancelled()) {
-            output.cancelWriting();
-            Cancellation::throwCancelled();
-        }
+        Cancellation::checkpoint();
         buffer = input.read(copyChunk);
         if (buffer.isEmpty()) {
-            if (input.error() != QFileDevice::NoError) {
-                output.cancelWriting();
+            if (input.error() != QFileDevice::NoError)
                 throw StorageError(StorageError::Code::localWriteFailed);
-            }
             break;
         }
-        if (output.write(buffer) != buffer.size()) {
-            output.cancelWriting();
+        if (!output.write(buffer.constData(), buffer.size()))
             throw StorageError(StorageError::Code::localWriteFailed);
-        }
     }
     if (!output.commit())
         throw StorageError(StorageError::Code::localWriteFailed);

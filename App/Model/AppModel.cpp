@@ -14,6 +14,7 @@
 #include "StorageCore/Files/FileSearch.h"
 #include "StorageCore/Files/FolderListing.h"
 #include "StorageCore/Persistence/JSONDirectoryStore.h"
+#include "StorageCore/Persistence/PartialFile.h"
 #include "StorageCore/Preview/PreviewCache.h"
 #include "StorageCore/Preview/PreviewLoader.h"
 #include "StorageCore/Security/KeychainVault.h"
@@ -216,7 +217,13 @@ AppModel::~AppModel() {
 
 void AppModel::runStartupTasks() {
     // A: expired previews. B: session folders no stored account owns (a sign-in that starts
-    // meanwhile keeps its folder: the back end spares sign-ins in progress).
+    // meanwhile keeps its folder: the back end spares sign-ins in progress). C: partial files
+    // of downloads that a killed run left beside their destinations (only ours, by name, and
+    // only those no live process holds).
+    if (const QString data = dataFolder(); !data.isEmpty()) {
+        PartialFile::setJournalPath(data + QStringLiteral("/partial-folders"));
+        runDetached([] { PartialFile::removeLeftovers(); });
+    }
     if (previewCache_) {
         std::shared_ptr<PreviewCache> cache = previewCache_;
         runDetached([cache] { cache->purgeExpired(); });

@@ -4,7 +4,6 @@
 #include "GoogleDriveProvider/Drive/DriveErrorMapper.h"
 #include "GoogleDriveProvider/Drive/DriveModels.h"
 #include "GoogleDriveProvider/Drive/ResumableUpload.h"
-#include "GoogleDriveProvider/HTTP/FileMove.h"
 #include "StorageCore/Concurrency/Cancellation.h"
 
 #include <QFile>
@@ -427,31 +426,28 @@ void GoogleDriveProvider::save(const HTTPRequest& request, const QUuid& accountI
     bool forcedRefresh = false;
     while (true) {
         const HTTPRequest sent = authorised(request, accountID, forcedRefresh);
-        const HTTPDownload result = transport([&] { return http_->download(sent); });
+        // The body is staged in the destination's own folder and renamed over it when
+        // complete (with the user's usual mode): never in /tmp, never copied.
+        HTTPDownload result = transport([&] { return http_->download(sent, destinationPath); });
         const int status = result.response.statusCode;
         if (status == 401 && !forcedRefresh) {
-            QFile::remove(result.filePath);
+            result.file->discard();
             Cancellation::checkpoint();
             forcedRefresh = true;
             continue;
         }
         if (status < 200 || status > 299) {
             const QByteArray errorBody = readErrorBody(result.filePath);
-            QFile::remove(result.filePath);
+            result.file->discard();
             const StorageError error = DriveErrorMapper::map(status, errorBody);
             logFailure(request, status, error);
             throw error;
         }
-        if (!moveFileReplacing(result.filePath, destinationPath)) {
-            QFile::remove(result.filePath);
+        if (!result.file->commit())
             throw StorageError(Code::localWriteFailed);
-        }
-        applyDefaultFileMode(destinationPath);
         const QFileInfo written(destinationPath);
         if (progress)
             progress(written.exists() ? written.size() : 0);
-        if (QFile::exists(result.filePath))
-            QFile::remove(result.filePath);
         return;
     }
 }

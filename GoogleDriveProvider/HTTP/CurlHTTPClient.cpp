@@ -567,38 +567,20 @@ HTTPReply CurlHTTPClient::upload(const HTTPRequest& request, const HTTPBody& bod
     return reply;
 }
 
-HTTPDownload CurlHTTPClient::download(const HTTPRequest& request) {
-    const QString directory =
-        options_.temporaryDirectory.isEmpty() ? QDir::tempPath() : options_.temporaryDirectory;
-    const QString path =
-        directory + QLatin1Char('/') + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    const QByteArray localPath = path.toLocal8Bit();
-
+HTTPDownload CurlHTTPClient::download(const HTTPRequest& request, const QString& destination) {
     Transfer transfer;
     transfer.sink = Sink::file;
     transfer.bodyData = &request.body;
     transfer.bodyLength = request.body.size();
-    FileCloser file;
-    file.fd = ::open(localPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (file.fd < 0)
-        throw StorageError(Code::localWriteFailed);
-    transfer.fileDescriptor = file.fd;
-
-    try {
-        HTTPDownload result;
-        result.response = perform(request, transfer, *shared_, options_.idleLimit);
-        const int fd = file.fd;
-        file.fd = -1;
-        if (::close(fd) != 0)
-            throw StorageError(Code::localWriteFailed);
-        result.filePath = path;
-        return result;
-    } catch (...) {
-        // A failed transfer, a cancelled one or a reply that is no HTTP response: the caller
-        // gets no file, so none may stay behind.
-        ::unlink(localPath.constData());
-        throw;
-    }
+    // A failed transfer, a cancelled one or a reply that is no HTTP response: the partial file
+    // goes with this object, so none stays behind.
+    auto file = std::make_shared<PartialFile>(destination);
+    transfer.fileDescriptor = file->handle();
+    HTTPDownload result;
+    result.response = perform(request, transfer, *shared_, options_.idleLimit);
+    result.filePath = file->path();
+    result.file = std::move(file);
+    return result;
 }
 
 } // namespace tw

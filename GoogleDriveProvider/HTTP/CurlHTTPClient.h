@@ -34,8 +34,6 @@ namespace tw {
 class CurlHTTPClient : public HTTPClient {
 public:
     struct Options {
-        /// Where download() creates its files; empty means QDir::tempPath().
-        QString temporaryDirectory;
         /// Replaces every request's own idle limit when set (tests use a short one).
         std::optional<std::chrono::milliseconds> idleLimit;
     };
@@ -50,7 +48,7 @@ public:
     HTTPReply send(const HTTPRequest& request) override;
     HTTPReply upload(const HTTPRequest& request, const HTTPBody& body,
                      const HTTPProgress& progress = {}) override;
-    HTTPDownload download(const HTTPRequest& request) override;
+    HTTPDownload download(const HTTPRequest& request, const QString& destination) override;
 
     /// Process-wide set-up of libcurl and SIGPIPE; called by the constructor, safe to call
     /// again from any thread.

@@ -1,5 +1,7 @@
 #include "GoogleDriveProvider/HTTP/FileMove.h"
 
+#include "StorageCore/Persistence/PartialFile.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QUuid>
@@ -76,23 +78,7 @@ bool copyAndRename(const QByteArray& source, const QByteArray& destination) {
 } // namespace
 
 void applyDefaultFileMode(const QString& path) {
-    // The umask cannot be read without changing it (a race with other threads), so take it
-    // from the kernel's status file; 022 where that is not available.
-    mode_t mask = 022;
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly)) {
-        while (!status.atEnd()) {
-            const QByteArray line = status.readLine();
-            if (line.startsWith("Umask:")) {
-                bool ok = false;
-                const uint value = line.mid(6).trimmed().toUInt(&ok, 8);
-                if (ok)
-                    mask = mode_t(value & 0777);
-                break;
-            }
-        }
-    }
-    ::chmod(path.toLocal8Bit().constData(), 0666 & ~mask);
+    ::chmod(path.toLocal8Bit().constData(), mode_t(PartialFile::defaultFileMode()));
 }
 
 bool moveFileReplacing(const QString& source, const QString& destination) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "StorageCore/Domain/StorageError.h"
+#include "StorageCore/Persistence/PartialFile.h"
 
 #include <QByteArray>
 #include <QList>
@@ -11,6 +12,7 @@
 #include <exception>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -89,9 +91,12 @@ struct HTTPReply {
     HTTPResponse response;
 };
 
-/// The result of download(): a new private file holding the body. The caller owns the file
-/// from then on: it moves it into place or deletes it.
+/// The result of download(): the body in a partial file beside the destination (see
+/// PartialFile). The caller commits it over the destination; when the last copy of the result
+/// goes without a commit, the file is deleted.
 struct HTTPDownload {
+    std::shared_ptr<PartialFile> file;
+    /// The partial file's path (for reading an error body).
     QString filePath;
     HTTPResponse response;
 };
@@ -190,9 +195,11 @@ public:
     virtual HTTPReply upload(const HTTPRequest& request, const HTTPBody& body,
                              const HTTPProgress& progress = {}) = 0;
 
-    /// Sends the request and writes the reply body into a new private temporary file (mode
-    /// 0600) named by a fresh upper-case UUID. A failed transfer leaves no file behind.
-    virtual HTTPDownload download(const HTTPRequest& request) = 0;
+    /// Sends the request and writes the reply body into a new partial file in the folder of
+    /// `destination` (private, locked, never in the temporary directory, so a large download
+    /// never fills a memory-backed /tmp or needs a copy across file systems). A failed
+    /// transfer leaves no file behind; a folder that cannot hold it is localWriteFailed.
+    virtual HTTPDownload download(const HTTPRequest& request, const QString& destination) = 0;
 };
 
 } // namespace tw

@@ -106,11 +106,14 @@ bool isArchiveMime(const QString& name) {
                          "application/x-arj"});
 }
 
+// The office groups by canonical name or alias; a type also belongs to a group when it descends
+// from a listed type (a macro-enabled workbook from its workbook type).
 bool isSpreadsheetMime(const QString& name) {
-    return inList(name, {"text/csv", "text/tab-separated-values", "application/vnd.ms-excel",
-                         "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet",
-                         "application/vnd.oasis.opendocument.spreadsheet",
-                         "application/x-iwork-numbers-sffnumbers"});
+    return inList(name,
+                  {"text/csv", "text/tab-separated-values", "application/vnd.ms-excel",
+                   "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet",
+                   "application/vnd.oasis.opendocument.spreadsheet",
+                   "application/vnd.apple.numbers", "application/x-iwork-numbers-sffnumbers"});
 }
 
 bool isPresentationMime(const QString& name) {
@@ -118,12 +121,20 @@ bool isPresentationMime(const QString& name) {
                   {"application/vnd.ms-powerpoint",
                    "application/vnd.openxmlformats-officedocument.presentationml.presentation",
                    "application/vnd.oasis.opendocument.presentation",
-                   "application/x-iwork-keynote-sffkey"});
+                   "application/vnd.apple.keynote", "application/x-iwork-keynote-sffkey"});
 }
 
 bool isWordDocumentMime(const QString& name) {
     return inList(name, {"application/vnd.openxmlformats-officedocument.wordprocessingml.document",
-                         "application/msword", "application/x-iwork-pages-sffpages"});
+                         "application/msword", "application/vnd.oasis.opendocument.text",
+                         "application/rtf", "text/rtf", "application/vnd.apple.pages",
+                         "application/x-iwork-pages-sffpages"});
+}
+
+const QMimeDatabase& database() {
+    // Shared and thread-safe.
+    static const QMimeDatabase db;
+    return db;
 }
 
 /// A table test over the type's canonical name and every alias (tables may list either).
@@ -134,29 +145,21 @@ bool anyName(const QMimeType& type, bool (*test)(const QString&)) {
     return false;
 }
 
-FileKind classifyMimeType(const QMimeType& type) {
-    const QString name = type.name();
-    if (name == QLatin1String("application/pdf"))
-        return FileKind::pdf;
-    if (name.startsWith(QLatin1String("image/")))
-        return FileKind::image;
-    if (name.startsWith(QLatin1String("audio/")))
-        return FileKind::audio;
-    if (name.startsWith(QLatin1String("video/")))
-        return FileKind::video;
-    if (anyName(type, isSpreadsheetMime))
-        return FileKind::spreadsheet;
-    if (anyName(type, isPresentationMime))
-        return FileKind::presentation;
-    if (anyName(type, isArchiveMime))
-        return FileKind::archive;
-    if (name.startsWith(QLatin1String("text/")) || type.inherits(QStringLiteral("text/plain")))
-        return FileKind::document;
-    if (name == QLatin1String("application/rtf") || name == QLatin1String("text/rtf"))
-        return FileKind::document;
-    if (anyName(type, isWordDocumentMime))
-        return FileKind::document;
-    return FileKind::other;
+/// The type or one of its ancestors passes the table test.
+bool conformsTo(const QMimeType& type, bool (*test)(const QString&)) {
+    if (anyName(type, test))
+        return true;
+    for (const QString& ancestor : type.allAncestors())
+        if (test(ancestor))
+            return true;
+    return false;
+}
+
+/// A declared type of the registry: valid and not the default one made up for anything.
+std::optional<QMimeType> declared(const QMimeType& type) {
+    if (!type.isValid() || type.isDefault())
+        return std::nullopt;
+    return type;
 }
 
 } // namespace
@@ -205,7 +208,12 @@ QString pathExtension(const QString& name) {
 }
 
 FileKind classify(const QString& mimeType, const QString& name) {
-    const QString mime = mimeType.toLower();
+    QString mime = mimeType.toLower();
+    // An alias is read as its canonical type ("image/pdf" is a PDF, not an image).
+    if (auto registered = declared(database().mimeTypeForName(mimeType)))
+        mime = registered->name();
+    else if ((registered = declared(database().mimeTypeForName(mime))))
+        mime = registered->name();
     if (mime == QLatin1String("application/vnd.google-apps.folder"))
         return FileKind::folder;
     if (mime == QLatin1String("application/pdf"))
@@ -232,7 +240,48 @@ FileKind classify(const QString& mimeType, const QString& name) {
         return FileKind::video;
     if (mime.startsWith(QLatin1String("audio/")))
         return FileKind::audio;
-    return classifyExtension(pathExtension(name));
+    // The rest goes by the registry's type of the file, found the way the preview kinds find
+    // it: a declared extension first, else the MIME type (an iWork document known only by its
+    // MIME type or alias is still a document).
+    const QString extension = pathExtension(name).toLower();
+    if (inList(extension, {"zip", "7z", "rar", "gz", "tgz", "tar", "dmg"}))
+        return FileKind::archive;
+    const std::optional<QMimeType> type = contentType(name, mimeType);
+    return type ? classifyType(*type) : FileKind::other;
+}
+
+FileKind classifyType(const QMimeType& type) {
+    const QString name = type.name();
+    if (type.inherits(QStringLiteral("application/pdf")))
+        return FileKind::pdf;
+    if (name.startsWith(QLatin1String("image/")))
+        return FileKind::image;
+    if (name.startsWith(QLatin1String("audio/")))
+        return FileKind::audio;
+    if (name.startsWith(QLatin1String("video/")))
+        return FileKind::video;
+    if (conformsTo(type, isSpreadsheetMime))
+        return FileKind::spreadsheet;
+    if (conformsTo(type, isPresentationMime))
+        return FileKind::presentation;
+    // Archives by name only: office documents and e-books descend from application/zip.
+    if (anyName(type, isArchiveMime))
+        return FileKind::archive;
+    if (name.startsWith(QLatin1String("text/")) || type.inherits(QStringLiteral("text/plain")))
+        return FileKind::document;
+    if (conformsTo(type, isWordDocumentMime))
+        return FileKind::document;
+    return FileKind::other;
+}
+
+std::optional<QMimeType> contentType(const QString& name, const QString& mimeType) {
+    const QString extension = pathExtension(name);
+    if (!extension.isEmpty()) {
+        if (auto byExtension = declared(database().mimeTypeForFile(QStringLiteral("x.") + extension,
+                                                                   QMimeDatabase::MatchExtension)))
+            return byExtension;
+    }
+    return declared(database().mimeTypeForName(mimeType));
 }
 
 QStringList typeNames(const QMimeType& type) {
@@ -247,13 +296,10 @@ FileKind classifyExtension(const QString& fileExtension) {
         return FileKind::other;
     if (inList(ext, {"zip", "7z", "rar", "gz", "tgz", "tar", "dmg"}))
         return FileKind::archive;
-    // The registry lookup is by extension only; the database is shared and thread-safe.
-    static const QMimeDatabase database;
-    const QMimeType type =
-        database.mimeTypeForFile(QStringLiteral("x.") + ext, QMimeDatabase::MatchExtension);
-    if (!type.isValid() || type.isDefault())
-        return FileKind::other;
-    return classifyMimeType(type);
+    // The registry lookup is by extension only.
+    const std::optional<QMimeType> type = declared(
+        database().mimeTypeForFile(QStringLiteral("x.") + ext, QMimeDatabase::MatchExtension));
+    return type ? classifyType(*type) : FileKind::other;
 }
 
 } // namespace FileKinds

@@ -50,8 +50,15 @@ QString displayName(FileKind kind);
 QString symbolName(FileKind kind);
 /// The category a kind falls in; none for folder and other.
 std::optional<FileCategory> category(FileKind kind);
-/// The one classifier of the system: by MIME type first, then by the name's extension.
+/// The one classifier of the system: by the listed MIME types first, then by the file's type
+/// in the type registry (contentType(): the name's extension, else the MIME type).
 FileKind classify(const QString& mimeType, const QString& name);
+/// The kind of a type of the registry (never folder): the one table of type groups of the
+/// system, which the preview kinds read too, so the two never disagree about a type.
+FileKind classifyType(const QMimeType& type);
+/// The registry's type of a file: its name's extension when the registry declares it, else
+/// its MIME type (aliases resolve to the canonical type); none when neither is known.
+std::optional<QMimeType> contentType(const QString& name, const QString& mimeType);
 /// A type's canonical name followed by its aliases: every table of types (kinds here, preview
 /// kinds) matches a type by any of them, so the two classifications never disagree over
 /// which name a table lists.

@@ -1,5 +1,7 @@
 #include "StorageCore/Persistence/JSONDirectoryStore.h"
 
+#include "StorageCore/Domain/StorageError.h"
+#include "StorageCore/Persistence/PartialFile.h"
 #include "StorageCore/Persistence/PrivateTemporaryFolder.h"
 
 #include <QDir>
@@ -9,12 +11,15 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
-#include <QSaveFile>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tw {
@@ -29,7 +34,9 @@ JSONDirectoryStore JSONDirectoryStore::applicationSupport() {
         throw StoreError(QStringLiteral("the system names no data folder"));
     if (!QDir().mkpath(base))
         throw StoreError(QStringLiteral("the data folder cannot be created"));
-    return JSONDirectoryStore(base + QStringLiteral("/Tessarow"));
+    JSONDirectoryStore store(base + QStringLiteral("/Tessarow"));
+    store.removeLeftovers();
+    return store;
 }
 
 JSONDirectoryStore JSONDirectoryStore::temporaryFallback() {
@@ -47,7 +54,8 @@ std::optional<QJsonValue> JSONDirectoryStore::load(const QString& key) {
     if (fd < 0) {
         if (errno == ENOENT)
             return std::nullopt;
-        throw StoreError(QStringLiteral("cannot read %1: %2").arg(key, QString::fromLocal8Bit(strerror(errno))));
+        throw StoreError(
+            QStringLiteral("cannot read %1: %2").arg(key, QString::fromLocal8Bit(strerror(errno))));
     }
     QFile file;
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
@@ -72,8 +80,8 @@ void JSONDirectoryStore::save(const QJsonValue& value, const QString& key) {
     if (!QDir().mkpath(directory_))
         throw StoreError(QStringLiteral("cannot create the folder for %1").arg(key));
     // The documents hold e-mail addresses, aliases and file names: the owner's eyes only.
-    QFile::setPermissions(directory_, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                          QFileDevice::ExeOwner);
+    QFile::setPermissions(directory_,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QJsonDocument document;
     if (value.isArray())
         document.setArray(value.toArray());
@@ -83,12 +91,41 @@ void JSONDirectoryStore::save(const QJsonValue& value, const QString& key) {
         throw StoreError(QStringLiteral("%1: only objects and arrays are stored").arg(key));
     // QJsonObject keeps its members ordered by key, so the indented text is sorted.
     const QByteArray bytes = document.toJson(QJsonDocument::Indented);
-    QSaveFile file(filePath(key));
-    if (!file.open(QIODevice::WriteOnly))
-        throw StoreError(QStringLiteral("cannot write %1: %2").arg(key, file.errorString()));
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (file.write(bytes) != bytes.size() || !file.commit())
-        throw StoreError(QStringLiteral("cannot write %1: %2").arg(key, file.errorString()));
+    // A partial file of ours beside the document, locked while written and renamed over it
+    // when complete: a reader sees the old or the new document, and what a killed save left
+    // is recognised by its name and removed at the next start.
+    std::optional<PartialFile> file;
+    try {
+        file.emplace(filePath(key));
+    } catch (const StorageError&) {
+        throw StoreError(QStringLiteral("cannot write %1: %2")
+                             .arg(key, QString::fromLocal8Bit(strerror(errno))));
+    }
+    file->setFinalMode(0600);
+    if (!file->write(bytes.constData(), bytes.size()) || ::fdatasync(file->handle()) != 0 ||
+        !file->commit())
+        throw StoreError(QStringLiteral("cannot write %1").arg(key));
+}
+
+int JSONDirectoryStore::removeLeftovers() {
+    if (directory_.isEmpty())
+        return 0;
+    // Partial files of our saves, and the named temporaries of saves made by QSaveFile where
+    // the file system has no unnamed temporary files.
+    int removed = PartialFile::removeLeftoversIn(directory_);
+    static const QRegularExpression temporary(QStringLiteral("^.+\\.json\\.[A-Za-z0-9]{6}$"));
+    const QStringList names =
+        QDir(directory_)
+            .entryList({QStringLiteral("*.json.*")},
+                       QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+    for (const QString& name : names) {
+        if (temporary.match(name).hasMatch() &&
+            removeIfUnlocked(directory_ + QLatin1Char('/') + name))
+            ++removed;
+    }
+    if (removed > 0)
+        qCInfo(lcStore) << "removed" << removed << "temporary files of interrupted saves";
+    return removed;
 }
 
 void JSONDirectoryStore::remove(const QString& key) {

@@ -8,16 +8,6 @@ namespace {
 
 const QString kGoogleAppsPrefix = QStringLiteral("application/vnd.google-apps.");
 
-const QMimeDatabase& database() {
-    static const QMimeDatabase db;
-    return db;
-}
-
-/// A type conforms to a group when it is the group's type or descends from it.
-bool conforms(const QMimeType& type, const QString& name) {
-    return type.name() == name || type.inherits(name);
-}
-
 /// The canonical name and the aliases of a type, so tables can list either form.
 bool inTable(const QMimeType& type, const QSet<QString>& table) {
     for (const QString& name : FileKinds::typeNames(type))
@@ -128,29 +118,6 @@ const QSet<QString>& avTypes() {
     return types;
 }
 
-const QList<QString>& documentTypes() {
-    static const QList<QString> types = {
-        QStringLiteral("text/plain"),
-        // spreadsheets
-        QStringLiteral("application/vnd.ms-excel"),
-        QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"),
-        QStringLiteral("application/vnd.oasis.opendocument.spreadsheet"),
-        // presentations
-        QStringLiteral("application/vnd.ms-powerpoint"),
-        QStringLiteral("application/vnd.openxmlformats-officedocument.presentationml.presentation"),
-        QStringLiteral("application/vnd.oasis.opendocument.presentation"),
-        // rich text, word processing, iWork
-        QStringLiteral("application/rtf"),
-        QStringLiteral("application/vnd.openxmlformats-officedocument.wordprocessingml.document"),
-        QStringLiteral("application/msword"),
-        QStringLiteral("application/vnd.oasis.opendocument.text"),
-        QStringLiteral("application/x-iwork-pages-sffpages"),
-        QStringLiteral("application/x-iwork-numbers-sffnumbers"),
-        QStringLiteral("application/x-iwork-keynote-sffkey"),
-    };
-    return types;
-}
-
 PreviewKind of(const FileItem& item) {
     if (item.mimeType == FileItem::folderMimeType)
         return PreviewKind::unsupported;
@@ -163,36 +130,33 @@ PreviewKind of(const FileItem& item) {
 PreviewKind of(const std::optional<QMimeType>& type) {
     if (!type || !type->isValid())
         return PreviewKind::unsupported;
-    if (conforms(*type, QStringLiteral("application/pdf")))
+    // The groups are the file model's: a file and its preview never disagree about a type.
+    switch (FileKinds::classifyType(*type)) {
+    case FileKind::pdf:
         return PreviewKind::pdf;
-    const QString name = type->name();
-    if (name.startsWith(QLatin1String("image/")))
+    case FileKind::image:
         return inTable(*type, imageTypes()) ? PreviewKind::image : PreviewKind::unsupported;
-    if (name.startsWith(QLatin1String("audio/")) || name.startsWith(QLatin1String("video/"))) {
-        if (!inTable(*type, avTypes()))
-            return PreviewKind::unsupported;
-        return name.startsWith(QLatin1String("audio/")) ? PreviewKind::audio : PreviewKind::video;
+    case FileKind::audio:
+        return inTable(*type, avTypes()) ? PreviewKind::audio : PreviewKind::unsupported;
+    case FileKind::video:
+        return inTable(*type, avTypes()) ? PreviewKind::video : PreviewKind::unsupported;
+    case FileKind::document:
+    case FileKind::spreadsheet:
+    case FileKind::presentation:
+        return PreviewKind::document;
+    case FileKind::archive:
+    case FileKind::other:
+    case FileKind::folder:
+        break;
     }
-    for (const QString& group : documentTypes())
-        if (conforms(*type, group))
-            return PreviewKind::document;
-    if (conforms(*type, QStringLiteral("application/zip")))
+    // What lists as an archive here is a ZIP container that is no document (jar, epub).
+    if (type->inherits(QStringLiteral("application/zip")))
         return PreviewKind::archive;
     return PreviewKind::unsupported;
 }
 
 std::optional<QMimeType> contentType(const QString& name, const QString& mimeType) {
-    const QString extension = FileKinds::pathExtension(name);
-    if (!extension.isEmpty()) {
-        const QMimeType byExtension = database().mimeTypeForFile(QStringLiteral("x.") + extension,
-                                                                 QMimeDatabase::MatchExtension);
-        if (byExtension.isValid() && !byExtension.isDefault())
-            return byExtension;
-    }
-    const QMimeType byName = database().mimeTypeForName(mimeType);
-    if (byName.isValid() && !byName.isDefault())
-        return byName;
-    return std::nullopt;
+    return FileKinds::contentType(name, mimeType);
 }
 
 } // namespace tw::PreviewKinds

@@ -29,14 +29,14 @@ const QSet<QString>& imageTypes();
 /// Audio and video containers that the media back end plays (GStreamer base, good and libav
 /// plugins). A fixed table: Qt 6.4's GStreamer back end reports only a few of them.
 const QSet<QString>& avTypes();
-/// Document groups: anything that is text, office and iWork documents, rich text.
-const QList<QString>& documentTypes();
 
 /// The kind of a listed file, from its MIME type and name only.
 PreviewKind of(const FileItem& item);
-/// The kind of a type; none gives unsupported.
+/// The kind of a type; none gives unsupported. The type groups are the file model's
+/// (FileKinds::classifyType): documents, spreadsheets and presentations preview as documents.
 PreviewKind of(const std::optional<QMimeType>& type);
-/// The type of a file: its name's extension when the system knows it, else its MIME type.
+/// The type of a file: its name's extension when the system knows it, else its MIME type
+/// (FileKinds::contentType).
 std::optional<QMimeType> contentType(const QString& name, const QString& mimeType);
 
 } // namespace PreviewKinds

@@ -7,6 +7,7 @@
 #include <dlfcn.h>
 #include <pthread.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <thread>
 
@@ -196,6 +197,7 @@ std::shared_ptr<TDClient> TDJSONRuntime::makeClient() {
     {
         std::lock_guard lock(clientsMutex_);
         clients_.insert(id, client);
+        openInstances_.insert(id);
     }
     // TDLib makes the instance on its first request; the answer arrives as an update.
     sendJSON(id, TDObject(QStringLiteral("getOption"), {{QStringLiteral("name"), "version"}}));
@@ -217,10 +219,40 @@ int TDJSONRuntime::liveClientCount() const {
     return int(clients_.size());
 }
 
+int TDJSONRuntime::openInstanceCount() const {
+    std::lock_guard lock(clientsMutex_);
+    return int(openInstances_.size());
+}
+
+namespace {
+
+bool reportsClosed(const TDObject& object) {
+    if (object.type() != QLatin1String("updateAuthorizationState"))
+        return false;
+    const auto state = object.object(QStringLiteral("authorization_state"));
+    return state && state->type() == QLatin1String("authorizationStateClosed");
+}
+
+} // namespace
+
 void TDJSONRuntime::receiveLoop() {
     bool registeredForExit = false;
-    while (!stopping_.load(std::memory_order_acquire)) {
-        const char* text = receiveRaw_(pollTimeout_);
+    for (;;) {
+        const bool stopping = stopping_.load(std::memory_order_acquire);
+        if (stopping) {
+            // Polling ends once every instance has closed (TDLib aborts a process that exits
+            // with one still open or closing), or when the bound of the stop has passed.
+            std::optional<std::chrono::steady_clock::time_point> deadline;
+            {
+                std::lock_guard lock(stoppedMutex_);
+                deadline = stopDeadline_;
+            }
+            if (openInstanceCount() == 0 ||
+                (deadline && std::chrono::steady_clock::now() >= *deadline))
+                break;
+        }
+        // While stopping, short polls keep the bound of the stop.
+        const char* text = receiveRaw_(stopping ? std::min(pollTimeout_, 0.05) : pollTimeout_);
         if (!registeredForExit) {
             registeredForExit = true;
             {
@@ -243,7 +275,16 @@ void TDJSONRuntime::receiveLoop() {
         {
             std::lock_guard lock(clientsMutex_);
             client = clients_.value(int(*clientID));
+            // The instance's last word, whether or not its client is still listening.
+            if (reportsClosed(*object))
+                openInstances_.remove(int(*clientID));
         }
+        // TDLib makes static objects as it goes (some only while an instance opens or closes)
+        // and the process's exit destroys them in reverse order of making: the handler that
+        // lets every instance close is registered again after each change of an instance's
+        // state, so that it runs before the destruction of what the closing still uses.
+        if (object->type() == QLatin1String("updateAuthorizationState"))
+            std::atexit(stopAllAtExit);
         if (client)
             client->deliver(*object);
     }
@@ -255,10 +296,27 @@ void TDJSONRuntime::receiveLoop() {
 }
 
 bool TDJSONRuntime::stopReceiving(double timeoutSeconds) {
-    stopping_.exchange(true, std::memory_order_acq_rel);
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(std::max(0.0, timeoutSeconds)));
+    {
+        std::lock_guard lock(stoppedMutex_);
+        if (!stopDeadline_ || *stopDeadline_ < deadline)
+            stopDeadline_ = deadline;
+    }
+    if (!stopping_.exchange(true, std::memory_order_acq_rel)) {
+        // Every instance still open is asked to close, also those whose session gave up
+        // waiting (their "close" may never have been sent) and sign-ins still in progress.
+        QList<int> open;
+        {
+            std::lock_guard lock(clientsMutex_);
+            open = openInstances_.values();
+        }
+        for (const int id : open)
+            sendJSON(id, TDObject(QStringLiteral("close"), {}));
+    }
     std::unique_lock lock(stoppedMutex_);
-    return stoppedCv_.wait_for(lock, std::chrono::duration<double>(timeoutSeconds),
-                               [this] { return stopped_; });
+    return stoppedCv_.wait_until(lock, deadline, [this] { return stopped_; });
 }
 
 TDJSONClient::TDJSONClient(int id, std::shared_ptr<TDJSONRuntime> runtime)

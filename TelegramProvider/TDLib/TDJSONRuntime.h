@@ -4,10 +4,12 @@
 #include "TelegramProvider/TDLib/TDClient.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -64,10 +66,16 @@ public:
     /// A new client, woken up with a "getOption" request (its answer arrives as an update).
     std::shared_ptr<TDClient> makeClient() override;
     /// Stops the receive thread and waits up to timeoutSeconds for it to end; true when it has
-    /// ended (a later call tells again whether it has).
+    /// ended (a later call tells again whether it has, and may extend the bound). TDLib aborts
+    /// a process that exits while one of its instances is open or closing, so the thread first
+    /// asks every instance not yet closed to close (clients shut down included) and keeps
+    /// polling until each has reported "authorizationStateClosed" or the bound has passed.
     bool stopReceiving(double timeoutSeconds);
     /// Number of clients not yet shut down.
     int liveClientCount() const;
+    /// Number of TDLib instances that have not reported "authorizationStateClosed" yet, shut
+    /// down clients included.
+    int openInstanceCount() const;
     /// The path that was loaded.
     const QString& libraryPath() const { return path_; }
 
@@ -91,11 +99,15 @@ private:
 
     mutable std::mutex clientsMutex_;
     QHash<int, std::shared_ptr<TDJSONClient>> clients_;
+    /// Instances made and not yet reported closed (under clientsMutex_).
+    QSet<int> openInstances_;
 
     std::atomic<bool> stopping_{false};
     std::mutex stoppedMutex_;
     std::condition_variable stoppedCv_;
     bool stopped_ = false;
+    /// The latest end of polling asked by stopReceiving() (under stoppedMutex_).
+    std::optional<std::chrono::steady_clock::time_point> stopDeadline_;
 };
 
 /// One TDLib client instance: numbers its requests ("r1", "r2", …), resumes the waiting caller

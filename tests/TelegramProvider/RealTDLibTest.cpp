@@ -13,6 +13,9 @@
 #include <QProcess>
 #include <QRegularExpression>
 
+#include <future>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 using namespace tw;
@@ -286,4 +289,159 @@ TEST(RealTDLibInNamespace, DISABLED_FreshSessionWrongKeyAndClose) {
     EXPECT_EQ(presenter->prompts().first().step, TelegramLoginStep::phone());
     EXPECT_EQ(provider.sessionFolderCount(), 1) << "only the first session's folder";
     EXPECT_EQ(runtime->liveClientCount(), 0);
+}
+
+// TDLib aborts a process that exits while one of its instances is open or closing. Children of
+// this program exit right after a close that was cancelled, during a sign-in after the quit
+// path closed the sessions, and during a sign-in nobody closed; none may end in an abort.
+TEST(RealTDLib, ProcessesExitWithoutAnAbortWhileInstancesClose) {
+    SKIP_UNDER_TSAN();
+    REQUIRE_REAL_TDLIB();
+    if (qEnvironmentVariableIsSet(namespaceFlag))
+        GTEST_SKIP() << "already inside the namespace";
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(namespaceFlag, "1");
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QStringLiteral("unshare"),
+                {QStringLiteral("--net"), QCoreApplication::applicationFilePath(),
+                 QStringLiteral("--gtest_also_run_disabled_tests"),
+                 QStringLiteral("--gtest_filter=RealTDLibExitInNamespace.*")});
+    ASSERT_TRUE(child.waitForFinished(280000)) << "the namespaced run did not finish";
+    const QString output = QString::fromLocal8Bit(child.readAll());
+    if (child.exitStatus() == QProcess::NormalExit && child.exitCode() != 0 &&
+        output.startsWith(QLatin1String("unshare:"))) {
+        if (inCI())
+            FAIL() << "no empty network namespace: " << output.toStdString();
+        GTEST_SKIP() << "no empty network namespace here (unshare --net needs root): "
+                     << output.trimmed().toStdString();
+    }
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+}
+
+namespace {
+
+const char* exitFolderVariable = "TW_EXIT_TEST_FOLDER";
+
+/// A provider with a sign-in parked for good: reachable until the process ends.
+TelegramStorageProvider* parkedProvider = nullptr;
+
+/// Checks that this process runs in the empty network namespace; the real library is loaded.
+#define REQUIRE_EMPTY_NAMESPACE()                                                                  \
+    do {                                                                                           \
+        ASSERT_TRUE(qEnvironmentVariableIsSet(namespaceFlag))                                      \
+            << "only runs in an empty network namespace";                                          \
+        ASSERT_EQ(networkInterfaces(), QStringList{"lo"}) << "not an empty network namespace";     \
+        REQUIRE_REAL_TDLIB();                                                                      \
+    } while (false)
+
+/// A folder for one child's session, inside the folder its parent removes when all are done
+/// (a folder removed while TDLib still closes the instance would be a different fault).
+QString childSessionFolder() {
+    return qEnvironmentVariable(exitFolderVariable) + QLatin1Char('/') +
+           QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
+
+/// A sign-in on a thread of its own that stays at the phone-number step (its user never
+/// answers); returns once TDLib asks for the number. The provider is left to the process's
+/// end, as the application leaves a sign-in parked in its sheet.
+TelegramStorageProvider* signInParkedAtThePhoneNumber() {
+    auto asked = std::make_shared<std::promise<void>>();
+    auto presenter = std::make_shared<ScriptedPresenter>();
+    presenter->answer = [asked](const TelegramLoginStep&, const std::optional<QString>&) {
+        asked->set_value();
+        for (;;)
+            std::this_thread::sleep_for(std::chrono::hours(1));
+        return QString();
+    };
+    auto* provider = new TelegramStorageProvider(
+        testConfiguration(), std::make_shared<InMemorySecretStore>(), presenter, realRuntime(),
+        qEnvironmentVariable(exitFolderVariable) + QStringLiteral("/Telegram"), realLimits());
+    parkedProvider = provider;
+    std::thread([provider] {
+        try {
+            provider->connect(std::nullopt);
+        } catch (...) {
+        }
+    }).detach();
+    const auto status = asked->get_future().wait_for(std::chrono::seconds(60));
+    EXPECT_EQ(status, std::future_status::ready) << "TDLib never asked for the phone number";
+    return provider;
+}
+
+} // namespace
+
+// Inside the namespace: many children, a few at a time.
+TEST(RealTDLibExitInNamespace, DISABLED_ChildrenExitWithoutAnAbort) {
+    REQUIRE_EMPTY_NAMESPACE();
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QStringList scenarios = {QStringLiteral("AfterACancelledClose"),
+                                   QStringLiteral("DuringASignInAfterClosingAll"),
+                                   QStringLiteral("DuringASignInNobodyClosed")};
+    constexpr int runsPerScenario = 5;
+    constexpr int atOnce = 4;
+    QStringList queue;
+    for (int run = 0; run < runsPerScenario; ++run)
+        queue.append(scenarios);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(exitFolderVariable, folder.path());
+    while (!queue.isEmpty()) {
+        std::vector<std::unique_ptr<QProcess>> batch;
+        QStringList names;
+        for (int i = 0; i < atOnce && !queue.isEmpty(); ++i) {
+            const QString scenario = queue.takeFirst();
+            auto child = std::make_unique<QProcess>();
+            child->setProcessEnvironment(environment);
+            child->setProcessChannelMode(QProcess::MergedChannels);
+            child->start(
+                QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_also_run_disabled_tests"),
+                 QStringLiteral("--gtest_filter=RealTDLibExitChild.DISABLED_") + scenario});
+            batch.push_back(std::move(child));
+            names.append(scenario);
+        }
+        for (size_t i = 0; i < batch.size(); ++i) {
+            QProcess& child = *batch[i];
+            ASSERT_TRUE(child.waitForFinished(120000)) << names[int(i)].toStdString();
+            const QString output = QString::fromLocal8Bit(child.readAll());
+            EXPECT_EQ(child.exitStatus(), QProcess::NormalExit)
+                << names[int(i)].toStdString() << " ended by a signal\n"
+                << output.toStdString();
+            EXPECT_EQ(child.exitCode(), 0) << names[int(i)].toStdString() << "\n"
+                                           << output.toStdString();
+            EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+        }
+    }
+}
+
+// The children: each leaves as soon as its scenario is set up; the process's exit follows.
+TEST(RealTDLibExitChild, DISABLED_AfterACancelledClose) {
+    REQUIRE_EMPTY_NAMESPACE();
+    auto session = std::make_shared<TelegramSession>(
+        realRuntime()->makeClient(), childSessionFolder(), QByteArray(32, '\x2a'),
+        testConfiguration(), realLimits(), testDevice());
+    ASSERT_EQ(session->open().type(), QStringLiteral("authorizationStateWaitPhoneNumber"));
+    std::stop_source stop;
+    stop.request_stop();
+    Cancellation::Scope cancelled(stop.get_token());
+    session->terminate(false);
+}
+
+TEST(RealTDLibExitChild, DISABLED_DuringASignInAfterClosingAll) {
+    REQUIRE_EMPTY_NAMESPACE();
+    TelegramStorageProvider* provider = signInParkedAtThePhoneNumber();
+    // The quit path: every session closed, the sign-in in progress too, then the receive
+    // thread stopped within its bound.
+    provider->closeAllSessions();
+    EXPECT_EQ(realRuntime()->openInstanceCount(), 0);
+    EXPECT_TRUE(realRuntime()->stopReceiving(5.0));
+}
+
+TEST(RealTDLibExitChild, DISABLED_DuringASignInNobodyClosed) {
+    REQUIRE_EMPTY_NAMESPACE();
+    signInParkedAtThePhoneNumber();
+    EXPECT_EQ(realRuntime()->openInstanceCount(), 1);
 }

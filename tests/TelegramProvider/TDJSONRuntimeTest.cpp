@@ -240,3 +240,70 @@ TEST(TDJSONRuntimeStop, StopsItsNamedReceiveThreadWithinTheBound) {
     EXPECT_TRUE(result.runtime->stopReceiving(1.0));
     EXPECT_TRUE(result.runtime->stopReceiving(1.0));
 }
+
+namespace {
+
+/// A runtime over a private copy of the fake (its own library instance, so stopping it leaves
+/// the suite's runtime alone) and the copy's controls.
+struct PrivateRuntime {
+    PrivateRuntime() {
+        const QString copy = dir.path() + "/libtdjson.so";
+        if (!QFile::copy(fakeTdJsonPath(), copy))
+            return;
+        runtime = TDJSONRuntime::create({copy}, 0.05).runtime;
+        fake = std::make_unique<FakeTdJson>(copy);
+        fake->reset();
+    }
+    QTemporaryDir dir;
+    std::shared_ptr<TDJSONRuntime> runtime;
+    std::unique_ptr<FakeTdJson> fake;
+};
+
+} // namespace
+
+TEST(TDJSONRuntimeStop, KeepsPollingUntilAClosingInstanceHasClosed) {
+    PrivateRuntime r;
+    ASSERT_TRUE(r.runtime);
+    auto client = r.runtime->makeClient();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return r.fake->liveClients() == 1; }));
+    // A close that its session stopped waiting for: the client is shut down, TDLib is still
+    // closing the instance.
+    r.fake->hold("close");
+    client->post(TDObject(QStringLiteral("close"), {}));
+    client->shutdown();
+    EXPECT_EQ(r.runtime->liveClientCount(), 0);
+    EXPECT_EQ(r.runtime->openInstanceCount(), 1);
+    auto stopped = std::async(std::launch::async, [&] { return r.runtime->stopReceiving(10.0); });
+    // The stop asks the instance to close once more, and waits for it.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return r.fake->requestTypes().count("close") == 2; }));
+    r.fake->release("close");
+    EXPECT_TRUE(stopped.get());
+    EXPECT_EQ(r.fake->liveClients(), 0) << "the receive thread ended before TDLib had closed";
+    EXPECT_EQ(r.runtime->openInstanceCount(), 0);
+}
+
+TEST(TDJSONRuntimeStop, ClosesInstancesThatNobodyClosed) {
+    PrivateRuntime r;
+    ASSERT_TRUE(r.runtime);
+    auto first = r.runtime->makeClient();
+    auto second = r.runtime->makeClient();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return r.fake->liveClients() == 2; }));
+    EXPECT_TRUE(r.runtime->stopReceiving(10.0));
+    EXPECT_EQ(r.fake->liveClients(), 0);
+    EXPECT_EQ(r.runtime->openInstanceCount(), 0);
+    first->shutdown();
+    second->shutdown();
+}
+
+TEST(TDJSONRuntimeStop, AnInstanceThatNeverClosesDelaysTheStopOnlyUntilItsBound) {
+    PrivateRuntime r;
+    ASSERT_TRUE(r.runtime);
+    r.fake->configure(QJsonObject{{"close", "hang"}});
+    auto client = r.runtime->makeClient();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return r.fake->liveClients() == 1; }));
+    EXPECT_FALSE(r.runtime->stopReceiving(0.2));
+    // Past its bound the thread ends all the same.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return r.runtime->stopReceiving(0.0); }));
+    EXPECT_EQ(r.runtime->openInstanceCount(), 1);
+    client->shutdown();
+}

@@ -41,6 +41,27 @@ public:
     std::shared_ptr<TDClient> makeClient() override { throw StorageError(Code::server); }
 };
 
+/// Hands out the runtime's clients and keeps the last one.
+class RecordingFactory : public TDClientFactory {
+public:
+    explicit RecordingFactory(std::shared_ptr<TDClientFactory> inner) : inner_(std::move(inner)) {}
+    std::shared_ptr<TDClient> makeClient() override {
+        auto client = inner_->makeClient();
+        std::lock_guard lock(mutex_);
+        last_ = client;
+        return client;
+    }
+    std::shared_ptr<TDClient> last() const {
+        std::lock_guard lock(mutex_);
+        return last_;
+    }
+
+private:
+    const std::shared_ptr<TDClientFactory> inner_;
+    mutable std::mutex mutex_;
+    std::shared_ptr<TDClient> last_;
+};
+
 } // namespace
 
 TEST_F(TelegramSignInTest, SignsInAndReturnsTheConnection) {
@@ -280,4 +301,35 @@ TEST_F(TelegramSignInTest, DisplayNamesLeaveOutMissingParts) {
     EXPECT_EQ(nameless.displayName, QString(""));
     EXPECT_EQ(nameless.email, QStringLiteral("Telegram account"));
     EXPECT_EQ(nameless.providerAccountID, QStringLiteral("8"));
+}
+
+TEST_F(TelegramSignInTest, ACancelledSignInCatchesUpWithReceivedUpdatesBeforeItDecides) {
+    // TDLib accepted the code and said so, but the sign-in is cancelled while the state update
+    // still waits behind a burst of others: the sign-in must see it and log the session out
+    // (its folder goes, nothing else could end that authorisation later), not merely close it.
+    auto factory = std::make_shared<RecordingFactory>(runtime);
+    TelegramTimeLimits limits = fastLimits();
+    limits.settle = std::chrono::seconds(30);
+    provider = std::make_unique<TelegramStorageProvider>(testConfiguration(), secrets, presenter,
+                                                         factory, base, limits, clock.clock());
+    fakeTd().hold("checkAuthenticationCode");
+    presenter->onFinished = [&] {
+        const auto client = factory->last();
+        for (int i = 0; i < 20000; ++i)
+            client->updates().push(TDObject(QStringLiteral("updateOption"), {{"name", "x"}}));
+        client->updates().push(
+            TDObject(QStringLiteral("updateAuthorizationState"),
+                     {{"authorization_state", QJsonObject{{"@type", "authorizationStateReady"}}}}));
+    };
+    Cancellable<StorageError> signIn([&] { return connectError(*provider); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return countRequests("checkAuthenticationCode") == 1; }));
+    signIn.stop();
+    ASSERT_TRUE(signIn.finished());
+    EXPECT_EQ(signIn.get().code(), Code::authorizationCancelled);
+    const int client = std::static_pointer_cast<TDJSONClient>(factory->last())->id();
+    EXPECT_TRUE(fakeTd().requestTypes(client).contains("logOut"))
+        << fakeTd().requestTypes(client).join(' ').toStdString();
+    EXPECT_TRUE(folders().isEmpty());
+    EXPECT_EQ(fakeTd().liveClients(), 0);
+    fakeTd().release("checkAuthenticationCode");
 }

@@ -364,3 +364,54 @@ TEST_F(TelegramProviderTest, CloseAllClosesAccountsAndLogsOutUnstoredSignIns) {
     EXPECT_EQ(provider->quota(account), StorageQuota{});
     EXPECT_NE(provider->session(account), accountSession);
 }
+
+TEST_F(TelegramProviderTest, EndingAnOldSessionIsNotCutShortByTheCallersCancellation) {
+    // Removing a credential, or storing one that replaces it, under a task that is already
+    // cancelled: the old session's log-out still runs to its end before its folder goes
+    // (a log-out cut short would leave the authorisation alive and delete the folder under a
+    // TDLib instance that still uses it).
+    TelegramTimeLimits patient = fastLimits();
+    patient.logOut = std::chrono::seconds(30);
+    provider = std::make_unique<TelegramStorageProvider>(testConfiguration(), secrets, presenter,
+                                                         runtime, base, patient, clock.clock());
+    for (const bool replacing : {false, true}) {
+        SCOPED_TRACE(replacing ? "storing a replacement" : "removing");
+        const QUuid account = addAccount();
+        const QString oldID = sessionIDOf(account);
+        const auto oldSession = provider->session(account);
+        std::optional<ProviderConnection> replacement;
+        if (replacing)
+            replacement = provider->connect(std::nullopt);
+
+        // TDLib answers the log-out only after the caller's cancellation has been seen.
+        fakeTd().hold("logOut");
+        auto releaser = std::async(std::launch::async, [&] {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            bool seen = false;
+            while (!seen && std::chrono::steady_clock::now() < until) {
+                seen = fakeTd().requestTypes(clientOf(oldSession)).contains("logOut");
+                if (!seen)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            fakeTd().release("logOut");
+            return seen;
+        });
+        std::stop_source stop;
+        stop.request_stop();
+        {
+            Cancellation::Scope cancelled(stop.get_token());
+            if (replacing)
+                provider->storeCredential(replacement->credential, account);
+            else
+                provider->removeCredential(account, true);
+        }
+        EXPECT_TRUE(releaser.get()) << "no log-out was sent";
+        EXPECT_TRUE(oldSession->hasEnded());
+        const QStringList requests = fakeTd().requestTypes(clientOf(oldSession));
+        EXPECT_TRUE(requests.contains("logOut"));
+        EXPECT_FALSE(requests.contains("close")) << "the log-out was cut short";
+        EXPECT_FALSE(folderExists(oldID));
+        if (replacing)
+            provider->removeCredential(account, false);
+    }
+}

@@ -112,6 +112,8 @@ public:
     };
     /// Answers per step; the phone step gets phone, the code step the code, and so on.
     std::function<QString(const TelegramLoginStep&, const std::optional<QString>&)> answer;
+    /// Runs (on the sign-in's thread) each time the sign-in ends.
+    std::function<void()> onFinished;
 
     QString requestInput(const TelegramLoginStep& step,
                          const std::optional<QString>& error) override {
@@ -124,8 +126,14 @@ public:
         return fn(step, error);
     }
     void loginFinished() override {
-        std::lock_guard lock(mutex_);
-        ++finished_;
+        std::function<void()> fn;
+        {
+            std::lock_guard lock(mutex_);
+            ++finished_;
+            fn = onFinished;
+        }
+        if (fn)
+            fn();
     }
     QList<Prompt> prompts() const {
         std::lock_guard lock(mutex_);

@@ -489,6 +489,7 @@ void FakeDriveServer::State::stream(httplib::Response& res, int status,
     res.status = status;
     const bool stall = fault.stall;
     const qint64 stallAfter = fault.stallAfterBytes;
+    const bool resume = fault.resumeAfterStall;
     quint64 generation = 0;
     {
         std::lock_guard lock(mutex);
@@ -496,16 +497,17 @@ void FakeDriveServer::State::stream(httplib::Response& res, int status,
     }
     res.set_content_provider(
         size_t(length), contentType,
-        [this, source = std::move(source), length, stall, stallAfter,
+        [this, source = std::move(source), length, stall, stallAfter, resume,
          generation](size_t offset, size_t, httplib::DataSink& sink) {
             const qint64 at = qint64(offset);
             if (stall && at >= stallAfter) {
                 std::unique_lock lock(mutex);
                 stallCv.wait(lock, [&] { return stopping || stallGeneration != generation; });
-                return false; // the connection breaks off once released
+                if (!resume || stopping)
+                    return false; // the connection breaks off once released
             }
             qint64 n = std::min(kStreamBlock, length - at);
-            if (stall)
+            if (stall && at < stallAfter)
                 n = std::min(n, stallAfter - at);
             const QByteArray block = source(at, n);
             return sink.write(block.constData(), size_t(block.size()));

@@ -79,8 +79,10 @@ public:
         /// For a 308: claim this many bytes held ("Range: bytes=0-(n−1)").
         std::optional<qint64> claimHeld;
         /// Hold the answer (after its headers and `stallAfterBytes` bytes of body) until
-        /// releaseStalls() or the server stops.
+        /// releaseStalls() or the server stops; the connection then breaks off, or with
+        /// `resumeAfterStall` the rest of the body follows.
         bool stall = false;
+        bool resumeAfterStall = false;
         /// For a chunk or status query: the session expires first (the answer is 404).
         bool expireSession = false;
         /// Act on the request as usual, then close the connection before any byte of the

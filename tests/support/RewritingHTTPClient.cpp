@@ -59,8 +59,8 @@ HTTPReply RewritingHTTPClient::upload(const HTTPRequest& request, const HTTPBody
     return inner_->upload(rewritten(request), body, progress);
 }
 
-HTTPDownload RewritingHTTPClient::download(const HTTPRequest& request) {
-    return inner_->download(rewritten(request));
+HTTPDownload RewritingHTTPClient::download(const HTTPRequest& request, const QString& destination) {
+    return inner_->download(rewritten(request), destination);
 }
 
 } // namespace tw::test

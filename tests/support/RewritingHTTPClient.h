@@ -34,7 +34,7 @@ public:
     HTTPReply send(const HTTPRequest& request) override;
     HTTPReply upload(const HTTPRequest& request, const HTTPBody& body,
                      const HTTPProgress& progress = {}) override;
-    HTTPDownload download(const HTTPRequest& request) override;
+    HTTPDownload download(const HTTPRequest& request, const QString& destination) override;
 
     /// "scheme://host[:port]" of a URL; the port only when it is not the scheme's default.
     static QString originOf(const QUrl& url);

@@ -51,7 +51,7 @@ public:
     HTTPReply upload(const HTTPRequest& request, const HTTPBody&, const HTTPProgress&) override {
         return send(request);
     }
-    HTTPDownload download(const HTTPRequest&) override { return {}; }
+    HTTPDownload download(const HTTPRequest&, const QString&) override { return {}; }
 };
 
 /// A TDLib client that answers the scratch instance's requests: it writes into the database

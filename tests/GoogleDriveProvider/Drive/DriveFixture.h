@@ -85,10 +85,7 @@ protected:
 
     void SetUp() override {
         ASSERT_TRUE(temporary.isValid());
-        CurlHTTPClient::Options options;
-        options.temporaryDirectory = temporary.filePath(QStringLiteral("downloads"));
-        QDir().mkpath(options.temporaryDirectory);
-        curl = std::make_shared<CurlHTTPClient>(options);
+        curl = std::make_shared<CurlHTTPClient>();
         http = std::make_shared<RewritingHTTPClient>(curl, server.rewriteOrigins());
         browser = std::make_shared<FollowingBrowser>(http);
         provider = makeProvider(kChunk);
@@ -116,9 +113,10 @@ protected:
                                   id);
     }
 
-    QString downloadsFolder() const { return temporary.filePath(QStringLiteral("downloads")); }
+    /// Partial files of downloads beside their destinations (the test's folder).
     QStringList leftoverDownloads() const {
-        return QDir(downloadsFolder()).entryList(QDir::Files | QDir::NoDotAndDotDot);
+        return QDir(temporary.path())
+            .entryList({QStringLiteral(".kelvanor-*.part")}, QDir::Files | QDir::Hidden);
     }
     QString writeLocal(const QString& name, const QByteArray& bytes) {
         const QString path = temporary.filePath(name);

@@ -5,7 +5,10 @@
 #include "GoogleDriveProvider/Drive/DriveAPI.h"
 #include "StorageCore/Concurrency/Completion.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
@@ -646,9 +649,8 @@ TEST_F(DriveEngine, CancellationEndsABackoffWait) {
         sleeping.resolve({});
         real(std::chrono::hours(1));
     };
-    auto sleepy =
-        std::make_unique<GoogleDriveProvider>(defaultConfiguration(), secrets, browser, http,
-                                              kChunk, 3, clock.clock(), hour);
+    auto sleepy = std::make_unique<GoogleDriveProvider>(defaultConfiguration(), secrets, browser,
+                                                        http, kChunk, 3, clock.clock(), hour);
     server.injectFault(Endpoint::list, Fault::http(503), 10);
     std::stop_source stop;
     Completion<std::optional<Code>> result;
@@ -664,4 +666,59 @@ TEST_F(DriveEngine, CancellationEndsABackoffWait) {
     ASSERT_TRUE(outcome.has_value()) << "the stop request did not end the back-off wait";
     EXPECT_EQ(*outcome, Code::cancelled);
     EXPECT_EQ(server.count(Endpoint::list), 1);
+}
+
+TEST_F(DriveEngine, ADownloadIsStagedBesideItsDestinationAndRenamedIntoPlace) {
+    // Nothing goes through the temporary directory (often memory-backed): the body is written
+    // into a partial file in the destination's folder, which becomes the file by a rename.
+    QTemporaryDir emptyTemp;
+    ASSERT_TRUE(emptyTemp.isValid());
+    const QByteArray previousTemp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(emptyTemp.path()));
+    const QString id = server.addSyntheticFile(QStringLiteral("big.bin"), 2 * 1024 * 1024);
+    Fault stall;
+    stall.stall = true;
+    stall.stallAfterBytes = 256 * 1024;
+    stall.resumeAfterStall = true;
+    server.injectFault(Endpoint::media, stall);
+    const QString destination = temporary.filePath(QStringLiteral("big.bin"));
+
+    std::optional<Code> failure;
+    std::thread worker([&] {
+        try {
+            provider->download(FileRef{account, id}, QUrl::fromLocalFile(destination), {});
+        } catch (const StorageError& error) {
+            failure = error.code();
+        }
+    });
+    // Under way: the partial file holds the body up to the stall.
+    const bool staged = QTest::qWaitFor(
+        [&] {
+            const QStringList partial = leftoverDownloads();
+            return !partial.isEmpty() &&
+                   QFileInfo(temporary.filePath(partial.first())).size() >= 256 * 1024;
+        },
+        10000);
+    struct stat partial {};
+    const bool seen =
+        staged &&
+        ::stat(QFile::encodeName(temporary.filePath(leftoverDownloads().first())).constData(),
+               &partial) == 0;
+    server.releaseStalls();
+    worker.join();
+    if (previousTemp.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", previousTemp);
+    ASSERT_TRUE(seen) << "no partial file beside the destination";
+    EXPECT_EQ(failure, std::nullopt);
+    struct stat finished {};
+    ASSERT_EQ(::stat(QFile::encodeName(destination).constData(), &finished), 0);
+    EXPECT_EQ(finished.st_ino, partial.st_ino) << "copied instead of renamed";
+    EXPECT_EQ(finished.st_dev, partial.st_dev);
+    EXPECT_EQ(finished.st_size, 2 * 1024 * 1024);
+    EXPECT_TRUE(leftoverDownloads().isEmpty());
+    EXPECT_TRUE(QDir(emptyTemp.path())
+                    .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                    .isEmpty());
 }

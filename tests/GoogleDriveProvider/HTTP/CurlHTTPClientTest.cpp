@@ -101,7 +101,7 @@ class CurlHTTPClientTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(temporary.isValid());
-        options.temporaryDirectory = temporary.path();
+        destination = temporary.filePath(QStringLiteral("download.bin"));
     }
 
     HTTPRequest request(const QString& path, QByteArray method = "GET") {
@@ -112,6 +112,8 @@ protected:
     }
 
     QTemporaryDir temporary;
+    /// Where downloads go: their partial files are made beside it.
+    QString destination;
     CurlHTTPClient::Options options;
     LoopbackHTTPServer server;
 };
@@ -325,7 +327,7 @@ TEST_F(CurlHTTPClientTest, UploadStreamsASliceOfAFile) {
     EXPECT_EQ(seen.count, 1);
 }
 
-TEST_F(CurlHTTPClientTest, DownloadWritesAPrivateFileNamedByAnUpperCaseUuid) {
+TEST_F(CurlHTTPClientTest, DownloadWritesAPrivatePartialFileBesideTheDestination) {
     const QByteArray content = pattern(700000);
     server.http.Get("/file", [&content](const httplib::Request&, httplib::Response& response) {
         response.set_content(content.toStdString(), "application/octet-stream");
@@ -337,18 +339,17 @@ TEST_F(CurlHTTPClientTest, DownloadWritesAPrivateFileNamedByAnUpperCaseUuid) {
     server.start();
     CurlHTTPClient client(options);
 
-    const HTTPDownload first = client.download(request(QStringLiteral("/file")));
-    const HTTPDownload second = client.download(request(QStringLiteral("/file")));
+    const HTTPDownload first = client.download(request(QStringLiteral("/file")), destination);
+    const HTTPDownload second = client.download(request(QStringLiteral("/file")), destination);
     EXPECT_EQ(first.response.statusCode, 200);
     EXPECT_NE(first.filePath, second.filePath);
     for (const HTTPDownload& download : {first, second}) {
         const QFileInfo info(download.filePath);
         EXPECT_EQ(info.absolutePath(), QFileInfo(temporary.path()).absoluteFilePath());
-        EXPECT_TRUE(
-            QRegularExpression(
-                QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"))
-                .match(info.fileName())
-                .hasMatch())
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\.kelvanor-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-"
+                                                      "F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.part$"))
+                        .match(info.fileName())
+                        .hasMatch())
             << info.fileName().toStdString();
         struct stat status {};
         ASSERT_EQ(::stat(download.filePath.toLocal8Bit().constData(), &status), 0);
@@ -359,7 +360,7 @@ TEST_F(CurlHTTPClientTest, DownloadWritesAPrivateFileNamedByAnUpperCaseUuid) {
     }
 
     // An error status is a normal result: its body is in the file for the caller to read.
-    const HTTPDownload missing = client.download(request(QStringLiteral("/missing")));
+    const HTTPDownload missing = client.download(request(QStringLiteral("/missing")), destination);
     EXPECT_EQ(missing.response.statusCode, 404);
     QFile file(missing.filePath);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -385,10 +386,11 @@ TEST_F(CurlHTTPClientTest, FailedDownloadsLeaveNoFileBehind) {
     server.start();
     CurlHTTPClient client(options);
 
-    EXPECT_THROW(client.download(request(QStringLiteral("/broken"))), HTTPTransportError);
+    EXPECT_THROW(client.download(request(QStringLiteral("/broken")), destination),
+                 HTTPTransportError);
     // A redirect to a non-HTTP scheme gives no HTTP response at all.
     try {
-        client.download(request(QStringLiteral("/to-file")));
+        client.download(request(QStringLiteral("/to-file")), destination);
         ADD_FAILURE() << "expected invalidResponse";
     } catch (const StorageError& error) {
         EXPECT_EQ(error.code(), Code::invalidResponse);
@@ -399,7 +401,7 @@ TEST_F(CurlHTTPClientTest, FailedDownloadsLeaveNoFileBehind) {
     HTTPRequest local;
     local.url = QUrl(QStringLiteral("file:///etc/hostname"));
     for (const auto& call : {std::function<void()>([&] { client.send(local); }),
-                             std::function<void()>([&] { client.download(local); })}) {
+                             std::function<void()>([&] { client.download(local, destination); })}) {
         try {
             call();
             ADD_FAILURE() << "expected invalidResponse";
@@ -435,7 +437,7 @@ TEST_F(CurlHTTPClientTest, CancellationEndsATransferPromptlyAndLeavesNoFile) {
 
     {
         Running<HTTPDownload> download(
-            [&] { return client.download(request(QStringLiteral("/slow"))); });
+            [&] { return client.download(request(QStringLiteral("/slow")), destination); });
         requestArrived.waitOpen();
         download.cancel();
         try {
@@ -496,7 +498,7 @@ TEST_F(CurlHTTPClientTest, AnIdleTransferTimesOutButASteadySlowOneDoesNot) {
     CurlHTTPClient client(options);
 
     try {
-        client.download(request(QStringLiteral("/stall")));
+        client.download(request(QStringLiteral("/stall")), destination);
         ADD_FAILURE() << "expected a time-out";
     } catch (const HTTPTransportError& error) {
         EXPECT_EQ(error.kind(), HTTPTransportError::Kind::timedOut);
@@ -575,7 +577,7 @@ TEST_F(CurlHTTPClientTest, ARefusedConnectionIsATransportError) {
     HTTPRequest refused;
     refused.url = QUrl(QStringLiteral("http://127.0.0.1:%1/x").arg(ntohs(address.sin_port)));
     try {
-        client.download(refused);
+        client.download(refused, destination);
         ADD_FAILURE() << "expected a transport error";
     } catch (const HTTPTransportError& error) {
         EXPECT_EQ(toStorageError(std::current_exception()).code(), Code::network);

@@ -110,7 +110,9 @@ public:
     HTTPReply upload(const HTTPRequest& request, const HTTPBody&, const HTTPProgress&) override {
         return send(request);
     }
-    HTTPDownload download(const HTTPRequest&) override { throw StorageError(Code::notSupported); }
+    HTTPDownload download(const HTTPRequest&, const QString&) override {
+        throw StorageError(Code::notSupported);
+    }
 
 private:
     mutable std::mutex mutex_;
@@ -468,8 +470,8 @@ TEST_F(GoogleCredentialManagerTest, RemovalIsAtomicWithTheWriteBackOfARefresh) {
             // The removal runs until it waits for the write to end (it must not finish
             // meanwhile): it has either finished or parked on the lock by now.
             Cancellation::Scope deaf{std::stop_token()};
-            removerParked = test::waitUntilParked(removerThread.wait(),
-                                                  [&] { return removed.isDone(); });
+            removerParked =
+                test::waitUntilParked(removerThread.wait(), [&] { return removed.isDone(); });
             removedDuringWrite = removed.isDone();
         }
     });

@@ -107,7 +107,32 @@ INSTANTIATE_TEST_SUITE_P(
                       ClassifyCase{"", "budget.numbers", FileKind::spreadsheet},
                       ClassifyCase{"", "talk.key", FileKind::presentation},
                       ClassifyCase{"", "bundle.tar.xz", FileKind::archive},
-                      ClassifyCase{"", "bundle.bz2", FileKind::archive}));
+                      ClassifyCase{"", "bundle.bz2", FileKind::archive},
+                      ClassifyCase{"", "letter.odt", FileKind::document}));
+
+// Unlisted MIME types with a name that has no declared extension: the registry's type of the
+// MIME type (canonical name or alias) decides, as it does for the preview kinds.
+INSTANTIATE_TEST_SUITE_P(
+    ByRegistryType, Classify,
+    ::testing::Values(
+        ClassifyCase{"application/vnd.apple.pages", "Report", FileKind::document},
+        ClassifyCase{"application/x-iwork-pages-sffpages", "Report", FileKind::document},
+        ClassifyCase{"application/vnd.apple.numbers", "Budget", FileKind::spreadsheet},
+        ClassifyCase{"application/x-iwork-numbers-sffnumbers", "Budget", FileKind::spreadsheet},
+        ClassifyCase{"application/vnd.apple.keynote", "Talk", FileKind::presentation},
+        ClassifyCase{"application/x-iwork-keynote-sffkey", "Talk.v2", FileKind::presentation},
+        ClassifyCase{"application/vnd.oasis.opendocument.text", "Letter", FileKind::document},
+        ClassifyCase{"application/vnd.oasis.opendocument.spreadsheet", "T", FileKind::spreadsheet},
+        ClassifyCase{"text/html", "index", FileKind::document},
+        ClassifyCase{"application/x-bzip2", "dump", FileKind::archive},
+        // An e-book is a ZIP container, not an archive of the user's.
+        ClassifyCase{"application/epub+zip", "Book", FileKind::other},
+        // A declared extension wins over the MIME type, as in the preview kinds.
+        ClassifyCase{"application/vnd.apple.pages", "song.mp3", FileKind::audio},
+        ClassifyCase{"application/octet-stream", "README", FileKind::other},
+        // Aliases are read as their canonical types, whatever their case.
+        ClassifyCase{"image/pdf", "", FileKind::pdf},
+        ClassifyCase{"audio/x-iMelody", "", FileKind::document}));
 
 TEST(FileModel, PathExtensionIsTakenFromTheLastComponent) {
     EXPECT_EQ(FileKinds::pathExtension(QStringLiteral("a/b.c/d")), QString());

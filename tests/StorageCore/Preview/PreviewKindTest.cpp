@@ -1,6 +1,8 @@
 // Preview kinds against the system's real type registry (shared-mime-info).
 #include "StorageCore/Preview/PreviewKind.h"
 
+#include <QMimeDatabase>
+
 #include <gtest/gtest.h>
 
 using namespace tw;
@@ -101,4 +103,52 @@ TEST(PreviewKindTest, ContentTypes) {
     EXPECT_EQ(PreviewKinds::contentType("movie", "video/webm")->name().toStdString(), "video/webm");
     EXPECT_FALSE(PreviewKinds::contentType("x.unknownext", "").has_value());
     EXPECT_FALSE(PreviewKinds::contentType("", "application/octet-stream").has_value());
+}
+
+// The file model and the preview kinds read one table of type groups: for a file known by its
+// MIME type alone (any name or alias of a registry type) or by its extension alone, the kind
+// and the preview kind never disagree.
+TEST(PreviewKindTest, FileKindsAndPreviewKindsAgreeOnEveryRegistryType) {
+    auto agree = [](FileKind kind, PreviewKind preview) {
+        const bool documentKind = kind == FileKind::document || kind == FileKind::spreadsheet ||
+                                  kind == FileKind::presentation;
+        if ((kind == FileKind::pdf) != (preview == PreviewKind::pdf))
+            return false;
+        if (documentKind != (preview == PreviewKind::document))
+            return false;
+        switch (preview) {
+        case PreviewKind::image:
+            return kind == FileKind::image;
+        case PreviewKind::audio:
+            return kind == FileKind::audio;
+        case PreviewKind::video:
+            return kind == FileKind::video;
+        case PreviewKind::archive:
+            return kind == FileKind::archive || kind == FileKind::other;
+        default:
+            return true;
+        }
+    };
+    int checked = 0;
+    const QMimeDatabase database;
+    for (const QMimeType& type : database.allMimeTypes()) {
+        if (type.isDefault())
+            continue;
+        QList<std::pair<QString, QString>> files; // name, MIME type
+        for (const QString& name : FileKinds::typeNames(type))
+            files.append({QStringLiteral("file"), name});
+        for (const QString& suffix : type.suffixes())
+            if (database.mimeTypeForFile("file." + suffix, QMimeDatabase::MatchExtension) == type)
+                files.append({"file." + suffix, QString()});
+        for (const auto& [name, mime] : files) {
+            const FileKind kind = FileKinds::classify(mime, name);
+            const PreviewKind preview = PreviewKinds::of(item(name, mime));
+            EXPECT_TRUE(agree(kind, preview))
+                << name.toStdString() << " " << mime.toStdString() << ": "
+                << FileKinds::rawValue(kind).toStdString() << " but previews as "
+                << PreviewKinds::rawValue(preview).toStdString();
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 500);
 }

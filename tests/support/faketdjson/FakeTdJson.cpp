@@ -862,8 +862,13 @@ void start(Fake& f, Client& c) {
 
 void process(Fake& f, int clientID, const QJsonObject& request) {
     auto found = f.clients.find(clientID);
-    if (found == f.clients.end())
+    if (found == f.clients.end()) {
+        // A client forgotten by a reset: its instance is gone, as TDLib reports a closed one.
+        emit(f, clientID,
+             QJsonObject{{"@type", "updateAuthorizationState"},
+                         {"authorization_state", stateObject("authorizationStateClosed")}});
         return;
+    }
     Client& c = found->second;
     if (!c.started)
         start(f, c);
