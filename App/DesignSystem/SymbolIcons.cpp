@@ -72,17 +72,25 @@ QIcon drawn(const QString& symbol) {
 }
 
 QIcon tinted(const QIcon& source) {
-    const QColor ink = QApplication::palette().color(QPalette::WindowText);
+    // Disabled gets its own ink: Qt's generated disabled look only greys a pixmap, which leaves
+    // a light ink on a dark palette looking enabled.
+    const QPalette palette = QApplication::palette();
+    const std::pair<QIcon::Mode, QColor> inks[] = {
+        {QIcon::Normal, palette.color(QPalette::Active, QPalette::WindowText)},
+        {QIcon::Disabled, palette.color(QPalette::Disabled, QPalette::WindowText)}};
     QIcon result;
     for (const int size : {16, 24, 32, 48, 64}) {
-        QPixmap pixmap = source.pixmap(size, size);
-        if (pixmap.isNull())
+        const QPixmap shape = source.pixmap(size, size);
+        if (shape.isNull())
             continue;
-        QPainter painter(&pixmap);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        painter.fillRect(pixmap.rect(), ink);
-        painter.end();
-        result.addPixmap(pixmap);
+        for (const auto& [mode, ink] : inks) {
+            QPixmap pixmap = shape;
+            QPainter painter(&pixmap);
+            painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+            painter.fillRect(pixmap.rect(), ink);
+            painter.end();
+            result.addPixmap(pixmap, mode);
+        }
     }
     return result;
 }

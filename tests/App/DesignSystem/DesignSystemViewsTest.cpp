@@ -4,7 +4,9 @@
 #include "App/DesignSystem/DesignSystem.h"
 #include "App/DesignSystem/ElidedLabel.h"
 #include "App/DesignSystem/ErrorViews.h"
+#include "App/DesignSystem/SymbolIcons.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -112,4 +114,37 @@ TEST(ElidedLabel, FitsItsLaidOutWidthWhenShownAndAfterChangesWhileHidden) {
 
     label->setText(QStringLiteral("Short"));
     EXPECT_EQ(label->text(), QStringLiteral("Short"));
+}
+
+// On a dark palette a disabled toolbar symbol must read as disabled: its ink is the palette's
+// disabled text colour, not the enabled one greyed by Qt (which stays light).
+TEST(SymbolIcons, DisabledSymbolsTakeThePalettesDisabledInk) {
+    const QPalette saved = QApplication::palette();
+    QPalette dark = saved;
+    dark.setColor(QPalette::Active, QPalette::WindowText, QColor(240, 240, 240));
+    dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(90, 90, 90));
+    dark.setColor(QPalette::Window, QColor(40, 40, 40));
+    QApplication::setPalette(dark);
+    const auto inkOf = [](const QPixmap& pixmap) {
+        const QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (qAlpha(image.pixel(x, y)) == 255)
+                    return QColor(image.pixel(x, y));
+        return QColor();
+    };
+    int tinted = 0;
+    for (const char* symbol : {"pencil", "chevron.left", "plus"}) {
+        SCOPED_TRACE(symbol);
+        const QIcon icon = SymbolIcons::icon(QString::fromLatin1(symbol)); // sets the theme
+        const QString name = SymbolIcons::themeName(QString::fromLatin1(symbol));
+        if (!QIcon::fromTheme(name).isNull() || QIcon::fromTheme(name + "-symbolic").isNull())
+            continue; // a full-colour theme icon, or drawn here: not tinted
+        ++tinted;
+        EXPECT_EQ(inkOf(icon.pixmap(24, QIcon::Normal)), QColor(240, 240, 240));
+        EXPECT_EQ(inkOf(icon.pixmap(24, QIcon::Disabled)), QColor(90, 90, 90));
+    }
+    QApplication::setPalette(saved);
+    if (tinted == 0)
+        GTEST_SKIP() << "the icon theme has no symbolic icons for these symbols";
 }
