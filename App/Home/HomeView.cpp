@@ -2,6 +2,7 @@
 
 #include "App/DesignSystem/AccountIcon.h"
 #include "App/DesignSystem/CombinedUsageBar.h"
+#include "App/DesignSystem/FlowLayout.h"
 #include "App/DesignSystem/DesignSystem.h"
 #include "App/DesignSystem/ElidedLabel.h"
 #include "App/DesignSystem/ErrorViews.h"
@@ -259,11 +260,26 @@ HomeView::HomeView(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
     overview->addLayout(countRow);
     bar_ = new CombinedUsageBar(form_);
     overview->addWidget(bar_);
+    // The legend's entries wrap onto more lines rather than widen the pane; the available
+    // amount stays at the end of the first line.
     legend_ = new QWidget(form_);
     legend_->setObjectName(QStringLiteral("homeLegend"));
     auto* legendRow = new QHBoxLayout(legend_);
     legendRow->setContentsMargins(0, 0, 0, 0);
     legendRow->setSpacing(16);
+    legendEntries_ = new QWidget(legend_);
+    legendEntries_->setObjectName(QStringLiteral("homeLegendEntries"));
+    QSizePolicy entriesPolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    entriesPolicy.setHeightForWidth(true);
+    legendEntries_->setSizePolicy(entriesPolicy);
+    new FlowLayout(legendEntries_);
+    legendRow->addWidget(legendEntries_, 1, Qt::AlignTop);
+    available_ = secondary(plainLabel(QString(), legend_));
+    available_->setObjectName(QStringLiteral("homeAvailable"));
+    QFont availableFont = available_->font();
+    availableFont.setPointSizeF(availableFont.pointSizeF() * 0.9);
+    available_->setFont(availableFont);
+    legendRow->addWidget(available_, 0, Qt::AlignTop);
     overview->addWidget(legend_);
 
     rows_ = addSection(form, QStringLiteral("Storage"), form_);
@@ -367,12 +383,12 @@ void HomeView::applyOverview(const QList<StorageAccount>& accounts) {
     QStringList key;
     for (const StorageAccount& account : drives)
         key << account.alias << QString::number(account.colorIndex);
-    QLayout* legend = legend_->layout();
+    QLayout* legend = legendEntries_->layout();
     if (key != legendKey_ || legend->count() == 0) {
         legendKey_ = key;
         clearLayout(legend);
         for (const StorageAccount& account : drives) {
-            auto* entry = new QWidget(legend_);
+            auto* entry = new QWidget(legendEntries_);
             auto* entryRow = new QHBoxLayout(entry);
             entryRow->setContentsMargins(0, 0, 0, 0);
             entryRow->setSpacing(5);
@@ -393,13 +409,6 @@ void HomeView::applyOverview(const QList<StorageAccount>& accounts) {
             entryRow->addWidget(alias);
             legend->addWidget(entry);
         }
-        static_cast<QHBoxLayout*>(legend)->addStretch(1);
-        available_ = secondary(plainLabel(QString(), legend_));
-        available_->setObjectName(QStringLiteral("homeAvailable"));
-        QFont caption = available_->font();
-        caption.setPointSizeF(caption.pointSizeF() * 0.9);
-        available_->setFont(caption);
-        legend->addWidget(available_);
     }
     available_->setVisible(limit.has_value());
     available_->setText(limit ? Format::byteCount(std::max<qint64>(*limit - total->usedBytes, 0)) +

@@ -55,6 +55,7 @@ private:
     QLabel* total_;
     CombinedUsageBar* bar_;
     QWidget* legend_;
+    QWidget* legendEntries_; // the accounts' dots and names, wrapping onto more lines
     QToolButton* refreshButton_;
     QVBoxLayout* rows_;
     QVBoxLayout* activity_;

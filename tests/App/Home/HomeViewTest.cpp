@@ -7,7 +7,10 @@
 #include "StorageCore/Activity/ActivityLog.h"
 #include "tests/App/Model/AppModelFixture.h"
 
+#include <QApplication>
 #include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QPushButton>
 #include <QStackedLayout>
 #include <QToolButton>
@@ -182,3 +185,35 @@ TEST_F(HomeViewTest, RefreshShowsSpinnersUntilEveryQuotaIsBack) {
 }
 
 } // namespace
+
+TEST_F(HomeViewTest, ManyAccountsWrapTheLegendInsteadOfWideningThePane) {
+    QList<StorageAccount> accounts;
+    for (int i = 0; i < 10; ++i) {
+        StorageAccount account = storedAccount(
+            ProviderKind::googleDrive, QStringLiteral("Family photo archive %1").arg(i), i);
+        account.quota = StorageQuota(GB, 15 * GB);
+        accounts.append(account);
+    }
+    storeAccounts(accounts);
+    AppModel& app = build();
+    HomeView view(app);
+    view.resize(760, 600);
+    view.show();
+    auto* scroll = child<QScrollArea>(&view, QStringLiteral("homeForm"));
+    QWidget* entries = child<QWidget>(&view, QStringLiteral("homeLegendEntries"));
+    ASSERT_TRUE(scroll && entries);
+    QApplication::processEvents();
+    EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
+    EXPECT_LE(entries->mapTo(&view, QPoint(entries->width(), 0)).x(), view.width());
+    // Every name shows whole, on more than one line.
+    QSet<int> lines;
+    for (QLabel* label : entries->findChildren<QLabel*>()) {
+        if (label->text().isEmpty())
+            continue;
+        EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
+        lines.insert(label->mapTo(entries, QPoint()).y());
+    }
+    EXPECT_GT(lines.size(), 1);
+    EXPECT_EQ(texts(&view, QStringLiteral("homeAvailable")),
+              QStringList{QStringLiteral("140 GB available")});
+}
