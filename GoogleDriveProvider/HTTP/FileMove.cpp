@@ -1,13 +1,10 @@
 #include "GoogleDriveProvider/HTTP/FileMove.h"
 
+#include "StorageCore/Domain/StorageError.h"
 #include "StorageCore/Persistence/PartialFile.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QUuid>
 
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,64 +12,39 @@
 namespace tw {
 namespace {
 
-bool writeAll(int fd, const char* data, ssize_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size_t(size));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= written;
-    }
-    return true;
-}
-
-/// Copies source into a new file beside destination and renames it over destination.
-bool copyAndRename(const QByteArray& source, const QByteArray& destination) {
+/// Copies source into a partial file beside destination (keeping source's mode) and renames
+/// it over destination.
+bool copyAndRename(const QByteArray& source, const QString& destination) {
     const int in = ::open(source.constData(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         return false;
+    bool ok = false;
     struct stat info {};
-    if (::fstat(in, &info) != 0) {
-        ::close(in);
-        return false;
-    }
-    const QString directory = QFileInfo(QString::fromLocal8Bit(destination)).absolutePath();
-    const QByteArray temporary =
-        (directory + QStringLiteral("/.") +
-         QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".part"))
-            .toLocal8Bit();
-    const int out = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                           info.st_mode & 07777);
-    if (out < 0) {
-        ::close(in);
-        return false;
-    }
-    bool ok = true;
-    char buffer[64 * 1024];
-    while (ok) {
-        const ssize_t got = ::read(in, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
+    if (::fstat(in, &info) == 0) {
+        try {
+            PartialFile out(destination);
+            out.setFinalMode(unsigned(info.st_mode & 07777));
+            ok = true;
+            char buffer[64 * 1024];
+            while (ok) {
+                const ssize_t got = ::read(in, buffer, sizeof buffer);
+                if (got < 0 && errno == EINTR)
+                    continue;
+                if (got <= 0) {
+                    ok = got == 0;
+                    break;
+                }
+                ok = out.write(buffer, got);
+            }
+            ok = ok && out.commit();
+        } catch (const StorageError&) {
             ok = false;
-            break;
         }
-        if (got == 0)
-            break;
-        ok = writeAll(out, buffer, got);
     }
     ::close(in);
-    if (::close(out) != 0)
-        ok = false;
-    if (ok && ::rename(temporary.constData(), destination.constData()) == 0) {
+    if (ok)
         ::unlink(source.constData());
-        return true;
-    }
-    ::unlink(temporary.constData());
-    return false;
+    return ok;
 }
 
 } // namespace
@@ -88,7 +60,7 @@ bool moveFileReplacing(const QString& source, const QString& destination) {
         return true;
     if (errno != EXDEV)
         return false;
-    return copyAndRename(from, to);
+    return copyAndRename(from, destination);
 }
 
 } // namespace tw
