@@ -97,7 +97,6 @@ QIcon tinted(const QIcon& source) {
 
 const QHash<QString, QString>& themeNames() {
     static const QHash<QString, QString> names{
-        {QStringLiteral("xmark.circle.fill"), QStringLiteral("process-stop")},
         {QStringLiteral("arrow.clockwise.circle.fill"), QStringLiteral("view-refresh")},
         {QStringLiteral("arrow.up.circle"), QStringLiteral("go-up")},
         {QStringLiteral("exclamationmark.arrow.circlepath"), QStringLiteral("dialog-warning")},

@@ -198,10 +198,10 @@ SmartUploadView::SmartUploadView(AppModel& model, QWidget* parent)
     summary_->setForegroundRole(QPalette::PlaceholderText);
     footer->addWidget(summary_);
     footer->addStretch(1);
-    sendAll_ = new QToolButton(footer_);
+    // A push button with a menu: it sizes itself for its text and arrow, like its neighbours.
+    sendAll_ = new QPushButton(QStringLiteral("Send All To"), footer_);
     sendAll_->setObjectName(QStringLiteral("smartUploadSendAll"));
-    sendAll_->setText(QStringLiteral("Send All To"));
-    sendAll_->setPopupMode(QToolButton::InstantPopup);
+    sendAll_->setAutoDefault(false);
     sendAll_->setMenu(new QMenu(sendAll_));
     footer->addWidget(sendAll_);
     clearBatch_ = new QPushButton(QStringLiteral("Clear"), footer_);

@@ -64,7 +64,7 @@ private:
     SmartUploadRowDelegate* batchDelegate_;
     QWidget* footer_;
     QLabel* summary_;
-    QToolButton* sendAll_;
+    QPushButton* sendAll_;
     QPushButton* clearBatch_;
     QPushButton* upload_;
     UploadRulesSection* rules_;

@@ -166,7 +166,7 @@ TEST_F(UploadScreensTest, TheSmartUploadPaneGathersPlacesAndSends) {
 
     // Only Telegram left free space for nothing: send everything to "R&D" (the menu shows the
     // alias with its "&"), the big file keeps its own destination.
-    auto* sendAll = child<QToolButton>(&pane, QStringLiteral("smartUploadSendAll"));
+    auto* sendAll = child<QPushButton>(&pane, QStringLiteral("smartUploadSendAll"));
     QList<QAction*> actions = sendAll->menu()->actions();
     ASSERT_EQ(actions.size(), 2);
     EXPECT_EQ(actions[1]->text(), QStringLiteral("R&&D"));
