@@ -183,12 +183,13 @@ QString cleanComponent(const QString& component) {
             continue;
         out.append(c);
     }
-    out = out.trimmed();
+    // Cut first, then trim: a cut can end the name on a space.
+    out = cutToFileNameBytes(out.trimmed()).trimmed();
     // A name made only of dots is "." or ".." or confusingly close to them.
     bool onlyDots = true;
     for (QChar c : out)
         onlyDots = onlyDots && c == QLatin1Char('.');
-    return onlyDots ? QString() : cutToFileNameBytes(out);
+    return onlyDots ? QString() : out;
 }
 
 QStringList components(const QString& memberPath) {

@@ -701,10 +701,20 @@ TEST(ZipHelpersTest, LongNamesAreCutAtTwoHundredFiftyFiveBytesBetweenCharacters)
         {"emoji", emoji.repeated(100), 252},
         {"two-byte letters", QStringLiteral("\u00e9").repeated(200), 254},
         {"short CJK stays whole", cjk.repeated(85), 255},
+        // The cut falls just after a space: the name never ends on one.
+        {"space at the cut", QString(254, QLatin1Char('a')) + QStringLiteral(" bcd"), 254},
+        {"dots and a space at the cut",
+         QString(253, QLatin1Char('.')) + QStringLiteral("  x"), 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const QString cut = ZipArchiveReader::safeFileName(QStringLiteral("dir/") + c.name);
+        if (c.bytes == 0) { // nothing but dots is left
+            EXPECT_EQ(cut, QStringLiteral("Untitled"));
+            EXPECT_EQ(ZipArchiveReader::safeRelativePath(QStringLiteral("dir/") + c.name),
+                      QStringLiteral("dir"));
+            continue;
+        }
         const QByteArray utf8 = cut.toUtf8();
         EXPECT_EQ(utf8.size(), c.bytes);
         EXPECT_TRUE(c.name.startsWith(cut));
