@@ -147,4 +147,19 @@ struct Comparison {
     }
 };
 
+/// A transfer of size bytes against curl: its size, both medians in MiB/s, the comparison and
+/// the memory samples.
+inline void reportTransfer(benchmark::State& state, qint64 size, const Comparison& comparison,
+                           const Samples& oursPeak, const Samples& curlPeak,
+                           const Samples& growth) {
+    const double mib = double(size) / (1024.0 * 1024.0);
+    state.counters["MiB"] = mib;
+    state.counters["ours_MiB_per_s"] = mib / (comparison.ours.median() / 1000);
+    state.counters["curl_MiB_per_s"] = mib / (comparison.theirs.median() / 1000);
+    comparison.report(state, "curl");
+    oursPeak.report(state, "ours_peak_rss_MiB");
+    curlPeak.report(state, "curl_peak_rss_MiB");
+    growth.report(state, "ours_rss_growth_MiB");
+}
+
 } // namespace tw::bench

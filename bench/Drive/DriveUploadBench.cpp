@@ -111,15 +111,7 @@ void BM_ResumableUploadVersusCurl(benchmark::State& state) {
         growth.add(memory.peakMiB - memory.startMiB);
         state.SetIterationTime(oursRun.seconds);
     }
-    state.counters["MiB"] = double(size) / (1024.0 * 1024.0);
-    state.counters["ours_MiB_per_s"] = double(size) / (1024.0 * 1024.0) /
-                                       (comparison.ours.median() / 1000);
-    state.counters["curl_MiB_per_s"] = double(size) / (1024.0 * 1024.0) /
-                                       (comparison.theirs.median() / 1000);
-    comparison.report(state, "curl");
-    oursPeak.report(state, "ours_peak_rss_MiB");
-    curlPeak.report(state, "curl_peak_rss_MiB");
-    growth.report(state, "ours_rss_growth_MiB");
+    reportTransfer(state, size, comparison, oursPeak, curlPeak, growth);
 }
 BENCHMARK(BM_ResumableUploadVersusCurl)
     ->UseManualTime()

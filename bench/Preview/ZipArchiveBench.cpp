@@ -9,6 +9,7 @@
 // Sizes: TW_BENCH_ZIP_MEMBERS (default 100000), TW_BENCH_ZIP_MB (default 200).
 #include "StorageCore/Preview/ZipArchive.h"
 #include "bench/Measure.h"
+#include "bench/Preview/PreadRead.h"
 #include "bench/QtBenchmarkMain.h"
 
 #include <QDir>
@@ -26,6 +27,7 @@
 #include <random>
 
 using namespace tw;
+using tw::bench::preadFunction;
 
 namespace {
 
@@ -47,21 +49,7 @@ public:
         : fd_(::open(QFile::encodeName(path).constData(), O_RDONLY)) {}
     ~LocalFile() { ::close(fd_); }
     qint64 size() const { return ::lseek(fd_, 0, SEEK_END); }
-    ZipReadFunction read() const {
-        return [fd = fd_](ByteRange range) {
-            QByteArray bytes(range.length(), Qt::Uninitialized);
-            qint64 done = 0;
-            while (done < bytes.size()) {
-                const ssize_t n = ::pread(fd, bytes.data() + done, size_t(bytes.size() - done),
-                                          off_t(range.lower + done));
-                if (n <= 0)
-                    break;
-                done += n;
-            }
-            bytes.truncate(done);
-            return bytes;
-        };
-    }
+    ZipReadFunction read() const { return preadFunction(fd_); }
 
 private:
     int fd_;

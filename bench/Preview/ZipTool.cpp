@@ -4,6 +4,7 @@
 //   tw-zip-tool list <archive>              member paths, one a line (as `unzip -Z1`)
 //   tw-zip-tool extract <archive> <member>  the member's bytes on standard output (`unzip -p`)
 #include "StorageCore/Preview/ZipArchive.h"
+#include "bench/Preview/PreadRead.h"
 
 #include <QFile>
 
@@ -14,25 +15,9 @@
 #include <cstring>
 
 using namespace tw;
+using tw::bench::preadFunction;
 
 namespace {
-
-/// Ranged reads of a local file with pread, as a back end's read would deliver them.
-ZipReadFunction preadFunction(int fd) {
-    return [fd](ByteRange range) {
-        QByteArray bytes(range.length(), Qt::Uninitialized);
-        qint64 done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::pread(fd, bytes.data() + done, size_t(bytes.size() - done),
-                                      off_t(range.lower + done));
-            if (n <= 0)
-                break;
-            done += n;
-        }
-        bytes.truncate(done);
-        return bytes;
-    };
-}
 
 } // namespace
 
