@@ -8,6 +8,7 @@
 #include "StorageCore/Preview/PreviewCache.h"
 #include "tests/support/FakeStorageProvider.h"
 #include "tests/support/InMemoryKeyValueStore.h"
+#include "bench/App/BenchModelParts.h"
 #include "bench/WidgetBenchMain.h"
 
 #include <QApplication>
@@ -43,13 +44,7 @@ void HomeQuotaRefresh(benchmark::State& state) {
     fake->setDelay(test::FakeStorageProvider::Op::quota, std::chrono::milliseconds(500));
 
     QTemporaryDir settings;
-    AppModel::Parts parts;
-    parts.provider = std::make_shared<ProviderRouter>(
-        ProviderRouter::Providers{{ProviderKind::googleDrive, fake}, {ProviderKind::telegram, fake}});
-    parts.store = store;
-    parts.defaults = std::make_shared<QSettings>(settings.filePath(QStringLiteral("d.ini")), QSettings::IniFormat);
-    parts.previewCache = std::make_shared<PreviewCache>(settings.filePath(QStringLiteral("p")), 1 << 20, 60);
-    parts.runStartupTasks = false;
+    AppModel::Parts parts = bench::modelParts(fake, fake, store, settings);
     AppModel model(std::move(parts));
     HomeView home(model);
     home.resize(900, 700);

@@ -11,6 +11,7 @@
 #include "StorageCore/Preview/PreviewCache.h"
 #include "tests/support/FakeStorageProvider.h"
 #include "tests/support/InMemoryKeyValueStore.h"
+#include "bench/App/BenchModelParts.h"
 #include "bench/WidgetBenchMain.h"
 
 #include <QApplication>
@@ -97,15 +98,7 @@ void SearchResultsIntoTable(benchmark::State& state) {
     store->put(QStringLiteral("accounts"), accounts);
 
     QTemporaryDir settings;
-    AppModel::Parts parts;
-    parts.provider = std::make_shared<ProviderRouter>(ProviderRouter::Providers{
-        {ProviderKind::googleDrive, drive}, {ProviderKind::telegram, telegram}});
-    parts.store = store;
-    parts.defaults = std::make_shared<QSettings>(settings.filePath(QStringLiteral("d.ini")),
-                                                 QSettings::IniFormat);
-    parts.previewCache =
-        std::make_shared<PreviewCache>(settings.filePath(QStringLiteral("p")), 1 << 20, 60);
-    parts.runStartupTasks = false;
+    AppModel::Parts parts = bench::modelParts(drive, telegram, store, settings);
     AppModel model(std::move(parts));
     FileSearch* engine = model.search();
 

@@ -9,6 +9,7 @@
 #include "StorageCore/Transfers/UploadHistory.h"
 #include "tests/support/FakeStorageProvider.h"
 #include "tests/support/InMemoryKeyValueStore.h"
+#include "bench/App/BenchModelParts.h"
 #include "bench/WidgetBenchMain.h"
 
 #include <QApplication>
@@ -79,14 +80,8 @@ void SmartUploadDrop(benchmark::State& state) {
     store->put(QStringLiteral("upload-history"), history.toJson());
 
     QTemporaryDir settings;
-    AppModel::Parts parts;
     auto fake = std::make_shared<test::FakeStorageProvider>();
-    parts.provider = std::make_shared<ProviderRouter>(
-        ProviderRouter::Providers{{ProviderKind::googleDrive, fake}, {ProviderKind::telegram, fake}});
-    parts.store = store;
-    parts.defaults = std::make_shared<QSettings>(settings.filePath(QStringLiteral("d.ini")), QSettings::IniFormat);
-    parts.previewCache = std::make_shared<PreviewCache>(settings.filePath(QStringLiteral("p")), 1 << 20, 60);
-    parts.runStartupTasks = false;
+    AppModel::Parts parts = bench::modelParts(fake, fake, store, settings);
     AppModel model(std::move(parts));
     SmartUploadView pane(model);
     pane.resize(900, 700);
