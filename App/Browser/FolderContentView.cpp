@@ -161,7 +161,9 @@ FolderContentView::FolderContentView(AppModel& model, const StorageAccount& acco
         return item.isFolder() && account_.status == StorageAccount::Status::connected &&
                ProviderKinds::isWritable(account_.provider, item.ref.providerID);
     };
-    connect(table_, &FolderTableView::doubleClicked, this, [this](const QModelIndex& index) {
+    // Activation: a double-click (or a single click where the desktop asks for it), and
+    // Return or Enter on the current row.
+    connect(table_, &FolderTableView::activated, this, [this](const QModelIndex& index) {
         if (index.isValid())
             primaryAction(rowsFor(index.row()));
     });
@@ -531,7 +533,10 @@ void FolderContentView::updateStatus() {
     statusSpinner_->setVisible(loading);
 
     const std::optional<StorageError> failure = listing_ ? listing_->loadMoreError() : std::nullopt;
-    statusLabel_->setText(failure ? failure->presentation().title : statusText());
+    // No count while the first page loads or its failure shows: nothing is counted yet.
+    const bool counted = state_ != State::spinner && state_ != State::error;
+    statusLabel_->setText(failure ? failure->presentation().title
+                                  : counted ? statusText() : QString());
     tryAgain_->setVisible(failure.has_value());
 
     QList<UploadJob> incoming;
@@ -695,7 +700,13 @@ bool FolderContentView::handleSpace() {
 }
 
 void FolderContentView::showContextMenu(const QPoint& position) {
-    const QSet<FileRef> rows = rowsFor(table_->indexAt(position).row());
+    const QModelIndex index = table_->indexAt(position);
+    if (index.isValid() && !table_->selectionModel()->isRowSelected(index.row(), {})) {
+        // A click outside the selection acts on that row alone, and the highlight moves there.
+        table_->selectionModel()->setCurrentIndex(
+            index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+    const QSet<FileRef> rows = rowsFor(index.row());
     QMenu* menu = menuFor(rows, this);
     if (!menu)
         return;

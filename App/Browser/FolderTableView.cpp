@@ -39,6 +39,8 @@ FolderTableView::FolderTableView(QWidget* parent) : QTableView(parent) {
     setWordWrap(false);
     setTextElideMode(Qt::ElideMiddle);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab leaves the table for the next control instead of walking its cells.
+    setTabKeyNavigation(false);
     setContextMenuPolicy(Qt::CustomContextMenu);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);

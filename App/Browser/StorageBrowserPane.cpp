@@ -12,6 +12,7 @@
 #include "StorageCore/Files/FolderListing.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDragEnterEvent>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -107,7 +108,8 @@ StorageBrowserPane::StorageBrowserPane(AppModel& model, const QUuid& accountID,
                              QStringLiteral("New Folder"), this);
     newFolder_->setObjectName(QStringLiteral("browserNewFolder"));
     newFolder_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N));
-    newFolder_->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    // Anywhere in the window while an account's folder is shown (the sidebar, the search field).
+    newFolder_->setShortcutContext(Qt::WindowShortcut);
     connect(newFolder_, &QAction::triggered, this, &StorageBrowserPane::createFolder);
     addAction(newFolder_);
     toolbar->addAction(newFolder_);
@@ -216,6 +218,9 @@ void StorageBrowserPane::pathsChanged() {
 }
 
 void StorageBrowserPane::rebuildContent() {
+    // The focus follows the user into the folder just opened.
+    const QWidget* focus = QApplication::focusWidget();
+    const bool hadFocus = contentWidget_ && focus && contentWidget_->isAncestorOf(focus);
     if (contentWidget_) {
         // Never deleted at once: the request to leave may come from inside the old table
         // (a double-click on a folder).
@@ -254,6 +259,10 @@ void StorageBrowserPane::rebuildContent() {
     }
     contentLayout_->addWidget(contentWidget_);
     contentWidget_->show();
+    if (hadFocus) {
+        QWidget* target = content_ ? content_->table() : contentWidget_.data();
+        target->setFocus(Qt::OtherFocusReason);
+    }
     updateHighlight();
 }
 

@@ -1,5 +1,7 @@
 #include "App/Browser/TextPromptSheet.h"
 
+#include "App/DesignSystem/SheetWindow.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,8 +16,7 @@ TextPromptSheet::TextPromptSheet(const QString& title, const QString& message,
     : QDialog(parent), onConfirm_(std::move(onConfirm)) {
     setObjectName(QStringLiteral("textPromptSheet"));
     setWindowTitle(title);
-    setWindowModality(Qt::WindowModal);
-    setFixedWidth(360);
+    SheetWindow::prepare(*this, 360);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);

@@ -89,7 +89,7 @@ QPixmap brandMark(qreal ratio) {
 } // namespace
 
 QString OnboardingView::notConfiguredText(const QString& serviceName) {
-    return serviceName + QStringLiteral(" sign-in isn\u2019t available in this build.");
+    return serviceName + QStringLiteral(" sign-in isn't available in this build.");
 }
 
 OnboardingView::OnboardingView(AppModel& model, QWidget* parent) : QWidget(parent), model_(model) {

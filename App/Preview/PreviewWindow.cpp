@@ -235,9 +235,9 @@ void PreviewWindow::buildToolbar() {
         toolAction(toolbar_, QStringLiteral("arrow.down.circle"), QStringLiteral("Download"),
                    QStringLiteral("previewDownload"),
                    QStringLiteral("Save a copy to this computer (") +
-                       QKeySequence(Qt::CTRL | Qt::Key_S).toString(QKeySequence::NativeText) +
+                       QKeySequence(QKeySequence::Save).toString(QKeySequence::NativeText) +
                        QStringLiteral(")"));
-    download_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    download_->setShortcut(QKeySequence::Save);
     download_->setShortcutContext(Qt::WindowShortcut);
     connect(download_, &QAction::triggered, this, [this] {
         if (const std::optional<FileItem> shown = item())

@@ -95,7 +95,7 @@ class QuickLookPanel::Window : public QWidget {
 public:
     explicit Window(QuickLookPanel& owner)
         : QWidget(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint |
-                               Qt::WindowCloseButtonHint),
+                               Qt::WindowCloseButtonHint | Qt::WindowDoesNotAcceptFocus),
           owner_(owner), host(new QVBoxLayout(this)) {
         setObjectName(QStringLiteral("quickLookPanel"));
         setAttribute(Qt::WA_ShowWithoutActivating);

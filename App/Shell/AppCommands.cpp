@@ -40,7 +40,9 @@ AppCommands::AppCommands(AppModel& model, QMainWindow& window, Handlers handlers
     settings_ = makeAction(QStringLiteral("settings"), QStringLiteral("Settings…"),
                            QKeySequence(Qt::CTRL | Qt::Key_Comma));
     quit_ = makeAction(QStringLiteral("quit"), QStringLiteral("Quit"),
-                       QKeySequence(Qt::CTRL | Qt::Key_Q));
+                       // The desktop's own Quit keys; platforms without one (offscreen) keep Ctrl+Q.
+                       QKeySequence::keyBindings(QKeySequence::Quit)
+                           .value(0, QKeySequence(Qt::CTRL | Qt::Key_Q)));
     settings_->setMenuRole(QAction::PreferencesRole);
     quit_->setMenuRole(QAction::QuitRole);
     fileMenu_->addAction(uploadFiles_);

@@ -17,7 +17,9 @@
 #include "StorageCore/Accounts/AccountManager.h"
 #include "StorageCore/Transfers/UploadManager.h"
 
+#include <QAction>
 #include <QGraphicsOpacityEffect>
+#include <QLineEdit>
 #include <QParallelAnimationGroup>
 #include <QPropertyAnimation>
 #include <QSplitter>
@@ -70,6 +72,16 @@ MainWindow::MainWindow(AppModel& model, QuickLook& quickLook, OpenPreview openPr
     searchField_ = new SearchField(model_, toolBar_);
     searchField_->setMaximumWidth(460);
     toolBar_->addWidget(searchField_);
+    // The desktop's Find keys go to the search field, wherever the focus is in the window.
+    auto* find = new QAction(QStringLiteral("Search"), this);
+    find->setObjectName(QStringLiteral("focusSearch"));
+    find->setShortcut(QKeySequence::Find);
+    find->setShortcutContext(Qt::WindowShortcut);
+    connect(find, &QAction::triggered, this, [this] {
+        searchField_->lineEdit()->setFocus(Qt::ShortcutFocusReason);
+        searchField_->lineEdit()->selectAll();
+    });
+    addAction(find);
     uploadsButton_ = new UploadsToolbarButton(model_, toolBar_);
     uploadsAction_ = toolBar_->addWidget(uploadsButton_);
 

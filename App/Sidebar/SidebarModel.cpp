@@ -153,8 +153,9 @@ QVariant SidebarModel::data(const QModelIndex& index, int role) const {
 Qt::ItemFlags SidebarModel::flags(const QModelIndex& index) const {
     if (!index.isValid() || index.row() >= rows_.size())
         return Qt::NoItemFlags;
+    // A section title is not a stop for the keyboard: Up and Down pass over it.
     if (rows_[index.row()].kind == Row::Kind::header)
-        return Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
+        return Qt::ItemNeverHasChildren;
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
 }
 

@@ -1,8 +1,8 @@
 #include "App/SignIn/ConnectingSheet.h"
 
+#include "App/DesignSystem/SheetWindow.h"
 #include "App/Model/AppModel.h"
 
-#include <QCloseEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -13,9 +13,7 @@ namespace tw {
 ConnectingSheet::ConnectingSheet(AppModel& model, QWidget* parent) : QDialog(parent), model_(model) {
     setObjectName(QStringLiteral("connectingSheet"));
     setWindowTitle(QStringLiteral("Waiting for Google\u2026"));
-    setWindowModality(Qt::WindowModal);
-    setWindowFlags((windowFlags() | Qt::CustomizeWindowHint) & ~Qt::WindowCloseButtonHint);
-    setFixedWidth(320);
+    SheetWindow::prepare(*this, 320);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 24, 24, 24);
@@ -54,6 +52,5 @@ void ConnectingSheet::reject() {
     model_.cancelConnection();
 }
 
-void ConnectingSheet::closeEvent(QCloseEvent* event) { event->ignore(); }
 
 } // namespace tw

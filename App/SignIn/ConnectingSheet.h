@@ -17,7 +17,6 @@ public:
     void reject() override;
 
 protected:
-    void closeEvent(QCloseEvent* event) override;
 
 private:
     AppModel& model_;

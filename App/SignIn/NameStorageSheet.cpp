@@ -1,8 +1,8 @@
 #include "App/SignIn/NameStorageSheet.h"
 
+#include "App/DesignSystem/SheetWindow.h"
 #include "App/Model/AppModel.h"
 
-#include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -58,9 +58,7 @@ NameStorageSheet::NameStorageSheet(AppModel& model, const StorageAccount& accoun
     : QDialog(parent), model_(model), account_(account) {
     setObjectName(QStringLiteral("nameStorageSheet"));
     setWindowTitle(QStringLiteral("Name This Storage"));
-    setWindowModality(Qt::WindowModal);
-    setWindowFlags((windowFlags() | Qt::CustomizeWindowHint) & ~Qt::WindowCloseButtonHint);
-    setFixedWidth(380);
+    SheetWindow::prepare(*this, 380);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);
@@ -72,7 +70,7 @@ NameStorageSheet::NameStorageSheet(AppModel& model, const StorageAccount& accoun
     title->setFont(headline);
     layout->addWidget(title);
     auto* message = new QLabel(account.email + QStringLiteral(" is connected. Choose a name "
-                                                              "you\u2019ll recognize in the sidebar."),
+                                                              "you'll recognize in the sidebar."),
                                this);
     message->setObjectName(QStringLiteral("nameStorageMessage"));
     message->setTextFormat(Qt::PlainText);
@@ -116,11 +114,6 @@ void NameStorageSheet::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QDialog::keyPressEvent(event);
-}
-
-void NameStorageSheet::closeEvent(QCloseEvent* event) {
-    if (!saved_)
-        event->ignore();
 }
 
 } // namespace tw

@@ -41,7 +41,6 @@ public:
     static bool canSave(const QString& name);
 
 protected:
-    void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:

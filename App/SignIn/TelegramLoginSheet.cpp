@@ -1,8 +1,8 @@
 #include "App/SignIn/TelegramLoginSheet.h"
 
+#include "App/DesignSystem/SheetWindow.h"
 #include "App/Model/TelegramLoginCoordinator.h"
 
-#include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -70,10 +70,7 @@ TelegramLoginSheet::TelegramLoginSheet(TelegramLoginCoordinator* coordinator, QW
     : QDialog(parent), coordinator_(coordinator) {
     setObjectName(QStringLiteral("telegramLoginSheet"));
     setWindowTitle(QStringLiteral("Sign In to Telegram"));
-    setWindowModality(Qt::WindowModal);
-    // Only Cancel ends the sign-in: no close button.
-    setWindowFlags((windowFlags() | Qt::CustomizeWindowHint) & ~Qt::WindowCloseButtonHint);
-    setFixedWidth(400);
+    SheetWindow::prepare(*this, 400);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);
@@ -145,11 +142,14 @@ TelegramLoginSheet::TelegramLoginSheet(TelegramLoginCoordinator* coordinator, QW
 }
 
 QString TelegramLoginSheet::trimmedValue() const {
-    // Spaces and tabs only: a pasted line break is left for Telegram to refuse.
+    // Space separators (no-break and the like included) and tabs only: a pasted line break is
+    // left for Telegram to refuse.
     const QString text = field_->text();
     qsizetype start = 0;
     qsizetype end = text.size();
-    auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
+    auto blank = [](QChar c) {
+        return c.category() == QChar::Separator_Space || c == QLatin1Char('\t');
+    };
     while (start < end && blank(text[start]))
         ++start;
     while (end > start && blank(text[end - 1]))
@@ -160,19 +160,22 @@ QString TelegramLoginSheet::trimmedValue() const {
 void TelegramLoginSheet::refresh() {
     const std::optional<TelegramLoginStep> step = coordinator_->step();
     const bool working = coordinator_->isWorking();
-    if (step != shownStep_) {
-        const bool wasFocused = field_->hasFocus();
+    const bool stepChanged = step != shownStep_;
+    const bool wasEnabled = field_->isEnabled();
+    if (stepChanged) {
         shownStep_ = step;
         field_->clear();
         field_->setEchoMode(step && step->kind == Kind::password ? QLineEdit::Password
                                                                  : QLineEdit::Normal);
-        if (step || wasFocused)
-            field_->setFocus();
     }
     title_->setText(title(step));
     message_->setText(message(step));
     field_->setPlaceholderText(placeholder(step));
     field_->setEnabled(step.has_value() && !working);
+    // The field that waits for input holds the focus; a disabled widget cannot take it, so this
+    // comes after enabling (otherwise the focus stays on Cancel and a typed space presses it).
+    if (field_->isEnabled() && (stepChanged || !wasEnabled))
+        field_->setFocus();
     const std::optional<QString> error = coordinator_->errorText();
     error_->setVisible(error.has_value());
     error_->setText(error ? QStringLiteral("\u26a0 ") + *error : QString());
@@ -190,8 +193,6 @@ void TelegramLoginSheet::submit() {
 }
 
 void TelegramLoginSheet::reject() { coordinator_->cancel(); }
-
-void TelegramLoginSheet::closeEvent(QCloseEvent* event) { event->ignore(); }
 
 void TelegramLoginSheet::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);

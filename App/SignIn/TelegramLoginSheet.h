@@ -34,7 +34,6 @@ public:
     void reject() override;
 
 protected:
-    void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:

@@ -3,6 +3,7 @@
 #include "App/DesignSystem/AccountIcon.h"
 #include "App/DesignSystem/ElidedLabel.h"
 #include "App/DesignSystem/FileTypeIcon.h"
+#include "App/DesignSystem/SheetWindow.h"
 #include "App/DesignSystem/SymbolIcons.h"
 
 #include "App/Model/AppModel.h"
@@ -25,8 +26,7 @@ FolderPickerSheet::FolderPickerSheet(AppModel& model, FolderPickRequest request,
     : QDialog(parent), model_(model), request_(std::move(request)) {
     setObjectName(QStringLiteral("folderPickerSheet"));
     setWindowTitle(QStringLiteral("Choose a Folder"));
-    setWindowModality(Qt::WindowModal);
-    setFixedWidth(440);
+    SheetWindow::prepare(*this, 440);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);

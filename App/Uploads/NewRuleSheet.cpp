@@ -1,5 +1,6 @@
 #include "App/Uploads/NewRuleSheet.h"
 
+#include "App/DesignSystem/SheetWindow.h"
 #include "App/Model/AppModel.h"
 #include "App/Uploads/FolderPickerSheet.h"
 #include "StorageCore/Accounts/AccountManager.h"
@@ -29,8 +30,7 @@ QString menuText(QString text) { return text.replace(QLatin1Char('&'), QStringLi
 NewRuleSheet::NewRuleSheet(AppModel& model, QWidget* parent) : QDialog(parent), model_(model) {
     setObjectName(QStringLiteral("newRuleSheet"));
     setWindowTitle(QStringLiteral("New Upload Rule"));
-    setWindowModality(Qt::WindowModal);
-    setFixedWidth(440);
+    SheetWindow::prepare(*this, 440);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);

@@ -57,7 +57,7 @@ TEST_F(OnboardingViewTest, FailuresShowBelowTheButtonsWithoutRecovery) {
     // A service this build has no credentials for gets its own sentence.
     child<QPushButton>(&view, QStringLiteral("connectGoogle"))->click();
     waitFor([&] { return notConfigured->isVisible(); });
-    EXPECT_EQ(notConfigured->text(), QStringLiteral("Google Drive sign-in isn\u2019t available in this build."));
+    EXPECT_EQ(notConfigured->text(), QStringLiteral("Google Drive sign-in isn't available in this build."));
     EXPECT_FALSE(error->isVisible());
 
     // Any other failure: its title and message, no Try Again even though it offers one.
