@@ -126,8 +126,9 @@ void Application::show() {
 }
 
 void Application::activate(const QHash<QByteArray, QByteArray>& tokens) {
-    // The desktop lets a window take the focus with the token of the start that asked for it;
-    // Qt's platform plug-ins read it from the environment when the window is activated.
+    // A Wayland desktop lets a window take the focus with the token of the start that asked
+    // for it; Qt's Wayland plug-in reads XDG_ACTIVATION_TOKEN from the environment when the
+    // window is activated. (On X11 the window asks for the focus through the window manager.)
     for (auto it = tokens.cbegin(); it != tokens.cend(); ++it)
         qputenv(it.key().constData(), it.value());
     if (window_->isMinimized())
