@@ -1,4 +1,8 @@
+#include "App/Model/AppModel.h"
+#include "App/Shell/ActivationListener.h"
 #include "App/Shell/Application.h"
+#include "App/Shell/InstanceLock.h"
+#include "StorageCore/Persistence/WriteBehindStore.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -12,6 +16,23 @@ int main(int argc, char* argv[]) {
     if (tw::launchMode(argc, argv) == tw::LaunchMode::selfCheck)
         tw::runSelfCheck(argc, argv, version);
 
+    // One application per data folder, decided before anything reads, writes or cleans up
+    // what is in it: a later start hands its activation to the running one and leaves.
+    tw::InstanceLock lock;
+    switch (tw::InstanceLock::claim(tw::AppModel::dataFolder(), lock)) {
+    case tw::InstanceLock::Start::handedOver:
+        std::fflush(stdout);
+        _exit(0);
+    case tw::InstanceLock::Start::unanswered:
+        std::fprintf(stderr, "Kelvanor is already running over this data folder but does not "
+                             "answer; try again when it has finished.\n");
+        std::fflush(stderr);
+        _exit(1);
+    case tw::InstanceLock::Start::primary:
+    case tw::InstanceLock::Start::unguarded:
+        break;
+    }
+
     QApplication app(argc, argv);
     tw::setApplicationIdentity(version);
     QApplication::setDesktopFileName(QStringLiteral("org.tessarow.Kelvanor"));
@@ -24,10 +45,15 @@ int main(int argc, char* argv[]) {
     {
         tw::Application application(tw::Application::liveParts());
         application.show();
+        tw::ActivationListener activations(lock.listenerHandle());
+        QObject::connect(&activations, &tw::ActivationListener::activationRequested, &application,
+                         &tw::Application::activate);
         status = QApplication::exec();
         // Windows and panels save what they keep (frames, positions) as they close.
         QApplication::closeAllWindows();
     }
+    // Documents saved after the quit protocol's wait (or on a path that skipped it).
+    tw::WriteBehindStore::flushAll(std::chrono::steady_clock::now() + std::chrono::seconds(5));
     // Workers stuck in a back-end call are never joined: leave without static destructors.
     std::fflush(stdout);
     std::fflush(stderr);

@@ -1,6 +1,7 @@
 #include "App/Model/AppModel.h"
 
 #include "App/Model/ApplicationLauncher.h"
+#include "App/Model/KeychainMigration.h"
 #include "App/Model/Panels.h"
 #include "App/Model/QtPanels.h"
 #include "App/Model/TelegramLoginCoordinator.h"
@@ -15,6 +16,7 @@
 #include "StorageCore/Files/FolderListing.h"
 #include "StorageCore/Persistence/JSONDirectoryStore.h"
 #include "StorageCore/Persistence/PartialFile.h"
+#include "StorageCore/Persistence/WriteBehindStore.h"
 #include "StorageCore/Preview/PreviewCache.h"
 #include "StorageCore/Preview/PreviewLoader.h"
 #include "StorageCore/Security/KeychainVault.h"
@@ -37,7 +39,6 @@ namespace tw {
 namespace {
 
 const QString kOnboardingKey = QStringLiteral("hasCompletedOnboarding");
-const QString kMigratedKey = QStringLiteral("keychainVaultMigrated");
 
 AppModel::Scheduler timerScheduler() {
     return [](std::chrono::milliseconds delay, std::function<void()> fn) {
@@ -56,38 +57,6 @@ AppModel::Scheduler timerScheduler() {
             }
         });
     };
-}
-
-/// Moves sign-ins that older versions kept as separate keyring items into the vault, once.
-void migrateLegacyKeychainItems(KeychainVault& vault, QSettings& defaults,
-                                const std::shared_ptr<KeyValueStore>& store) {
-    if (defaults.value(kMigratedKey).toBool())
-        return;
-    QList<StorageAccount> accounts;
-    try {
-        if (const auto document = store->load(QStringLiteral("accounts")); document && document->isArray()) {
-            for (const QJsonValue& value : document->toArray())
-                accounts.append(StorageAccount::fromJson(value.toObject()));
-        }
-    } catch (...) {
-        accounts.clear();
-    }
-    QStringList googleKeys;
-    QStringList telegramKeys;
-    for (const StorageAccount& account : accounts)
-        (account.provider == ProviderKind::telegram ? telegramKeys : googleKeys)
-            .append(json::encodeUuid(account.id));
-    const QString bundle = PreviewCache::bundleIdentifier;
-    // A keyring that is locked or unreachable now keeps its items: the next start tries again,
-    // so those sign-ins are not left behind for good.
-    const bool google =
-        vault.migrate(bundle + QStringLiteral(".oauth"), googleKeys, QStringLiteral("google"));
-    const bool telegram = vault.migrate(bundle + QStringLiteral(".telegram"), telegramKeys,
-                                        QStringLiteral("telegram"));
-    if (google && telegram)
-        defaults.setValue(kMigratedKey, true);
-    else
-        qCWarning(lcAppModel) << "some older sign-ins stay in their keyring items until next start";
 }
 
 } // namespace
@@ -113,24 +82,30 @@ std::unique_ptr<AppModel> AppModel::live(bool runStartupTasks, LiveSeams seams) 
             store = std::make_shared<JSONDirectoryStore>(QString());
         }
     }
+    // Saves return at once; a worker writes them (each write ends with fdatasync).
+    store = std::make_shared<WriteBehindStore>(std::move(store));
     parts.store = store;
 
     auto vault = std::make_shared<KeychainVault>(PreviewCache::bundleIdentifier);
-    migrateLegacyKeychainItems(*vault, *parts.defaults, store);
+    // The keyring is D-Bus away and may be locked: the move of older items runs on a worker
+    // and the window does not wait for it; the back ends' credentials wait for it instead.
+    const Completion<std::monostate> migration = KeychainMigration::start(
+        vault, parts.defaults, *store, PreviewCache::bundleIdentifier, seams.legacyKeychain);
 
     const ServiceCredentialStore credentials = parts.serviceCredentials;
     auto google = std::make_shared<GoogleDriveProvider>(
-        [credentials] { return credentials.bundledGoogle(); }, vault->scoped(QStringLiteral("google")),
+        [credentials] { return credentials.bundledGoogle(); },
+        KeychainMigration::gated(vault->scoped(QStringLiteral("google")), migration),
         seams.browser ? seams.browser : std::make_shared<WorkspaceBrowserOpener>(),
-        std::make_shared<CurlHTTPClient>(),
-        qint64(8 * 1024 * 1024), 3, systemClock(),
+        std::make_shared<CurlHTTPClient>(), qint64(8 * 1024 * 1024), 3, systemClock(),
         [](std::chrono::milliseconds delay) { Cancellation::sleepFor(delay); });
 
     parts.telegramLogin = std::make_shared<TelegramLoginCoordinator>();
     // TDLib is loaded by the first Telegram operation, on its worker: never while starting.
     parts.telegramProvider = std::make_shared<TelegramStorageProvider>(
         [credentials] { return credentials.bundledTelegram(); },
-        vault->scoped(QStringLiteral("telegram")), parts.telegramLogin,
+        KeychainMigration::gated(vault->scoped(QStringLiteral("telegram")), migration),
+        parts.telegramLogin,
         std::make_shared<ClientFactoryLoader>(
             []() -> std::shared_ptr<TDClientFactory> { return TDJSONRuntime::shared(); }),
         TelegramStorageProvider::defaultBaseDirectory());
@@ -228,14 +203,21 @@ void AppModel::runStartupTasks() {
         std::shared_ptr<PreviewCache> cache = previewCache_;
         runDetached([cache] { cache->purgeExpired(); });
     }
-    if (telegramProvider_) {
+    if (telegramProvider_ && accounts_->loadFailed()) {
+        // The stored list could not be read: which session folders it owned is unknown, and
+        // putting the set-aside file back must find them still there.
+        qCWarning(lcAppModel) << "session clean-up skipped: the stored account list was unreadable";
+    } else if (telegramProvider_) {
         QList<QUuid> ids;
         for (const StorageAccount& account : accounts_->accounts()) {
             if (account.provider == ProviderKind::telegram)
                 ids.append(account.id);
         }
         std::shared_ptr<TelegramStorageProvider> telegram = telegramProvider_;
-        runDetached([telegram, ids] { telegram->removeOrphanedSessions(ids); });
+        runDetached([telegram, ids] {
+            const int removed = telegram->removeOrphanedSessions(ids);
+            qCInfo(lcAppModel) << "removed" << removed << "unused session folders";
+        });
     }
 }
 

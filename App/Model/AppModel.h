@@ -30,6 +30,7 @@ class Panels;
 class PreviewCache;
 class PreviewLoader;
 class ProviderRouter;
+class SecretStore;
 class SmartUploadStore;
 class TelegramLoginCoordinator;
 class TelegramStorageProvider;
@@ -85,6 +86,8 @@ public:
         std::shared_ptr<BrowserOpener> browser;
         /// The file dialogs and the application chooser (default: Qt's dialogs).
         std::shared_ptr<Panels> panels;
+        /// The older per-account keyring items moved into the vault (default: the keyring).
+        std::function<std::shared_ptr<SecretStore>(const QString& service)> legacyKeychain;
     };
 
     /// The real application: Drive over libcurl, Telegram over TDLib, the keyring, the

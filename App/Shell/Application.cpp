@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QLoggingCategory>
 #include <QSessionManager>
 
 #include <csignal>
@@ -21,6 +22,10 @@
 #include <unistd.h>
 
 namespace tw {
+
+namespace {
+Q_LOGGING_CATEGORY(lcApplication, "Application")
+}
 
 LaunchMode launchMode(const QStringList& arguments) {
     return SelfCheck::isRequested(arguments) ? LaunchMode::selfCheck : LaunchMode::application;
@@ -118,6 +123,21 @@ SettingsWindow* Application::settingsWindow() const {
 
 void Application::show() {
     window_->show();
+}
+
+void Application::activate(const QHash<QByteArray, QByteArray>& tokens) {
+    // A Wayland desktop lets a window take the focus with the token of the start that asked
+    // for it; Qt's Wayland plug-in reads XDG_ACTIVATION_TOKEN from the environment when the
+    // window is activated. (On X11 the window asks for the focus through the window manager.)
+    for (auto it = tokens.cbegin(); it != tokens.cend(); ++it)
+        qputenv(it.key().constData(), it.value());
+    if (window_->isMinimized())
+        window_->showNormal();
+    else
+        window_->show();
+    window_->raise();
+    window_->activateWindow();
+    qCInfo(lcApplication) << "brought the main window forward for a later start";
 }
 
 void Application::showSettings() {

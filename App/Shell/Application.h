@@ -4,6 +4,8 @@
 #include "App/Preview/PreviewTarget.h"
 #include "App/Shell/QuitController.h"
 
+#include <QByteArray>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
@@ -63,6 +65,9 @@ public:
 
     /// Shows the main window.
     void show();
+    /// Brings the main window forward (shown, un-minimised, raised, active) for a later start
+    /// of the application; tokens are the desktop's start-up tokens that start was given.
+    void activate(const QHash<QByteArray, QByteArray>& tokens = {});
     /// Shows the one settings window, or raises it.
     void showSettings();
     void showAbout();

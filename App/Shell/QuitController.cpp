@@ -1,5 +1,7 @@
 #include "App/Shell/QuitController.h"
 
+#include "StorageCore/Persistence/WriteBehindStore.h"
+
 #include <QCoreApplication>
 #include <QLoggingCategory>
 
@@ -12,6 +14,13 @@ QuitController::QuitController(Hooks hooks, Limits limits, QObject* parent)
     : QObject(parent), hooks_(std::move(hooks)), limits_(limits) {
     if (!hooks_.terminate)
         hooks_.terminate = [] { QCoreApplication::quit(); };
+    if (!hooks_.flushDocuments) {
+        hooks_.flushDocuments = [] {
+            if (!WriteBehindStore::flushAll(std::chrono::steady_clock::now() +
+                                            std::chrono::seconds(5)))
+                qCWarning(lcQuit) << "documents were still being written at quit";
+        };
+    }
     limitTimer_.setSingleShot(true);
     graceTimer_.setSingleShot(true);
     connect(&limitTimer_, &QTimer::timeout, this, &QuitController::cleanupLimitReached);
@@ -67,15 +76,22 @@ void QuitController::cleanupEnded(quint64 attempt) {
 }
 
 void QuitController::stopReceiver() {
-    if (!hooks_.stopReceiving) {
-        terminate();
-        return;
-    }
-    setState(State::stoppingReceiver);
-    runTask(this, hooks_.stopReceiving, [this](TaskResult<std::monostate>) {
-        if (state_ == State::stoppingReceiver)
-            terminate();
-    });
+    const std::function<void()> stop = hooks_.stopReceiving;
+    const std::function<void()> flush = hooks_.flushDocuments;
+    if (stop)
+        setState(State::stoppingReceiver);
+    const State during = state_;
+    runTask(
+        this,
+        [stop, flush] {
+            if (stop)
+                stop();
+            flush();
+        },
+        [this, during](TaskResult<std::monostate>) {
+            if (state_ == during)
+                terminate();
+        });
 }
 
 void QuitController::terminate() {

@@ -20,8 +20,10 @@ namespace tw {
 ///    When the limit comes first the clean-up is asked to stop (its task's stop token) and
 ///    given cancelGrace to end; a clean-up stuck in a back-end call past that is left behind
 ///    on its worker, which nothing ever joins.
-/// 3. Stop the TDLib receive thread (bounded by the hook itself: one second), on a worker.
-/// 4. Terminate. No path cancels a quit once it is requested.
+/// 3. Stop the TDLib receive thread (bounded by the hook itself: one second), then wait for
+///    the documents still being written (WriteBehindStore, at most five seconds), on a worker.
+/// 4. Terminate. No path cancels a quit once it is requested. (main() waits for the documents
+///    once more after the event loop, for the paths that terminate at once.)
 class QuitController : public QObject {
     Q_OBJECT
 public:
@@ -34,6 +36,9 @@ public:
         std::function<void()> stopReceiving;
         /// Ends the event loop (QCoreApplication::quit by default).
         std::function<void()> terminate;
+        /// Waits, on a worker, for the documents still being written (default:
+        /// WriteBehindStore::flushAll, at most five seconds).
+        std::function<void()> flushDocuments;
     };
 
     struct Limits {

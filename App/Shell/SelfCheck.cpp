@@ -1,6 +1,7 @@
 #include "App/Shell/SelfCheck.h"
 
 #include "App/Model/AppModel.h"
+#include "App/Shell/InstanceLock.h"
 #include "GoogleDriveProvider/HTTP/CurlHTTPClient.h"
 #include "GoogleDriveProvider/OAuth/OAuthModels.h"
 #include "StorageCore/Accounts/AccountManager.h"
@@ -149,6 +150,12 @@ SelfCheck::Environment SelfCheck::live(const QStringList& arguments) {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
 
     Environment env;
+    // Before anything reads the documents: while the application runs over the same data
+    // folder, its sign-ins in progress own folders that no stored account names yet.
+    static InstanceLock lock;
+    lock = InstanceLock::tryAcquire(AppModel::dataFolder(), /*listen=*/false);
+    const bool inUse = lock.state() == InstanceLock::State::heldElsewhere;
+    env.dataFolderInUse = [inUse] { return inUse; };
     env.credentials = ServiceCredentialStore::bundled();
     env.arguments = arguments;
     env.keychain =
@@ -270,14 +277,26 @@ void SelfCheck::run(const Environment& env) {
         if (account.provider == ProviderKind::telegram)
             telegramIDs.append(account.id);
     }
-    const int removed =
-        telegram.removeOrphanedSessions ? telegram.removeOrphanedSessions(telegramIDs) : 0;
+    const bool inUse = env.dataFolderInUse && env.dataFolderInUse();
+    const bool listUnreadable = onMainThread([&] { return model->accounts()->loadFailed(); });
+    const bool cleanUp = !inUse && !listUnreadable;
+    const int removed = cleanUp && telegram.removeOrphanedSessions
+                            ? telegram.removeOrphanedSessions(telegramIDs)
+                            : 0;
     const int folders = telegram.sessionFolderCount ? telegram.sessionFolderCount() : 0;
     report(QStringLiteral("telegram-sessions"), true,
            count(telegramIDs.size()) +
                QStringLiteral(" Telegram account(s); session folders on disk: ") + count(folders));
-    report(QStringLiteral("telegram-cleanup"), true,
-           QStringLiteral("removed ") + count(removed) + QStringLiteral(" unused session folder(s)"));
+    if (inUse)
+        report(QStringLiteral("telegram-cleanup"), true,
+               QStringLiteral("skipped: Kelvanor is running over this data folder"));
+    else if (listUnreadable)
+        report(QStringLiteral("telegram-cleanup"), false,
+               QStringLiteral("skipped: the stored account list could not be read"));
+    else
+        report(QStringLiteral("telegram-cleanup"), true,
+               QStringLiteral("removed ") + count(removed) +
+                   QStringLiteral(" unused session folder(s)"));
 
     // 7. Every stored account, in list order.
     const std::shared_ptr<ProviderRouter> router = model->provider();

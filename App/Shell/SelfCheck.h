@@ -64,6 +64,9 @@ public:
         /// The model's Telegram back end (any empty function counts as a back end with
         /// nothing stored).
         std::function<TelegramBackEnd(AppModel&)> telegram;
+        /// True when a running application holds the data folder: its sessions are in use,
+        /// so the run removes no session folder. (live() takes the folder's lock first.)
+        std::function<bool()> dataFolderInUse;
         /// Receives each report line with its line feed, as soon as its check ends.
         std::function<void(const QByteArray&)> write;
         /// Seconds on a monotonic clock.

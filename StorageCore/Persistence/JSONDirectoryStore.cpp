@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -25,6 +26,16 @@
 namespace tw {
 
 Q_LOGGING_CATEGORY(lcStore, "Persistence")
+
+namespace {
+std::mutex syncObserverMutex;
+std::function<void(const QString&)> syncObserver;
+} // namespace
+
+void JSONDirectoryStore::setSyncObserver(std::function<void(const QString& key)> observer) {
+    std::lock_guard lock(syncObserverMutex);
+    syncObserver = std::move(observer);
+}
 
 JSONDirectoryStore::JSONDirectoryStore(QString directory) : directory_(std::move(directory)) {}
 
@@ -49,13 +60,22 @@ QString JSONDirectoryStore::filePath(const QString& key) const {
 
 std::optional<QJsonValue> JSONDirectoryStore::load(const QString& key) {
     // Opened first: only "no such file" means missing. (Asking whether it exists first can
-    // answer no while another process renames a new version over it.)
-    const int fd = ::open(QFile::encodeName(filePath(key)).constData(), O_RDONLY | O_CLOEXEC);
+    // answer no while another process renames a new version over it.) Never blocking: a FIFO
+    // put where the document belongs would otherwise wait for a writer for ever.
+    const int fd = ::open(QFile::encodeName(filePath(key)).constData(),
+                          O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         if (errno == ENOENT)
             return std::nullopt;
         throw StoreError(
             QStringLiteral("cannot read %1: %2").arg(key, QString::fromLocal8Bit(strerror(errno))));
+    }
+    // Only a regular file is a document: a directory, FIFO, socket or device (an endless
+    // /dev/zero) is unreadable, and its owner sets it aside.
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        throw StoreError(QStringLiteral("cannot read %1: not a regular file").arg(key));
     }
     QFile file;
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
@@ -102,8 +122,18 @@ void JSONDirectoryStore::save(const QJsonValue& value, const QString& key) {
                              .arg(key, QString::fromLocal8Bit(strerror(errno))));
     }
     file->setFinalMode(0600);
-    if (!file->write(bytes.constData(), bytes.size()) || ::fdatasync(file->handle()) != 0 ||
-        !file->commit())
+    if (!file->write(bytes.constData(), bytes.size()))
+        throw StoreError(QStringLiteral("cannot write %1").arg(key));
+    {
+        std::function<void(const QString&)> observer;
+        {
+            std::lock_guard lock(syncObserverMutex);
+            observer = syncObserver;
+        }
+        if (observer)
+            observer(key);
+    }
+    if (::fdatasync(file->handle()) != 0 || !file->commit())
         throw StoreError(QStringLiteral("cannot write %1").arg(key));
 }
 

@@ -5,6 +5,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <functional>
+
 namespace tw {
 
 /// KeyValueStore over one directory: the document of key k is the file "k.json" in it,
@@ -40,6 +42,10 @@ public:
     /// writes a PartialFile beside the document), and named temporaries of QSaveFile
     /// ("k.json.XXXXXX"), except those a live save holds locked; returns how many went.
     int removeLeftovers();
+
+    /// Called with the key on the writing thread just before each save is made durable
+    /// (fdatasync), for tests that check which thread that is; none by default.
+    static void setSyncObserver(std::function<void(const QString& key)> observer);
 
 private:
     QString directory_;

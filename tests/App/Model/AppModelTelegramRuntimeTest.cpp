@@ -3,13 +3,20 @@
 // loads it once, on a worker; a library found missing then is told as before.
 #include "StorageCore/Domain/JsonCoding.h"
 #include "StorageCore/Files/FolderListing.h"
+#include "StorageCore/Persistence/JSONDirectoryStore.h"
 #include "TelegramProvider/TDLib/ClientFactoryLoader.h"
 #include "TelegramProvider/TelegramStorageProvider.h"
 #include "tests/App/Model/AppModelFixture.h"
 #include "tests/support/InMemorySecretStore.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QThreadPool>
+
+#include <sys/stat.h>
 
 #include <atomic>
 #include <mutex>
@@ -51,7 +58,8 @@ protected:
 
     /// The model with start-up tasks over a Telegram back end whose factory is `factory`
     /// (null: the library is missing), obtained through a counting load.
-    AppModel& buildWithTelegram(std::shared_ptr<TDClientFactory> factory) {
+    AppModel& buildWithTelegram(std::shared_ptr<TDClientFactory> factory,
+                                std::shared_ptr<KeyValueStore> documents = nullptr) {
         auto loads = loads_;
         auto loader = std::make_shared<ClientFactoryLoader>([loads, factory] {
             ++loads->calls;
@@ -69,7 +77,7 @@ protected:
         parts.provider = std::make_shared<ProviderRouter>(ProviderRouter::Providers{
             {ProviderKind::googleDrive, drive}, {ProviderKind::telegram, telegramProvider}});
         parts.telegramProvider = telegramProvider;
-        parts.store = store;
+        parts.store = documents ? std::move(documents) : store;
         parts.defaults = defaults;
         parts.panels = panels;
         parts.launcher = launcher;
@@ -120,6 +128,75 @@ TEST_F(AppModelTelegramRuntime, ComesUpAndCleansUpSessionFoldersWithoutLoadingTh
     EXPECT_TRUE(QFileInfo(base + QLatin1Char('/') + kept).isDir());
     EXPECT_TRUE(m.isConfigured(ProviderKind::telegram));
     EXPECT_EQ(loadCalls(), 0);
+}
+
+// A stored account list that cannot be read says nothing about which session folders are in
+// use: the start-up removes none, and once the set-aside list is put back the account comes
+// back with its session (TDLib database and downloads) untouched.
+TEST_F(AppModelTelegramRuntime, AnUnreadableAccountListRemovesNoSessionFolder) {
+    QString kept;
+    const StorageAccount account = telegramAccountWithSession(&kept);
+    const QByteArray good = QJsonDocument(QJsonArray{account.toJson()}).toJson();
+    QJsonObject newer = account.toJson();
+    newer.insert(QStringLiteral("provider"), QStringLiteral("carrierPigeon"));
+    QJsonObject noID = account.toJson();
+    noID.remove(QStringLiteral("id"));
+
+    const QString folder = dataDir.filePath(QStringLiteral("Tessarow"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString path = folder + QStringLiteral("/accounts.json");
+    struct Case {
+        const char* name;
+        std::optional<QByteArray> bytes; // nullopt: a FIFO
+    };
+    const Case cases[] = {
+        {"empty file", QByteArray()},
+        {"cut short", good.left(good.size() / 2)},
+        {"binary", QByteArray("\x00\xff\xfe\x01garbage", 11)},
+        {"a string", QByteArray("\"accounts\"")},
+        {"an object", QJsonDocument(account.toJson()).toJson()},
+        {"a number in the list", QByteArray("[1]")},
+        {"a record without id", QJsonDocument(QJsonArray{noID}).toJson()},
+        {"a record of a newer version", QJsonDocument(QJsonArray{newer}).toJson()},
+        {"a FIFO", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.bytes) {
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(*c.bytes);
+        } else {
+            ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        }
+        auto documents = std::make_shared<JSONDirectoryStore>(folder);
+        AppModel& m = buildWithTelegram(std::make_shared<NoClients>(), documents);
+        EXPECT_TRUE(m.accounts()->loadFailed());
+        EXPECT_TRUE(m.accounts()->accounts().isEmpty());
+        // Every start-up task has run to its end.
+        QThreadPool* general = threadPool(TaskPool::general);
+        ASSERT_TRUE(general->waitForDone(30'000));
+        EXPECT_TRUE(QFileInfo(base + QLatin1Char('/') + kept).isDir());
+        model.reset();
+
+        // The good list put back where the unreadable one was: the account is there again,
+        // its session folder with it.
+        QDir(folder).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(folder));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(good);
+        file.close();
+        AppModel& back = buildWithTelegram(std::make_shared<NoClients>(),
+                                           std::make_shared<JSONDirectoryStore>(folder));
+        EXPECT_FALSE(back.accounts()->loadFailed());
+        ASSERT_EQ(back.accounts()->accounts().size(), 1);
+        ASSERT_TRUE(general->waitForDone(30'000));
+        EXPECT_TRUE(QFileInfo(base + QLatin1Char('/') + kept).isDir());
+        model.reset();
+        QDir(folder).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(folder));
+    }
 }
 
 TEST_F(AppModelTelegramRuntime, TheFirstTelegramRequestLoadsTheLibraryOnAWorker) {

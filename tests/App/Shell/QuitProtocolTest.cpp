@@ -187,6 +187,37 @@ TEST_F(QuitControllerTest, ASecondRequestDuringTheCleanupTerminatesAtOnce) {
     EXPECT_EQ(journal.entries(), QStringList({"terminate"}));
 }
 
+// The documents still being written are waited for (on a worker) before the event loop ends,
+// after the receive thread stopped; the real wait covers every write-behind store.
+TEST_F(QuitControllerTest, TheDocumentsBeingWrittenAreFlushedBeforeTerminating) {
+    QuitController::Hooks hooks;
+    hooks.stopReceiving = [this] { journal.add(QStringLiteral("stopReceiving")); };
+    hooks.terminate = [this] {
+        journal.add(QStringLiteral("terminate"));
+        ++terminations;
+    };
+    auto stuck = std::make_shared<StuckCleanup>();
+    std::atomic<bool> onWorker{false};
+    const Qt::HANDLE mainThread = QThread::currentThreadId();
+    hooks.flushDocuments = [&, stuck] {
+        onWorker = QThread::currentThreadId() != mainThread;
+        journal.add(QStringLiteral("flush started"));
+        stuck->block();
+        journal.add(QStringLiteral("flushed"));
+    };
+    QuitController quit(std::move(hooks), {200ms, 200ms});
+    quit.setPrepareForQuit([this] { journal.add(QStringLiteral("cleanup")); });
+    quit.requestQuit();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return journal.entries().contains("flush started"); }, 5000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(terminations, 0);
+    stuck->release();
+    ASSERT_TRUE(waitForTermination());
+    EXPECT_TRUE(onWorker);
+    EXPECT_EQ(journal.entries(),
+              QStringList({"cleanup", "stopReceiving", "flush started", "flushed", "terminate"}));
+}
+
 TEST_F(QuitControllerTest, TheLastInstalledCleanupIsTheOneThatRuns) {
     QuitController& quit = make();
     quit.setPrepareForQuit([this] { journal.add(QStringLiteral("first")); });

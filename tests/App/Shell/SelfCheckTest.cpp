@@ -226,6 +226,55 @@ TEST_F(SelfCheckTest, NoAccountsAndNoCredentialsGiveExactlyTheSevenLines) {
                     "https://accounts.google.com/.well-known/openid-configuration"))));
 }
 
+// The session clean-up runs only when it knows which folders are in use: not while the
+// application runs over the same data folder (its sign-ins in progress own folders no stored
+// account names yet), not when the stored account list could not be read.
+TEST_F(SelfCheckTest, TheSessionCleanUpIsSkippedWhenItCannotKnowWhatIsInUse) {
+    struct Case {
+        const char* name;
+        bool inUse;
+        bool listUnreadable;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"the application runs", true, false,
+         "SELFCHECK PASS telegram-cleanup: skipped: Kelvanor is running over this data folder "
+         "[0.0s]\n"},
+        {"the list is unreadable", false, true,
+         "SELFCHECK FAIL telegram-cleanup: skipped: the stored account list could not be read "
+         "[0.0s]\n"},
+        {"both", true, true,
+         "SELFCHECK PASS telegram-cleanup: skipped: Kelvanor is running over this data folder "
+         "[0.0s]\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        lines.clear();
+        bool asked = false;
+        env.dataFolderInUse = [&asked, inUse = c.inUse] {
+            asked = true;
+            return inUse;
+        };
+        store->put(QStringLiteral("accounts"), c.listUnreadable
+                                                   ? QJsonValue(QStringLiteral("not a list"))
+                                                   : QJsonValue(QJsonArray()));
+        bool cleaned = false;
+        env.telegram = [&cleaned](AppModel&) {
+            SelfCheck::TelegramBackEnd backEnd;
+            backEnd.removeOrphanedSessions = [&cleaned](const QList<QUuid>&) {
+                cleaned = true;
+                return 1;
+            };
+            return backEnd;
+        };
+        const QStringList report = runCheck();
+        EXPECT_TRUE(asked);
+        EXPECT_FALSE(cleaned);
+        ASSERT_EQ(report.size(), 7);
+        EXPECT_EQ(report.at(5), QString::fromUtf8(c.expected));
+    }
+}
+
 TEST_F(SelfCheckTest, FailuresOfTheFirstChecksAreLinesAndTheRunGoesOn) {
     struct Case {
         const char* name;

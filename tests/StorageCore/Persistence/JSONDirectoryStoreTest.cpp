@@ -18,7 +18,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -182,6 +186,50 @@ TEST_F(JSONDirectoryStoreTest, LoadDocumentSetsUnreadableDocumentsAsideSoASaveCa
         ASSERT_TRUE(result.setAsideAs.has_value());
         store.save(QJsonArray(), QStringLiteral("upload-rules"));
         EXPECT_EQ(readFile(folder() + QLatin1Char('/') + *result.setAsideAs), bytes);
+    }
+}
+
+// What stands where a document belongs but is no regular file (a FIFO without a writer, a
+// folder, a socket, an endless device) neither blocks nor floods the load: it is unreadable,
+// set aside, and the next save writes a new document.
+TEST_F(JSONDirectoryStoreTest, ANonRegularFileIsSetAsideWithoutBlocking) {
+    QDir().mkpath(folder());
+    const QString path = store().filePath(QStringLiteral("accounts"));
+    const QByteArray native = QFile::encodeName(path);
+    struct Case {
+        const char* name;
+        std::function<bool()> make;
+    };
+    const Case cases[] = {
+        {"fifo", [&] { return ::mkfifo(native.constData(), 0600) == 0; }},
+        {"folder", [&] { return QDir().mkdir(path); }},
+        {"socket",
+         [&] {
+             const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+             sockaddr_un address{};
+             address.sun_family = AF_UNIX;
+             if (fd < 0 || size_t(native.size()) >= sizeof(address.sun_path))
+                 return false;
+             std::memcpy(address.sun_path, native.constData(), size_t(native.size()));
+             const bool bound =
+                 ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+             ::close(fd);
+             return bound;
+         }},
+        {"device", [&] { return QFile::link(QStringLiteral("/dev/zero"), path); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(c.make());
+        const auto result =
+            loadDocument<QList<Record>>(store(), QStringLiteral("accounts"), decodeRecords);
+        EXPECT_TRUE(result.failed);
+        EXPECT_EQ(result.value, std::nullopt);
+        ASSERT_TRUE(result.setAsideAs.has_value());
+        EXPECT_FALSE(QFileInfo(path).exists() || QFileInfo(path).isSymLink());
+        store().save(QJsonArray(), QStringLiteral("accounts"));
+        EXPECT_EQ(store().load(QStringLiteral("accounts")), QJsonValue(QJsonArray()));
+        QFile::remove(path);
     }
 }
 
