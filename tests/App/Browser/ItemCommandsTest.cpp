@@ -236,6 +236,8 @@ TEST_F(ItemCommandsTest, FilesDroppedOnRowsGoIntoFoldersOrTheShownFolder) {
     ASSERT_EQ(jobs().size(), 1);
     EXPECT_EQ(jobs().last().parentID, QStringLiteral("trips"));
     EXPECT_EQ(jobs().last().destinationName, QStringLiteral("Work \u203a Trips"));
+    // The upload history will record the folder itself, not the shown folder or nothing.
+    EXPECT_EQ(jobs().last().target().folderPath, QStringList{QStringLiteral("Trips")});
     // On a file row and below the rows: into the shown folder.
     EXPECT_TRUE(drop(table->viewport(), rowPoint(1), {photo}));
     EXPECT_TRUE(drop(table->viewport(), QPoint(20, table->viewport()->height() - 5), {photo}));
