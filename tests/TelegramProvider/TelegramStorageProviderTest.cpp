@@ -203,10 +203,11 @@ TEST_F(TelegramProviderTest, AFailedSaveChangesNothing) {
 
     secrets->setHook([](const QString& operation, const QString&) {
         if (operation == "save")
-            throw SecretStoreError(-128, "keyring locked");
+            throw SecretStoreError(-128, "keyring locked", SecretStoreError::Reason::locked);
     });
+    // The connection says what failed: the keyring, not the network.
     EXPECT_EQ(errorOf([&] { provider->storeCredential(again.credential, account); }).code(),
-              Code::network);
+              Code::keyringLocked);
     secrets->setHook({});
     // The working sign-in is untouched: same credential, same open session, same folder.
     EXPECT_EQ(sessionIDOf(account), oldID);
