@@ -79,19 +79,28 @@ QStringList categoryFilters(FileCategory category) {
     return {document};
 }
 
-/// The first 128 user-perceived characters.
-QString firstGraphemes(const QString& text, int count) {
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    int taken = 0;
-    while (taken < count) {
-        if (finder.toNextBoundary() < 0)
-            return text;
-        ++taken;
-    }
-    return text.left(finder.position());
-}
-
 } // namespace
+
+QString TelegramStorageProvider::channelTitle(const QString& name) {
+    const QString trimmed = name.trimmed();
+    // Whole user-perceived characters while the code points stay within the limit.
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, trimmed);
+    qsizetype end = 0;
+    int codePoints = 0;
+    for (qsizetype next = finder.toNextBoundary(); next > 0; next = finder.toNextBoundary()) {
+        int more = 0;
+        for (qsizetype i = end; i < next; ++i) {
+            if (!trimmed.at(i).isLowSurrogate())
+                ++more;
+        }
+        if (codePoints + more > maxTitleLength)
+            break;
+        codePoints += more;
+        end = next;
+    }
+    // A cut can leave white space at the end; a title is stored trimmed.
+    return trimmed.left(end).trimmed();
+}
 
 TDObject TelegramStorageProvider::direct(TelegramSession& session, const QString& type,
                                          QJsonObject fields) {
@@ -419,13 +428,13 @@ FileItem TelegramStorageProvider::createFolder(const QUuid& accountID, const QSt
                                                const std::optional<QString>& parentID) {
     if (parentID)
         throw StorageError(StorageError::Code::notSupported); // folders do not nest
-    const QString trimmed = name.trimmed();
-    if (trimmed.isEmpty())
+    const QString title = channelTitle(name);
+    if (title.isEmpty())
         throw StorageError(StorageError::Code::invalidName);
     auto session = this->session(accountID);
     const TDObject chat = request(
         *session, QStringLiteral("createNewSupergroupChat"),
-        {{QStringLiteral("title"), firstGraphemes(trimmed, 128)},
+        {{QStringLiteral("title"), title},
          {QStringLiteral("is_forum"), false},
          {QStringLiteral("is_channel"), true},
          {QStringLiteral("description"), QStringLiteral("Kelvanor folder\n[tessarow-folder]")},
@@ -434,8 +443,12 @@ FileItem TelegramStorageProvider::createFolder(const QUuid& accountID, const QSt
     const auto id = chat.integer(QStringLiteral("id"));
     if (!id)
         throw StorageError(StorageError::Code::invalidResponse);
-    session->setFolder(*id, trimmed);
-    return folderItem(accountID, TelegramIDs::ownedPrefix + QString::number(*id), trimmed, {});
+    // The row shows the title the service holds (the one it answered with), as the next scan
+    // of the chats will.
+    const QString held = chat.string(QStringLiteral("title")).value_or(QString());
+    const QString shown = held.isEmpty() ? title : held;
+    session->setFolder(*id, shown);
+    return folderItem(accountID, TelegramIDs::ownedPrefix + QString::number(*id), shown, {});
 }
 
 // MARK: Inventory

@@ -28,16 +28,16 @@ FileItem TelegramStorageProvider::rename(const FileRef& ref, const QString& newN
     const auto chatID = TelegramIDs::chatID(ref.providerID, TelegramIDs::ownedPrefix);
     if (!chatID)
         throw StorageError(StorageError::Code::notSupported); // only folders can be renamed
-    const QString trimmed = newName.trimmed();
-    if (trimmed.isEmpty())
+    const QString title = channelTitle(newName);
+    if (title.isEmpty())
         throw StorageError(StorageError::Code::invalidName);
     auto session = this->session(ref.accountID);
     request(*session, QStringLiteral("setChatTitle"),
-            {{QStringLiteral("chat_id"), *chatID}, {QStringLiteral("title"), trimmed}});
-    session->setFolder(*chatID, trimmed);
+            {{QStringLiteral("chat_id"), *chatID}, {QStringLiteral("title"), title}});
+    session->setFolder(*chatID, title);
     FileItem item;
     item.ref = FileRef{ref.accountID, TelegramIDs::ownedPrefix + QString::number(*chatID)};
-    item.name = trimmed;
+    item.name = title;
     item.mimeType = FileItem::folderMimeType;
     return item;
 }

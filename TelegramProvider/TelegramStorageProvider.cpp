@@ -176,6 +176,9 @@ TelegramStorageProvider::loadCredential(const QUuid& accountID) const {
     std::optional<QByteArray> bytes;
     try {
         bytes = secrets_->load(secretKey(accountID));
+    } catch (const SecretStoreError& error) {
+        // A keyring that cannot be read says nothing about the sign-in: no reconnect helps.
+        throw error.storageError();
     } catch (...) {
         throw StorageError(StorageError::Code::reauthRequired);
     }

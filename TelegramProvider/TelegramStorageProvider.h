@@ -143,6 +143,12 @@ public:
     /// "@username", "+phone" or "Telegram account".
     static QString userHandle(const TDObject& user);
 
+    /// The title a folder channel gets for a name, the same for creating and renaming: the
+    /// name trimmed, then cut to what Telegram keeps of a title (128 characters, counted as
+    /// TDLib counts them: code points), never inside a user-perceived character.
+    static QString channelTitle(const QString& name);
+    static constexpr int maxTitleLength = 128;
+
     /// How long a scanned chat directory is used before it is scanned again.
     static constexpr qint64 directoryLifetimeMs = 60'000;
 

@@ -12,6 +12,8 @@
 
 #include <filesystem>
 
+#include <sys/stat.h>
+
 namespace tw {
 
 namespace {
@@ -59,6 +61,26 @@ bool isInside(const QString& path, const QString& directory) {
 }
 
 constexpr qint64 copyChunk = 4 * 1024 * 1024;
+
+/// What tells one version of a local file from another: the file its path names (device and
+/// inode: an editor's save by rename makes a new one), its size and its last modification.
+struct FileVersion {
+    dev_t device = 0;
+    ino_t inode = 0;
+    qint64 size = 0;
+    qint64 modifiedSeconds = 0;
+    qint64 modifiedNanoseconds = 0;
+    bool operator==(const FileVersion&) const = default;
+};
+
+std::optional<FileVersion> versionOf(const QString& path) {
+    struct stat info {};
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0 ||
+        !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return FileVersion{info.st_dev, info.st_ino, qint64(info.st_size), qint64(info.st_mtim.tv_sec),
+                       qint64(info.st_mtim.tv_nsec)};
+}
 
 } // namespace
 
@@ -114,6 +136,14 @@ FileItem TelegramStorageProvider::upload(const QUuid& accountID, const LocalFile
         chatID = *folder;
     }
 
+    // TDLib reads the file by its path while it uploads, so a file replaced or written to
+    // meanwhile could reach Telegram as a mix of two versions. The version seen now is
+    // compared with the one there once the message is sent.
+    const QString path = file.url.isLocalFile() ? file.url.toLocalFile() : QString();
+    const std::optional<FileVersion> before = versionOf(path);
+    if (!before)
+        throw StorageError(StorageError::Code::localFileUnreadable);
+
     // TDLib answers "sendMessage" at once with the temporary message. Its id is needed to stop
     // the upload, so the reply is awaited even when the task is cancelled meanwhile.
     TDObject temporary;
@@ -126,7 +156,7 @@ FileItem TelegramStorageProvider::upload(const QUuid& accountID, const LocalFile
               QJsonObject{{QStringLiteral("@type"), QStringLiteral("inputMessageDocument")},
                           {QStringLiteral("document"),
                            QJsonObject{{QStringLiteral("@type"), QStringLiteral("inputFileLocal")},
-                                       {QStringLiteral("path"), file.url.toLocalFile()}}},
+                                       {QStringLiteral("path"), path}}},
                           {QStringLiteral("disable_content_type_detection"), true}}}});
     }
     const auto temporaryID = temporary.integer(QStringLiteral("id"));
@@ -155,6 +185,16 @@ FileItem TelegramStorageProvider::upload(const QUuid& accountID, const LocalFile
                           {QStringLiteral("revoke"), true}}));
         }
         throw;
+    }
+    if (versionOf(path) != before) {
+        // The file changed while TDLib read it: the sent copy may mix versions. It is deleted
+        // again (for everyone) and the upload fails rather than report it done.
+        if (const auto sentID = final.integer(QStringLiteral("id")))
+            session->client()->post(TDObject(QStringLiteral("deleteMessages"),
+                                             {{QStringLiteral("chat_id"), chatID},
+                                              {QStringLiteral("message_ids"), QJsonArray{*sentID}},
+                                              {QStringLiteral("revoke"), true}}));
+        throw StorageError(StorageError::Code::localFileUnreadable);
     }
     if (progress)
         progress(file.sizeBytes);

@@ -12,17 +12,62 @@
 
 #include <QSet>
 
+#include <algorithm>
+#include <iterator>
+
 namespace tw {
+
+namespace {
+
+/// The name a refused item is shown by: its file name, also for a folder URL ending in "/"
+/// (whose file name is empty), else its whole path.
+QString refusedName(const QUrl& url) {
+    QString name = url.fileName();
+    if (name.isEmpty())
+        name = url.adjusted(QUrl::StripTrailingSlash).fileName();
+    if (name.isEmpty())
+        name = url.isLocalFile() ? url.toLocalFile() : url.toDisplayString();
+    return name;
+}
+
+QString quoted(const QString& name) {
+    return QStringLiteral("\u201c") + name + QStringLiteral("\u201d");
+}
+
+} // namespace
 
 void AppModel::refuse(const QList<std::pair<QUrl, StorageError>>& refused) {
     if (refused.isEmpty())
         return;
     const QString title =
         refused.size() == 1
-            ? QStringLiteral("\u201c") + refused.first().first.fileName() +
-                  QStringLiteral("\u201d can't be uploaded.")
+            ? quoted(refusedName(refused.first().first)) + QStringLiteral(" can't be uploaded.")
             : QString::number(refused.size()) + QStringLiteral(" items can't be uploaded.");
-    setNotice(Notice::make(title, refused.first().second.presentation().message));
+    // Refused items grouped by reason, in the order the reasons first appear. One reason: its
+    // explanation. Several: one line per reason naming its items, so no item's reason is lost.
+    QList<ErrorPresentation> reasons;
+    QList<QStringList> names;
+    for (const auto& [url, error] : refused) {
+        const ErrorPresentation reason = error.presentation();
+        qsizetype at = reasons.indexOf(reason);
+        if (at < 0) {
+            reasons.append(reason);
+            names.append(QStringList());
+            at = reasons.size() - 1;
+        }
+        names[at].append(quoted(refusedName(url)));
+    }
+    QString message;
+    if (reasons.size() == 1) {
+        message = reasons.first().message;
+    } else {
+        QStringList lines;
+        for (qsizetype i = 0; i < reasons.size(); ++i)
+            lines.append(names.at(i).join(QStringLiteral(", ")) + QStringLiteral(": ") +
+                         reasons.at(i).title);
+        message = lines.join(QLatin1Char('\n'));
+    }
+    setNotice(Notice::make(title, message));
 }
 
 void AppModel::upload(const QList<QUrl>& urls, const UploadDestination& destination) {
@@ -41,13 +86,28 @@ void AppModel::upload(const QList<QUrl>& urls, const UploadDestination& destinat
         QStringList folderPath;
         if (destination.folderID) {
             const QList<FolderCrumb> path = paths_.value(destination.accountID);
-            for (const FolderCrumb& crumb : path) {
-                folderPath.append(crumb.name);
-                if (crumb.id == *destination.folderID)
-                    break;
+            const auto onPath =
+                std::find_if(path.begin(), path.end(), [&](const FolderCrumb& crumb) {
+                    return crumb.id == *destination.folderID;
+                });
+            if (onPath != path.end()) {
+                for (auto crumb = path.begin(); crumb != std::next(onPath); ++crumb)
+                    folderPath.append(crumb->name);
+            } else if (const FolderListing* shown =
+                           cachedListing(destination.accountID,
+                                         path.isEmpty() ? std::nullopt
+                                                        : std::optional<QString>(path.last().id))) {
+                // A folder row of the shown folder (a drop onto it): the shown path as the
+                // listing knows it, then the folder itself.
+                for (const FileItem& item : shown->items()) {
+                    if (item.isFolder() && item.ref.providerID == *destination.folderID) {
+                        for (const FolderCrumb& crumb : path)
+                            folderPath.append(crumb.name);
+                        folderPath.append(item.name);
+                        break;
+                    }
+                }
             }
-            if (path.isEmpty() || path.at(folderPath.size() - 1).id != *destination.folderID)
-                folderPath.clear();
         }
         uploads_->enqueue(files, UploadTarget{destination.accountID, destination.folderID, folderPath},
                           destination.displayName);

@@ -5,8 +5,6 @@
 #include "GoogleDriveProvider/Drive/GoogleDriveProvider.h"
 #include "StorageCore/Concurrency/Cancellation.h"
 
-#include <QFile>
-
 namespace tw {
 
 namespace {
@@ -30,6 +28,9 @@ ResumableUpload::ResumableUpload(GoogleDriveProvider& provider, QUuid accountID,
       parentID_(std::move(parentID)), progress_(std::move(progress)) {}
 
 FileItem ResumableUpload::run() {
+    // Opened once: every chunk of every attempt reads this descriptor, so the bytes sent are
+    // those of the file as it was when the upload began, even if it is replaced meanwhile.
+    source_ = ReadableFile::open(file_.url.isLocalFile() ? file_.url.toLocalFile() : QString());
     try {
         return attempt();
     } catch (const StorageError& error) {
@@ -43,6 +44,19 @@ FileItem ResumableUpload::run() {
 void ResumableUpload::report(qint64 bytes) const {
     if (progress_)
         progress_(bytes);
+}
+
+FileItem ResumableUpload::completed(FileItem item) {
+    if (!source_->changedSinceOpened())
+        return item;
+    // Written to while its last chunk was sent: the copy on Drive may mix two versions. It
+    // goes to the trash (quietly: the upload fails either way) and the upload fails.
+    try {
+        Cancellation::Scope uninterrupted{std::stop_token()};
+        provider_.trash(item.ref);
+    } catch (...) {
+    }
+    throw StorageError(Code::localFileUnreadable);
 }
 
 qint64 ResumableUpload::checkedOffset(qint64 offset) const {
@@ -79,11 +93,6 @@ ResumableUpload::Status ResumableUpload::queryStatus(const QUrl& sessionURL) {
 FileItem ResumableUpload::attempt() {
     const QUrl sessionURL = initiate();
 
-    const QString path = file_.url.isLocalFile() ? file_.url.toLocalFile() : QString();
-    QFile source(path);
-    if (path.isEmpty() || !source.open(QIODevice::ReadOnly))
-        throw StorageError(Code::localFileUnreadable);
-
     const qint64 declared = file_.sizeBytes;
     const qint64 chunkSize = provider_.uploadChunkSize();
     const int maxRetries = provider_.maxRetries();
@@ -97,14 +106,18 @@ FileItem ResumableUpload::attempt() {
         // Never more than the declared size: a file that grew after it was inspected still
         // yields a well-formed Content-Range.
         const qint64 length = std::min(chunkSize, declared - offset);
-        if (declared > 0 && source.size() < offset + length)
+        if (declared > 0 && source_->currentSize() < offset + length)
             throw StorageError(Code::localFileUnreadable); // shorter than declared
+        // Written to in place since the upload began: what was sent already may no longer
+        // match the rest, and a mixed file must never be reported as uploaded.
+        if (source_->changedSinceOpened())
+            throw StorageError(Code::localFileUnreadable);
 
         try {
             const qint64 chunkStart = offset;
             const HTTPReply reply = provider_.performRaw(
                 DriveAPI::uploadChunk(sessionURL, offset, length, declared), accountID_, false,
-                HTTPBody::fromFile(path, offset, length),
+                HTTPBody::fromFile(source_, offset, length),
                 [this, chunkStart](qint64 sent) { report(chunkStart + sent); },
                 &acceptsUploadReply);
 
@@ -119,7 +132,7 @@ FileItem ResumableUpload::attempt() {
                     askedAfterWholeClaim = true;
                     const Status status = queryStatus(sessionURL);
                     if (const FileItem* item = std::get_if<FileItem>(&status))
-                        return *item;
+                        return completed(*item);
                     claimed = std::get<ResumeAt>(status).offset;
                 }
                 const qint64 next = checkedOffset(claimed);
@@ -138,18 +151,19 @@ FileItem ResumableUpload::attempt() {
                 provider_.backoff(failures);
                 continue;
             }
-            report(declared);
             const auto created = DriveFile::decode(reply.body);
             if (!created)
                 throw StorageError(Code::invalidResponse);
-            return created->item(accountID_);
+            FileItem item = completed(created->item(accountID_));
+            report(declared);
+            return item;
         } catch (const StorageError& error) {
             if (!isRecoverable(error) || failures >= maxRetries)
                 throw;
             provider_.backoff(failures + 1);
             const Status status = queryStatus(sessionURL);
             if (const FileItem* item = std::get_if<FileItem>(&status))
-                return *item;
+                return completed(*item);
             const qint64 next = checkedOffset(std::get<ResumeAt>(status).offset);
             report(next);
             ++failures;

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "GoogleDriveProvider/HTTP/ReadableFile.h"
 #include "StorageCore/Domain/FileModel.h"
 #include "StorageCore/Domain/StorageProvider.h"
 
 #include <QUrl>
 #include <QUuid>
 
+#include <memory>
 #include <optional>
 #include <variant>
 
@@ -36,6 +38,9 @@ private:
     QUrl initiate();
     Status queryStatus(const QUrl& sessionURL);
     void report(qint64 bytes) const;
+    /// The created file, unless the local file was written to since it was opened: then the
+    /// copy goes to the trash and the upload fails with localFileUnreadable.
+    FileItem completed(FileItem item);
     /// The next offset of a 308, refusing one at or past the declared size of a non-empty
     /// file (the server claims more than there is).
     qint64 checkedOffset(qint64 offset) const;
@@ -45,6 +50,7 @@ private:
     LocalFile file_;
     std::optional<QString> parentID_;
     ProgressCallback progress_;
+    std::shared_ptr<const ReadableFile> source_;
 };
 
 } // namespace tw

@@ -318,14 +318,6 @@ private:
     CURL* easy_;
 };
 
-struct FileCloser {
-    int fd = -1;
-    ~FileCloser() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
 } // namespace
 
 void CurlHTTPClient::initialiseGlobally() {
@@ -542,20 +534,16 @@ HTTPReply CurlHTTPClient::upload(const HTTPRequest& request, const HTTPBody& bod
                                  const HTTPProgress& progress) {
     Transfer transfer;
     transfer.progress = &progress;
-    FileCloser file;
     if (body.isFile()) {
-        file.fd = ::open(body.filePath().toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
-        struct stat info {};
-        if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || body.fileOffset() < 0 ||
-            body.size() < 0 || qint64(info.st_size) < body.fileOffset() + body.size())
+        const ReadableFile& file = *body.file();
+        const qint64 available = file.currentSize();
+        if (body.fileOffset() < 0 || body.size() < 0 || available < body.fileOffset() + body.size())
             throw StorageError(Code::localFileUnreadable);
-        transfer.bodyFile = file.fd;
+        transfer.bodyFile = file.descriptor();
         transfer.bodyOffset = body.fileOffset();
         // The slice is read once, front to back: the kernel reads it ahead at once, so a file
-        // that is not cached is not read in small synchronous steps from a fresh descriptor.
-        ::posix_fadvise(file.fd, off_t(body.fileOffset()), off_t(body.size()),
-                        POSIX_FADV_SEQUENTIAL);
-        ::posix_fadvise(file.fd, off_t(body.fileOffset()), off_t(body.size()),
+        // that is not cached is not read in small synchronous steps.
+        ::posix_fadvise(file.descriptor(), off_t(body.fileOffset()), off_t(body.size()),
                         POSIX_FADV_WILLNEED);
     } else {
         transfer.bodyData = &body.data();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "GoogleDriveProvider/HTTP/ReadableFile.h"
 #include "StorageCore/Domain/StorageError.h"
 #include "StorageCore/Persistence/PartialFile.h"
 
@@ -102,31 +103,33 @@ struct HTTPDownload {
 };
 
 /// The body of an upload: bytes in memory, or a slice of a local file that is read while it
-/// is sent (never loaded whole).
+/// is sent (never loaded whole). A file slice reads from the descriptor opened once for the
+/// whole upload (ReadableFile), never from the file's path again.
 class HTTPBody {
 public:
     HTTPBody() = default;
     HTTPBody(QByteArray data) : data_(std::move(data)) {} // NOLINT: implicit by design
 
-    /// `length` bytes of the file at `path` from `offset`. The client throws StorageError
-    /// localFileUnreadable when the file cannot be opened or read, or ends before the slice.
-    static HTTPBody fromFile(const QString& path, qint64 offset, qint64 length) {
+    /// `length` bytes of the opened file from `offset`. The client throws StorageError
+    /// localFileUnreadable when the file cannot be read or ends before the slice.
+    static HTTPBody fromFile(std::shared_ptr<const ReadableFile> file, qint64 offset,
+                             qint64 length) {
         HTTPBody body;
-        body.filePath_ = path;
+        body.file_ = std::move(file);
         body.fileOffset_ = offset;
         body.fileLength_ = length;
         return body;
     }
 
-    bool isFile() const { return !filePath_.isEmpty(); }
+    bool isFile() const { return file_ != nullptr; }
     const QByteArray& data() const { return data_; }
-    const QString& filePath() const { return filePath_; }
+    const std::shared_ptr<const ReadableFile>& file() const { return file_; }
     qint64 fileOffset() const { return fileOffset_; }
     qint64 size() const { return isFile() ? fileLength_ : qint64(data_.size()); }
 
 private:
     QByteArray data_;
-    QString filePath_;
+    std::shared_ptr<const ReadableFile> file_;
     qint64 fileOffset_ = 0;
     qint64 fileLength_ = 0;
 };
@@ -164,16 +167,15 @@ private:
 
 /// The general conversion of any failure into a StorageError: a StorageError passes unchanged
 /// (cancellation is StorageError cancelled already), a transport error becomes offline or
-/// network, anything else network.
+/// network, the rest as StorageError::from converts it (a keyring failure says so, anything
+/// else is network).
 inline StorageError toStorageError(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
-    } catch (const StorageError& storageError) {
-        return storageError;
     } catch (const HTTPTransportError& transportError) {
         return transportError.toStorageError();
     } catch (...) {
-        return StorageError(StorageError::Code::network);
+        return StorageError::current();
     }
 }
 

@@ -115,6 +115,9 @@ OAuthTokens GoogleCredentialManager::State::loadTokens(const QUuid& account) {
     std::optional<QByteArray> data;
     try {
         data = secrets->load(key(account));
+    } catch (const SecretStoreError& error) {
+        // A keyring that cannot be read says nothing about the sign-in: no reconnect helps.
+        throw error.storageError();
     } catch (...) {
         throw StorageError(Code::reauthRequired);
     }

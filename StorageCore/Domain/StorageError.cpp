@@ -1,5 +1,7 @@
 #include "StorageCore/Domain/StorageError.h"
 
+#include "StorageCore/Security/SecretStore.h"
+
 #include <QLocale>
 
 #include <array>
@@ -167,6 +169,17 @@ ErrorPresentation StorageError::presentation() const {
                 none};
     case Code::cancelled:
         return {QStringLiteral("Cancelled."), QStringLiteral("The operation was stopped."), retry};
+    case Code::keyringLocked:
+        return {QStringLiteral("The keyring is locked."),
+                QStringLiteral("Kelvanor keeps sign-ins in your keyring. Unlock it, then try "
+                               "again. Nothing was removed."),
+                retry};
+    case Code::keyringUnavailable:
+        return {QStringLiteral("The keyring isn't available."),
+                QStringLiteral("Kelvanor keeps sign-ins in your keyring and couldn't use it. "
+                               "Check that a keyring service is running, then try again. Nothing "
+                               "was removed."),
+                retry};
     }
     return {};
 }
@@ -208,7 +221,9 @@ QString StorageError::caseName(Code code) {
                                                  "notSupported",
                                                  "sessionInUse",
                                                  "previewUnavailable",
-                                                 "cancelled"};
+                                                 "cancelled",
+                                                 "keyringLocked",
+                                                 "keyringUnavailable"};
     return QString::fromLatin1(names[int(code)]);
 }
 
@@ -233,6 +248,8 @@ StorageError StorageError::from(std::exception_ptr error) {
         std::rethrow_exception(error);
     } catch (const StorageError& storageError) {
         return storageError;
+    } catch (const SecretStoreError& keyringError) {
+        return keyringError.storageError();
     } catch (...) {
         return StorageError(Code::network);
     }

@@ -49,8 +49,10 @@ public:
         sessionInUse,
         previewUnavailable,
         cancelled,
+        keyringLocked,
+        keyringUnavailable,
     };
-    static constexpr int caseCount = 24;
+    static constexpr int caseCount = 26;
 
     StorageError(Code code)
         : code_(code) {} // NOLINT: implicit by design, `throw StorageError(Code::x)`
@@ -74,8 +76,9 @@ public:
     /// several waiting threads at once, so what() must not write into it.
     const char* what() const noexcept override;
 
-    /// Converts any failure into a StorageError: a StorageError unchanged, anything else
-    /// network. Use inside a catch block: `catch (...) { auto e = StorageError::current(); }`.
+    /// Converts any failure into a StorageError: a StorageError unchanged, a keyring failure
+    /// (SecretStoreError) keyringLocked or keyringUnavailable, anything else network. Use inside a
+    /// catch block: `catch (...) { auto e = StorageError::current(); }`.
     static StorageError current();
     static StorageError from(std::exception_ptr error);
 

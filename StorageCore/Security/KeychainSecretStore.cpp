@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace tw {
 
@@ -65,13 +66,28 @@ struct ValueUnref {
     void operator()(SecretValue* v) const { secret_value_unref(v); }
 };
 
-[[noreturn]] void fail(GError* error, const char* operation) {
+/// What a libsecret failure means for the user: a locked keyring, no keyring service at all
+/// (nothing answers on the session bus, or there is no session bus), or another refusal.
+SecretStoreError::Reason reasonOf(const GError* error) {
+    if (!error)
+        return SecretStoreError::Reason::failed;
+    if (error->domain == SECRET_ERROR && error->code == SECRET_ERROR_IS_LOCKED)
+        return SecretStoreError::Reason::locked;
+    if (error->domain == G_DBUS_ERROR || error->domain == G_IO_ERROR ||
+        error->domain == G_SPAWN_ERROR)
+        return SecretStoreError::Reason::unavailable;
+    return SecretStoreError::Reason::failed;
+}
+
+[[noreturn]] void fail(GError* error, const char* operation,
+                       std::optional<SecretStoreError::Reason> reason = std::nullopt) {
     std::unique_ptr<GError, ErrorFree> owned(error);
     const int code = error ? error->code : -1;
     const QString message = error ? QString::fromUtf8(error->message) : QStringLiteral("unknown");
     qCWarning(lcVault) << "keyring" << operation << "failed:" << code << message;
     throw SecretStoreError(
-        code, QStringLiteral("keyring %1 failed: %2").arg(QString::fromLatin1(operation), message));
+        code, QStringLiteral("keyring %1 failed: %2").arg(QString::fromLatin1(operation), message),
+        reason.value_or(reasonOf(error)));
 }
 
 struct ListFree {
@@ -121,6 +137,35 @@ std::optional<QString> lockedReason(const QByteArray& service, const QByteArray&
     return std::nullopt;
 }
 
+/// Whether the default collection is known to be locked (asked without unlocking; any
+/// failure to ask counts as "not known"). A write refused while it is locked (its unlock
+/// prompt dismissed or impossible) is a locked keyring, whatever error the prompt gave. The
+/// caller holds callMutex().
+bool defaultCollectionLocked() {
+    GError* error = nullptr;
+    std::unique_ptr<SecretService, ObjectUnref> connection(
+        secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &error));
+    if (error) {
+        g_error_free(error);
+        return false;
+    }
+    std::unique_ptr<SecretCollection, ObjectUnref> collection(secret_collection_for_alias_sync(
+        connection.get(), SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error));
+    if (error) {
+        g_error_free(error);
+        return false;
+    }
+    return collection && secret_collection_get_locked(collection.get());
+}
+
+/// The reason of a failed write or delete: locked when the keyring is, else as the error says.
+SecretStoreError::Reason writeFailureReason(const GError* error) {
+    const SecretStoreError::Reason reason = reasonOf(error);
+    if (reason == SecretStoreError::Reason::failed && defaultCollectionLocked())
+        return SecretStoreError::Reason::locked;
+    return reason;
+}
+
 } // namespace
 
 KeychainSecretStore::KeychainSecretStore(QString service) : service_(std::move(service)) {}
@@ -158,7 +203,8 @@ std::optional<QByteArray> KeychainSecretStore::load(const QString& key) {
         fail(error, "read");
     if (locked) {
         qCWarning(lcVault) << "keyring read failed:" << *locked;
-        throw SecretStoreError(lockedStatus, QStringLiteral("keyring read failed: ") + *locked);
+        throw SecretStoreError(lockedStatus, QStringLiteral("keyring read failed: ") + *locked,
+                               SecretStoreError::Reason::locked);
     }
     if (!value)
         return std::nullopt;
@@ -175,6 +221,7 @@ void KeychainSecretStore::save(const QByteArray& secret, const QString& key) {
     const QByteArray label = (QStringLiteral("Kelvanor: ") + name).toUtf8();
     trace(QStringLiteral("begin update ") + name);
     GError* error = nullptr;
+    SecretStoreError::Reason reason = SecretStoreError::Reason::failed;
     {
         std::lock_guard lock(callMutex());
         std::unique_ptr<SecretValue, ValueUnref> value(
@@ -183,11 +230,13 @@ void KeychainSecretStore::save(const QByteArray& secret, const QString& key) {
         secret_password_store_binary_sync(
             schema(), SECRET_COLLECTION_DEFAULT, label.constData(), value.get(), nullptr, &error,
             "service", service.constData(), "account", account.constData(), nullptr);
+        if (error)
+            reason = writeFailureReason(error);
     }
     trace(QStringLiteral("end update ") + name + QStringLiteral(" \u2192 ") +
           QString::number(error ? error->code : 0));
     if (error)
-        fail(error, "update");
+        fail(error, "update", reason);
 }
 
 void KeychainSecretStore::remove(const QString& key) {
@@ -196,16 +245,19 @@ void KeychainSecretStore::remove(const QString& key) {
     const QString name = service_ + QLatin1Char('/') + key;
     trace(QStringLiteral("begin delete ") + name);
     GError* error = nullptr;
+    SecretStoreError::Reason reason = SecretStoreError::Reason::failed;
     {
         std::lock_guard lock(callMutex());
         // FALSE without an error means there was nothing to delete.
         secret_password_clear_sync(schema(), nullptr, &error, "service", service.constData(),
                                    "account", account.constData(), nullptr);
+        if (error)
+            reason = writeFailureReason(error);
     }
     trace(QStringLiteral("end delete ") + name + QStringLiteral(" \u2192 ") +
           QString::number(error ? error->code : 0));
     if (error)
-        fail(error, "delete");
+        fail(error, "delete", reason);
 }
 
 } // namespace tw

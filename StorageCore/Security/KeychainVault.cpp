@@ -77,7 +77,11 @@ struct KeychainVault::Core {
 
     void store(const std::optional<QByteArray>& bytes, const QString& fullKey) {
         std::lock_guard write(writeMutex);
-        Secrets secrets = loaded();
+        // Over what the keyring holds now, never over the cached copy: entries removed by other
+        // means meanwhile (every sign-in forgotten with secret-tool) stay removed, and entries
+        // others added stay. Only fullKey changes.
+        const std::optional<QByteArray> current = items->load(itemKey);
+        Secrets secrets = current ? decode(*current) : Secrets();
         if (bytes)
             secrets.insert(fullKey, *bytes);
         else

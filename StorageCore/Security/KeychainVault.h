@@ -14,9 +14,11 @@ namespace tw {
 /// whose secret is a JSON object from full key ("<scope>/<key>") to the bytes in base64.
 /// scoped() hands out SecretStores that share this vault.
 ///
-/// Thread-safe. The decoded item is cached: the cache is filled only while it is empty (a
-/// slow read never puts older contents back over a write), and each read–change–write of
-/// the item is serialised, so concurrent writes of different keys all survive. Neither lock
+/// Thread-safe. The decoded item is cached for reads: the cache is filled only while it is
+/// empty (a slow read never puts older contents back over a write). Each write is a
+/// read–change–write of the item as the keyring holds it at that moment (never of the cache),
+/// serialised, so concurrent writes of different keys all survive and entries removed from
+/// the keyring by other means are never written back. Neither lock
 /// is held by a reader that finds the cache filled. An item that cannot be decoded makes
 /// every call throw until it is rewritten or removed by other means; it is never discarded.
 class KeychainVault {

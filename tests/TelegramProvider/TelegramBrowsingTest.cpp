@@ -262,21 +262,47 @@ TEST_F(TelegramBrowsingTest, CreatingFolders) {
     EXPECT_EQ(sent.value("is_forum"), false);
     EXPECT_EQ(sent.value("description"), "Kelvanor folder\n[tessarow-folder]");
 
-    // 200 user-perceived characters of two code units each: 128 of them are sent.
+    // 200 user-perceived characters of two code points each: the title Telegram keeps (128
+    // code points, so 64 of them) is sent, and the row, the cached directory and the next
+    // scan all show that same title.
     QString longName;
     for (int i = 0; i < 200; ++i)
         longName += QString::fromUtf8("e\xCC\x81");
     const FileItem named = provider->createFolder(account, longName, std::nullopt);
-    EXPECT_EQ(named.name, longName);
     EXPECT_EQ(requestsOf("createNewSupergroupChat").last().value("title").toString(),
-              longName.left(256));
-    // The cached directory carries the whole name until the next scan.
+              longName.left(128));
+    EXPECT_EQ(named.name, longName.left(128));
     const Page root = provider->listFolder(account, std::nullopt, std::nullopt);
     ASSERT_EQ(root.items.size(), 2);
-    EXPECT_EQ(root.items.last().name, longName);
+    EXPECT_EQ(root.items.last().name, longName.left(128));
     clock.advance(60);
     EXPECT_EQ(provider->listFolder(account, std::nullopt, std::nullopt).items.last().name,
-              longName.left(256));
+              longName.left(128));
+}
+
+TEST(TelegramChannelTitle, CutsToTheCodePointLimitOnWholeCharacters) {
+    const auto repeated = [](const QString& unit, int count) {
+        QString text;
+        for (int i = 0; i < count; ++i)
+            text += unit;
+        return text;
+    };
+    const QString acute = QString::fromUtf8("e\xCC\x81");        // 2 code points
+    const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80"); // 1, a surrogate pair
+    const QString family = QString::fromUtf8("\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9"
+                                             "\xE2\x80\x8D\xF0\x9F\x91\xA7"); // 5, one cluster
+    const std::vector<std::pair<QString, QString>> cases{
+        {QString(300, 'a'), QString(128, 'a')},
+        {"  " + QString(128, 'a') + "\n", QString(128, 'a')},
+        {repeated(acute, 200), repeated(acute, 64)},
+        {repeated(smile, 200), repeated(smile, 128)},
+        {repeated(family, 30), repeated(family, 25)},
+        {"x" + repeated(acute, 64), "x" + repeated(acute, 63)},
+        {QString(127, 'a') + " b", QString(127, 'a')}, // never ends on white space
+        {"Holiday", "Holiday"},
+    };
+    for (const auto& [name, title] : cases)
+        EXPECT_EQ(TelegramStorageProvider::channelTitle(name), title) << name.toStdString();
 }
 
 TEST_F(TelegramBrowsingTest, InventoryCountsChatsAndSavedMessages) {

@@ -43,6 +43,15 @@ TEST_F(TelegramFileOperationsTest, RenameOnlyOwnedChannelsWithTrimmedNames) {
     EXPECT_EQ(ids(root).mid(0, 2), QStringList({"c:-101", "c:-100"}));
     EXPECT_EQ(root.items[1].name, "Projects");
 
+    // A name longer than Telegram keeps gets the same title as a new folder would, and the
+    // row shows that title, not the whole name.
+    const FileItem cut = provider->rename(file("c:-100"), QString(300, 'L'));
+    EXPECT_EQ(requestsOf("setChatTitle").last().value("title").toString(), QString(128, 'L'));
+    EXPECT_EQ(cut.name, QString(128, 'L'));
+    EXPECT_EQ(provider->listFolder(account, std::nullopt, std::nullopt).items[1].name,
+              QString(128, 'L'));
+    provider->rename(file("c:-100"), "Projects");
+
     fakeTd().failNext("setChatTitle", 403, "CHAT_ADMIN_REQUIRED");
     EXPECT_EQ(errorOf([&] { provider->rename(file("c:-200"), "Mine"); }).code(),
               Code::permissionDenied);

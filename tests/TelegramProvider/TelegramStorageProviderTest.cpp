@@ -59,8 +59,11 @@ TEST_F(TelegramProviderTest, AccountOperationsCheckConfigurationThenCredential) 
     secrets->save(R"({"sessionID":"../../etc","key":"AAAA"})", secretKey(escaping));
     EXPECT_EQ(errorOf([&] { provider->quota(escaping); }).code(), Code::reauthRequired);
     EXPECT_FALSE(provider->hasCredential(escaping));
-    secrets->setFailureStatus(-1);
-    EXPECT_EQ(errorOf([&] { provider->quota(account); }).code(), Code::reauthRequired);
+    // A keyring that cannot be read is no expired sign-in.
+    secrets->setFailureStatus(2, SecretStoreError::Reason::locked);
+    EXPECT_EQ(errorOf([&] { provider->quota(account); }).code(), Code::keyringLocked);
+    secrets->setFailureStatus(-1, SecretStoreError::Reason::unavailable);
+    EXPECT_EQ(errorOf([&] { provider->quota(account); }).code(), Code::keyringUnavailable);
     secrets->setFailureStatus(0);
 
     // A healthy account: no quota figures, only a working session.
@@ -200,10 +203,11 @@ TEST_F(TelegramProviderTest, AFailedSaveChangesNothing) {
 
     secrets->setHook([](const QString& operation, const QString&) {
         if (operation == "save")
-            throw SecretStoreError(-128, "keyring locked");
+            throw SecretStoreError(-128, "keyring locked", SecretStoreError::Reason::locked);
     });
+    // The connection says what failed: the keyring, not the network.
     EXPECT_EQ(errorOf([&] { provider->storeCredential(again.credential, account); }).code(),
-              Code::network);
+              Code::keyringLocked);
     secrets->setHook({});
     // The working sign-in is untouched: same credential, same open session, same folder.
     EXPECT_EQ(sessionIDOf(account), oldID);

@@ -156,6 +156,67 @@ TEST_F(TelegramTransferTest, UploadFailuresAndDeletionsEndTheUpload) {
     EXPECT_EQ(upload.get(), Code::invalidResponse);
 }
 
+TEST_F(TelegramTransferTest, AFileThatChangesWhileTDLibReadsItFailsTheUpload) {
+    // TDLib reads the file by its path: a save by rename, or a write in place, while it
+    // uploads could reach Telegram as a mix of versions. The sent copy is deleted again and
+    // the upload fails instead of reporting it done.
+    struct Case {
+        const char* name;
+        std::function<void(const QString& path)> change;
+    };
+    const std::vector<Case> cases{
+        {"replaced by rename",
+         [&](const QString& path) {
+             const QString saved = writeFile("saved.tmp", QByteArray(3000, 'b'));
+             ASSERT_EQ(::rename(QFile::encodeName(saved).constData(),
+                                QFile::encodeName(path).constData()),
+                       0);
+         }},
+        {"written in place",
+         [](const QString& path) {
+             QFile edit(path);
+             ASSERT_TRUE(edit.open(QIODevice::ReadWrite));
+             edit.write("bbb");
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = writeFile("draft.txt", QByteArray(3000, 'a'));
+        {
+            // Last saved a while ago, so a write now changes the time stamp whatever the
+            // clock's granularity.
+            QFile old(path);
+            ASSERT_TRUE(old.open(QIODevice::ReadWrite));
+            ASSERT_TRUE(old.setFileTime(QDateTime::currentDateTimeUtc().addDays(-1),
+                                        QFileDevice::FileModificationTime));
+        }
+        const qsizetype deletionsBefore = requestsOf("deleteMessages").size();
+        fakeTd().hold("upload");
+        Cancellable<Code> upload([&] {
+            return errorOf(
+                       [&] { provider->upload(account, localFile(path), QString("c:-100"), {}); })
+                .code();
+        });
+        ASSERT_TRUE(received("sendMessage"));
+        const auto session = provider->registry().existing(account);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return session->fileObserverCount() == 1; }, 5000));
+        c.change(path);
+        fakeTd().release("upload");
+        ASSERT_TRUE(upload.finished());
+        EXPECT_EQ(upload.get(), Code::localFileUnreadable);
+        const QList<QJsonObject> deletions = requestsOf("deleteMessages");
+        ASSERT_EQ(deletions.size(), deletionsBefore + 1);
+        EXPECT_EQ(deletions.last().value("revoke"), true);
+        EXPECT_EQ(deletions.last().value("chat_id").toInteger(), -100);
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                return provider->listFolder(account, QString("c:-100"), std::nullopt)
+                    .items.isEmpty();
+            },
+            5000));
+    }
+}
+
 TEST_F(TelegramTransferTest, ACancelledUploadStopsTheSendInTDLib) {
     const QString path = writeFile("slow.bin", "0123456789");
     fakeTd().configure({{"upload", "hold"}}); // TDLib never finishes this send

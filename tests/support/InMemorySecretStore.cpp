@@ -5,16 +5,18 @@ namespace tw::test {
 void InMemorySecretStore::enter(const char* operation, const QString& key) {
     std::function<void(const QString&, const QString&)> hook;
     int status = 0;
+    SecretStoreError::Reason reason = SecretStoreError::Reason::failed;
     {
         std::lock_guard lock(mutex_);
         ++calls_;
         hook = hook_;
         status = failureStatus_;
+        reason = failureReason_;
     }
     if (hook)
         hook(QString::fromLatin1(operation), key);
     if (status != 0)
-        throw SecretStoreError(status, QStringLiteral("secret store failure (scripted)"));
+        throw SecretStoreError(status, QStringLiteral("secret store failure (scripted)"), reason);
 }
 
 void InMemorySecretStore::save(const QByteArray& secret, const QString& key) {
@@ -38,9 +40,10 @@ void InMemorySecretStore::remove(const QString& key) {
     values_.remove(key);
 }
 
-void InMemorySecretStore::setFailureStatus(int status) {
+void InMemorySecretStore::setFailureStatus(int status, SecretStoreError::Reason reason) {
     std::lock_guard lock(mutex_);
     failureStatus_ = status;
+    failureReason_ = reason;
 }
 
 void InMemorySecretStore::setHook(std::function<void(const QString&, const QString&)> hook) {

@@ -17,8 +17,9 @@ public:
     std::optional<QByteArray> load(const QString& key) override;
     void remove(const QString& key) override;
 
-    /// Every following call fails with this status until cleared (0).
-    void setFailureStatus(int status);
+    /// Every following call fails with this status (and reason) until cleared (0).
+    void setFailureStatus(int status,
+                          SecretStoreError::Reason reason = SecretStoreError::Reason::failed);
     /// Called (outside the lock) at the start of every call with its name and key.
     void setHook(std::function<void(const QString& operation, const QString& key)> hook);
     QHash<QString, QByteArray> contents() const;
@@ -29,6 +30,7 @@ private:
     mutable std::mutex mutex_;
     QHash<QString, QByteArray> values_;
     int failureStatus_ = 0;
+    SecretStoreError::Reason failureReason_ = SecretStoreError::Reason::failed;
     int calls_ = 0;
     std::function<void(const QString&, const QString&)> hook_;
 };

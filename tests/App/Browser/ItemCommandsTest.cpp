@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QDesktopServices>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -236,6 +237,8 @@ TEST_F(ItemCommandsTest, FilesDroppedOnRowsGoIntoFoldersOrTheShownFolder) {
     ASSERT_EQ(jobs().size(), 1);
     EXPECT_EQ(jobs().last().parentID, QStringLiteral("trips"));
     EXPECT_EQ(jobs().last().destinationName, QStringLiteral("Work \u203a Trips"));
+    // The upload history will record the folder itself, not the shown folder or nothing.
+    EXPECT_EQ(jobs().last().target().folderPath, QStringList{QStringLiteral("Trips")});
     // On a file row and below the rows: into the shown folder.
     EXPECT_TRUE(drop(table->viewport(), rowPoint(1), {photo}));
     EXPECT_TRUE(drop(table->viewport(), QPoint(20, table->viewport()->height() - 5), {photo}));
@@ -243,6 +246,14 @@ TEST_F(ItemCommandsTest, FilesDroppedOnRowsGoIntoFoldersOrTheShownFolder) {
     EXPECT_EQ(jobs()[1].parentID, std::nullopt);
     EXPECT_EQ(jobs()[2].parentID, std::nullopt);
     EXPECT_EQ(jobs()[2].destinationName, QStringLiteral("Work"));
+    // A folder dragged from a file manager (its URL ends in "/") is refused by its own name.
+    ASSERT_TRUE(QDir(files.path()).mkpath(QStringLiteral("Holiday")));
+    EXPECT_TRUE(drop(table->viewport(), QPoint(20, table->viewport()->height() - 5),
+                     {QUrl::fromLocalFile(files.filePath(QStringLiteral("Holiday")) + "/")}));
+    ASSERT_TRUE(model->notice().has_value());
+    EXPECT_EQ(model->notice()->title, QStringLiteral("\u201cHoliday\u201d can't be uploaded."));
+    EXPECT_EQ(jobs().size(), 3);
+    model->setNotice(std::nullopt);
     // Something else than local files is not taken.
     EXPECT_FALSE(
         drop(table->viewport(), rowPoint(1), {QUrl(QStringLiteral("https://example.com/x"))}));

@@ -2,9 +2,11 @@
 // upload history, and the smart-upload batch.
 #include "tests/App/Model/AppModelFixture.h"
 
+#include "StorageCore/Files/FolderListing.h"
 #include "StorageCore/Transfers/SmartUploadStore.h"
 #include "StorageCore/Transfers/UploadManager.h"
 
+#include <QDir>
 #include <QFile>
 
 using namespace tw;
@@ -145,3 +147,78 @@ TEST_F(AppModelUploadsTest, PanelsAskInTheirOwnWordsAndACancelDoesNothing) {
 }
 
 } // namespace
+
+TEST_F(AppModelUploadsTest, ARefusalNamesEachRefusedItemsReason) {
+    AppModel& app = build();
+    app.uploads()->setMaxConcurrentUploads(0);
+    const QUrl folder = QUrl::fromLocalFile(files.path() + QStringLiteral("/Photos/"));
+    ASSERT_TRUE(QDir(files.path()).mkdir(QStringLiteral("Photos")));
+    const QUrl missing = QUrl::fromLocalFile(files.filePath(QStringLiteral("gone.txt")));
+    const QUrl large = file(QStringLiteral("movie.mkv"), AppModel::telegramFileLimit + 1);
+    const QUrl fine = file(QStringLiteral("fine.txt"), 3);
+
+    // A folder named by a URL ending in "/" is named all the same.
+    app.upload({folder}, app.destination(work.id, std::nullopt));
+    ASSERT_TRUE(app.notice());
+    EXPECT_EQ(app.notice()->title, QStringLiteral("\u201cPhotos\u201d can't be uploaded."));
+
+    // Three reasons: each refused item is named with its own, in the order they came.
+    app.setNotice(std::nullopt);
+    app.upload({folder, missing, fine, large,
+                QUrl::fromLocalFile(files.filePath(QStringLiteral("also-gone")))},
+               app.destination(chats.id, std::nullopt));
+    EXPECT_EQ(app.uploads()->jobs().size(), 1); // fine.txt
+    ASSERT_TRUE(app.notice());
+    EXPECT_EQ(app.notice()->title, QStringLiteral("4 items can't be uploaded."));
+    const auto reason = [](const StorageError& error) { return error.presentation().title; };
+    EXPECT_EQ(
+        app.notice()->message,
+        (QStringList{QStringLiteral("\u201cPhotos\u201d: ") + reason(Code::folderUploadUnsupported),
+                     QStringLiteral("\u201cgone.txt\u201d, \u201calso-gone\u201d: ") +
+                         reason(Code::localFileUnreadable),
+                     QStringLiteral("\u201cmovie.mkv\u201d: ") +
+                         reason(StorageError::fileTooLarge(AppModel::telegramFileLimit))})
+            .join(QLatin1Char('\n')));
+}
+
+TEST_F(AppModelUploadsTest, AnUploadIntoAFolderRowRecordsThatFoldersOwnPath) {
+    AppModel& app = build();
+    drive->addItem(folderItem(work.id, QStringLiteral("p1"), QStringLiteral("Projects")));
+    drive->addItem(
+        folderItem(work.id, QStringLiteral("y26"), QStringLiteral("2026"), QStringLiteral("p1")));
+    // The shown folder is Projects; its listing knows the sub-folder 2026.
+    app.setPath(work.id, {FolderCrumb{QStringLiteral("p1"), QStringLiteral("Projects")}});
+    FolderListing* shown = app.listing(work.id, QStringLiteral("p1"));
+    shown->load();
+    waitFor([&] { return shown->items().size() == 1; });
+
+    // A drop on the 2026 row: the files go there, and so does the history.
+    const UploadDestination row{work.id, QStringLiteral("y26"),
+                                QStringLiteral("Work \u203a Projects \u203a 2026")};
+    app.upload({file(QStringLiteral("plan.txt"), 3)}, row);
+    ASSERT_EQ(app.uploads()->jobs().size(), 1);
+    EXPECT_EQ(app.uploads()->jobs().first().target().folderPath,
+              (QStringList{QStringLiteral("Projects"), QStringLiteral("2026")}));
+    waitFor([&] { return app.uploadToast().has_value(); });
+
+    // Smart Upload then suggests the folder the file went to, by its own name.
+    const LocalFile next{file(QStringLiteral("next.txt"), 3), QStringLiteral("next.txt"), 3,
+                         QStringLiteral("text/plain")};
+    const UploadSuggestion suggestion = app.smartUpload()->suggest(next, app.uploadCandidates());
+    ASSERT_TRUE(suggestion.target);
+    EXPECT_EQ(suggestion.target->folderID, QStringLiteral("y26"));
+    EXPECT_EQ(app.displayName(*suggestion.target),
+              QStringLiteral("Work \u203a Projects \u203a 2026"));
+
+    // The same from the root: a folder row there is the folder alone.
+    app.setPath(work.id, {});
+    FolderListing* root = app.listing(work.id, std::nullopt);
+    root->load();
+    waitFor([&] { return root->items().size() == 1; });
+    app.uploads()->setMaxConcurrentUploads(0);
+    app.upload(
+        {file(QStringLiteral("other.txt"), 3)},
+        UploadDestination{work.id, QStringLiteral("p1"), QStringLiteral("Work \u203a Projects")});
+    EXPECT_EQ(app.uploads()->jobs().last().target().folderPath,
+              QStringList{QStringLiteral("Projects")});
+}

@@ -297,3 +297,67 @@ TEST_F(ResumableUploads, CancellationStopsBetweenChunks) {
     EXPECT_LE(server.count(Endpoint::uploadChunk), 3);
     EXPECT_FALSE(server.fileNamed(QStringLiteral("data.bin")));
 }
+
+TEST_F(ResumableUploads, AFileReplacedByRenameMidUploadSendsTheOriginalBytes) {
+    // Editors save by writing a new file and renaming it over the old one. The chunks after
+    // the rename still come from the file that was opened when the upload began.
+    const LocalFile file = localFile(content);
+    const QString path = file.url.toLocalFile();
+    const QByteArray replacement = FakeDriveServer::syntheticBytes(999, content.size());
+    bool replaced = false;
+    const FileItem item = provider->upload(account, file, std::nullopt, [&](qint64 bytes) {
+        if (!replaced && bytes >= kChunk) {
+            replaced = true;
+            const QString saved = writeLocal(QStringLiteral("saved.tmp"), replacement);
+            ASSERT_EQ(
+                ::rename(QFile::encodeName(saved).constData(), QFile::encodeName(path).constData()),
+                0);
+        }
+    });
+    ASSERT_TRUE(replaced);
+    EXPECT_EQ(stored(item), content);
+    EXPECT_EQ(server.count(Endpoint::uploadChunk), 5);
+    EXPECT_TRUE(server.violations().isEmpty()) << server.violations().join("\n").toStdString();
+}
+
+TEST_F(ResumableUploads, AFileWrittenInPlaceMidUploadFailsAndLeavesNoMixedCopy) {
+    // Written to in place (same file, new bytes): what was sent no longer matches the rest.
+    // Between chunks the upload stops; during the last chunk the created copy goes to the
+    // trash. Either way the upload fails instead of reporting a mix as done.
+    struct Case {
+        const char* name;
+        qint64 writeAt; // progress at which the file is written to
+    };
+    for (const Case& c :
+         {Case{"between chunks", kChunk}, Case{"in the last chunk", 4 * kChunk + 1}}) {
+        SCOPED_TRACE(c.name);
+        server.clearRequests();
+        const LocalFile file = localFile(content, QStringLiteral("edited.bin"));
+        {
+            // Last saved a while ago, so the edit's time stamp differs whatever the clock's
+            // granularity.
+            QFile old(file.url.toLocalFile());
+            ASSERT_TRUE(old.open(QIODevice::ReadWrite));
+            ASSERT_TRUE(old.setFileTime(QDateTime::currentDateTimeUtc().addDays(-1),
+                                        QFileDevice::FileModificationTime));
+        }
+        bool written = false;
+        try {
+            provider->upload(account, file, std::nullopt, [&](qint64 bytes) {
+                if (!written && bytes >= c.writeAt) {
+                    written = true;
+                    QFile edit(file.url.toLocalFile());
+                    ASSERT_TRUE(edit.open(QIODevice::ReadWrite));
+                    ASSERT_TRUE(edit.seek(content.size() - 3));
+                    edit.write("new");
+                }
+            });
+            ADD_FAILURE() << "the upload succeeded";
+        } catch (const StorageError& error) {
+            EXPECT_EQ(error.code(), Code::localFileUnreadable);
+        }
+        ASSERT_TRUE(written);
+        const auto copy = server.fileNamed(QStringLiteral("edited.bin"));
+        EXPECT_TRUE(!copy || copy->trashed);
+    }
+}

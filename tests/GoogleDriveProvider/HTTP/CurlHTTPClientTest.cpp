@@ -304,22 +304,29 @@ TEST_F(CurlHTTPClientTest, UploadStreamsASliceOfAFile) {
     file.write(content);
     file.close();
 
+    const auto opened = ReadableFile::open(path);
     qint64 last = 0;
-    const HTTPReply reply =
-        client.upload(request(QStringLiteral("/upload"), "PUT"),
-                      HTTPBody::fromFile(path, 262144, 600000), [&](qint64 sent) { last = sent; });
+    const HTTPReply reply = client.upload(request(QStringLiteral("/upload"), "PUT"),
+                                          HTTPBody::fromFile(opened, 262144, 600000),
+                                          [&](qint64 sent) { last = sent; });
     EXPECT_EQ(reply.body, QByteArray("done"));
     EXPECT_EQ(QByteArray::fromStdString(seen.body), content.mid(262144, 600000));
     EXPECT_EQ(seen.header("Content-Length"), "600000");
     EXPECT_EQ(last, 600000);
 
-    // A slice that runs past the end of the file, or a missing file, is never sent.
-    for (const HTTPBody& bad :
-         {HTTPBody::fromFile(path, content.size() - 10, 11),
-          HTTPBody::fromFile(temporary.filePath(QStringLiteral("no")), 0, 1)}) {
+    // A slice that runs past the end of the file is never sent; a missing file or a folder
+    // cannot be opened at all.
+    try {
+        client.upload(request(QStringLiteral("/upload"), "PUT"),
+                      HTTPBody::fromFile(opened, content.size() - 10, 11));
+        ADD_FAILURE() << "expected localFileUnreadable";
+    } catch (const StorageError& error) {
+        EXPECT_EQ(error.code(), Code::localFileUnreadable);
+    }
+    for (const QString& unopenable : {temporary.filePath(QStringLiteral("no")), temporary.path()}) {
         try {
-            client.upload(request(QStringLiteral("/upload"), "PUT"), bad);
-            ADD_FAILURE() << "expected localFileUnreadable";
+            ReadableFile::open(unopenable);
+            ADD_FAILURE() << "expected localFileUnreadable for " << unopenable.toStdString();
         } catch (const StorageError& error) {
             EXPECT_EQ(error.code(), Code::localFileUnreadable);
         }

@@ -216,8 +216,11 @@ TEST_F(GoogleCredentialManagerTest, LoadsStoredTokensOnceAndRejectsMissingOrBrok
     EXPECT_EQ(failureOf([&] { manager->accessToken(account); }), Code::reauthRequired);
 
     secrets->save(tokensExpiringIn(3600).encoded(), GoogleCredentialManager::key(account));
-    secrets->setFailureStatus(7);
-    EXPECT_EQ(failureOf([&] { manager->accessToken(account); }), Code::reauthRequired);
+    // A keyring that cannot be read is no expired sign-in: it says what is wrong with it.
+    secrets->setFailureStatus(7, SecretStoreError::Reason::unavailable);
+    EXPECT_EQ(failureOf([&] { manager->accessToken(account); }), Code::keyringUnavailable);
+    secrets->setFailureStatus(2, SecretStoreError::Reason::locked);
+    EXPECT_EQ(failureOf([&] { manager->accessToken(account); }), Code::keyringLocked);
     secrets->setFailureStatus(0);
 
     EXPECT_EQ(manager->accessToken(account), QStringLiteral("ya29.old"));
@@ -529,11 +532,11 @@ TEST_F(GoogleCredentialManagerTest, RemoveRevokesOnlyStoredTokensAndNeverFails) 
 TEST_F(GoogleCredentialManagerTest, AFailingSaveThrowsAndLeavesTheCacheAlone) {
     const auto manager = makeManager();
     manager->store(tokensExpiringIn(3600, QStringLiteral("ya29.first")), account);
-    secrets->setFailureStatus(5);
+    secrets->setFailureStatus(5, SecretStoreError::Reason::locked);
     EXPECT_EQ(failureOf([&] {
                   manager->store(tokensExpiringIn(3600, QStringLiteral("ya29.second")), account);
               }),
-              Code::network);
+              Code::keyringLocked);
     secrets->setFailureStatus(0);
     EXPECT_EQ(manager->accessToken(account), QStringLiteral("ya29.first"));
 
@@ -541,9 +544,9 @@ TEST_F(GoogleCredentialManagerTest, AFailingSaveThrowsAndLeavesTheCacheAlone) {
     manager->store(tokensExpiringIn(0), account);
     secrets->setHook([&](const QString& operation, const QString&) {
         if (operation == QLatin1String("save"))
-            throw SecretStoreError(9, QStringLiteral("locked"));
+            throw SecretStoreError(9, QStringLiteral("locked"), SecretStoreError::Reason::locked);
     });
-    EXPECT_EQ(failureOf([&] { manager->accessToken(account); }), Code::network);
+    EXPECT_EQ(failureOf([&] { manager->accessToken(account); }), Code::keyringLocked);
     secrets->setHook({});
 }
 

@@ -91,6 +91,13 @@ const Row kRows[] = {
      "It may be damaged or in a format this computer can't read. You can still download it.", none,
      false},
     {Code::cancelled, "cancelled", "Cancelled.", "The operation was stopped.", retry, true},
+    {Code::keyringLocked, "keyringLocked", "The keyring is locked.",
+     "Kelvanor keeps sign-ins in your keyring. Unlock it, then try again. Nothing was removed.",
+     retry, false},
+    {Code::keyringUnavailable, "keyringUnavailable", "The keyring isn't available.",
+     "Kelvanor keeps sign-ins in your keyring and couldn't use it. Check that a keyring service "
+     "is running, then try again. Nothing was removed.",
+     retry, false},
 };
 
 TEST(StorageError, PresentationOfEveryCase) {
@@ -119,7 +126,7 @@ TEST(StorageError, PresentationOfEveryCase) {
         }
     }
     EXPECT_EQ(reconnects, 2);
-    EXPECT_EQ(retries, 11);
+    EXPECT_EQ(retries, 13);
     EXPECT_EQ(nones, 11);
 }
 

@@ -257,3 +257,56 @@ TEST_F(KeychainVaultTest, MigrationKeepsLegacyItemsTheVaultCouldNotTake) {
 }
 
 } // namespace
+
+TEST_F(KeychainVaultTest, AWriteChangesOnlyItsOwnKeyOverWhatTheKeyringHoldsNow) {
+    auto google = vault.scoped(QStringLiteral("google"));
+    auto telegram = vault.scoped(QStringLiteral("telegram"));
+    google->save("token-1", QStringLiteral("A"));
+    telegram->save("session", QStringLiteral("B"));
+    ASSERT_EQ(telegram->load(QStringLiteral("B")), QByteArray("session")); // cached
+
+    // Every sign-in is forgotten by other means while the vault is in use.
+    items->inner.remove(KeychainVault::itemKey);
+    // A token refresh writes its own entry, and nothing of what was cached.
+    google->save("token-2", QStringLiteral("A"));
+    EXPECT_EQ(items->vault(),
+              (QHash<QString, QByteArray>{{QStringLiteral("google/A"), "token-2"}}));
+    EXPECT_EQ(telegram->load(QStringLiteral("B")), std::nullopt);
+
+    // Another program's change to the item (a second entry) survives our next write, and a
+    // removal takes out only its own key.
+    {
+        QJsonObject object =
+            QJsonDocument::fromJson(items->inner.contents().value(KeychainVault::itemKey)).object();
+        object.insert(QStringLiteral("telegram/C"),
+                      QString::fromLatin1(QByteArray("other").toBase64()));
+        items->inner.save(QJsonDocument(object).toJson(QJsonDocument::Compact),
+                          KeychainVault::itemKey);
+    }
+    google->remove(QStringLiteral("A"));
+    EXPECT_EQ(items->vault(),
+              (QHash<QString, QByteArray>{{QStringLiteral("telegram/C"), "other"}}));
+}
+
+TEST(SecretStoreError, KeyringFaultsReadAsKeyringFaults) {
+    // However a keyring fault travels (thrown as is, or through the general conversion), it
+    // says "locked" or "unavailable", never a sign-in that expired or a broken connection.
+    using Reason = SecretStoreError::Reason;
+    using Code = StorageError::Code;
+    const std::vector<std::pair<SecretStoreError, Code>> cases{
+        {SecretStoreError(2, QStringLiteral("locked"), Reason::locked), Code::keyringLocked},
+        {SecretStoreError(2, QStringLiteral("no service"), Reason::unavailable),
+         Code::keyringUnavailable},
+        {SecretStoreError(KeychainVault::undecodableItem, QStringLiteral("bad item")),
+         Code::keyringUnavailable},
+    };
+    for (const auto& [error, code] : cases) {
+        SCOPED_TRACE(error.what());
+        EXPECT_EQ(error.storageError().code(), code);
+        EXPECT_EQ(StorageError::from(std::make_exception_ptr(error)).code(), code);
+        const ErrorPresentation shown = error.storageError().presentation();
+        EXPECT_TRUE(shown.title.contains(QStringLiteral("keyring"))) << shown.title.toStdString();
+        EXPECT_TRUE(shown.message.contains(QStringLiteral("Nothing was removed.")));
+        EXPECT_EQ(shown.recovery, RecoveryAction::retry);
+    }
+}

@@ -7,14 +7,21 @@
 
 #include "tests/support/QtPrinters.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QDir>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QUuid>
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <utility>
+#include <vector>
 
 using namespace tw;
 
@@ -106,6 +113,94 @@ TEST_F(KeyringLive, MigrationMovesLegacyItems) {
     EXPECT_EQ(legacy.load(QStringLiteral("ACCOUNT-1")), std::nullopt);
 }
 
+/// The vault item as other tools see it (secret-tool), decoded: full key → bytes.
+QHash<QString, QByteArray> vaultSeenBySecretTool(const QString& service) {
+    QProcess lookup;
+    lookup.start(QStringLiteral("secret-tool"),
+                 {QStringLiteral("lookup"), QStringLiteral("service"), service,
+                  QStringLiteral("account"), QStringLiteral("vault")});
+    EXPECT_TRUE(lookup.waitForFinished(30'000));
+    QHash<QString, QByteArray> result;
+    const QJsonObject item = QJsonDocument::fromJson(lookup.readAllStandardOutput()).object();
+    for (auto it = item.begin(); it != item.end(); ++it)
+        result.insert(it.key(), QByteArray::fromBase64(it->toString().toLatin1()));
+    return result;
+}
+
+TEST_F(KeyringLive, SignInsForgottenWithSecretToolStayForgottenAfterTheNextWrite) {
+    KeychainVault vault(service);
+    const auto google = vault.scoped(QStringLiteral("google"));
+    const auto telegram = vault.scoped(QStringLiteral("telegram"));
+    google->save("token-1", QStringLiteral("A"));
+    telegram->save("session", QStringLiteral("B"));
+    ASSERT_EQ(telegram->load(QStringLiteral("B")), QByteArray("session")); // cached now
+
+    // The README's way to forget every sign-in, while the vault is in use.
+    QProcess clear;
+    clear.start(QStringLiteral("secret-tool"),
+                {QStringLiteral("clear"), QStringLiteral("service"), service,
+                 QStringLiteral("account"), QStringLiteral("vault")});
+    ASSERT_TRUE(clear.waitForFinished(30'000));
+    ASSERT_EQ(clear.exitCode(), 0) << clear.readAllStandardError().toStdString();
+    ASSERT_TRUE(vaultSeenBySecretTool(service).isEmpty());
+
+    // A token refresh writes its own entry and nothing the keyring no longer has.
+    google->save("token-2", QStringLiteral("A"));
+    EXPECT_EQ(vaultSeenBySecretTool(service),
+              (QHash<QString, QByteArray>{{QStringLiteral("google/A"), "token-2"}}));
+    EXPECT_EQ(KeychainVault(service).scoped(QStringLiteral("telegram"))->load(QStringLiteral("B")),
+              std::nullopt);
+}
+
+// Without any Secret Service (no session bus to reach one), in a process of its own so that
+// libsecret's shared connection of this process stays out of it.
+TEST(KeyringWithoutService, EveryCallIsAnUnavailableKeyringNeverAnAbsentItem) {
+    QTemporaryDir scratch;
+    ASSERT_TRUE(scratch.isValid());
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                       QStringLiteral("unix:path=") + scratch.filePath(QStringLiteral("no-bus")));
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.insert(QStringLiteral("TW_KEYRING_CHILD"), QStringLiteral("no-service"));
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_filter=KeyringChild.WithoutService")});
+    ASSERT_TRUE(child.waitForFinished(60'000));
+    const QByteArray output = child.readAll();
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+}
+
+/// Runs only inside the process started above (passes trivially elsewhere).
+TEST(KeyringChild, WithoutService) {
+    if (qEnvironmentVariable("TW_KEYRING_CHILD") != QLatin1String("no-service"))
+        return;
+    const QString service = QStringLiteral("org.tessarow.Kelvanor.test-absent");
+    KeychainSecretStore items(service);
+    const std::vector<std::pair<const char*, std::function<void()>>> calls{
+        {"read", [&] { items.load(QStringLiteral("k")); }},
+        {"write", [&] { items.save("secret", QStringLiteral("k")); }},
+        {"delete", [&] { items.remove(QStringLiteral("k")); }},
+        {"vault read",
+         [&] {
+             KeychainVault(service).scoped(QStringLiteral("google"))->load(QStringLiteral("A"));
+         }},
+    };
+    for (const auto& [name, call] : calls) {
+        SCOPED_TRACE(name);
+        try {
+            call();
+            ADD_FAILURE() << "no failure";
+        } catch (const SecretStoreError& error) {
+            EXPECT_EQ(error.reason(), SecretStoreError::Reason::unavailable) << error.what();
+            EXPECT_EQ(StorageError::from(std::current_exception()).code(),
+                      StorageError::Code::keyringUnavailable);
+        }
+    }
+}
+
 /// Locks the login collection through the Secret Service (no prompt needed to lock). The
 /// wrapper's bus has no prompter, so nothing can unlock it again: like a dismissed prompt.
 void lockLoginCollection() {
@@ -149,6 +244,23 @@ TEST_F(KeyringLive, ALockedKeyringIsAFailedReadNeverAnEmptyOne) {
     EXPECT_EQ(readFailure(items, KeychainVault::itemKey), KeychainSecretStore::lockedStatus);
     EXPECT_EQ(readFailure(items, QStringLiteral("never-stored")),
               KeychainSecretStore::lockedStatus);
+    // Reads and writes that fail on the locked keyring say so: a locked keyring, never an
+    // expired sign-in or a broken connection.
+    const std::vector<std::pair<const char*, std::function<void()>>> refused{
+        {"read", [&] { items.load(KeychainVault::itemKey); }},
+        {"write", [&] { items.save("other", QStringLiteral("written-while-locked")); }},
+    };
+    for (const auto& [name, call] : refused) {
+        SCOPED_TRACE(name);
+        try {
+            call();
+            ADD_FAILURE() << "no failure";
+        } catch (const SecretStoreError& error) {
+            EXPECT_EQ(error.reason(), SecretStoreError::Reason::locked) << error.what();
+            EXPECT_EQ(StorageError::from(std::current_exception()).code(),
+                      StorageError::Code::keyringLocked);
+        }
+    }
 
     // A vault over the locked keyring fails every read, again and again (nothing cached), and
     // writes nothing over the item.
