@@ -244,6 +244,7 @@ TEST_F(AppModelFilesTest, OpenWithStillLaunchesWhenItsLoaderLeavesTheModelMeanwh
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     gate->release();
     waitFor([&] { return !launcher->launches.isEmpty(); });
+    ASSERT_EQ(launcher->launches.size(), 1);
     EXPECT_EQ(launcher->launches.first().first, QStringLiteral("org.example.Editor.desktop"));
     EXPECT_TRUE(QFile::exists(launcher->launches.first().second.toLocalFile()));
     EXPECT_FALSE(app.presentedError());
