@@ -434,14 +434,11 @@ void AppModel::disconnect(const QUuid& accountID, std::function<void()> onDone) 
         }
         if (changed)
             self->setSmartBatch(batch);
-        for (auto it = self->previewLoaders_.begin(); it != self->previewLoaders_.end();) {
-            if (it.key().accountID == accountID) {
-                it.value()->deleteLater();
-                it = self->previewLoaders_.erase(it);
-            } else {
-                ++it;
-            }
-        }
+        // Open previews keep their loaders; the model only stops handing them out.
+        for (auto it = self->previewLoaders_.begin(); it != self->previewLoaders_.end();)
+            it = it.key().accountID == accountID ? self->previewLoaders_.erase(it) : std::next(it);
+        self->previewLoaderOrder_.removeIf(
+            [accountID](const FileRef& ref) { return ref.accountID == accountID; });
         auto finish = [self, accountID, record, onDone] {
             if (self) {
                 self->activity_->record(ActivityEvent::Kind::disconnectedAccount, *record, std::nullopt);

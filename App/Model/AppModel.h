@@ -155,6 +155,9 @@ public:
     void goUp(const QUuid& accountID);
     /// Keeps the first depth crumbs; a negative depth goes to the root.
     void navigate(const QUuid& accountID, int depth);
+    /// The one listing of a folder; a new one of a known account starts loading at once, so a
+    /// listing handed out is never left unloaded (a reconnect replaces an account's listings,
+    /// and windows that show them never start loads themselves).
     FolderListing* listing(const QUuid& accountID, const std::optional<QString>& folderID);
     static QString listingKey(const QUuid& accountID, const std::optional<QString>& folderID);
     UploadDestination destination(const QUuid& accountID, const std::optional<QString>& folderID) const;
@@ -178,13 +181,24 @@ public:
     void trash(const FileItem& item, const std::optional<QString>& folderID);
 
     // ---- previews, copies, other applications ----------------------------------------------
-    PreviewLoader* previewLoader(const FileItem& item);
+    /// The loader of the item's preview, shared: the model keeps the last previewLoaderLimit
+    /// loaders it handed out (a changed modification date gets a new one) and lets go of the
+    /// oldest; a loader lives on while anyone holds it, so views keep theirs.
+    std::shared_ptr<PreviewLoader> previewLoader(const FileItem& item);
+    /// Asks where to save a copy, proposing the item's name made safe for this computer.
     void saveCopy(const FileItem& item);
-    /// Copies to destination now (the save panel's answer); onDone after success or failure.
+    /// Copies to destination now (the save panel's answer, checked as by checkedSaveTarget);
+    /// onDone after success, failure or refusal.
     void saveCopy(const FileItem& item, const QUrl& destination, std::function<void()> onDone = {});
+    /// The local path of a save panel's answer when it names a regular file inside an
+    /// existing folder (LocalFileName::saveTarget); otherwise none, and an alert says why.
+    std::optional<QString> checkedSaveTarget(const QUrl& answer);
     void openWith(const FileItem& item);
-    /// Opens a local copy of the item with the application (the chooser's answer).
+    /// Opens a local copy of the item with the application (the chooser's answer). The
+    /// copy's result comes back here whatever happens to the loader meanwhile.
     void openWith(const FileItem& item, const QString& applicationID);
+    /// Lets go of every preview loader and deletes the cached files nobody uses: previews on
+    /// screen keep their loaders and files.
     void clearPreviewCache(std::function<void()> onDone = {});
 
     /// Turns a failure of an account's operation into the error alert: cancelled is silent,
@@ -253,7 +267,7 @@ private:
     QHash<QUuid, QList<FolderCrumb>> paths_;
     QList<SmartUploadItem> smartBatch_;
     QHash<QString, FolderListing*> listings_;
-    QHash<FileRef, PreviewLoader*> previewLoaders_;
+    QHash<FileRef, std::shared_ptr<PreviewLoader>> previewLoaders_;
     QList<FileRef> previewLoaderOrder_;
     QHash<FileRef, double> playbackPositions_;
     TaskHandle connectTask_;

@@ -10,6 +10,7 @@
 #include "StorageCore/Domain/ProviderRouter.h"
 #include "StorageCore/Files/FileSearch.h"
 #include "StorageCore/Files/FolderListing.h"
+#include "StorageCore/Files/LocalFileName.h"
 #include "StorageCore/Preview/PreviewCache.h"
 #include "StorageCore/Preview/PreviewLoader.h"
 
@@ -90,6 +91,10 @@ FolderListing* AppModel::listing(const QUuid& accountID, const std::optional<QSt
         },
         this);
     listings_.insert(key, created);
+    // Whoever is handed a listing finds it loading: a window showing a file of a folder whose
+    // listing a reconnect replaced must see the file again, and windows start no loads.
+    if (account(accountID))
+        created->load();
     return created;
 }
 
@@ -187,29 +192,24 @@ void AppModel::trash(const FileItem& item, const std::optional<QString>& folderI
 
 // ---- previews, copies, other applications --------------------------------------------------
 
-PreviewLoader* AppModel::previewLoader(const FileItem& item) {
-    if (PreviewLoader* cached = previewLoaders_.value(item.ref);
+std::shared_ptr<PreviewLoader> AppModel::previewLoader(const FileItem& item) {
+    if (const std::shared_ptr<PreviewLoader>& cached = previewLoaders_.value(item.ref);
         cached && cached->item().modifiedAt == item.modifiedAt)
         return cached;
     QPointer<AppModel> self(this);
     const QUuid accountID = item.ref.accountID;
-    auto* loader = new PreviewLoader(
-        item, provider_, previewCache_,
-        [self, accountID](const StorageError& error) {
+    // No parent: the last holder deletes it (views, the model's list, a copy running).
+    auto loader = std::make_shared<PreviewLoader>(
+        item, provider_, previewCache_, [self, accountID](const StorageError& error) {
             if (self && error.code() == StorageError::Code::reauthRequired)
                 self->accounts_->markReauthRequired(accountID);
-        },
-        this);
-    if (PreviewLoader* outdated = previewLoaders_.take(item.ref))
-        outdated->deleteLater();
+        });
     previewLoaders_.insert(item.ref, loader);
     previewLoaderOrder_.removeAll(item.ref);
     previewLoaderOrder_.append(item.ref);
     if (previewLoaderOrder_.size() > previewLoaderLimit) {
-        const FileRef oldest = previewLoaderOrder_.takeFirst();
-        // Views that still hold it keep using it; the cache only stops handing it out.
-        if (PreviewLoader* dropped = previewLoaders_.take(oldest))
-            dropped->deleteLater();
+        // Views that still hold it keep using it; the model only stops handing it out.
+        previewLoaders_.remove(previewLoaderOrder_.takeFirst());
     }
     return loader;
 }
@@ -217,31 +217,51 @@ PreviewLoader* AppModel::previewLoader(const FileItem& item) {
 void AppModel::saveCopy(const FileItem& item) {
     if (!panels_)
         return;
-    const QString proposed =
-        item.isProviderNativeDocument() ? item.name + QStringLiteral(".pdf") : item.name;
+    // A remote name is never a path here: only its last component, made safe, is proposed.
+    const QString proposed = item.isProviderNativeDocument()
+                                 ? LocalFileName::safe(item.name, QStringLiteral(".pdf"))
+                                 : LocalFileName::safe(item.name);
     QPointer<AppModel> self(this);
     panels_->chooseSaveLocation(proposed, [self, item](const QUrl& destination) {
-        if (self && destination.isLocalFile())
+        if (self)
             self->saveCopy(item, destination);
     });
 }
 
+std::optional<QString> AppModel::checkedSaveTarget(const QUrl& answer) {
+    if (std::optional<QString> path = LocalFileName::saveTarget(answer))
+        return path;
+    const QString shown = answer.isLocalFile() ? answer.toLocalFile() : answer.toDisplayString();
+    setNotice(Notice::make(QStringLiteral("The file can't be saved there."),
+                           QStringLiteral("\u201c") + shown +
+                               QStringLiteral("\u201d isn't a file name in a folder on this "
+                                              "computer. Choose a folder and a file name.")));
+    return std::nullopt;
+}
+
 void AppModel::saveCopy(const FileItem& item, const QUrl& destination, std::function<void()> onDone) {
-    std::optional<QString> ready;
-    if (PreviewLoader* loader = previewLoaders_.value(item.ref)) {
+    const std::optional<QString> checked = checkedSaveTarget(destination);
+    if (!checked) {
+        if (onDone)
+            onDone();
+        return;
+    }
+    // The preview's copy when it is ready, kept (with the cache's hold) until copied.
+    std::optional<PreviewContent> ready;
+    if (const std::shared_ptr<PreviewLoader>& loader = previewLoaders_.value(item.ref)) {
         const PreviewLoader::Phase& phase = loader->phase();
         if (phase.isReady() && phase.content() && phase.content()->isLocalFile() &&
             QFileInfo::exists(phase.content()->localFileURL().toLocalFile()))
-            ready = phase.content()->localFileURL().toLocalFile();
+            ready = phase.content();
     }
     std::shared_ptr<ProviderRouter> router = provider_;
-    const QString target = destination.toLocalFile();
+    const QString target = *checked;
     QPointer<AppModel> self(this);
     runTask(
         this,
         [router, item, ready, target] {
             if (ready) {
-                copyReplacing(*ready, target);
+                copyReplacing(ready->localFileURL().toLocalFile(), target);
             } else if (item.isProviderNativeDocument()) {
                 router->exportFile(item.ref, QStringLiteral("application/pdf"), QUrl::fromLocalFile(target));
             } else {
@@ -273,30 +293,34 @@ void AppModel::openWith(const FileItem& item) {
 }
 
 void AppModel::openWith(const FileItem& item, const QString& applicationID) {
-    PreviewLoader* loader = previewLoader(item);
+    const std::shared_ptr<PreviewLoader> loader = previewLoader(item);
     QPointer<AppModel> self(this);
-    loader->localCopy([self, item, applicationID](TaskResult<QUrl> result) {
-        if (!self)
-            return;
-        if (!result.ok()) {
-            self->report(result.error(), item.ref.accountID);
-            return;
-        }
-        if (!self->launcher_)
-            return;
-        try {
-            self->launcher_->launch(applicationID, result.value());
-        } catch (const LaunchError& error) {
-            self->setNotice(Notice::make(
-                QStringLiteral("The application couldn't open \u201c") + item.name + QStringLiteral("\u201d."),
-                QString::fromStdString(error.what())));
-        }
-    });
+    // The answer comes to the model, not the loader: the loader may leave the model's list
+    // (a clear, a disconnect, thirty other previews) before the copy is ready.
+    loader->localCopy(
+        [self, item, applicationID](TaskResult<QUrl> result) {
+            if (!self)
+                return;
+            if (!result.ok()) {
+                self->report(result.error(), item.ref.accountID);
+                return;
+            }
+            if (!self->launcher_)
+                return;
+            try {
+                self->launcher_->launch(applicationID, result.value());
+            } catch (const LaunchError& error) {
+                self->setNotice(
+                    Notice::make(QStringLiteral("The application couldn't open \u201c") +
+                                     item.name + QStringLiteral("\u201d."),
+                                 QString::fromStdString(error.what())));
+            }
+        },
+        this);
 }
 
 void AppModel::clearPreviewCache(std::function<void()> onDone) {
-    for (PreviewLoader* loader : std::as_const(previewLoaders_))
-        loader->deleteLater();
+    // Open previews keep their loaders and the cache keeps the files they hold.
     previewLoaders_.clear();
     previewLoaderOrder_.clear();
     if (!previewCache_) {

@@ -4,6 +4,7 @@
 #include "App/DesignSystem/Format.h"
 #include "App/Model/AppModel.h"
 #include "App/Preview/PreviewSupport.h"
+#include "StorageCore/Files/LocalFileName.h"
 
 #include <QAction>
 #include <QApplication>
@@ -149,25 +150,8 @@ QString ArchiveViewer::summary(const ArchiveListing& listing) {
 }
 
 QString ArchiveViewer::proposedName(const ZipEntry& entry) {
-    QString last = entry.path;
-    // Both separators count: a member name never names a folder on this computer.
-    while (last.endsWith(QLatin1Char('/')) || last.endsWith(QLatin1Char('\\')))
-        last.chop(1);
-    const qsizetype cut =
-        std::max(last.lastIndexOf(QLatin1Char('/')), last.lastIndexOf(QLatin1Char('\\')));
-    last = last.mid(cut + 1);
-    QString clean;
-    for (const QChar c : std::as_const(last)) {
-        const QChar::Category category = c.category();
-        if (category == QChar::Other_Control || category == QChar::Other_Format ||
-            category == QChar::Separator_Line || category == QChar::Separator_Paragraph)
-            continue;
-        clean.append(c);
-    }
-    clean = clean.trimmed();
-    if (clean.isEmpty() || clean == QStringLiteral(".") || clean == QStringLiteral(".."))
-        return QStringLiteral("Untitled");
-    return clean;
+    // The one rule for names from elsewhere: a member name never names a folder here.
+    return LocalFileName::safe(entry.path);
 }
 
 ArchiveViewer::ArchiveViewer(AppModel& model, const FileItem& item, const ArchiveListing& listing,
@@ -275,16 +259,22 @@ void ArchiveViewer::extractSelected() {
     const QUuid accountID = item_.ref.accountID;
     saveChooser()(this, proposedName(member),
                   [self, model, loader, member, accountID](const QUrl& url) {
-                      if (!url.isValid() || !url.isLocalFile() || !loader)
+                      if (!model || !loader)
                           return;
-                      // The extraction runs on even when the preview goes away.
-                      loader->extract(member, url,
-                                      [self, model, accountID](TaskResult<std::monostate> result) {
-                                          if (!result.ok() && model)
-                                              model->report(result.error(), accountID);
-                                          if (self)
-                                              Q_EMIT self->extractionFinished(result.ok());
-                                      });
+                      // Only a file name inside a folder; anything else is refused aloud.
+                      const std::optional<QString> target = model->checkedSaveTarget(url);
+                      if (!target)
+                          return;
+                      // The extraction runs on, and reports, even when the preview goes away.
+                      loader->extract(
+                          member, QUrl::fromLocalFile(*target),
+                          [self, model, accountID](TaskResult<std::monostate> result) {
+                              if (!result.ok() && model)
+                                  model->report(result.error(), accountID);
+                              if (self)
+                                  Q_EMIT self->extractionFinished(result.ok());
+                          },
+                          model);
                   });
 }
 

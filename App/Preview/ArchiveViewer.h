@@ -53,14 +53,16 @@ public:
 
     /// "ZIP archive · 1 file" or "ZIP archive · <n> files".
     static QString summary(const ArchiveListing& listing);
-    /// The name proposed when saving a member: its last path component without control
-    /// characters or separators of any kind; "Untitled" when nothing usable is left.
+    /// The name proposed when saving a member: its last path component made safe by the one
+    /// rule for names from elsewhere (LocalFileName::safe); "Untitled" when nothing usable is
+    /// left.
     static QString proposedName(const ZipEntry& entry);
 
     /// The one selected member; none when nothing or several are selected.
     std::optional<ZipEntry> selectedEntry() const;
     /// Saves the selected member where the user says (nothing for a member that cannot be
-    /// extracted); a failure goes to the model's error report.
+    /// extracted); an answer that is no file name inside a folder is refused with the model's
+    /// alert, a failure goes to the model's error report.
     void extractSelected();
     /// The row's context menu: "Extract…" for one member, nothing for several.
     QList<QAction*> contextActions(const QList<int>& rows);

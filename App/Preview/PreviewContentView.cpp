@@ -17,32 +17,19 @@
 
 namespace tw {
 
-PreviewContentView::PreviewContentView(AppModel& model, PreviewLoader* loader, PreviewMode mode,
-                                       PDFController* pdf, ImageController* image, QWidget* parent)
-    : QWidget(parent), model_(model), item_(loader->item()), mode_(mode), pdf_(pdf), image_(image),
-      layout_(new QVBoxLayout(this)) {
+PreviewContentView::PreviewContentView(AppModel& model, std::shared_ptr<PreviewLoader> loader,
+                                       PreviewMode mode, PDFController* pdf, ImageController* image,
+                                       QWidget* parent)
+    : QWidget(parent), model_(model), item_(loader->item()), loader_(std::move(loader)),
+      mode_(mode), pdf_(pdf), image_(image), layout_(new QVBoxLayout(this)) {
     setObjectName(QStringLiteral("previewContent"));
     layout_->setContentsMargins(0, 0, 0, 0);
-    attach(loader);
+    connect(loader_.get(), &PreviewLoader::phaseChanged, this, &PreviewContentView::refresh);
+    refresh();
 }
 
 PreviewContentView::~PreviewContentView() {
     load_.cancel();
-}
-
-void PreviewContentView::attach(PreviewLoader* loader) {
-    loader_ = loader;
-    shownPhase_.reset();
-    connect(loader, &PreviewLoader::phaseChanged, this, &PreviewContentView::refresh);
-    // The model may drop its cached loader (its cache is full or was cleared): take the one
-    // it hands out now and go on with that.
-    connect(loader, &QObject::destroyed, this, [this] {
-        load_ = TaskHandle();
-        attach(model_.previewLoader(item_));
-        if (shown_)
-            startLoad();
-    });
-    refresh();
 }
 
 void PreviewContentView::showEvent(QShowEvent* event) {
@@ -54,7 +41,7 @@ void PreviewContentView::showEvent(QShowEvent* event) {
 }
 
 void PreviewContentView::startLoad() {
-    if (loader_ && !loader_->phase().isReady())
+    if (!loader_->phase().isReady())
         load_ = loader_->load();
 }
 
@@ -66,8 +53,6 @@ QString PreviewContentView::progressText(const PreviewLoader& loader) {
 }
 
 void PreviewContentView::refresh() {
-    if (!loader_)
-        return;
     const PreviewLoader::Phase& phase = loader_->phase();
     using Kind = PreviewLoader::Phase::Kind;
     // Idle and loading look the same; anything else is shown once per phase.
@@ -136,10 +121,7 @@ QWidget* PreviewContentView::failedView(const StorageError& error) {
         view->addButton(QStringLiteral("Reconnect\u2026"),
                         [this, accountID] { model_.reconnect(accountID); });
     } else {
-        view->addButton(QStringLiteral("Try Again"), [this] {
-            if (loader_)
-                load_ = loader_->load();
-        });
+        view->addButton(QStringLiteral("Try Again"), [this] { load_ = loader_->load(); });
     }
     if (!item_.isProviderNativeDocument())
         view->addButton(QStringLiteral("Download\u2026"), [this] { model_.saveCopy(item_); });
@@ -165,7 +147,8 @@ QWidget* PreviewContentView::viewer(const PreviewContent& content) {
     if (kind == PreviewKind::video || kind == PreviewKind::audio)
         return new PlayerHost(model_, item_, content, kind == PreviewKind::audio, compact, this);
     if (kind == PreviewKind::archive && content.isArchive())
-        return new ArchiveViewer(model_, item_, *content.archiveListing(), loader_, compact, this);
+        return new ArchiveViewer(model_, item_, *content.archiveListing(), loader_.get(), compact,
+                                 this);
     if (content.isLocalFile())
         return new QuickLookViewer(content.localFileURL(), item_, compact, this);
     return new UnavailableView(QStringLiteral("eye.slash"),

@@ -19,17 +19,19 @@ class PDFController;
 /// the quick-look panel (compact): starts the load when first shown, shows a progress text
 /// while the file is prepared, the failure or the "can't be previewed" state with their
 /// buttons, and once the preview is ready the viewer for its kind and content. One view per
-/// file: stepping to another file makes a new one. Leaving cancels its own load.
+/// file: stepping to another file makes a new one. Leaving cancels its own load. The view
+/// shares its loader with the model: it keeps it for its whole life, whatever the model's list
+/// of loaders lets go of.
 class PreviewContentView : public QWidget {
     Q_OBJECT
 public:
-    PreviewContentView(AppModel& model, PreviewLoader* loader, PreviewMode mode,
+    PreviewContentView(AppModel& model, std::shared_ptr<PreviewLoader> loader, PreviewMode mode,
                        PDFController* pdf = nullptr, ImageController* image = nullptr,
                        QWidget* parent = nullptr);
     ~PreviewContentView() override;
 
     const FileItem& item() const { return item_; }
-    PreviewLoader* loader() const { return loader_; }
+    PreviewLoader* loader() const { return loader_.get(); }
     PreviewMode mode() const { return mode_; }
     /// What is shown now: the progress view, an UnavailableView or a viewer.
     QWidget* currentView() const { return current_; }
@@ -42,7 +44,6 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void attach(PreviewLoader* loader);
     void startLoad();
     void refresh();
     void present(QWidget* view);
@@ -53,7 +54,7 @@ private:
 
     AppModel& model_;
     FileItem item_;
-    QPointer<PreviewLoader> loader_;
+    std::shared_ptr<PreviewLoader> loader_;
     PreviewMode mode_;
     QPointer<PDFController> pdf_;
     QPointer<ImageController> image_;

@@ -374,6 +374,16 @@ void PreviewWindow::watchSources() {
         listing_->disconnect(this);
     listing_ = listing;
     connect(listing, &FolderListing::itemsChanged, this, &PreviewWindow::scheduleRefresh);
+    // The end of a load decides whether a file not listed (yet) is gone.
+    connect(listing, &FolderListing::phaseChanged, this, &PreviewWindow::scheduleRefresh);
+    connect(listing, &FolderListing::isLoadingMoreChanged, this, &PreviewWindow::scheduleRefresh);
+}
+
+bool PreviewWindow::isListingLoading() const {
+    if (target_.isSearch() || !listing_)
+        return false;
+    return listing_->phase().kind == FolderListing::Phase::Kind::loading ||
+           listing_->isLoadingMore();
 }
 
 void PreviewWindow::scheduleRefresh() {
@@ -389,6 +399,10 @@ void PreviewWindow::scheduleRefresh() {
 void PreviewWindow::refresh() {
     watchSources();
     const std::optional<FileItem> shown = item();
+    // A listing that loads anew (a reconnect replaced it) lists the file again soon: the
+    // preview stays as it is until the load has ended.
+    if (!shown && content_ && isListingLoading())
+        return;
     if (!shown) {
         if (content_) {
             delete content_;
@@ -410,14 +424,18 @@ void PreviewWindow::refresh() {
         delete unavailable_;
         unavailable_ = nullptr;
     }
-    PreviewLoader* loader = model_.previewLoader(*shown);
-    if (!content_ || content_->item().ref != shown->ref || content_->loader() != loader) {
+    // The content view keeps its loader while it shows this version of the file: asking the
+    // model again on every refresh would take a loader from another window when the model's
+    // list of loaders is full.
+    if (!content_ || content_->item().ref != shown->ref ||
+        content_->item().modifiedAt != shown->modifiedAt) {
         delete content_;
-        content_ =
-            new PreviewContentView(model_, loader, PreviewMode::full, pdf_, image_, central_);
+        content_ = new PreviewContentView(model_, model_.previewLoader(*shown), PreviewMode::full,
+                                          pdf_, image_, central_);
         centralLayout_->addWidget(content_);
         content_->show();
     }
+    PreviewLoader* loader = content_->loader();
     const PreviewKind kind = loader->kind();
     const bool dark = kind == PreviewKind::image || kind == PreviewKind::video;
     central_->setPalette(dark ? darkPalette(QApplication::palette()) : QPalette());

@@ -67,6 +67,8 @@ private:
     void refresh();
     void updateToolbar(const std::optional<FileItem>& item, PreviewLoader* loader);
     void watchSources();
+    /// The folder's listing is loading its first page or paging on.
+    bool isListingLoading() const;
     bool handleKey(QKeyEvent* event);
     QUrl shareableFile() const;
 

@@ -4,6 +4,7 @@
 #include "StorageCore/Concurrency/Completion.h"
 #include "StorageCore/Concurrency/TaskRunner.h"
 #include "StorageCore/Domain/StorageError.h"
+#include "StorageCore/Persistence/PartialFile.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -79,6 +80,7 @@ struct PreviewCache::Core : std::enable_shared_from_this<PreviewCache::Core> {
 
     std::mutex turn; // the cache's serial context: held by one operation at a time
     QHash<QString, std::shared_ptr<Flight>> inFlight;
+    QHash<QString, int> held; // file name → holds alive
 
     QString pathOf(const QString& name) const { return directory + QLatin1Char('/') + name; }
 
@@ -98,6 +100,31 @@ struct PreviewCache::Core : std::enable_shared_from_this<PreviewCache::Core> {
         if (!isPart(info))
             return false;
         return inFlight.contains(info.fileName().chopped(kPartSuffix.size()));
+    }
+
+    bool isHeldLocked(const QFileInfo& info) const { return held.contains(info.fileName()); }
+
+    /// Deletes a file of the folder unless it is in use: a running ".part" file, a held file,
+    /// or a back end's partial file (".kelvanor-<UUID>.part" beside the ".part" it becomes),
+    /// which goes only when no writer holds its lock.
+    void removeUnusedLocked(const QFileInfo& info) const {
+        if (isRunningPartLocked(info) || isHeldLocked(info))
+            return;
+        if (PartialFile::isPartialName(info.fileName()))
+            removeIfUnlocked(info.absoluteFilePath());
+        else
+            QFile::remove(info.absoluteFilePath());
+    }
+
+    std::shared_ptr<const Hold> holdLocked(const QString& name) {
+        held[name] += 1;
+        return std::shared_ptr<const Hold>(new Hold(weak_from_this(), name));
+    }
+
+    void releaseLocked(const QString& name) {
+        auto it = held.find(name);
+        if (it != held.end() && --it.value() <= 0)
+            held.erase(it);
     }
 
     bool isFresh(const QString& path) const {
@@ -148,6 +175,10 @@ struct PreviewCache::Core : std::enable_shared_from_this<PreviewCache::Core> {
             if (keep && info.absoluteFilePath() == QFileInfo(*keep).absoluteFilePath())
                 continue;
             const qint64 size = std::max<qint64>(0, info.size());
+            if (isHeldLocked(info)) { // in use: counted, never deleted
+                total += size;
+                continue;
+            }
             candidates.append(
                 {info.absoluteFilePath(),
                  modificationDate(info).value_or(QDateTime(QDate(1, 1, 1), QTime(0, 0), Qt::UTC)),
@@ -296,6 +327,12 @@ QUrl PreviewCache::location(const FileItem& item, const QString& variant,
 
 QUrl PreviewCache::localCopy(const FileItem& item, const QString& variant,
                              const std::optional<QString>& fileExtension, const Fetch& fetch) {
+    return heldCopy(item, variant, fileExtension, fetch).url;
+}
+
+PreviewCache::HeldCopy PreviewCache::heldCopy(const FileItem& item, const QString& variant,
+                                              const std::optional<QString>& fileExtension,
+                                              const Fetch& fetch) {
     const QUrl url = location(item, variant, fileExtension);
     const QString path = url.toLocalFile();
     const QString key = QFileInfo(path).fileName();
@@ -307,7 +344,7 @@ QUrl PreviewCache::localCopy(const FileItem& item, const QString& variant,
             std::unique_lock lock(core.turn);
             if (core.isFresh(path)) {
                 core.touch(path);
-                return url;
+                return HeldCopy{url, core.holdLocked(key)};
             }
             auto it = core.inFlight.constFind(key);
             if (it != core.inFlight.constEnd()) {
@@ -340,7 +377,23 @@ QUrl PreviewCache::localCopy(const FileItem& item, const QString& variant,
         }
         if (outcome.error)
             throw StorageError(*outcome.error);
-        return outcome.url;
+        {
+            // Held only if it is still there: a clean-up may have run since the fetch ended.
+            std::lock_guard lock(core.turn);
+            if (QFileInfo::exists(path))
+                return HeldCopy{outcome.url, core.holdLocked(key)};
+        }
+        Cancellation::checkpoint();
+    }
+}
+
+PreviewCache::Hold::Hold(std::weak_ptr<PreviewCache::Core> core, QString name)
+    : core_(std::move(core)), name_(std::move(name)) {}
+
+PreviewCache::Hold::~Hold() {
+    if (const std::shared_ptr<Core> core = core_.lock()) {
+        std::lock_guard lock(core->turn);
+        core->releaseLocked(name_);
     }
 }
 
@@ -348,8 +401,8 @@ void PreviewCache::remove(const QUuid& accountID) {
     const QString prefix = accountID.toString(QUuid::WithoutBraces).toUpper();
     std::lock_guard lock(core_->turn);
     for (const QFileInfo& info : core_->listLocked())
-        if (info.fileName().startsWith(prefix) && !core_->isRunningPartLocked(info))
-            QFile::remove(info.absoluteFilePath());
+        if (info.fileName().startsWith(prefix))
+            core_->removeUnusedLocked(info);
 }
 
 void PreviewCache::clear() {
@@ -358,12 +411,12 @@ void PreviewCache::clear() {
     const QFileInfoList all =
         dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo& info : all) {
-        if (info.fileName() == kTagName || core_->isRunningPartLocked(info))
+        if (info.fileName() == kTagName)
             continue;
         if (info.isDir() && !info.isSymLink())
             QDir(info.absoluteFilePath()).removeRecursively();
         else
-            QFile::remove(info.absoluteFilePath());
+            core_->removeUnusedLocked(info);
     }
 }
 
@@ -373,13 +426,13 @@ void PreviewCache::purgeExpired() {
     for (const QFileInfo& info : core_->listLocked()) {
         bool drop;
         if (core_->isPart(info)) {
-            drop = !core_->isRunningPartLocked(info);
+            drop = true; // unless in use: removeUnusedLocked decides
         } else {
             const auto date = modificationDate(info);
             drop = !date || double(date->msecsTo(now)) >= core_->maxAge * 1000.0;
         }
         if (drop)
-            QFile::remove(info.absoluteFilePath());
+            core_->removeUnusedLocked(info);
     }
     core_->trimLocked(std::nullopt);
 }

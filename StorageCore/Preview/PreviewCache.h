@@ -21,6 +21,10 @@ namespace tw {
 /// restarts a file's age). A fetch writes to "<name>.part" beside the final name and is moved
 /// into place when complete; a ".part" file is never served.
 ///
+/// A file in use is never deleted: neither the ".part" file of a fetch under way (nor the
+/// partial file a back end writes beside it, which its writer holds locked), nor a cached file
+/// someone holds (heldCopy(): an open preview shows it).
+///
 /// Every operation blocks (never call it on the main thread) and the cache serialises them:
 /// one runs at a time, and one waiting for a fetch gives up its turn meanwhile. Each cache file
 /// is fetched by at most one task at a time (an in-flight map of Completions): later callers
@@ -28,9 +32,33 @@ namespace tw {
 /// when no caller waits for it any more.
 class PreviewCache {
 public:
+    struct Core;
+
     /// Writes the whole file to the given local URL; runs on a worker thread with its own
     /// cancellation. Throws StorageError.
     using Fetch = std::function<void(const QUrl& temporaryURL)>;
+
+    /// Keeps one cache file from clear(), remove(), purgeExpired() and trims while it lives.
+    /// It may outlive the cache, and be released on any thread.
+    class Hold {
+    public:
+        ~Hold();
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+    private:
+        friend class PreviewCache;
+        friend struct PreviewCache::Core;
+        Hold(std::weak_ptr<PreviewCache::Core> core, QString name);
+        std::weak_ptr<PreviewCache::Core> core_;
+        QString name_;
+    };
+
+    /// A complete local copy and the hold that keeps it.
+    struct HeldCopy {
+        QUrl url;
+        std::shared_ptr<const Hold> hold;
+    };
 
     static constexpr qint64 standardMaxBytes = 1073741824; // 1 GiB
     static constexpr double standardMaxAge = 86400;        // one day, in seconds
@@ -60,12 +88,18 @@ public:
     /// or the file cannot be moved into place, cancelled when the caller's task stops.
     QUrl localCopy(const FileItem& item, const QString& variant,
                    const std::optional<QString>& fileExtension, const Fetch& fetch);
+    /// localCopy() whose file is held from the moment it is found complete in the cache's
+    /// turn: no clean-up can delete it before the caller has it.
+    HeldCopy heldCopy(const FileItem& item, const QString& variant,
+                      const std::optional<QString>& fileExtension, const Fetch& fetch);
 
-    /// Deletes every file of one account, except downloads still running. Never fails.
+    /// Deletes every file of one account, except downloads still running and held files.
+    /// Never fails.
     void remove(const QUuid& accountID);
-    /// Deletes every file, except downloads still running. Never fails.
+    /// Deletes every file, except downloads still running and held files. Never fails.
     void clear();
-    /// Deletes left-over ".part" files, files of unknown age and stale files, then trims.
+    /// Deletes left-over ".part" files (and partial files no writer holds), files of unknown
+    /// age and stale files that nobody holds, then trims.
     void purgeExpired();
     /// Sum of the sizes of the files in the folder, ".part" files included; 0 when it
     /// cannot be listed.
@@ -82,8 +116,6 @@ public:
     /// A file extension fit for a local name: 1 to 16 ASCII letters and digits, lower-cased;
     /// anything else gives none.
     static QString safeExtension(const QString& extension);
-
-    struct Core;
 
 private:
     PreviewCache(std::shared_ptr<Core> core);

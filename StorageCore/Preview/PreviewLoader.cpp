@@ -13,6 +13,11 @@ bool isProviderNative(const FileItem& item) {
     return item.mimeType.startsWith(kGoogleAppsPrefix) && item.mimeType != FileItem::folderMimeType;
 }
 
+/// The cached file as content, kept from the cache's clean-ups while the content lives.
+PreviewContent held(PreviewCache::HeldCopy copy) {
+    return PreviewContent::localFile(copy.url, std::move(copy.hold));
+}
+
 ZipReadFunction rangedReads(const FileItem& item,
                             const std::shared_ptr<StorageProvider>& provider) {
     return [provider, ref = item.ref](ByteRange range) { return provider->read(ref, range); };
@@ -89,9 +94,11 @@ TaskHandle PreviewLoader::load() {
             }
             if (!result.ok()) {
                 const StorageError error = result.error();
+                // A copy: whoever watches the phase may let go of this loader meanwhile.
+                const ErrorCallback onError = onError_;
                 setPhase(Phase::failed(error));
-                if (onError_)
-                    onError_(error);
+                if (onError)
+                    onError(error);
                 return;
             }
             if (!result.value())
@@ -102,26 +109,30 @@ TaskHandle PreviewLoader::load() {
     return *handle;
 }
 
-TaskHandle PreviewLoader::localCopy(std::function<void(TaskResult<QUrl>)> onDone) {
+TaskHandle PreviewLoader::localCopy(std::function<void(TaskResult<QUrl>)> onDone,
+                                    QObject* receiver) {
     QUrl ready;
     if (phase_.isReady() && phase_.content()->isLocalFile())
         ready = phase_.content()->localFileURL();
+    // The work holds nothing of this object: the answer reaches the receiver even when the
+    // loader is gone by then.
     return runTask(
-        this,
+        receiver ? receiver : this,
         [ready, item = item_, provider = provider_, cache = cache_] {
             if (!ready.isEmpty() && QFileInfo::exists(ready.toLocalFile()))
                 return ready;
             if (isProviderNative(item))
-                return exportedPDF(item, provider, *cache);
-            return original(item, provider, *cache);
+                return exportedPDF(item, provider, *cache).url;
+            return original(item, provider, *cache).url;
         },
         std::move(onDone));
 }
 
 TaskHandle PreviewLoader::extract(const ZipEntry& entry, const QUrl& destination,
-                                  std::function<void(TaskResult<std::monostate>)> onDone) {
+                                  std::function<void(TaskResult<std::monostate>)> onDone,
+                                  QObject* receiver) {
     return runTask(
-        this,
+        receiver ? receiver : this,
         [entry, destination, item = item_, provider = provider_] {
             extractTo(item, entry, destination, provider);
         },
@@ -135,16 +146,16 @@ PreviewLoader::resolve(const FileItem& item, PreviewKind kind,
                        const std::shared_ptr<StorageProvider>& provider, PreviewCache& cache) {
     switch (kind) {
     case PreviewKind::pdf:
-        return PreviewContent::localFile(isProviderNative(item) ? exportedPDF(item, provider, cache)
-                                                                : original(item, provider, cache));
+        return held(isProviderNative(item) ? exportedPDF(item, provider, cache)
+                                           : original(item, provider, cache));
     case PreviewKind::image:
     case PreviewKind::document:
-        return PreviewContent::localFile(original(item, provider, cache));
+        return held(original(item, provider, cache));
     case PreviewKind::video:
     case PreviewKind::audio:
         if (auto source = RemoteMediaSource::create(item, provider))
             return PreviewContent::stream(std::move(source));
-        return PreviewContent::localFile(original(item, provider, cache));
+        return held(original(item, provider, cache));
     case PreviewKind::archive:
         return PreviewContent::archive(archiveListing(item, provider));
     case PreviewKind::unsupported:
@@ -153,20 +164,21 @@ PreviewLoader::resolve(const FileItem& item, PreviewKind kind,
     return std::nullopt;
 }
 
-QUrl PreviewLoader::original(const FileItem& item, const std::shared_ptr<StorageProvider>& provider,
-                             PreviewCache& cache) {
-    return cache.localCopy(
+PreviewCache::HeldCopy PreviewLoader::original(const FileItem& item,
+                                               const std::shared_ptr<StorageProvider>& provider,
+                                               PreviewCache& cache) {
+    return cache.heldCopy(
         item, QStringLiteral("original"), std::nullopt,
         [provider, ref = item.ref](const QUrl& to) { provider->download(ref, to, {}); });
 }
 
-QUrl PreviewLoader::exportedPDF(const FileItem& item,
-                                const std::shared_ptr<StorageProvider>& provider,
-                                PreviewCache& cache) {
-    return cache.localCopy(item, QStringLiteral("pdf"), QStringLiteral("pdf"),
-                           [provider, ref = item.ref](const QUrl& to) {
-                               provider->exportFile(ref, QStringLiteral("application/pdf"), to);
-                           });
+PreviewCache::HeldCopy PreviewLoader::exportedPDF(const FileItem& item,
+                                                  const std::shared_ptr<StorageProvider>& provider,
+                                                  PreviewCache& cache) {
+    return cache.heldCopy(item, QStringLiteral("pdf"), QStringLiteral("pdf"),
+                          [provider, ref = item.ref](const QUrl& to) {
+                              provider->exportFile(ref, QStringLiteral("application/pdf"), to);
+                          });
 }
 
 ArchiveListing PreviewLoader::archiveListing(const FileItem& item,

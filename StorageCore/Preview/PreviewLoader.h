@@ -31,12 +31,15 @@ struct ArchiveListing {
 };
 
 /// What a ready preview shows: a complete local file (a download or an exported PDF), a media
-/// stream, or an archive listing.
+/// stream, or an archive listing. A local file from the preview cache carries the cache's hold
+/// on it, so that clearing the cache never deletes it while the content is in use.
 class PreviewContent {
 public:
-    static PreviewContent localFile(const QUrl& url) {
+    static PreviewContent localFile(const QUrl& url,
+                                    std::shared_ptr<const PreviewCache::Hold> hold = nullptr) {
         PreviewContent c(Form::localFile);
         c.url_ = url;
+        c.hold_ = std::move(hold);
         return c;
     }
     static PreviewContent stream(std::shared_ptr<RemoteMediaSource> source) {
@@ -71,6 +74,7 @@ private:
     QUrl url_;
     std::shared_ptr<RemoteMediaSource> source_;
     ArchiveListing listing_;
+    std::shared_ptr<const PreviewCache::Hold> hold_;
 };
 
 /// Prepares the preview of one listed file and publishes its progress as an observable phase.
@@ -80,6 +84,9 @@ private:
 /// directory by ranged reads, provider-native documents are exported as PDF, and everything
 /// else is downloaded; downloads and exports go through the PreviewCache. All work runs as
 /// tasks; results are applied on the main thread.
+///
+/// Views share a loader (std::shared_ptr): it lives while anyone holds it, so a preview on
+/// screen never loses its content because a cache of loaders let go of it.
 class PreviewLoader : public QObject {
     Q_OBJECT
 public:
@@ -127,25 +134,30 @@ public:
     TaskHandle load();
 
     /// A complete local copy of the file (the ready local file when it still exists, else the
-    /// exported PDF or the download through the cache); onDone on the main thread. Does not
-    /// change the phase.
-    TaskHandle localCopy(std::function<void(TaskResult<QUrl>)> onDone);
+    /// exported PDF or the download through the cache); onDone on the main thread unless
+    /// `receiver` (this loader when null) is gone by then: a caller that must hear the answer
+    /// whatever becomes of the loader passes itself. Does not change the phase.
+    TaskHandle localCopy(std::function<void(TaskResult<QUrl>)> onDone, QObject* receiver = nullptr);
 
     /// Extracts one member of this archive to a local file, atomically (the whole member or
-    /// nothing); onDone on the main thread. A malformed or unsupported member fails with
-    /// previewUnavailable, a failed write with localWriteFailed. Does not change the phase.
+    /// nothing); onDone on the main thread unless `receiver` (this loader when null) is gone.
+    /// A malformed or unsupported member fails with previewUnavailable, a failed write with
+    /// localWriteFailed. Does not change the phase.
     TaskHandle extract(const ZipEntry& entry, const QUrl& destination,
-                       std::function<void(TaskResult<std::monostate>)> onDone);
+                       std::function<void(TaskResult<std::monostate>)> onDone,
+                       QObject* receiver = nullptr);
 
     // ---- blocking steps (worker threads only) ---------------------------------------------
     /// The content for the kind; none for unsupported kinds.
     static std::optional<PreviewContent> resolve(const FileItem& item, PreviewKind kind,
                                                  const std::shared_ptr<StorageProvider>& provider,
                                                  PreviewCache& cache);
-    static QUrl original(const FileItem& item, const std::shared_ptr<StorageProvider>& provider,
-                         PreviewCache& cache);
-    static QUrl exportedPDF(const FileItem& item, const std::shared_ptr<StorageProvider>& provider,
-                            PreviewCache& cache);
+    static PreviewCache::HeldCopy original(const FileItem& item,
+                                           const std::shared_ptr<StorageProvider>& provider,
+                                           PreviewCache& cache);
+    static PreviewCache::HeldCopy exportedPDF(const FileItem& item,
+                                              const std::shared_ptr<StorageProvider>& provider,
+                                              PreviewCache& cache);
     static ArchiveListing archiveListing(const FileItem& item,
                                          const std::shared_ptr<StorageProvider>& provider);
     static void extractTo(const FileItem& item, const ZipEntry& entry, const QUrl& destination,

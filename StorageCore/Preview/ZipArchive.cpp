@@ -2,6 +2,7 @@
 
 #include "StorageCore/Concurrency/Cancellation.h"
 #include "StorageCore/Domain/StorageError.h"
+#include "StorageCore/Files/LocalFileName.h"
 
 #include <QHash>
 #include <QIODevice>
@@ -153,44 +154,6 @@ private:
     z_stream stream_;
     char buffer_[256 * 1024];
 };
-
-/// The longest start of `name` whose UTF-8 form fits in the 255 bytes a file name may take,
-/// cut between characters (never inside a surrogate pair).
-QString cutToFileNameBytes(const QString& name) {
-    constexpr qsizetype kMaxBytes = 255;
-    qsizetype bytes = 0;
-    qsizetype i = 0;
-    while (i < name.size()) {
-        const char32_t c = name.at(i).unicode();
-        const bool pair = QChar::isHighSurrogate(c) && i + 1 < name.size() &&
-                          QChar::isLowSurrogate(name.at(i + 1).unicode());
-        const qsizetype units = pair ? 2 : 1;
-        const qsizetype length = pair ? 4 : c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
-        if (bytes + length > kMaxBytes)
-            break;
-        bytes += length;
-        i += units;
-    }
-    return name.left(i);
-}
-
-QString cleanComponent(const QString& component) {
-    QString out;
-    out.reserve(component.size());
-    for (QChar c : component) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F || c == QLatin1Char('/') ||
-            c == QLatin1Char('\\'))
-            continue;
-        out.append(c);
-    }
-    // Cut first, then trim: a cut can end the name on a space.
-    out = cutToFileNameBytes(out.trimmed()).trimmed();
-    // A name made only of dots is "." or ".." or confusingly close to them.
-    bool onlyDots = true;
-    for (QChar c : out)
-        onlyDots = onlyDots && c == QLatin1Char('.');
-    return onlyDots ? QString() : out;
-}
 
 QStringList components(const QString& memberPath) {
     QString p = memberPath;
@@ -392,9 +355,7 @@ std::optional<QDateTime> dosDate(quint16 time, quint16 date) {
 }
 
 QString safeFileName(const QString& memberPath) {
-    const QStringList parts = components(memberPath);
-    const QString name = parts.isEmpty() ? QString() : cleanComponent(parts.last());
-    return name.isEmpty() ? QStringLiteral("Untitled") : name;
+    return LocalFileName::safe(memberPath);
 }
 
 QString safeRelativePath(const QString& memberPath) {
@@ -404,7 +365,7 @@ QString safeRelativePath(const QString& memberPath) {
         QString part = parts[i];
         if (i == 0 && part.size() == 2 && part[1] == QLatin1Char(':'))
             continue; // a drive letter
-        part = cleanComponent(part);
+        part = LocalFileName::cleanComponent(part);
         if (!part.isEmpty())
             kept.append(part);
     }

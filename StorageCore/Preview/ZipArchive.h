@@ -95,14 +95,16 @@ void extractTo(const ZipEntry& entry, const ZipReadFunction& read, QIODevice& ou
 std::optional<QDateTime> dosDate(quint16 time, quint16 date);
 
 /// A plain file name for a member, to propose or create in a local folder: the last component
-/// of its path (either separator), without control characters, cut to at most 255 bytes of
-/// UTF-8 between characters; "." and ".." and empty names become "Untitled". Member paths are
-/// never used as local paths as they stand.
+/// of its path (either separator) made safe by the one rule for names from elsewhere
+/// (LocalFileName::safe: no control or format characters, at most 255 bytes of UTF-8 cut
+/// between characters, no leading "~"; "." and ".." and empty names become "Untitled"). Member
+/// paths are never used as local paths as they stand.
 QString safeFileName(const QString& memberPath);
 
 /// A relative path under a destination folder for a member: components split at "/" and "\",
 /// empty, "." and ".." components and a drive prefix dropped, each component cleaned as by
-/// safeFileName. Empty when nothing is left (the member must then be skipped).
+/// safeFileName (LocalFileName::cleanComponent). Empty when nothing is left (the member must then
+/// be skipped).
 QString safeRelativePath(const QString& memberPath);
 
 /// Position of the last occurrence of `needle` that starts at or before `from`, searching

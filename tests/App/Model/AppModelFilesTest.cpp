@@ -7,6 +7,7 @@
 #include "StorageCore/Files/FolderListing.h"
 #include "StorageCore/Preview/PreviewLoader.h"
 
+#include <QDir>
 #include <QFile>
 
 using namespace tw;
@@ -47,7 +48,10 @@ TEST_F(AppModelFilesTest, PathsListingsAndDestinations) {
 
     FolderListing* root = app.listing(work.id, std::nullopt);
     EXPECT_EQ(app.listing(work.id, std::nullopt), root);
-    EXPECT_EQ(root->phase().kind, FolderListing::Phase::Kind::idle); // not loaded by the model
+    // A new listing is handed out loading; one of an unknown account is left alone.
+    EXPECT_EQ(root->phase().kind, FolderListing::Phase::Kind::loading);
+    EXPECT_EQ(app.listing(QUuid::createUuid(), std::nullopt)->phase().kind,
+              FolderListing::Phase::Kind::idle);
     const QString key = AppModel::listingKey(work.id, std::nullopt);
     EXPECT_TRUE(key.endsWith(QStringLiteral("/root")));
     EXPECT_EQ(key.left(36), key.left(36).toUpper()); // the UUID in upper case
@@ -102,12 +106,15 @@ TEST_F(AppModelFilesTest, PreviewLoadersAreSharedAndAtMostThirtyStay) {
     QList<FileItem> items;
     for (int i = 0; i < 31; ++i)
         items.append(fileItem(work.id, QString::number(i), QStringLiteral("f%1.txt").arg(i), std::nullopt, 1));
-    PreviewLoader* first = app.previewLoader(items[0]);
+    std::shared_ptr<PreviewLoader> first = app.previewLoader(items[0]);
+    std::weak_ptr<PreviewLoader> unheld = app.previewLoader(items[1]);
     EXPECT_EQ(app.previewLoader(items[0]), first); // reuse does not move it
-    for (int i = 1; i < 31; ++i)
+    for (int i = 2; i < 31; ++i)
         app.previewLoader(items[i]);
-    EXPECT_NE(app.previewLoader(items[0]), first); // the oldest was dropped
-    PreviewLoader* second = app.previewLoader(items[2]);
+    EXPECT_NE(app.previewLoader(items[0]), first); // the oldest was dropped...
+    EXPECT_EQ(first->item().ref, items[0].ref);    // ...and lives on for whoever holds it
+    EXPECT_TRUE(unheld.expired());                 // dropped with nobody holding it: gone
+    std::shared_ptr<PreviewLoader> second = app.previewLoader(items[2]);
     FileItem changed = items[2];
     changed.modifiedAt = changed.modifiedAt->addDays(1);
     EXPECT_NE(app.previewLoader(changed), second);
@@ -150,6 +157,97 @@ TEST_F(AppModelFilesTest, SavingACopyReplacesTheFileOnlyWithACompleteCopy) {
     native.name = QStringLiteral("Notes");
     app.saveCopy(native);
     EXPECT_EQ(panels->asked.last(), QStringLiteral("save | Notes.pdf"));
+}
+
+TEST_F(AppModelFilesTest, TheSavePanelIsOfferedOnlyASafeLastComponentOnEitherService) {
+    const StorageAccount chats = storedAccount(ProviderKind::telegram, QStringLiteral("Chats"), 1);
+    storeAccounts({work, chats});
+    AppModel& app = build();
+    struct Case {
+        QString name, proposed;
+    };
+    const Case cases[] = {
+        {"~/.config/autostart/x.desktop", "x.desktop"},
+        {"/etc/x", "x"},
+        {"../../x", "x"},
+        {"a/b", "b"},
+        {"..", "Untitled"},
+        {"~", "_"},
+        {QStringLiteral("new\nline\u202e.txt"), "newline.txt"},
+        {QString(300, QLatin1Char('n')), QString(255, QLatin1Char('n'))},
+    };
+    for (const QUuid& accountID : {work.id, chats.id}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name.toStdString());
+            app.saveCopy(fileItem(accountID, QStringLiteral("id"), c.name));
+            EXPECT_EQ(panels->asked.last(), QStringLiteral("save | ") + c.proposed);
+        }
+    }
+    // An exported document keeps its ".pdf" whole.
+    FileItem native = fileItem(work.id, QStringLiteral("doc"),
+                               QStringLiteral("../") + QString(300, QLatin1Char('d')));
+    native.mimeType = QStringLiteral("application/vnd.google-apps.document");
+    app.saveCopy(native);
+    EXPECT_EQ(panels->asked.last(),
+              QStringLiteral("save | ") + QString(251, QLatin1Char('d')) + QStringLiteral(".pdf"));
+}
+
+TEST_F(AppModelFilesTest, ThePanelsAnswerMustNameAFileInsideAFolder) {
+    QTemporaryDir dir;
+    const QString root = QDir::cleanPath(dir.path());
+    ASSERT_TRUE(QDir(root).mkpath(QStringLiteral("inside")));
+    FileItem item = fileItem(work.id, QStringLiteral("r"), QStringLiteral("x.desktop"));
+    drive->addItem(item, QByteArray("[Desktop Entry]"));
+    AppModel& app = build();
+    const QString refusals[] = {
+        root + QStringLiteral("/inside/../escaped.desktop"),
+        root + QStringLiteral("/inside"),
+        root + QStringLiteral("/missing/x.desktop"),
+        QStringLiteral("relative/x.desktop"),
+    };
+    for (const QString& answer : refusals) {
+        SCOPED_TRACE(answer.toStdString());
+        app.setNotice(std::nullopt);
+        panels->saveLocation = QUrl::fromLocalFile(answer);
+        app.saveCopy(item);
+        ASSERT_TRUE(app.notice().has_value());
+        EXPECT_EQ(app.notice()->title, QStringLiteral("The file can't be saved there."));
+        EXPECT_TRUE(app.notice()->message.contains(answer));
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(drive->callCount(Op::download), 0);
+    EXPECT_FALSE(QFile::exists(root + QStringLiteral("/escaped.desktop")));
+
+    // A file name inside a folder is taken.
+    app.setNotice(std::nullopt);
+    bool done = false;
+    app.saveCopy(item, QUrl::fromLocalFile(root + QStringLiteral("/inside/x.desktop")),
+                 [&] { done = true; });
+    waitFor([&] { return done; });
+    EXPECT_FALSE(app.notice());
+    EXPECT_FALSE(app.presentedError());
+    QFile saved(root + QStringLiteral("/inside/x.desktop"));
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), QByteArray("[Desktop Entry]"));
+}
+
+TEST_F(AppModelFilesTest, OpenWithStillLaunchesWhenItsLoaderLeavesTheModelMeanwhile) {
+    FileItem item = fileItem(work.id, QStringLiteral("r"), QStringLiteral("report.txt"));
+    drive->addItem(item, QByteArray("text"));
+    AppModel& app = build();
+    auto gate = drive->gateNext(Op::download);
+    app.openWith(item, QStringLiteral("org.example.Editor.desktop"));
+    ASSERT_TRUE(gate->waitEntered());
+    bool cleared = false;
+    app.clearPreviewCache([&] { cleared = true; });
+    waitFor([&] { return cleared; });
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    gate->release();
+    waitFor([&] { return !launcher->launches.isEmpty(); });
+    ASSERT_EQ(launcher->launches.size(), 1);
+    EXPECT_EQ(launcher->launches.first().first, QStringLiteral("org.example.Editor.desktop"));
+    EXPECT_TRUE(QFile::exists(launcher->launches.first().second.toLocalFile()));
+    EXPECT_FALSE(app.presentedError());
 }
 
 TEST_F(AppModelFilesTest, OpenWithLaunchesTheLocalCopyOrSaysWhyNot) {

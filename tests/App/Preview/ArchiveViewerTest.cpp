@@ -210,14 +210,31 @@ TEST_F(ArchiveViewerTest, FailuresGoThroughTheModelsErrorReport) {
     EXPECT_EQ(model->accounts()->account(account.id)->status,
               StorageAccount::Status::reauthRequired);
 
-    // A failed write is shown as such, and nothing is left behind.
+    // An answer that is no file name inside a folder is refused aloud; nothing is read.
     model->setPresentedError(std::nullopt);
-    answer = QUrl::fromLocalFile(out.filePath(QStringLiteral("missing-folder/a.txt")));
+    const int reads = drive->callCount(Op::read);
+    for (const QString& refused : {out.filePath(QStringLiteral("missing-folder/a.txt")),
+                                   out.filePath(QStringLiteral("sub/../a.txt")), out.path()}) {
+        SCOPED_TRACE(refused.toStdString());
+        model->setNotice(std::nullopt);
+        answer = QUrl::fromLocalFile(refused);
+        viewer->extractSelected();
+        ASSERT_TRUE(model->notice().has_value());
+        EXPECT_EQ(model->notice()->title, QStringLiteral("The file can't be saved there."));
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(drive->callCount(Op::read), reads);
+    EXPECT_FALSE(model->presentedError().has_value());
+    EXPECT_FALSE(QFile::exists(out.filePath(QStringLiteral("missing-folder/a.txt"))));
+
+    // A failed write is shown as such, and nothing is left behind (even root cannot make
+    // files in /proc).
+    answer = QUrl::fromLocalFile(QStringLiteral("/proc/kelvanor-extracted.txt"));
     viewer->extractSelected();
     ASSERT_TRUE(done.wait(5000));
     ASSERT_TRUE(model->presentedError().has_value());
     EXPECT_EQ(model->presentedError()->error.code(), StorageError::Code::localWriteFailed);
-    EXPECT_FALSE(QFile::exists(out.filePath(QStringLiteral("missing-folder/a.txt"))));
+    EXPECT_FALSE(QFile::exists(QStringLiteral("/proc/kelvanor-extracted.txt")));
 }
 
 } // namespace

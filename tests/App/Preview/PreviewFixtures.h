@@ -178,8 +178,8 @@ protected:
     }
 
     /// The model's loader for the item, loaded to its end.
-    PreviewLoader* readyLoader(const FileItem& item) {
-        PreviewLoader* loader = model->previewLoader(item);
+    std::shared_ptr<PreviewLoader> sharedReadyLoader(const FileItem& item) {
+        std::shared_ptr<PreviewLoader> loader = model->previewLoader(item);
         loader->load();
         EXPECT_TRUE(QTest::qWaitFor(
             [&] {
@@ -190,6 +190,8 @@ protected:
             10000));
         return loader;
     }
+    /// The same, for tests that only look at it (the model keeps its last loaders).
+    PreviewLoader* readyLoader(const FileItem& item) { return sharedReadyLoader(item).get(); }
 
     StorageAccount account;
     StorageAccount other;

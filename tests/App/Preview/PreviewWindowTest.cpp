@@ -11,6 +11,7 @@
 #include "App/Preview/PreviewContentView.h"
 #include "App/Preview/PreviewShare.h"
 #include "App/Preview/PreviewWindowRegistry.h"
+#include "App/Preview/QuickLookPanel.h"
 #include "App/Preview/QuickLookViewer.h"
 #include "StorageCore/Files/FileSearch.h"
 #include "tests/App/Preview/PreviewFixtures.h"
@@ -384,7 +385,7 @@ TEST_F(PreviewContentTest, FailuresOfferTheirRecoveryAndDownloadWhereItMakesSens
         if (c.native)
             item.mimeType = QStringLiteral("application/vnd.google-apps.document");
         drive->failNext(c.native ? Op::exportFile : Op::download, c.error);
-        PreviewLoader* loader = readyLoader(item);
+        std::shared_ptr<PreviewLoader> loader = sharedReadyLoader(item);
         ASSERT_EQ(loader->phase().kind(), PreviewLoader::Phase::Kind::failed);
         PreviewContentView view(*model, loader, PreviewMode::full);
         auto* shown = qobject_cast<UnavailableView*>(view.currentView());
@@ -399,7 +400,7 @@ TEST_F(PreviewContentTest, FailuresOfferTheirRecoveryAndDownloadWhereItMakesSens
     FileItem item =
         addFile(QStringLiteral("again.pdf"), QStringLiteral("application/pdf"), makePDF(2));
     drive->failNext(Op::download, StorageError::Code::network);
-    PreviewContentView view(*model, readyLoader(item), PreviewMode::full);
+    PreviewContentView view(*model, sharedReadyLoader(item), PreviewMode::full);
     view.findChild<QPushButton*>(QStringLiteral("TryAgain"))->click();
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return qobject_cast<PDFViewer*>(view.currentView()) != nullptr; }, 5000));
@@ -408,7 +409,7 @@ TEST_F(PreviewContentTest, FailuresOfferTheirRecoveryAndDownloadWhereItMakesSens
 TEST_F(PreviewContentTest, AnUnsupportedFileOffersDownloadAndOpenWith) {
     const FileItem item = addFile(QStringLiteral("thing.unknownext"),
                                   QStringLiteral("application/x-unknown-thing"), "zz");
-    PreviewContentView view(*model, readyLoader(item), PreviewMode::compact);
+    PreviewContentView view(*model, sharedReadyLoader(item), PreviewMode::compact);
     auto* shown = qobject_cast<UnavailableView*>(view.currentView());
     ASSERT_NE(shown, nullptr);
     EXPECT_EQ(shown->title(), QStringLiteral("This file can't be previewed yet."));
@@ -433,7 +434,7 @@ TEST_F(PreviewContentTest, TheViewerFollowsTheKindAndTheContent) {
     ImageController imageController;
     auto viewerOf = [&](const FileItem& item) {
         auto view = std::make_unique<PreviewContentView>(
-            *model, readyLoader(item), PreviewMode::full, &pdfController, &imageController);
+            *model, sharedReadyLoader(item), PreviewMode::full, &pdfController, &imageController);
         return view;
     };
     EXPECT_NE(qobject_cast<PDFViewer*>(viewerOf(pdf)->currentView()), nullptr);
@@ -443,17 +444,126 @@ TEST_F(PreviewContentTest, TheViewerFollowsTheKindAndTheContent) {
     EXPECT_NE(qobject_cast<ArchiveViewer*>(viewerOf(zip)->currentView()), nullptr);
 }
 
-TEST_F(PreviewContentTest, ADroppedLoaderIsReplacedByTheModelsNewOne) {
+TEST_F(PreviewContentTest, AViewKeepsItsLoaderWhenTheModelLetsGoOfIt) {
     const FileItem txt =
         addFile(QStringLiteral("kept.txt"), QStringLiteral("text/plain"), "still here");
-    auto view = std::make_unique<PreviewContentView>(*model, readyLoader(txt), PreviewMode::full);
+    auto view =
+        std::make_unique<PreviewContentView>(*model, sharedReadyLoader(txt), PreviewMode::full);
     view->show();
+    QPointer<PreviewLoader> loader = view->loader();
+    QWidget* viewer = view->currentView();
+    ASSERT_NE(qobject_cast<QuickLookViewer*>(viewer), nullptr);
+    for (int i = 0; i < AppModel::previewLoaderLimit; ++i)
+        model->previewLoader(
+            addFile(QStringLiteral("other%1.txt").arg(i), QStringLiteral("text/plain"), "other"));
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_NE(model->previewLoader(txt).get(), loader.data()); // the model let go of it
+    ASSERT_FALSE(loader.isNull());
+    EXPECT_EQ(view->loader(), loader.data());
+    EXPECT_EQ(view->currentView(), viewer);
+    view.reset();
+    EXPECT_TRUE(loader.isNull()) << "the last holder deletes it";
+}
+
+TEST_F(PreviewWindowTest, ClearingThePreviewCacheKeepsOpenPreviews) {
+    threeFiles();
+    auto w = window(folderTarget(a));
+    ASSERT_TRUE(waitReady(*w));
+    QPointer<PreviewLoader> loader = w->contentView()->loader();
+    QWidget* viewer = w->contentView()->currentView();
+    const QString file = loader->phase().content()->localFileURL().toLocalFile();
+    ASSERT_TRUE(QFile::exists(file));
+    const int downloads = drive->callCount(Op::download);
+
     bool done = false;
     model->clearPreviewCache([&] { done = true; });
     ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 5000));
+    for (int turn = 0; turn < 3; ++turn) {
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    ASSERT_FALSE(loader.isNull());
+    EXPECT_EQ(w->contentView()->loader(), loader.data());
+    EXPECT_TRUE(loader->phase().isReady());
+    EXPECT_EQ(w->contentView()->currentView(), viewer) << "nothing was loaded again";
+    EXPECT_TRUE(QFile::exists(file)) << "the file an open preview shows stays";
+    EXPECT_EQ(drive->callCount(Op::download), downloads);
+
+    // Once the window is gone, the next clear takes the file.
+    w.reset();
+    done = false;
+    model->clearPreviewCache([&] { done = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 5000));
+    EXPECT_FALSE(QFile::exists(file));
+}
+
+TEST_F(PreviewWindowTest, MorePreviewsThanTheModelKeepsLoadersForNeverChurn) {
+    // As many windows as the model keeps loaders, and the quick-look panel besides.
+    QList<FileItem> items;
+    for (int i = 0; i < AppModel::previewLoaderLimit; ++i)
+        items.append(addFile(QStringLiteral("f%1.txt").arg(i, 2, 10, QLatin1Char('0')),
+                             QStringLiteral("text/plain"), QByteArray::number(i)));
+    const FileItem looked = addFile(QStringLiteral("quick.txt"), QStringLiteral("text/plain"), "q");
+    loadedListing();
+    std::vector<std::unique_ptr<PreviewWindow>> windows;
+    for (const FileItem& item : items)
+        windows.push_back(window(folderTarget(item)));
+    QuickLookPanel panel(std::make_shared<QSettings>(
+        settingsDir.filePath(QStringLiteral("panel.ini")), QSettings::IniFormat));
+    panel.show(looked, *model, {});
+
+    const auto loaders = [&] {
+        QList<QPointer<PreviewLoader>> list;
+        for (const auto& w : windows)
+            list.append(w->contentView() ? w->contentView()->loader() : nullptr);
+        list.append(panel.view() ? panel.view()->content()->loader() : nullptr);
+        return list;
+    };
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return qobject_cast<QuickLookViewer*>(view->currentView()) != nullptr; }, 5000));
-    EXPECT_NE(view->loader(), nullptr);
+        [&] {
+            const auto list = loaders();
+            return std::all_of(list.begin(), list.end(), [](const QPointer<PreviewLoader>& l) {
+                return l && l->phase().isReady();
+            });
+        },
+        10000));
+    const QList<QPointer<PreviewLoader>> before = loaders();
+    const int downloads = drive->callCount(Op::download);
+
+    // A few turns of the event loop while the model's state changes (every window refreshes).
+    for (int turn = 0; turn < 5; ++turn) {
+        model->setSearchText(QString::number(turn));
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    const QList<QPointer<PreviewLoader>> after = loaders();
+    int replaced = 0;
+    for (qsizetype i = 0; i < before.size(); ++i)
+        replaced += (before[i].isNull() || before[i] != after[i]) ? 1 : 0;
+    EXPECT_EQ(replaced, 0);
+    EXPECT_EQ(drive->callCount(Op::download), downloads);
+}
+
+TEST_F(PreviewWindowTest, AfterAReconnectTheWindowShowsItsFileAgain) {
+    threeFiles();
+    auto w = window(folderTarget(b));
+    ASSERT_TRUE(waitReady(*w));
+    QPointer<FolderListing> before = model->listing(account.id, std::nullopt);
+    drive->setConnection(connection(account.providerAccountID));
+    model->reconnect(account.id);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->isConnecting(); }, 5000));
+    ASSERT_FALSE(model->presentedError());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(before.isNull()) << "the reconnect replaced the folder's listing";
+
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return !w->showsUnavailable() && w->item() && w->contentView() &&
+                   w->contentView()->loader()->phase().isReady();
+        },
+        5000));
+    EXPECT_EQ(w->item()->name, QStringLiteral("b.png"));
+    EXPECT_EQ(subtitleOf(*w), QStringLiteral("Work \u2014 2 of 3"));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "StorageCore/Concurrency/Cancellation.h"
 #include "StorageCore/Concurrency/Completion.h"
 #include "StorageCore/Domain/StorageError.h"
+#include "StorageCore/Persistence/PartialFile.h"
 #include "tests/support/FakeClock.h"
 #include "tests/support/FakeStorageProvider.h"
 
@@ -299,6 +300,74 @@ TEST_F(PreviewCacheTest, CleanUpNeverDeletesARunningDownload) {
     EXPECT_EQ(files().size(), 1); // the ".part" file is still there
     go.resolve({});
     EXPECT_EQ(contentOf(copy.get()), "half and the rest");
+}
+
+TEST_F(PreviewCacheTest, CleanUpNeverDeletesTheFileABackEndIsWriting) {
+    // Back ends write a download into a partial file of their own beside the destination and
+    // rename it over the ".part" file when complete (as Drive and Telegram do).
+    QTemporaryDir journal;
+    PartialFile::setJournalPath(journal.filePath(QStringLiteral("partial-folders")));
+    PreviewCache cache = makeCache();
+    Completion<std::monostate> written, go;
+    const auto backEnd = [&](const QUrl& to) {
+        PartialFile out(to.toLocalFile());
+        out.write("complete", 8);
+        written.resolve({});
+        go.wait();
+        if (!out.commit())
+            throw StorageError(Code::localWriteFailed); // "The file couldn't be saved."
+    };
+    const FileItem item = fileItem("busy", "a.txt");
+    auto copy = std::async(std::launch::async,
+                           [&] { return cache.localCopy(item, "original", {}, backEnd); });
+    ASSERT_TRUE(written.waitFor(std::chrono::seconds(5)));
+    // A partial file nobody writes any more is a left-over and goes.
+    const QString leftOver = folder() + QStringLiteral("/.kelvanor-") +
+                             QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() +
+                             QStringLiteral(".part");
+    writeTo(QUrl::fromLocalFile(leftOver), "stale");
+    clock.advance(10 * 86400);
+    cache.purgeExpired();
+    EXPECT_FALSE(QFileInfo::exists(leftOver));
+    cache.remove(kAccount);
+    cache.clear();
+    go.resolve({});
+    EXPECT_EQ(contentOf(copy.get()), "complete");
+    PartialFile::setJournalPath(QString());
+}
+
+TEST_F(PreviewCacheTest, AHeldFileOutlivesEveryCleanUpUntilItIsLetGo) {
+    PreviewCache cache = makeCache(1000);
+    const FileItem shown = fileItem("shown", "shown.bin");
+    PreviewCache::HeldCopy held =
+        cache.heldCopy(shown, "original", {}, writing(QByteArray(600, 's')));
+    ASSERT_NE(held.hold, nullptr);
+    const QString path = held.url.toLocalFile();
+    const QUrl other = cache.localCopy(fileItem("other", "other.bin"), "original", {},
+                                       writing(QByteArray(300, 'o')));
+    clock.advance(10);
+
+    // A trim over the limit takes unheld files only, oldest first, and counts the held one.
+    cache.localCopy(fileItem("newer", "newer.bin"), "original", {}, writing(QByteArray(300, 'n')));
+    EXPECT_TRUE(QFileInfo::exists(path));
+    EXPECT_FALSE(QFileInfo::exists(other.toLocalFile()));
+    cache.clear();
+    EXPECT_EQ(files(), QStringList{QFileInfo(path).fileName()});
+    cache.remove(kAccount);
+
+    // A second hold of the fresh file; the file stays until both are let go.
+    const int fetched = fetches;
+    PreviewCache::HeldCopy again = cache.heldCopy(shown, "original", {}, writing("unused"));
+    EXPECT_EQ(again.url, held.url);
+    EXPECT_EQ(fetches, fetched);
+    held.hold.reset();
+    cache.clear();
+    clock.advance(10 * 86400);
+    cache.purgeExpired();
+    EXPECT_EQ(contentOf(again.url), QByteArray(600, 's'));
+    again.hold.reset();
+    cache.clear();
+    EXPECT_TRUE(files().isEmpty());
 }
 
 TEST_F(PreviewCacheTest, CancelledCallersStopWaitingAndTheLastCancelsTheFetch) {
