@@ -1,5 +1,6 @@
 #include "App/Sidebar/SidebarModel.h"
 
+#include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/Format.h"
 #include "App/Model/AppModel.h"
 #include "StorageCore/Accounts/AccountManager.h"
@@ -140,9 +141,8 @@ QVariant SidebarModel::data(const QModelIndex& index, int role) const {
         break;
     case Qt::ToolTipRole:
         if (r.kind == Row::Kind::account)
-            return (ProviderKinds::displayName(r.provider) + QStringLiteral(" \u00b7 ") +
-                    r.account.email)
-                .toHtmlEscaped();
+            return DisplayText::toolTip(ProviderKinds::displayName(r.provider) +
+                                        QStringLiteral(" \u00b7 ") + r.account.email);
         break;
     default:
         break;

@@ -1,9 +1,9 @@
 // The main window over the real model and fake back ends: onboarding gives way to the split
 // view, the detail pane follows the model, the uploads button follows the job list, and the
 // presenter shows one sheet and one alert at a time with the right buttons.
+#include "App/Shell/MainWindow.h"
 #include "App/Home/HomeView.h"
 #include "App/Preview/QuickLook.h"
-#include "App/Shell/MainWindow.h"
 #include "App/Shell/WindowPresenter.h"
 #include "App/SignIn/ConnectingSheet.h"
 #include "App/SignIn/NameStorageSheet.h"
@@ -12,6 +12,7 @@
 #include "StorageCore/Transfers/UploadManager.h"
 #include "tests/App/Model/AppModelFixture.h"
 #include "tests/App/Preview/RecordingQuickLook.h"
+#include "tests/support/ShownText.h"
 
 #include <QAbstractItemView>
 #include <QItemSelectionModel>
@@ -261,7 +262,9 @@ TEST_F(MainWindowTest, ErrorAlertButtonsFollowTheRecoveryAndDismissalClearsIt) {
 
     // A notice waits for the error before it, and is shown as plain text.
     app.setPresentedError(PresentedError::make(StorageError(Code::notFound)));
-    app.setNotice(Notice::make(QStringLiteral("<b>R&D</b> is already connected."), QString()));
+    app.setNotice(
+        Notice::make(QStringLiteral("<b>R&D</b> is already connected."),
+                     QStringLiteral("<i>me</i>&amp;co@example.com [*] stays \"as is\".")));
     QCoreApplication::processEvents();
     EXPECT_EQ(main.presenter()->alertKind(), WindowPresenter::Alert::error);
     main.presenter()->alert()->findChild<QPushButton*>(QStringLiteral("errorAlertOK"))->click();
@@ -269,6 +272,8 @@ TEST_F(MainWindowTest, ErrorAlertButtonsFollowTheRecoveryAndDismissalClearsIt) {
     ASSERT_EQ(main.presenter()->alertKind(), WindowPresenter::Alert::notice);
     EXPECT_EQ(main.presenter()->alert()->text(), QStringLiteral("<b>R&D</b> is already connected."));
     EXPECT_EQ(main.presenter()->alert()->textFormat(), Qt::PlainText);
+    EXPECT_EQ(shownInformativeText(main.presenter()->alert()),
+              QStringLiteral("<i>me</i>&amp;co@example.com [*] stays \"as is\"."));
     main.presenter()->alert()->findChild<QPushButton*>(QStringLiteral("noticeAlertOK"))->click();
     QCoreApplication::processEvents();
     EXPECT_FALSE(app.notice());

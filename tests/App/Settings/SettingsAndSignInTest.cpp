@@ -12,6 +12,7 @@
 #include "tests/App/Model/AppModelFixture.h"
 #include "tests/support/PostedResults.h"
 #include "tests/support/RunningTask.h"
+#include "tests/support/ShownText.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -108,10 +109,37 @@ TEST_F(SettingsTest, AccountsTabRenamesOnLeavingAndDisconnectsAfterConfirming) {
     auto* box = accounts->findChild<QMessageBox*>(QStringLiteral("disconnectConfirmation"));
     ASSERT_TRUE(box);
     EXPECT_EQ(box->text(), QStringLiteral("Disconnect \u201cChats\u201d?"));
-    EXPECT_TRUE(box->informativeText().contains(QStringLiteral("from this computer")));
+    EXPECT_TRUE(shownInformativeText(box).contains(QStringLiteral("from this computer")));
     child<QPushButton>(box, QStringLiteral("disconnectConfirm"))->click();
     waitFor([&] { return !app.accounts()->account(chats.id); });
     waitFor([&] { return accounts->selection() == work.id; });
+}
+
+TEST_F(SettingsTest, TheDisconnectConfirmationShowsNamesAsWritten) {
+    for (const QString& name : {QStringLiteral("<b>Bold</b>"), QStringLiteral("R&D"),
+                                QStringLiteral("Say \"hi\""), QStringLiteral("&amp;")}) {
+        StorageAccount account = storedAccount(ProviderKind::googleDrive, name);
+        account.email = name + QStringLiteral("@example.com");
+        storeAccounts({account});
+        model.reset();
+        AppModel& app = build();
+        AccountsSettings accounts(app);
+        accounts.show();
+        accounts.confirmDisconnect(account);
+        auto* box = accounts.findChild<QMessageBox*>(QStringLiteral("disconnectConfirmation"));
+        ASSERT_TRUE(box);
+        EXPECT_EQ(box->textFormat(), Qt::PlainText);
+        EXPECT_EQ(box->text(),
+                  QStringLiteral("Disconnect \u201c") + name + QStringLiteral("\u201d?"));
+        EXPECT_EQ(shownInformativeText(box),
+                  QStringLiteral("Your files stay in Google Drive. Kelvanor removes ") + name +
+                      QStringLiteral("@example.com and its sign-in from this computer."));
+        // The list shows the alias as it is.
+        bool listed = false;
+        for (const QLabel* label : accounts.findChildren<QLabel*>())
+            listed = listed || (label->textFormat() == Qt::PlainText && label->text() == name);
+        EXPECT_TRUE(listed) << name.toStdString();
+    }
 }
 
 TEST_F(SettingsTest, GeneralTabSetsTheUploadLimitAndClearsHistory) {
