@@ -74,7 +74,7 @@ TEST_F(FolderTableTest, PagesToTheEndOfAThreePageFolderAsTheUserScrolls) {
     showPane(work);
     waitLoaded();
     QAbstractItemModelTester tester(content().tableModel(),
-                                    QAbstractItemModelTester::FailureReportingMode::Warning);
+                                    QAbstractItemModelTester::FailureReportingMode::Fatal);
 
     // Background paging stops at its fill limit; the table shows what is loaded.
     EXPECT_EQ(content().tableModel()->rowCount(), 2000);
@@ -108,7 +108,7 @@ TEST_F(FolderTableTest, SelectionFollowsRowsThatMoveOrGoAndSurvivesAFilterRoundT
     showPane(work);
     waitLoaded();
     QAbstractItemModelTester tester(content().tableModel(),
-                                    QAbstractItemModelTester::FailureReportingMode::Warning);
+                                    QAbstractItemModelTester::FailureReportingMode::Fatal);
     FolderTableModel* rows = content().tableModel();
     const int beach = rows->rowOf(FileRef{work.id, QStringLiteral("img")});
     const int report = rows->rowOf(FileRef{work.id, QStringLiteral("doc1")});

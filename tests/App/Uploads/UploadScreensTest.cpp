@@ -14,6 +14,7 @@
 #include "tests/App/Model/AppModelFixture.h"
 #include "tests/support/ShownText.h"
 
+#include <QAbstractItemModelTester>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QFile>
@@ -152,6 +153,12 @@ TEST_F(UploadScreensTest, TheSmartUploadPaneGathersPlacesAndSends) {
     auto* zone = child<QWidget>(&pane, QStringLiteral("smartUploadDropZone"));
     auto* upload = child<QPushButton>(&pane, QStringLiteral("smartUploadUpload"));
     auto* summary = child<QLabel>(&pane, QStringLiteral("smartUploadSummary"));
+    // The batch and job lists keep the item-model rules through every change below.
+    QList<std::shared_ptr<QAbstractItemModelTester>> testers;
+    for (const QListView* list : pane.findChildren<QListView*>())
+        testers.append(std::make_shared<QAbstractItemModelTester>(
+            list->model(), QAbstractItemModelTester::FailureReportingMode::Fatal));
+    ASSERT_GE(testers.size(), 3);
     EXPECT_TRUE(zone->isVisible());
     EXPECT_TRUE(child<QPushButton>(&pane, QStringLiteral("smartUploadChooseFiles"))->isEnabled());
 
