@@ -98,7 +98,9 @@ TEST_F(FolderTableTest, PagesToTheEndOfAThreePageFolderAsTheUserScrolls) {
     // At the end nothing more is asked for, however often the last row comes into view.
     content().table()->scrollToTop();
     content().table()->scrollToBottom();
-    QTest::qWait(20);
+    ASSERT_TRUE(content().isPagingCheckPending());
+    waitFor([&] { return !content().isPagingCheckPending(); });
+    EXPECT_FALSE(content().listing()->isLoadingMore());
     EXPECT_EQ(drive->callCount(Op::listFolder), 3);
 }
 
