@@ -7,6 +7,7 @@
 #include "App/Browser/ItemMenu.h"
 #include "App/Browser/TextPromptSheet.h"
 #include "App/Browser/UploadStatusButton.h"
+#include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/Format.h"
 #include "App/Model/AppModel.h"
 #include "App/Preview/QuickLook.h"
@@ -795,10 +796,9 @@ void FolderContentView::startTrash(const FileItem& item) {
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setIcon(QMessageBox::Warning);
-    dialog->setTextFormat(Qt::PlainText);
-    dialog->setText(texts.title);
-    dialog->setInformativeText(texts.message);
-    QPushButton* confirm = dialog->addButton(texts.button, QMessageBox::DestructiveRole);
+    DisplayText::setMessage(dialog, texts.title, texts.message);
+    QPushButton* confirm =
+        dialog->addButton(DisplayText::buttonText(texts.button), QMessageBox::DestructiveRole);
     confirm->setObjectName(QStringLiteral("trashConfirm"));
     QPushButton* cancel = dialog->addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     cancel->setObjectName(QStringLiteral("trashCancel"));

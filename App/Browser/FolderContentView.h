@@ -58,6 +58,8 @@ public:
     void setFilter(const std::optional<FileCategory>& filter);
 
     State state() const { return state_; }
+    /// A look at the last shown row (for the next page) is due on the next turn.
+    bool isPagingCheckPending() const { return pagingCheck_.isActive(); }
     /// The shown rows: every loaded item, or those of the filter's category.
     QList<FileItem> visibleItems() const;
     /// The loaded item of a one-element set (none for other sets or an item no longer listed).

@@ -5,6 +5,7 @@
 #include "App/Browser/FolderStateView.h"
 #include "App/Browser/FolderTableView.h"
 #include "App/Browser/TextPromptSheet.h"
+#include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/DropHighlight.h"
 #include "App/DesignSystem/SymbolIcons.h"
 #include "App/Model/AppModel.h"
@@ -26,11 +27,6 @@
 namespace tw {
 
 namespace {
-
-/// A menu title built from a name: "&" would otherwise be taken as a mnemonic.
-QString menuTitle(QString name) {
-    return name.replace(QLatin1Char('&'), QStringLiteral("&&"));
-}
 
 bool needsSignIn(const std::optional<StorageAccount>& account) {
     return account && account->status == StorageAccount::Status::reauthRequired;
@@ -291,11 +287,10 @@ void StorageBrowserPane::updateToolbar() {
     if (!account_ || needsSignIn(account_))
         upload_->setToolTip(QStringLiteral("Reconnect this account to upload"));
     else if (writable)
-        upload_->setToolTip(QStringLiteral("Upload to ") + destination().displayName);
+        upload_->setToolTip(
+            DisplayText::toolTip(QStringLiteral("Upload to ") + destination().displayName));
     else
         upload_->setToolTip(QStringLiteral("This chat is read-only in Kelvanor"));
-    // Tool tips are shown as rich text when they look like it: names are escaped.
-    upload_->setToolTip(upload_->toolTip().toHtmlEscaped());
 }
 
 void StorageBrowserPane::updateTitle() {
@@ -305,8 +300,8 @@ void StorageBrowserPane::updateTitle() {
         return;
     title_->setText(newTitle);
     subtitle_->setText(newSubtitle);
-    title_->setToolTip(newTitle.toHtmlEscaped());
-    subtitle_->setToolTip(newSubtitle.toHtmlEscaped());
+    title_->setToolTip(DisplayText::toolTip(newTitle));
+    subtitle_->setToolTip(DisplayText::toolTip(newSubtitle));
     Q_EMIT titleChanged();
 }
 
@@ -315,12 +310,12 @@ void StorageBrowserPane::fillPathMenu() {
     if (!account_)
         return;
     const QList<FolderCrumb> crumbs = path();
-    QAction* root = pathMenu_->addAction(menuTitle(account_->alias));
+    QAction* root = pathMenu_->addAction(DisplayText::buttonText(account_->alias));
     root->setObjectName(QStringLiteral("pathDepth0"));
     connect(root, &QAction::triggered, this, [this] { model_.navigate(accountID_, 0); });
     for (int i = 0; i + 1 < crumbs.size(); ++i) {
         QAction* folder = pathMenu_->addAction(BrowserIcons::icon(QStringLiteral("folder")),
-                                               menuTitle(crumbs[i].name));
+                                               DisplayText::buttonText(crumbs[i].name));
         folder->setObjectName(QStringLiteral("pathDepth%1").arg(i + 1));
         connect(folder, &QAction::triggered, this,
                 [this, i] { model_.navigate(accountID_, i + 1); });

@@ -1,5 +1,7 @@
 #include "App/DesignSystem/ElidedLabel.h"
 
+#include "App/DesignSystem/DisplayText.h"
+
 namespace tw {
 
 ElidedLabel::ElidedLabel(const QString& text, Qt::TextElideMode mode, QWidget* parent)
@@ -13,7 +15,7 @@ void ElidedLabel::setText(const QString& text) {
     if (text == full_ && !QLabel::text().isNull())
         return;
     full_ = text;
-    setToolTip(text.toHtmlEscaped());
+    setToolTip(DisplayText::toolTip(text));
     setAccessibleName(text);
     elide();
 }

@@ -1,5 +1,6 @@
 #include "App/DesignSystem/ErrorViews.h"
 
+#include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/SymbolIcons.h"
 
 #include <QHBoxLayout>
@@ -12,8 +13,7 @@ namespace tw {
 namespace {
 
 QLabel* plainLabel(QWidget* parent, bool wrap = true) {
-    auto* label = new QLabel(parent);
-    label->setTextFormat(Qt::PlainText);
+    QLabel* label = DisplayText::label(QString(), parent);
     label->setWordWrap(wrap);
     return label;
 }

@@ -2,10 +2,11 @@
 
 #include "App/DesignSystem/AccountIcon.h"
 #include "App/DesignSystem/CombinedUsageBar.h"
-#include "App/DesignSystem/FlowLayout.h"
 #include "App/DesignSystem/DesignSystem.h"
+#include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/ElidedLabel.h"
 #include "App/DesignSystem/ErrorViews.h"
+#include "App/DesignSystem/FlowLayout.h"
 #include "App/DesignSystem/Format.h"
 #include "App/DesignSystem/SymbolIcons.h"
 #include "App/DesignSystem/UsageMeter.h"
@@ -29,12 +30,6 @@ namespace tw {
 namespace {
 
 constexpr int recentActivityCount = 8;
-
-QLabel* plainLabel(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
 
 QLabel* secondary(QLabel* label) {
     label->setForegroundRole(QPalette::PlaceholderText);
@@ -62,7 +57,7 @@ protected:
 /// A section of the form: an optional header above a card; rows go into the returned layout.
 QVBoxLayout* addSection(QVBoxLayout* form, const QString& header, QWidget* parent) {
     if (!header.isEmpty()) {
-        auto* title = plainLabel(header, parent);
+        auto* title = DisplayText::label(header, parent);
         QFont bold = title->font();
         bold.setBold(true);
         title->setFont(bold);
@@ -117,12 +112,12 @@ public:
         spinner_->setTextVisible(false);
         spinner_->setFixedSize(28, 6);
         row->addWidget(spinner_);
-        status_ = secondary(plainLabel(QString(), this));
+        status_ = secondary(DisplayText::label(QString(), this));
         status_->setObjectName(QStringLiteral("storageRowStatus"));
         row->addWidget(status_);
         auto* usage = new QVBoxLayout;
         usage->setSpacing(4);
-        usageText_ = secondary(plainLabel(QString(), this));
+        usageText_ = secondary(DisplayText::label(QString(), this));
         usageText_->setObjectName(QStringLiteral("storageRowUsage"));
         usageText_->setAlignment(Qt::AlignRight);
         meter_ = new UsageMeter(this);
@@ -221,7 +216,7 @@ HomeView::HomeView(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
 
     // Overview (no header).
     auto* header = new QHBoxLayout;
-    auto* title = plainLabel(QStringLiteral("Home"), form_);
+    auto* title = DisplayText::label(QStringLiteral("Home"), form_);
     QFont big = title->font();
     big.setPointSizeF(big.pointSizeF() * 1.5);
     big.setBold(true);
@@ -247,12 +242,12 @@ HomeView::HomeView(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
     QVBoxLayout* overview = addSection(form, QString(), form_);
     overview->setSpacing(10);
     auto* countRow = new QHBoxLayout;
-    count_ = plainLabel(QString(), form_);
+    count_ = DisplayText::label(QString(), form_);
     count_->setObjectName(QStringLiteral("homeStorageCount"));
     QFont headline = count_->font();
     headline.setBold(true);
     count_->setFont(headline);
-    total_ = secondary(plainLabel(QString(), form_));
+    total_ = secondary(DisplayText::label(QString(), form_));
     total_->setObjectName(QStringLiteral("homeTotal"));
     countRow->addWidget(count_);
     countRow->addStretch(1);
@@ -274,7 +269,7 @@ HomeView::HomeView(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
     legendEntries_->setSizePolicy(entriesPolicy);
     new FlowLayout(legendEntries_);
     legendRow->addWidget(legendEntries_, 1, Qt::AlignTop);
-    available_ = secondary(plainLabel(QString(), legend_));
+    available_ = secondary(DisplayText::label(QString(), legend_));
     available_->setObjectName(QStringLiteral("homeAvailable"));
     QFont availableFont = available_->font();
     availableFont.setPointSizeF(availableFont.pointSizeF() * 0.9);
@@ -402,7 +397,7 @@ void HomeView::applyOverview(const QList<StorageAccount>& accounts) {
             }
             dot->setPixmap(pixmap);
             entryRow->addWidget(dot);
-            auto* alias = secondary(plainLabel(account.alias, entry));
+            auto* alias = secondary(DisplayText::label(account.alias, entry));
             QFont caption = alias->font();
             caption.setPointSizeF(caption.pointSizeF() * 0.9);
             alias->setFont(caption);
@@ -439,8 +434,8 @@ void HomeView::applyActivity() {
     clearLayout(activity_);
     const QList<ActivityEvent>& events = model_.activity()->events();
     if (events.isEmpty()) {
-        auto* hint = secondary(
-            plainLabel(QStringLiteral("Uploads, downloads and changes appear here."), form_));
+        auto* hint = secondary(DisplayText::label(
+            QStringLiteral("Uploads, downloads and changes appear here."), form_));
         hint->setObjectName(QStringLiteral("homeActivityHint"));
         activity_->addWidget(hint);
         return;
@@ -459,7 +454,7 @@ void HomeView::applyActivity() {
         auto* summary = new ElidedLabel(event.summary(), Qt::ElideMiddle, row);
         summary->setObjectName(QStringLiteral("activitySummary"));
         layout->addWidget(summary, 1);
-        auto* when = secondary(plainLabel(Format::relative(event.date, now), row));
+        auto* when = secondary(DisplayText::label(Format::relative(event.date, now), row));
         when->setObjectName(QStringLiteral("activityDate"));
         layout->addWidget(when);
         activity_->addWidget(row);

@@ -1,5 +1,7 @@
 #include "App/Model/QtPanels.h"
 
+#include "App/DesignSystem/DisplayText.h"
+
 #include "App/Model/ApplicationLauncher.h"
 
 #include <QApplication>
@@ -88,7 +90,7 @@ QtPanels::QtPanels(std::shared_ptr<ApplicationLauncher> launcher)
 
 void QtPanels::chooseFiles(const QString& prompt, const QString& message,
                            std::function<void(const QList<QUrl>&)> onChosen) {
-    auto* dialog = new QFileDialog(activeWindow(), message);
+    auto* dialog = new QFileDialog(activeWindow(), DisplayText::windowTitle(message));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setFileMode(QFileDialog::ExistingFiles);
     dialog->setLabelText(QFileDialog::Accept, prompt);

@@ -1,6 +1,7 @@
 #include "App/Onboarding/OnboardingView.h"
 
 #include "App/DesignSystem/BrandMark.h"
+#include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/ErrorViews.h"
 #include "App/DesignSystem/SymbolIcons.h"
 #include "App/Model/AppModel.h"
@@ -35,12 +36,6 @@ constexpr Feature features[] = {
      "keyring."},
 };
 
-QLabel* plainLabel(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
-
 QWidget* featureRow(const Feature& feature, QWidget* parent) {
     auto* row = new QWidget(parent);
     auto* layout = new QHBoxLayout(row);
@@ -53,11 +48,11 @@ QWidget* featureRow(const Feature& feature, QWidget* parent) {
     layout->addWidget(symbol, 0, Qt::AlignTop);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
-    auto* title = plainLabel(QLatin1String(feature.title), row);
+    auto* title = DisplayText::label(QLatin1String(feature.title), row);
     QFont semibold = title->font();
     semibold.setWeight(QFont::DemiBold);
     title->setFont(semibold);
-    auto* text = plainLabel(QLatin1String(feature.text), row);
+    auto* text = DisplayText::label(QLatin1String(feature.text), row);
     text->setWordWrap(true);
     // The column has a fixed width, so the wrapped text's height is known: reserve it, so a
     // short window never squeezes the lines together.
@@ -110,7 +105,7 @@ OnboardingView::OnboardingView(AppModel& model, QWidget* parent) : QWidget(paren
     logo->setPixmap(brandMark(devicePixelRatioF()));
     logo->setFixedSize(96, 96);
     header->addWidget(logo, 0, Qt::AlignHCenter);
-    auto* welcome = plainLabel(QStringLiteral("Welcome to Kelvanor"), column);
+    auto* welcome = DisplayText::label(QStringLiteral("Welcome to Kelvanor"), column);
     welcome->setObjectName(QStringLiteral("onboardingTitle"));
     QFont large = welcome->font();
     large.setPointSizeF(large.pointSizeF() * 2.0);
@@ -156,7 +151,8 @@ OnboardingView::OnboardingView(AppModel& model, QWidget* parent) : QWidget(paren
     spinner->setTextVisible(false);
     spinner->setFixedSize(40, 8);
     waitingRow->addWidget(spinner);
-    auto* finish = plainLabel(QStringLiteral("Finish signing in in your browser\u2026"), waiting_);
+    auto* finish =
+        DisplayText::label(QStringLiteral("Finish signing in in your browser\u2026"), waiting_);
     finish->setForegroundRole(QPalette::PlaceholderText);
     waitingRow->addWidget(finish);
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), waiting_);
@@ -169,7 +165,7 @@ OnboardingView::OnboardingView(AppModel& model, QWidget* parent) : QWidget(paren
     error_ = new InlineErrorView(false, column);
     error_->setObjectName(QStringLiteral("onboardingError"));
     connectArea->addWidget(error_);
-    notConfigured_ = plainLabel(QString(), column);
+    notConfigured_ = DisplayText::label(QString(), column);
     notConfigured_->setObjectName(QStringLiteral("onboardingNotConfigured"));
     notConfigured_->setWordWrap(true);
     notConfigured_->setAlignment(Qt::AlignCenter);

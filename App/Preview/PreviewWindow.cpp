@@ -1,5 +1,7 @@
 #include "App/Preview/PreviewWindow.h"
 
+#include "App/DesignSystem/DisplayText.h"
+
 #include "App/Model/AppModel.h"
 #include "App/Preview/ImageController.h"
 #include "App/Preview/PDFController.h"
@@ -440,7 +442,7 @@ void PreviewWindow::refresh() {
     const bool dark = kind == PreviewKind::image || kind == PreviewKind::video;
     central_->setPalette(dark ? darkPalette(QApplication::palette()) : QPalette());
     toolbar_->show();
-    setWindowTitle(shown->name);
+    setWindowTitle(DisplayText::windowTitle(shown->name));
     updateToolbar(shown, loader);
 }
 

@@ -1,5 +1,6 @@
 #include "App/Preview/QuickLookPanel.h"
 
+#include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/ElidedLabel.h"
 #include "App/DesignSystem/Format.h"
 #include "App/Model/AppModel.h"
@@ -201,7 +202,7 @@ void QuickLookPanel::show(const FileItem& item, AppModel& model, OpenFull openFu
         },
         panel_);
     panel_->host->addWidget(view_);
-    panel_->setWindowTitle(item.name);
+    panel_->setWindowTitle(DisplayText::windowTitle(item.name));
     if (!panel_->isVisible()) {
         if (panel_->width() < smallestKeptSize.width() ||
             panel_->height() < smallestKeptSize.height())

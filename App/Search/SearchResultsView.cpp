@@ -2,6 +2,7 @@
 
 #include "App/Browser/ItemMenu.h"
 #include "App/DesignSystem/DesignSystem.h"
+#include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/SymbolIcons.h"
 #include "App/Model/AppModel.h"
 #include "App/Preview/QuickLook.h"
@@ -32,9 +33,7 @@ namespace tw {
 namespace {
 
 QLabel* plainLabel(QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setTextFormat(Qt::PlainText);
-    return label;
+    return DisplayText::label(QString(), parent);
 }
 
 QFont scaledFont(const QFont& base, qreal factor, bool bold = false) {

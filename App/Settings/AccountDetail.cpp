@@ -1,6 +1,7 @@
 #include "App/Settings/AccountDetail.h"
 
 #include "App/DesignSystem/DesignSystem.h"
+#include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/Format.h"
 #include "App/DesignSystem/UsageMeter.h"
 
@@ -20,9 +21,7 @@ namespace {
 constexpr qint64 kTelegramFileLimit = 2'000'000'000;
 
 QLabel* plainLabel(QWidget* parent, const QString& text = {}) {
-    auto* label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    return label;
+    return DisplayText::label(text, parent);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "App/Settings/AccountsSettings.h"
 
 #include "App/DesignSystem/AccountIcon.h"
+#include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/ElidedLabel.h"
 #include "App/DesignSystem/SymbolIcons.h"
 
@@ -38,8 +39,7 @@ QWidget* accountRow(const StorageAccount& account, QWidget* parent) {
     layout->addWidget(new AccountIcon(account, 20, row));
     auto* texts = new QVBoxLayout;
     texts->setSpacing(1);
-    auto* alias = new QLabel(account.alias, row);
-    alias->setTextFormat(Qt::PlainText);
+    auto* alias = DisplayText::label(account.alias, row);
     texts->addWidget(alias);
     auto* email = new ElidedLabel(account.email, Qt::ElideRight, row);
     QFont caption = email->font();
@@ -220,11 +220,11 @@ void AccountsSettings::confirmDisconnect(const StorageAccount& account) {
     box->setObjectName(QStringLiteral("disconnectConfirmation"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setIcon(QMessageBox::Warning);
-    box->setTextFormat(Qt::PlainText);
-    box->setText(QStringLiteral("Disconnect \u201c") + account.alias + QStringLiteral("\u201d?"));
-    box->setInformativeText(QStringLiteral("Your files stay in ") + serviceName(account.provider) +
-                            QStringLiteral(". Kelvanor removes ") + account.email +
-                            QStringLiteral(" and its sign-in from this computer."));
+    DisplayText::setMessage(
+        box, QStringLiteral("Disconnect \u201c") + account.alias + QStringLiteral("\u201d?"),
+        QStringLiteral("Your files stay in ") + serviceName(account.provider) +
+            QStringLiteral(". Kelvanor removes ") + account.email +
+            QStringLiteral(" and its sign-in from this computer."));
     QPushButton* disconnect = box->addButton(QStringLiteral("Disconnect"), QMessageBox::DestructiveRole);
     disconnect->setObjectName(QStringLiteral("disconnectConfirm"));
     box->addButton(QMessageBox::Cancel);

@@ -14,6 +14,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -74,7 +75,11 @@ GeneralSettings::GeneralSettings(AppModel& model, QWidget* parent) : QWidget(par
     connect(clearHistory_, &QPushButton::clicked, this, &GeneralSettings::confirmClearHistory);
     connect(clearCache_, &QPushButton::clicked, this, [this] {
         clearCache_->setEnabled(false);
-        model_.clearPreviewCache([this] { readCacheSize(); });
+        // The model finishes the clear after this tab may have closed.
+        model_.clearPreviewCache([self = QPointer<GeneralSettings>(this)] {
+            if (self)
+                self->readCacheSize();
+        });
     });
     refresh();
 }
@@ -93,7 +98,14 @@ void GeneralSettings::showEvent(QShowEvent* event) {
 }
 
 void GeneralSettings::readCacheSize() {
-    PreviewCache* cache = model_.previewCache();
+    // The task holds the cache, so it stays alive however long the read takes.
+    std::shared_ptr<PreviewCache> cache = model_.sharedPreviewCache();
+    if (!cache) { // a model without a cache keeps nothing
+        previewCacheBytes_ = 0;
+        refresh();
+        Q_EMIT previewCacheSizeRead();
+        return;
+    }
     runTask(
         this, [cache] { return cache->totalBytes(); },
         [this](TaskResult<qint64> result) {

@@ -27,8 +27,8 @@ QWidget* PrivacySettings::row(const QString& text, const QString& symbol, QWidge
     return row;
 }
 
-PrivacySettings::PrivacySettings(const QString& dataFolder, const QString& cacheFolder,
-                                 QWidget* parent)
+PrivacySettings::PrivacySettings(const QString& dataFolder,
+                                 const std::optional<QString>& cacheFolder, QWidget* parent)
     : QWidget(parent) {
     setObjectName(QStringLiteral("privacySettings"));
     auto* layout = new QVBoxLayout(this);
@@ -56,11 +56,12 @@ PrivacySettings::PrivacySettings(const QString& dataFolder, const QString& cache
                                              "end-to-end encrypted: each service can read what you "
                                              "store there."),
                               QStringLiteral("lock.open"), know));
-    knowLayout->addWidget(row(QStringLiteral("Account names, rules and activity: ") +
-                                  QDir::toNativeSeparators(dataFolder) +
-                                  QStringLiteral("\nPreviews: ") + QDir::toNativeSeparators(cacheFolder) +
-                                  QStringLiteral("\nSign-ins: your keyring (Secret Service)"),
-                              QStringLiteral("folder"), know));
+    QString places = QStringLiteral("Account names, rules and activity: ") +
+                     QDir::toNativeSeparators(dataFolder);
+    if (cacheFolder)
+        places += QStringLiteral("\nPreviews: ") + QDir::toNativeSeparators(*cacheFolder);
+    places += QStringLiteral("\nSign-ins: your keyring (Secret Service)");
+    knowLayout->addWidget(row(places, QStringLiteral("folder"), know));
     layout->addWidget(know);
     layout->addStretch(1);
 }

@@ -2,12 +2,11 @@
 
 #include "App/DesignSystem/SymbolIcons.h"
 
-#include "App/Settings/AccountsSettings.h"
+#include "App/Model/AppModel.h"
 #include "App/Settings/AccountDetail.h"
+#include "App/Settings/AccountsSettings.h"
 #include "App/Settings/GeneralSettings.h"
 #include "App/Settings/PrivacySettings.h"
-#include "App/Model/AppModel.h"
-#include "App/DesignSystem/SymbolIcons.h"
 #include "StorageCore/Preview/PreviewCache.h"
 
 #include <QTabWidget>
@@ -28,8 +27,11 @@ SettingsWindow::SettingsWindow(AppModel& model, QWidget* parent) : QWidget(paren
                   SymbolIcons::icon(QStringLiteral("person.crop.circle")), QStringLiteral("Accounts"));
     tabs_->addTab(new GeneralSettings(model, tabs_), SymbolIcons::icon(QStringLiteral("gearshape")),
                   QStringLiteral("General"));
-    tabs_->addTab(new PrivacySettings(AppModel::dataFolder(), model.previewCache()->directory(), tabs_), SymbolIcons::icon(QStringLiteral("hand.raised")),
-                  QStringLiteral("Privacy"));
+    const PreviewCache* cache = model.previewCache();
+    tabs_->addTab(new PrivacySettings(
+                      AppModel::dataFolder(),
+                      cache ? std::optional<QString>(cache->directory()) : std::nullopt, tabs_),
+                  SymbolIcons::icon(QStringLiteral("hand.raised")), QStringLiteral("Privacy"));
     layout->addWidget(tabs_);
 }
 

@@ -1,5 +1,7 @@
 #include "App/Shell/AppCommands.h"
 
+#include "App/DesignSystem/DisplayText.h"
+
 #include "App/Model/AppModel.h"
 #include "StorageCore/Accounts/AccountManager.h"
 #include "StorageCore/Domain/ProviderKind.h"
@@ -12,16 +14,6 @@
 #include <QMenuBar>
 
 namespace tw {
-namespace {
-
-/// A title from data: "&" would otherwise become a mnemonic.
-QString menuText(const QString& text) {
-    QString escaped = text;
-    escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
-    return escaped;
-}
-
-} // namespace
 
 AppCommands::AppCommands(AppModel& model, QMainWindow& window, Handlers handlers)
     : QObject(&window), model_(model), window_(window), handlers_(std::move(handlers)) {
@@ -171,7 +163,7 @@ void AppCommands::refresh() {
     for (int i = 0; i < accountItems_.size(); ++i) {
         QAction* item = accountItems_.at(i);
         if (i < accounts.size()) {
-            item->setText(menuText(accounts.at(i).alias));
+            item->setText(DisplayText::buttonText(accounts.at(i).alias));
             item->setData(accounts.at(i).id);
             item->setVisible(true);
             item->setEnabled(true);

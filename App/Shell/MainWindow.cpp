@@ -18,10 +18,7 @@
 #include "StorageCore/Transfers/UploadManager.h"
 
 #include <QAction>
-#include <QGraphicsOpacityEffect>
 #include <QLineEdit>
-#include <QParallelAnimationGroup>
-#include <QPropertyAnimation>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QToolBar>
@@ -212,49 +209,12 @@ void MainWindow::placeToast() {
 void MainWindow::applyToast() {
     const std::optional<UploadToast>& toast = model_.uploadToast();
     if (!toast) {
-        if (!toast_->isVisible() || toast_->property("leaving").toBool())
-            return;
-        toast_->setProperty("leaving", true);
-        auto* effect = new QGraphicsOpacityEffect(toast_);
-        toast_->setGraphicsEffect(effect);
-        auto* fade = new QPropertyAnimation(effect, "opacity", toast_);
-        fade->setDuration(200);
-        fade->setStartValue(1.0);
-        fade->setEndValue(0.0);
-        connect(fade, &QPropertyAnimation::finished, toast_, [this] {
-            toast_->hide();
-            toast_->setGraphicsEffect(nullptr);
-            toast_->setProperty("leaving", false);
-        });
-        fade->start(QAbstractAnimation::DeleteWhenStopped);
+        toast_->dismiss();
         return;
     }
     toast_->setMessage(toast->message());
-    toast_->setProperty("leaving", false);
     placeToast();
-    const bool entering = !toast_->isVisible();
-    toast_->show();
-    toast_->raise();
-    if (!entering)
-        return;
-    auto* effect = new QGraphicsOpacityEffect(toast_);
-    toast_->setGraphicsEffect(effect);
-    auto* group = new QParallelAnimationGroup(toast_);
-    auto* fade = new QPropertyAnimation(effect, "opacity", group);
-    fade->setDuration(250);
-    fade->setStartValue(0.0);
-    fade->setEndValue(1.0);
-    auto* slide = new QPropertyAnimation(toast_, "pos", group);
-    slide->setDuration(450);
-    slide->setEasingCurve(QEasingCurve::OutBack);
-    // From just above the content's top edge, fading in.
-    slide->setStartValue(QPoint(toast_->x(), toast_->y() - 10 - toast_->height()));
-    slide->setEndValue(toast_->pos());
-    group->addAnimation(fade);
-    group->addAnimation(slide);
-    connect(group, &QParallelAnimationGroup::finished, toast_,
-            [this] { toast_->setGraphicsEffect(nullptr); });
-    group->start(QAbstractAnimation::DeleteWhenStopped);
+    toast_->present();
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {

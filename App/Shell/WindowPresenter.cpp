@@ -1,28 +1,16 @@
 #include "App/Shell/WindowPresenter.h"
 
+#include "App/DesignSystem/DisplayText.h"
+
 #include "App/Model/AppModel.h"
 #include "App/SignIn/ConnectingSheet.h"
 #include "App/SignIn/NameStorageSheet.h"
 #include "App/SignIn/TelegramLoginSheet.h"
 
-#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
 namespace tw {
-
-namespace {
-
-/// Service texts go into the alert as plain text, both lines.
-void setPlainTexts(QMessageBox* box, const QString& title, const QString& message) {
-    box->setTextFormat(Qt::PlainText);
-    box->setText(title);
-    box->setInformativeText(message);
-    if (auto* informative = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
-        informative->setTextFormat(Qt::PlainText);
-}
-
-} // namespace
 
 WindowPresenter::WindowPresenter(AppModel& model, QWidget* window, QObject* parent)
     : QObject(parent), model_(model), window_(window) {
@@ -157,8 +145,8 @@ void WindowPresenter::openError() {
     box->setObjectName(QStringLiteral("errorAlert"));
     box->setWindowModality(Qt::WindowModal);
     box->setIcon(QMessageBox::Warning);
-    box->setWindowTitle(presentation.title);
-    setPlainTexts(box, presentation.title, presentation.message);
+    box->setWindowTitle(DisplayText::windowTitle(presentation.title));
+    DisplayText::setMessage(box, presentation.title, presentation.message);
     QPushButton* recovery = nullptr;
     const std::optional<RecoveryAction> action = presentation.recovery;
     // "Try Again" only retries failures that name no account.
@@ -191,8 +179,8 @@ void WindowPresenter::openNotice() {
     box->setObjectName(QStringLiteral("noticeAlert"));
     box->setWindowModality(Qt::WindowModal);
     box->setIcon(QMessageBox::Information);
-    box->setWindowTitle(notice.title);
-    setPlainTexts(box, notice.title, notice.message);
+    box->setWindowTitle(DisplayText::windowTitle(notice.title));
+    DisplayText::setMessage(box, notice.title, notice.message);
     QPushButton* ok = box->addButton(QStringLiteral("OK"), QMessageBox::RejectRole);
     ok->setObjectName(QStringLiteral("noticeAlertOK"));
     box->setDefaultButton(ok);

@@ -20,6 +20,10 @@ Sidebar::Sidebar(AppModel& model, QWidget* parent) : QWidget(parent), model_(mod
     setObjectName(QStringLiteral("sidebar"));
     rows_ = new SidebarModel(model_, this);
     delegate_ = new SidebarDelegate(*rows_, this);
+    // Rows that go take the view's current row with them and the view selects a neighbour:
+    // that is not the user's choice. Connected before the view's own handlers, so the flag is
+    // up while they move the selection; the model's selection is shown again afterwards.
+    connect(rows_, &QAbstractItemModel::rowsAboutToBeRemoved, this, [this] { selecting_ = true; });
 
     list_ = new QListView(this);
     list_->setObjectName(QStringLiteral("sidebarList"));
@@ -73,6 +77,11 @@ Sidebar::Sidebar(AppModel& model, QWidget* parent) : QWidget(parent), model_(mod
     connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &Sidebar::listSelectionChanged);
     connect(rows_, &QAbstractItemModel::modelReset, this, &Sidebar::selectFromModel);
+    connect(rows_, &QAbstractItemModel::rowsInserted, this, &Sidebar::selectFromModel);
+    connect(rows_, &QAbstractItemModel::rowsRemoved, this, [this] {
+        selecting_ = false;
+        selectFromModel();
+    });
     connect(rows_, &QAbstractItemModel::dataChanged, this, &Sidebar::updateAnimation);
     connect(rows_, &QAbstractItemModel::modelReset, this, &Sidebar::updateAnimation);
     connect(&model_, &AppModel::selectionChanged, this, &Sidebar::selectFromModel);

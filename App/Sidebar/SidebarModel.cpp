@@ -1,6 +1,8 @@
 #include "App/Sidebar/SidebarModel.h"
 
+#include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/Format.h"
+#include "App/DesignSystem/RowChanges.h"
 #include "App/Model/AppModel.h"
 #include "StorageCore/Accounts/AccountManager.h"
 #include "StorageCore/Transfers/UploadManager.h"
@@ -9,16 +11,19 @@ namespace tw {
 
 namespace {
 
-/// Rows are the same when they stand for the same things in the same order.
-bool sameShape(const QList<SidebarModel::Row>& a, const QList<SidebarModel::Row>& b) {
-    if (a.size() != b.size())
-        return false;
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        if (a[i].kind != b[i].kind || a[i].provider != b[i].provider ||
-            a[i].account.id != b[i].account.id)
-            return false;
+/// What a row stands for; rows keep it across changes.
+QString keyOf(const SidebarModel::Row& row) {
+    switch (row.kind) {
+    case SidebarModel::Row::Kind::home:
+        return QStringLiteral("home");
+    case SidebarModel::Row::Kind::uploads:
+        return QStringLiteral("uploads");
+    case SidebarModel::Row::Kind::header:
+        return QStringLiteral("header:") + ProviderKinds::rawValue(row.provider);
+    case SidebarModel::Row::Kind::account:
+        return QStringLiteral("account:") + row.account.id.toString();
     }
-    return true;
+    return {};
 }
 
 } // namespace
@@ -45,17 +50,19 @@ void SidebarModel::refresh() {
             rows.append(Row{Row::Kind::account, kind, account});
         }
     }
-    const qsizetype active = model_.uploads()->activeJobs().size();
-    if (!sameShape(rows, rows_)) {
-        beginResetModel();
-        rows_ = std::move(rows);
-        activeUploads_ = active;
-        endResetModel();
-        return;
-    }
-    rows_ = std::move(rows);
-    activeUploads_ = active;
-    Q_EMIT dataChanged(index(0), index(int(rows_.size()) - 1));
+    activeUploads_ = model_.uploads()->activeJobs().size();
+    rows[1].activeUploads = activeUploads_;
+    applyRowChanges(
+        rows_, std::move(rows), keyOf,
+        RowSignals{
+            [this](int first, int last) { beginRemoveRows({}, first, last); },
+            [this] { endRemoveRows(); },
+            [this](int first, int last) { beginInsertRows({}, first, last); },
+            [this] { endInsertRows(); },
+            [this] { beginResetModel(); },
+            [this] { endResetModel(); },
+            [this](int first, int last) { Q_EMIT dataChanged(index(first), index(last)); },
+        });
 }
 
 std::optional<SidebarItem> SidebarModel::itemAt(int index) const {
@@ -140,9 +147,8 @@ QVariant SidebarModel::data(const QModelIndex& index, int role) const {
         break;
     case Qt::ToolTipRole:
         if (r.kind == Row::Kind::account)
-            return (ProviderKinds::displayName(r.provider) + QStringLiteral(" \u00b7 ") +
-                    r.account.email)
-                .toHtmlEscaped();
+            return DisplayText::toolTip(ProviderKinds::displayName(r.provider) +
+                                        QStringLiteral(" \u00b7 ") + r.account.email);
         break;
     default:
         break;

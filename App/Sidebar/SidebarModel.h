@@ -11,7 +11,9 @@ class AppModel;
 
 /// The sidebar's rows: "Home", "Smart Upload", then one section per service (Google Drive,
 /// then Telegram) headed by the service's name and holding its accounts in list order. A
-/// section exists only while it has an account. Headers cannot be selected.
+/// section exists only while it has an account. Headers cannot be selected. Accounts that
+/// come or go are inserted or removed; only rows whose account or badge changed are marked
+/// changed.
 class SidebarModel : public QAbstractListModel {
     Q_OBJECT
 public:
@@ -20,6 +22,9 @@ public:
         Kind kind = Kind::home;
         ProviderKind provider = ProviderKind::googleDrive; // header and account
         StorageAccount account;                            // account only
+        qsizetype activeUploads = 0;                       // uploads only: its badge
+
+        bool operator==(const Row&) const = default;
     };
 
     explicit SidebarModel(AppModel& model, QObject* parent = nullptr);

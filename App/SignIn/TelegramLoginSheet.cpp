@@ -1,5 +1,6 @@
 #include "App/SignIn/TelegramLoginSheet.h"
 
+#include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/SheetWindow.h"
 #include "App/Model/TelegramLoginCoordinator.h"
 
@@ -17,8 +18,7 @@ namespace {
 using Kind = TelegramLoginStep::Kind;
 
 QLabel* plainLabel(QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setTextFormat(Qt::PlainText);
+    QLabel* label = DisplayText::label(QString(), parent);
     label->setWordWrap(true);
     return label;
 }

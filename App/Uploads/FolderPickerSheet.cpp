@@ -1,6 +1,7 @@
 #include "App/Uploads/FolderPickerSheet.h"
 
 #include "App/DesignSystem/AccountIcon.h"
+#include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/ElidedLabel.h"
 #include "App/DesignSystem/FileTypeIcon.h"
 #include "App/DesignSystem/SheetWindow.h"
@@ -118,7 +119,8 @@ void FolderPickerSheet::showListing() {
         names.append(crumb.name);
     location_->setText(names.join(QStringLiteral(" \u203a ")));
     const QString current = path_.isEmpty() ? request_.account.alias : path_.last().name;
-    choose_->setText(QStringLiteral("Choose \u201c") + current + QStringLiteral("\u201d"));
+    choose_->setText(DisplayText::buttonText(QStringLiteral("Choose \u201c") + current +
+                                             QStringLiteral("\u201d")));
     back_->setEnabled(!path_.isEmpty());
     refreshRows();
 }
@@ -144,7 +146,7 @@ void FolderPickerSheet::refreshRows() {
     for (const FileItem* item : shown) {
         auto* row = new QListWidgetItem(FileIcons::icon(*item), item->name, folders_);
         row->setData(kFolderRole, item->ref.providerID);
-        row->setToolTip(item->name.toHtmlEscaped());
+        row->setToolTip(DisplayText::toolTip(item->name));
     }
 }
 

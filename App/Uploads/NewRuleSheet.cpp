@@ -1,5 +1,6 @@
 #include "App/Uploads/NewRuleSheet.h"
 
+#include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/SheetWindow.h"
 #include "App/Model/AppModel.h"
 #include "App/Uploads/FolderPickerSheet.h"
@@ -23,8 +24,6 @@ namespace tw {
 namespace {
 constexpr int kType = 0;
 constexpr int kExtension = 1;
-
-QString menuText(QString text) { return text.replace(QLatin1Char('&'), QStringLiteral("&&")); }
 } // namespace
 
 NewRuleSheet::NewRuleSheet(AppModel& model, QWidget* parent) : QDialog(parent), model_(model) {
@@ -120,7 +119,8 @@ void NewRuleSheet::refresh() {
     const bool byExtension = kind_->checkedId() == kExtension;
     extension_->setVisible(byExtension);
     category_->setVisible(!byExtension);
-    destination_->setText(target_ ? model_.displayName(*target_) : QStringLiteral("Choose\u2026"));
+    destination_->setText(target_ ? DisplayText::buttonText(model_.displayName(*target_))
+                                  : QStringLiteral("Choose\u2026"));
     add_->setEnabled(canAdd());
 }
 
@@ -131,11 +131,12 @@ void NewRuleSheet::rebuildMenu() {
         if (account.status != StorageAccount::Status::connected)
             continue;
         const QUuid id = account.id;
-        QAction* top = menu->addAction(menuText(account.alias + QStringLiteral(" (top level)")));
+        QAction* top = menu->addAction(
+            DisplayText::buttonText(account.alias + QStringLiteral(" (top level)")));
         connect(top, &QAction::triggered, this,
                 [this, id] { setTarget(UploadTarget{id, std::nullopt, {}}); });
-        QAction* folder =
-            menu->addAction(menuText(QStringLiteral("A folder in ") + account.alias + QStringLiteral("\u2026")));
+        QAction* folder = menu->addAction(DisplayText::buttonText(
+            QStringLiteral("A folder in ") + account.alias + QStringLiteral("\u2026")));
         connect(folder, &QAction::triggered, this, [this, account] {
             if (picker_)
                 return;

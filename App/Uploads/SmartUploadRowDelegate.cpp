@@ -2,6 +2,7 @@
 
 #include "App/DesignSystem/AccountIcon.h"
 #include "App/DesignSystem/DesignSystem.h"
+#include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/FileTypeIcon.h"
 #include "App/DesignSystem/Format.h"
 #include "App/DesignSystem/SymbolIcons.h"
@@ -34,12 +35,6 @@ constexpr int kMenuMaxText = 220;
 constexpr qint64 kTelegramFileLimit = 2'000'000'000;
 
 using ReasonKind = UploadSuggestion::Reason::Kind;
-
-/// Menu titles come from aliases: "&" must show as itself.
-QString menuText(const QString& text) {
-    QString escaped = text;
-    return escaped.replace(QLatin1Char('&'), QStringLiteral("&&"));
-}
 
 UploadTarget topLevel(const QUuid& accountID) { return UploadTarget{accountID, std::nullopt, {}}; }
 
@@ -123,7 +118,8 @@ QMenu* SmartUploadRowDelegate::destinationMenu(
     menu->addSection(QStringLiteral("Upload To"));
     QList<StorageAccount> fitting;
     for (const StorageAccount& account : accounts) {
-        QAction* action = menu->addAction(menuText(uploadToTitle(account, item.file)));
+        QAction* action =
+            menu->addAction(DisplayText::buttonText(uploadToTitle(account, item.file)));
         const bool accountFits = fits(account, item.file);
         action->setEnabled(accountFits);
         if (accountFits)
@@ -136,14 +132,14 @@ QMenu* SmartUploadRowDelegate::destinationMenu(
     QMenu* folders = menu->addMenu(QStringLiteral("Choose Folder In"));
     folders->setObjectName(QStringLiteral("smartUploadChooseFolderIn"));
     for (const StorageAccount& account : fitting) {
-        QAction* action = folders->addAction(menuText(account.alias));
+        QAction* action = folders->addAction(DisplayText::buttonText(account.alias));
         QObject::connect(action, &QAction::triggered, menu, [pickFolder, account, itemID] {
             pickFolder(FolderPickRequest{QUuid::createUuid(), account, itemID, {}});
         });
     }
     if (item.target) {
         menu->addSeparator();
-        QAction* rule = menu->addAction(menuText(ruleTitle(item.file)));
+        QAction* rule = menu->addAction(DisplayText::buttonText(ruleTitle(item.file)));
         rule->setObjectName(QStringLiteral("smartUploadMakeRule"));
         const SmartUploadItem copy = item;
         QObject::connect(rule, &QAction::triggered, menu, [model, copy] { model->makeRule(copy); });

@@ -1,5 +1,6 @@
 #include "App/Uploads/SmartUploadView.h"
 
+#include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/DropHighlight.h"
 #include "App/DesignSystem/Format.h"
 #include "App/DesignSystem/SymbolIcons.h"
@@ -31,14 +32,8 @@ namespace tw {
 
 namespace {
 
-QLabel* plainLabel(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setTextFormat(Qt::PlainText);
-    return label;
-}
-
 QLabel* sectionHeader(const QString& text, QWidget* parent) {
-    auto* label = plainLabel(text, parent);
+    auto* label = DisplayText::label(text, parent);
     QFont font = label->font();
     font.setBold(true);
     label->setFont(font);
@@ -127,7 +122,7 @@ SmartUploadView::SmartUploadView(AppModel& model, QWidget* parent)
 
     auto* titleRow = new QHBoxLayout;
     titleRow->setContentsMargins(20, 14, 20, 6);
-    auto* title = plainLabel(QStringLiteral("Smart Upload"), this);
+    auto* title = DisplayText::label(QStringLiteral("Smart Upload"), this);
     QFont titleFont = title->font();
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.4);
     titleFont.setBold(true);
@@ -167,7 +162,7 @@ SmartUploadView::SmartUploadView(AppModel& model, QWidget* parent)
     auto* dropTitle = sectionHeader(QStringLiteral("Drop files here"), dropZone_);
     dropTitle->setAlignment(Qt::AlignCenter);
     zone->addWidget(dropTitle);
-    auto* explain = plainLabel(
+    auto* explain = DisplayText::label(
         QStringLiteral("Kelvanor suggests where each file should go, using your rules, where you "
                        "usually put similar files, and free space. Nothing uploads until you "
                        "confirm."),
@@ -193,7 +188,7 @@ SmartUploadView::SmartUploadView(AppModel& model, QWidget* parent)
     footer_ = new QWidget(content);
     auto* footer = new QHBoxLayout(footer_);
     footer->setContentsMargins(0, 4, 0, 0);
-    summary_ = plainLabel(QString(), footer_);
+    summary_ = DisplayText::label(QString(), footer_);
     summary_->setObjectName(QStringLiteral("smartUploadSummary"));
     summary_->setForegroundRole(QPalette::PlaceholderText);
     footer->addWidget(summary_);
@@ -321,8 +316,7 @@ void SmartUploadView::refresh() {
     for (const StorageAccount& account : accounts) {
         if (account.status != StorageAccount::Status::connected)
             continue;
-        QString title = account.alias;
-        QAction* action = menu->addAction(title.replace(QLatin1Char('&'), QStringLiteral("&&")));
+        QAction* action = menu->addAction(DisplayText::buttonText(account.alias));
         const QUuid id = account.id;
         connect(action, &QAction::triggered, this,
                 [this, id] { model_.setTargetForAll(UploadTarget{id, std::nullopt, {}}); });

@@ -1,5 +1,6 @@
 #include "App/Uploads/UploadJobListModel.h"
 
+#include "App/DesignSystem/RowChanges.h"
 #include "StorageCore/Transfers/UploadManager.h"
 
 namespace tw {
@@ -31,19 +32,17 @@ void UploadJobListModel::refresh() {
                 next.append(*it);
         }
     }
-    bool sameRows = next.size() == jobs_.size();
-    for (qsizetype i = 0; sameRows && i < next.size(); ++i)
-        sameRows = next[i].id == jobs_[i].id;
-    if (sameRows) {
-        if (next == jobs_)
-            return;
-        jobs_ = std::move(next);
-        Q_EMIT dataChanged(index(0), index(int(jobs_.size()) - 1));
-        return;
-    }
-    beginResetModel();
-    jobs_ = std::move(next);
-    endResetModel();
+    applyRowChanges(
+        jobs_, std::move(next), [](const UploadJob& job) { return job.id; },
+        RowSignals{
+            [this](int first, int last) { beginRemoveRows({}, first, last); },
+            [this] { endRemoveRows(); },
+            [this](int first, int last) { beginInsertRows({}, first, last); },
+            [this] { endInsertRows(); },
+            [this] { beginResetModel(); },
+            [this] { endResetModel(); },
+            [this](int first, int last) { Q_EMIT dataChanged(index(first), index(last)); },
+        });
 }
 
 int UploadJobListModel::rowCount(const QModelIndex& parent) const {

@@ -10,9 +10,9 @@ namespace tw {
 class UploadManager;
 
 /// The upload queue's jobs as a list, newest first, optionally only the active (queued or
-/// uploading) or only the finished ones. Rows follow the queue: a change of the same jobs'
-/// states or progress goes out as one dataChanged over the rows; jobs that come or go reset
-/// the list (the queue holds few jobs and a view keeps no selection in it).
+/// uploading) or only the finished ones. Rows follow the queue: jobs that come or go are
+/// inserted or removed as ranges, and only the rows of jobs whose state or progress changed
+/// are marked changed.
 class UploadJobListModel : public QAbstractListModel {
     Q_OBJECT
 public:

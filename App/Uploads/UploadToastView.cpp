@@ -1,8 +1,11 @@
 #include "App/Uploads/UploadToastView.h"
 
 #include <QAccessible>
+#include <QGraphicsOpacityEffect>
 #include <QPainter>
 #include <QPainterPath>
+#include <QParallelAnimationGroup>
+#include <QPropertyAnimation>
 
 namespace tw {
 
@@ -39,6 +42,72 @@ void UploadToastView::setMessage(const QString& message) {
         QAccessibleEvent event(this, QAccessible::NameChanged);
         QAccessible::updateAccessibility(&event);
     }
+}
+
+void UploadToastView::stopAnimation() {
+    if (animation_) {
+        animation_->stop();
+        animation_->deleteLater();
+        animation_ = nullptr;
+    }
+    setGraphicsEffect(nullptr);
+}
+
+void UploadToastView::present() {
+    const bool entering = !isVisible();
+    leaving_ = false;
+    if (!entering) {
+        // Still shown (perhaps fading out): stay, whole.
+        stopAnimation();
+        raise();
+        return;
+    }
+    stopAnimation();
+    show();
+    raise();
+    auto* effect = new QGraphicsOpacityEffect(this);
+    setGraphicsEffect(effect);
+    auto* group = new QParallelAnimationGroup(this);
+    auto* fade = new QPropertyAnimation(effect, "opacity", group);
+    fade->setDuration(250);
+    fade->setStartValue(0.0);
+    fade->setEndValue(1.0);
+    auto* slide = new QPropertyAnimation(this, "pos", group);
+    slide->setDuration(450);
+    slide->setEasingCurve(QEasingCurve::OutBack);
+    // From just above where it stands, fading in.
+    slide->setStartValue(QPoint(x(), y() - 10 - height()));
+    slide->setEndValue(pos());
+    group->addAnimation(fade);
+    group->addAnimation(slide);
+    connect(group, &QAbstractAnimation::finished, this, [this, group] {
+        if (animation_ == group)
+            stopAnimation();
+    });
+    animation_ = group;
+    group->start();
+}
+
+void UploadToastView::dismiss() {
+    if (!isVisible() || leaving_)
+        return;
+    stopAnimation();
+    leaving_ = true;
+    auto* effect = new QGraphicsOpacityEffect(this);
+    setGraphicsEffect(effect);
+    auto* fade = new QPropertyAnimation(effect, "opacity", this);
+    fade->setDuration(200);
+    fade->setStartValue(1.0);
+    fade->setEndValue(0.0);
+    connect(fade, &QAbstractAnimation::finished, this, [this, fade] {
+        if (animation_ != fade || !leaving_)
+            return;
+        stopAnimation();
+        leaving_ = false;
+        hide();
+    });
+    animation_ = fade;
+    fade->start();
 }
 
 QSize UploadToastView::sizeHint() const {

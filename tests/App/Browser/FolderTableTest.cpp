@@ -74,7 +74,7 @@ TEST_F(FolderTableTest, PagesToTheEndOfAThreePageFolderAsTheUserScrolls) {
     showPane(work);
     waitLoaded();
     QAbstractItemModelTester tester(content().tableModel(),
-                                    QAbstractItemModelTester::FailureReportingMode::Warning);
+                                    QAbstractItemModelTester::FailureReportingMode::Fatal);
 
     // Background paging stops at its fill limit; the table shows what is loaded.
     EXPECT_EQ(content().tableModel()->rowCount(), 2000);
@@ -98,7 +98,9 @@ TEST_F(FolderTableTest, PagesToTheEndOfAThreePageFolderAsTheUserScrolls) {
     // At the end nothing more is asked for, however often the last row comes into view.
     content().table()->scrollToTop();
     content().table()->scrollToBottom();
-    QTest::qWait(20);
+    ASSERT_TRUE(content().isPagingCheckPending());
+    waitFor([&] { return !content().isPagingCheckPending(); });
+    EXPECT_FALSE(content().listing()->isLoadingMore());
     EXPECT_EQ(drive->callCount(Op::listFolder), 3);
 }
 
@@ -108,7 +110,7 @@ TEST_F(FolderTableTest, SelectionFollowsRowsThatMoveOrGoAndSurvivesAFilterRoundT
     showPane(work);
     waitLoaded();
     QAbstractItemModelTester tester(content().tableModel(),
-                                    QAbstractItemModelTester::FailureReportingMode::Warning);
+                                    QAbstractItemModelTester::FailureReportingMode::Fatal);
     FolderTableModel* rows = content().tableModel();
     const int beach = rows->rowOf(FileRef{work.id, QStringLiteral("img")});
     const int report = rows->rowOf(FileRef{work.id, QStringLiteral("doc1")});

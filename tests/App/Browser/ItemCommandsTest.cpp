@@ -5,6 +5,7 @@
 #include "App/Browser/ItemMenu.h"
 #include "App/Browser/TextPromptSheet.h"
 #include "StorageCore/Transfers/UploadManager.h"
+#include "tests/support/ShownText.h"
 
 #include <QAction>
 #include <QDesktopServices>
@@ -187,7 +188,7 @@ TEST_F(ItemCommandsTest, TrashAndDeleteAskFirstInTheServicesWords) {
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->text(),
               QStringLiteral("Move \u201c") + first.name + QStringLiteral("\u201d to the Trash?"));
-    EXPECT_EQ(dialog->informativeText(),
+    EXPECT_EQ(shownInformativeText(dialog),
               QStringLiteral("The item moves to the Google Drive trash of Work. You can restore it "
                              "from Google Drive for 30 days."));
     EXPECT_EQ(dialog->textFormat(), Qt::PlainText);
@@ -212,13 +213,37 @@ TEST_F(ItemCommandsTest, TrashAndDeleteAskFirstInTheServicesWords) {
     dialog = pane->findChild<QMessageBox*>(QStringLiteral("trashConfirmation"));
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->text(), QStringLiteral("Delete \u201creport.pdf\u201d permanently?"));
-    EXPECT_EQ(dialog->informativeText(),
+    EXPECT_EQ(shownInformativeText(dialog),
               QStringLiteral("Telegram has no trash. The file is deleted from Phone for good and "
                              "can't be recovered."));
     EXPECT_EQ(dialog->findChild<QPushButton*>(QStringLiteral("trashConfirm"))->text(),
               QStringLiteral("Delete"));
     dialog->findChild<QPushButton*>(QStringLiteral("trashConfirm"))->click();
     waitFor([&] { return telegram->callCount(Op::trash) == 1; });
+}
+
+TEST_F(ItemCommandsTest, TheTrashConfirmationShowsNamesAsWritten) {
+    for (const QString& name : {QStringLiteral("<b>Bold</b>"), QStringLiteral("R&D"),
+                                QStringLiteral("Say \"hi\""), QStringLiteral("&amp;")}) {
+        work.alias = name;
+        start({work});
+        drive->addItem(fileItem(work.id, QStringLiteral("f ") + name, name));
+        showPane(work);
+        waitLoaded();
+        trigger(row(QStringLiteral("f ") + name), QStringLiteral("itemTrash"));
+        auto* dialog = pane->findChild<QMessageBox*>(QStringLiteral("trashConfirmation"));
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->textFormat(), Qt::PlainText);
+        EXPECT_EQ(dialog->text(),
+                  QStringLiteral("Move \u201c") + name + QStringLiteral("\u201d to the Trash?"));
+        EXPECT_EQ(shownInformativeText(dialog),
+                  QStringLiteral("The item moves to the Google Drive trash of ") + name +
+                      QStringLiteral(". You can restore it from Google Drive for 30 days."));
+        dialog->findChild<QPushButton*>(QStringLiteral("trashCancel"))->click();
+        pane.reset();
+        model.reset();
+        drive = std::make_shared<FakeStorageProvider>();
+    }
 }
 
 TEST_F(ItemCommandsTest, FilesDroppedOnRowsGoIntoFoldersOrTheShownFolder) {

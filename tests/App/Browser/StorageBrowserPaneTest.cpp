@@ -5,6 +5,7 @@
 #include "App/Browser/FolderStateView.h"
 #include "App/Browser/TextPromptSheet.h"
 #include "StorageCore/Transfers/UploadManager.h"
+#include "tests/support/ShownText.h"
 
 #include <QAction>
 #include <QLabel>
@@ -111,7 +112,7 @@ TEST_F(StorageBrowserPaneTest, ToolbarSaysWhatCanBeDoneWhereAndWhyNot) {
         EXPECT_EQ(pane->newFolderAction()->isEnabled(), c.newFolder) << c.what;
         EXPECT_EQ(pane->uploadAction()->isEnabled(), c.upload) << c.what;
         EXPECT_EQ(pane->newFolderAction()->toolTip(), c.newFolderHelp) << c.what;
-        EXPECT_EQ(pane->uploadAction()->toolTip(), c.uploadHelp.toHtmlEscaped()) << c.what;
+        EXPECT_EQ(shownToolTip(pane->uploadAction()->toolTip()), c.uploadHelp) << c.what;
     }
 }
 
@@ -131,6 +132,11 @@ TEST_F(StorageBrowserPaneTest, TitlePathMenuAndBackFollowTheModelsPath) {
     model->setPath(work.id, {{"a", "Tom & Jerry"}, {"b", "Season 1"}});
     EXPECT_EQ(pane->title(), QStringLiteral("Season 1"));
     EXPECT_EQ(pane->subtitle(), QStringLiteral("R&D \u203a Tom & Jerry \u203a Season 1"));
+    // The subtitle's tool tip and the upload button's help name the folders as written.
+    auto* subtitle = child<QLabel>(pane.get(), QStringLiteral("browserSubtitle"));
+    EXPECT_EQ(shownToolTip(subtitle->toolTip()), pane->subtitle());
+    EXPECT_EQ(shownToolTip(pane->uploadAction()->toolTip()),
+              QStringLiteral("Upload to R&D \u203a Tom & Jerry \u203a Season 1"));
     EXPECT_EQ(titles.count(), 1);
     // "&" is doubled in the menu, so it shows as itself; the current folder is not listed.
     EXPECT_EQ(pathMenuTitles(), (QStringList{"R&&D", "Tom && Jerry"}));

@@ -1,19 +1,23 @@
 // The main window over the real model and fake back ends: onboarding gives way to the split
 // view, the detail pane follows the model, the uploads button follows the job list, and the
 // presenter shows one sheet and one alert at a time with the right buttons.
+#include "App/Shell/MainWindow.h"
 #include "App/Home/HomeView.h"
 #include "App/Preview/QuickLook.h"
-#include "App/Shell/MainWindow.h"
 #include "App/Shell/WindowPresenter.h"
 #include "App/SignIn/ConnectingSheet.h"
 #include "App/SignIn/NameStorageSheet.h"
 #include "App/SignIn/TelegramLoginSheet.h"
 #include "App/Uploads/SmartUploadView.h"
+#include "App/Uploads/UploadToastView.h"
 #include "StorageCore/Transfers/UploadManager.h"
 #include "tests/App/Model/AppModelFixture.h"
 #include "tests/App/Preview/RecordingQuickLook.h"
+#include "tests/support/ShownText.h"
 
+#include <QAbstractAnimation>
 #include <QAbstractItemView>
+#include <QFile>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMenu>
@@ -212,6 +216,52 @@ TEST_F(MainWindowTest, TheUploadsButtonStaysWhileAnyJobIsListed) {
     waitFor([&] { return !button->isVisible(); });
 }
 
+TEST_F(MainWindowTest, AToastArrivingWhileTheLastOneFadesOutStaysShown) {
+    StorageAccount work = storedAccount(ProviderKind::googleDrive, QStringLiteral("Work"));
+    storeAccounts({work});
+    AppModel& app = build();
+    app.setHasCompletedOnboarding(true);
+    MainWindow& main = window();
+    auto* toast = main.findChild<UploadToastView*>(QStringLiteral("uploadToast"));
+    ASSERT_NE(toast, nullptr);
+    QTemporaryDir dir;
+    auto localFile = [&](const QString& name) {
+        QFile file(dir.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write("hello") == 5);
+        return QUrl::fromLocalFile(dir.filePath(name));
+    };
+    const UploadDestination destination = app.destination(work.id, std::nullopt);
+    auto running = [&] {
+        const QList<QAbstractAnimation*> animations = toast->findChildren<QAbstractAnimation*>();
+        return std::any_of(animations.cbegin(), animations.cend(), [](const QAbstractAnimation* a) {
+            return a->state() == QAbstractAnimation::Running;
+        });
+    };
+
+    app.upload({localFile(QStringLiteral("a.txt"))}, destination);
+    waitFor([&] { return app.uploadToast() && toast->isVisible(); });
+    waitFor([&] { return !running(); });
+    // The next upload waits at the back end while the toast's time runs out.
+    auto gate = drive->gateNext(Op::upload);
+    app.upload({localFile(QStringLiteral("b.txt"))}, destination);
+    ASSERT_TRUE(gate->waitEntered());
+    scheduler.fire();
+    EXPECT_FALSE(app.uploadToast());
+    waitFor([&] { return running(); }); // fading out
+    gate->release();
+    waitFor([&] { return app.uploadToast().has_value(); });
+    // Once every animation has ended the toast is still there, as the model holds it.
+    waitFor([&] { return !running(); });
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(app.uploadToast());
+    EXPECT_TRUE(toast->isVisible());
+    EXPECT_EQ(toast->message(), app.uploadToast()->message());
+
+    // Dropped for good, it fades out and goes.
+    scheduler.fire();
+    waitFor([&] { return !toast->isVisible(); });
+}
+
 TEST_F(MainWindowTest, ErrorAlertButtonsFollowTheRecoveryAndDismissalClearsIt) {
     StorageAccount work = storedAccount(ProviderKind::googleDrive, QStringLiteral("Work"));
     storeAccounts({work});
@@ -261,7 +311,9 @@ TEST_F(MainWindowTest, ErrorAlertButtonsFollowTheRecoveryAndDismissalClearsIt) {
 
     // A notice waits for the error before it, and is shown as plain text.
     app.setPresentedError(PresentedError::make(StorageError(Code::notFound)));
-    app.setNotice(Notice::make(QStringLiteral("<b>R&D</b> is already connected."), QString()));
+    app.setNotice(
+        Notice::make(QStringLiteral("<b>R&D</b> is already connected."),
+                     QStringLiteral("<i>me</i>&amp;co@example.com [*] stays \"as is\".")));
     QCoreApplication::processEvents();
     EXPECT_EQ(main.presenter()->alertKind(), WindowPresenter::Alert::error);
     main.presenter()->alert()->findChild<QPushButton*>(QStringLiteral("errorAlertOK"))->click();
@@ -269,6 +321,8 @@ TEST_F(MainWindowTest, ErrorAlertButtonsFollowTheRecoveryAndDismissalClearsIt) {
     ASSERT_EQ(main.presenter()->alertKind(), WindowPresenter::Alert::notice);
     EXPECT_EQ(main.presenter()->alert()->text(), QStringLiteral("<b>R&D</b> is already connected."));
     EXPECT_EQ(main.presenter()->alert()->textFormat(), Qt::PlainText);
+    EXPECT_EQ(shownInformativeText(main.presenter()->alert()),
+              QStringLiteral("<i>me</i>&amp;co@example.com [*] stays \"as is\"."));
     main.presenter()->alert()->findChild<QPushButton*>(QStringLiteral("noticeAlertOK"))->click();
     QCoreApplication::processEvents();
     EXPECT_FALSE(app.notice());

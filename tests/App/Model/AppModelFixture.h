@@ -130,9 +130,12 @@ protected:
         parts.panels = panels;
         parts.launcher = launcher;
         parts.scheduler = scheduler.scheduler();
-        parts.previewCache = std::make_shared<PreviewCache>(
-            cacheDir.filePath(QStringLiteral("Previews")), PreviewCache::standardMaxBytes,
-            PreviewCache::standardMaxAge);
+        parts.previewCache =
+            previewCache
+                ? *previewCache
+                : std::make_shared<PreviewCache>(cacheDir.filePath(QStringLiteral("Previews")),
+                                                 PreviewCache::standardMaxBytes,
+                                                 PreviewCache::standardMaxAge);
         parts.runStartupTasks = false;
         model = std::make_unique<AppModel>(std::move(parts));
         return *model;
@@ -151,6 +154,8 @@ protected:
 
     QTemporaryDir settingsDir;
     QTemporaryDir cacheDir;
+    /// The preview cache build() hands the model: unset, a fresh one in cacheDir; null, none.
+    std::optional<std::shared_ptr<PreviewCache>> previewCache;
     std::shared_ptr<QSettings> defaults;
     std::shared_ptr<FakeStorageProvider> drive = std::make_shared<FakeStorageProvider>();
     std::shared_ptr<FakeStorageProvider> telegram = std::make_shared<FakeStorageProvider>();

@@ -7,6 +7,7 @@
 #include "StorageCore/Accounts/AccountManager.h"
 #include "tests/App/Preview/PreviewFixtures.h"
 
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QLabel>
 #include <QPushButton>
@@ -73,6 +74,8 @@ TEST_F(ArchiveViewerTest, ShowsASummaryAndOneRowPerMember) {
                             {"docs/report.pdf", "%PDF-1.4 report"},
                             {"undated.txt", "x", 0, false, false}});
     ASSERT_TRUE(viewer);
+    QAbstractItemModelTester tester(viewer->table()->model(),
+                                    QAbstractItemModelTester::FailureReportingMode::Fatal);
     EXPECT_EQ(viewer->findChild<QLabel*>(QStringLiteral("archiveSummary"))->text(),
               QStringLiteral("ZIP archive \u00b7 2 files"));
     EXPECT_TRUE(viewer->findChild<QLabel*>(QStringLiteral("archiveSizes"))

@@ -3,11 +3,16 @@
 #include "App/Settings/AccountDetail.h"
 #include "App/Settings/AccountsSettings.h"
 #include "App/Settings/GeneralSettings.h"
+#include "App/Settings/PrivacySettings.h"
 #include "App/Settings/SettingsWindow.h"
 #include "App/SignIn/TelegramLoginSheet.h"
 #include "StorageCore/Activity/ActivityLog.h"
+#include "StorageCore/Concurrency/TaskRunner.h"
 #include "StorageCore/Transfers/UploadManager.h"
 #include "tests/App/Model/AppModelFixture.h"
+#include "tests/support/PostedResults.h"
+#include "tests/support/RunningTask.h"
+#include "tests/support/ShownText.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -17,6 +22,9 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QToolButton>
+
+#include <condition_variable>
+#include <mutex>
 
 using namespace tw;
 using namespace tw::test;
@@ -38,6 +46,43 @@ protected:
     }
     StorageAccount work;
     StorageAccount chats;
+};
+
+/// A clock that parks whoever reads it while the gate is closed. The preview cache reads the
+/// clock inside its turn when it moves a fetched copy into place, so a closed gate holds every
+/// other cache operation (a clear, a size reading) until it opens.
+class ClockGate {
+public:
+    Clock clock() {
+        return [this] {
+            std::unique_lock lock(mutex_);
+            if (closed_) {
+                parked_ = true;
+                changed_.notify_all();
+                changed_.wait(lock, [this] { return !closed_; });
+            }
+            return QDateTime::currentDateTimeUtc();
+        };
+    }
+    void close() {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+    }
+    void open() {
+        std::lock_guard lock(mutex_);
+        closed_ = false;
+        changed_.notify_all();
+    }
+    bool waitUntilParked() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(5), [this] { return parked_; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool closed_ = false;
+    bool parked_ = false;
 };
 
 TEST_F(SettingsTest, AccountsTabRenamesOnLeavingAndDisconnectsAfterConfirming) {
@@ -64,10 +109,37 @@ TEST_F(SettingsTest, AccountsTabRenamesOnLeavingAndDisconnectsAfterConfirming) {
     auto* box = accounts->findChild<QMessageBox*>(QStringLiteral("disconnectConfirmation"));
     ASSERT_TRUE(box);
     EXPECT_EQ(box->text(), QStringLiteral("Disconnect \u201cChats\u201d?"));
-    EXPECT_TRUE(box->informativeText().contains(QStringLiteral("from this computer")));
+    EXPECT_TRUE(shownInformativeText(box).contains(QStringLiteral("from this computer")));
     child<QPushButton>(box, QStringLiteral("disconnectConfirm"))->click();
     waitFor([&] { return !app.accounts()->account(chats.id); });
     waitFor([&] { return accounts->selection() == work.id; });
+}
+
+TEST_F(SettingsTest, TheDisconnectConfirmationShowsNamesAsWritten) {
+    for (const QString& name : {QStringLiteral("<b>Bold</b>"), QStringLiteral("R&D"),
+                                QStringLiteral("Say \"hi\""), QStringLiteral("&amp;")}) {
+        StorageAccount account = storedAccount(ProviderKind::googleDrive, name);
+        account.email = name + QStringLiteral("@example.com");
+        storeAccounts({account});
+        model.reset();
+        AppModel& app = build();
+        AccountsSettings accounts(app);
+        accounts.show();
+        accounts.confirmDisconnect(account);
+        auto* box = accounts.findChild<QMessageBox*>(QStringLiteral("disconnectConfirmation"));
+        ASSERT_TRUE(box);
+        EXPECT_EQ(box->textFormat(), Qt::PlainText);
+        EXPECT_EQ(box->text(),
+                  QStringLiteral("Disconnect \u201c") + name + QStringLiteral("\u201d?"));
+        EXPECT_EQ(shownInformativeText(box),
+                  QStringLiteral("Your files stay in Google Drive. Kelvanor removes ") + name +
+                      QStringLiteral("@example.com and its sign-in from this computer."));
+        // The list shows the alias as it is.
+        bool listed = false;
+        for (const QLabel* label : accounts.findChildren<QLabel*>())
+            listed = listed || (label->textFormat() == Qt::PlainText && label->text() == name);
+        EXPECT_TRUE(listed) << name.toStdString();
+    }
 }
 
 TEST_F(SettingsTest, GeneralTabSetsTheUploadLimitAndClearsHistory) {
@@ -93,6 +165,76 @@ TEST_F(SettingsTest, GeneralTabSetsTheUploadLimitAndClearsHistory) {
     child<QPushButton>(box, QStringLiteral("clearHistoryConfirm"))->click();
     EXPECT_TRUE(app.activity()->events().isEmpty());
     EXPECT_FALSE(clear->isEnabled());
+}
+
+TEST_F(SettingsTest, ClosingTheWindowWhileThePreviewCacheClearsLeavesTheClearToFinish) {
+    const QString folder = cacheDir.filePath(QStringLiteral("Previews"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QFile old(folder + QStringLiteral("/old.bin"));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write(QByteArray(4096, 'x')) == 4096);
+    old.close();
+    ClockGate gate;
+    auto cache = std::make_shared<PreviewCache>(folder, PreviewCache::standardMaxBytes,
+                                                PreviewCache::standardMaxAge, gate.clock());
+    previewCache = cache;
+    AppModel& app = build();
+
+    QPointer<SettingsWindow> window = new SettingsWindow(app);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    auto* general = child<GeneralSettings>(window, QStringLiteral("generalSettings"));
+    QSignalSpy read(general, &GeneralSettings::previewCacheSizeRead);
+    window->tabs()->setCurrentWidget(general);
+    window->show();
+    ASSERT_TRUE(read.count() > 0 || read.wait(5000));
+    EXPECT_EQ(general->previewCacheBytes(), 4096);
+    auto* clear = child<QPushButton>(general, QStringLiteral("clearPreviewCache"));
+    ASSERT_TRUE(clear->isEnabled());
+
+    // A preview's copy moving into place holds the cache's turn at the gate, so the clear
+    // started next waits behind it while the window closes.
+    gate.close();
+    test::Running<QUrl> copy([&] {
+        return cache->localCopy(fileItem(work.id, QStringLiteral("f1"), QStringLiteral("a.txt")),
+                                QStringLiteral("original"), QStringLiteral("txt"),
+                                [](const QUrl& to) {
+                                    QFile file(to.toLocalFile());
+                                    if (!file.open(QIODevice::WriteOnly) || file.write("new") != 3)
+                                        throw StorageError(StorageError::Code::localWriteFailed);
+                                });
+    });
+    ASSERT_TRUE(gate.waitUntilParked());
+    clear->click();
+    window->close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.isNull(); }, 5000));
+
+    gate.open();
+    EXPECT_TRUE(copy.wait().isValid());
+    ASSERT_TRUE(deliverPostedResults()); // the clear's completion, after its tab is gone
+    QStringList left = QDir(folder).entryList(QDir::Files);
+    left.removeAll(QStringLiteral("CACHEDIR.TAG"));
+    EXPECT_TRUE(left.isEmpty()) << left.join(QStringLiteral(", ")).toStdString();
+}
+
+TEST_F(SettingsTest, WithoutAPreviewCacheTheWindowOpensAndHasNothingToClear) {
+    previewCache = std::shared_ptr<PreviewCache>();
+    AppModel& app = build();
+    SettingsWindow window(app);
+    auto* general = child<GeneralSettings>(&window, QStringLiteral("generalSettings"));
+    QSignalSpy read(general, &GeneralSettings::previewCacheSizeRead);
+    window.tabs()->setCurrentWidget(general);
+    window.show();
+    ASSERT_TRUE(read.count() > 0 || read.wait(5000));
+    EXPECT_EQ(general->previewCacheBytes(), 0);
+    EXPECT_FALSE(child<QPushButton>(general, QStringLiteral("clearPreviewCache"))->isEnabled());
+
+    // The Privacy tab names no previews folder.
+    auto* privacy = child<PrivacySettings>(&window, QStringLiteral("privacySettings"));
+    bool namesData = false;
+    for (const QLabel* label : privacy->findChildren<QLabel*>()) {
+        EXPECT_FALSE(label->text().contains(QStringLiteral("Previews:")));
+        namesData = namesData || label->text().contains(QStringLiteral("Account names, rules"));
+    }
+    EXPECT_TRUE(namesData);
 }
 
 TEST(TelegramLoginSheet, StepsThroughPhoneCodeAndPasswordAndCancels) {

@@ -1,15 +1,16 @@
 // The quit protocol with fake clean-ups and hooks (short limits instead of 3 s), and its
 // wiring in the composed application: the main window's appearance installs the clean-up,
 // closing it, the Quit command, SIGTERM and SIGINT all start the protocol.
+#include "App/Preview/QuickLook.h"
 #include "App/Settings/SettingsWindow.h"
 #include "App/Shell/AppCommands.h"
 #include "App/Shell/Application.h"
 #include "App/Shell/MainWindow.h"
 #include "App/Shell/QuitController.h"
-#include "App/Preview/QuickLook.h"
 #include "StorageCore/Concurrency/Cancellation.h"
 #include "tests/App/Model/AppModelFixture.h"
 #include "tests/App/Preview/RecordingQuickLook.h"
+#include "tests/support/PostedResults.h"
 
 #include <QAction>
 #include <QApplication>
@@ -166,7 +167,7 @@ TEST_F(QuitControllerTest, ACleanupStuckPastItsCancellationDoesNotKeepTheProcess
     EXPECT_EQ(journal.entries(), QStringList({"stopReceiving", "terminate"}));
     // The worker ends later, and its late end changes nothing.
     stuck->release();
-    QTest::qWait(100);
+    ASSERT_TRUE(deliverPostedResults()); // the clean-up's late end reaches the controller
     EXPECT_EQ(terminations, 1);
     EXPECT_EQ(journal.entries(), QStringList({"stopReceiving", "terminate", "cleanup ended"}));
 }
@@ -181,7 +182,7 @@ TEST_F(QuitControllerTest, ASecondRequestDuringTheCleanupTerminatesAtOnce) {
     EXPECT_EQ(terminations, 1);
     EXPECT_EQ(quit.state(), QuitController::State::terminated);
     stuck->release();
-    QTest::qWait(100);
+    ASSERT_TRUE(deliverPostedResults());
     // The first request's clean-up ending later starts nothing more.
     EXPECT_EQ(terminations, 1);
     EXPECT_EQ(journal.entries(), QStringList({"terminate"}));

@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QListView>
 #include <QMenu>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QToolButton>
 
 using namespace tw;
@@ -87,7 +89,7 @@ TEST_F(SidebarTest, RowsGroupAccountsByServiceAndSectionsExistOnlyWithAccounts) 
     for (const Case& c : cases) {
         auto sidebar = show(c.accounts);
         QAbstractItemModelTester tester(sidebar->rows(),
-                                        QAbstractItemModelTester::FailureReportingMode::Warning);
+                                        QAbstractItemModelTester::FailureReportingMode::Fatal);
         EXPECT_EQ(titles(*sidebar->rows()), c.titles) << c.what;
         EXPECT_NE(sidebar->connectButton(), nullptr);
         for (int i = 0; i < sidebar->rows()->rowCount(); ++i)
@@ -102,6 +104,77 @@ TEST_F(SidebarTest, RowsGroupAccountsByServiceAndSectionsExistOnlyWithAccounts) 
     waitFor([&] { return !titles(*sidebar->rows()).contains(QStringLiteral("[Telegram]")); });
     EXPECT_EQ(titles(*sidebar->rows()),
               (QStringList{"Home", "Smart Upload", "[Google Drive]", "Work"}));
+}
+
+namespace {
+
+/// The row ranges a list model announced, as "first-last".
+QStringList ranges(const QSignalSpy& spy, int firstArgument) {
+    QStringList out;
+    for (const QList<QVariant>& signal : spy) {
+        const QVariant first = signal.at(firstArgument);
+        const QVariant last = signal.at(firstArgument + 1);
+        const int a =
+            first.canConvert<QModelIndex>() ? first.value<QModelIndex>().row() : first.toInt();
+        const int b =
+            last.canConvert<QModelIndex>() ? last.value<QModelIndex>().row() : last.toInt();
+        out.append(QStringLiteral("%1-%2").arg(a).arg(b));
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(SidebarTest, AccountsThatComeOrGoAreRowRangesAndOnlyChangedRowsRepaint) {
+    StorageAccount tablet = storedAccount(ProviderKind::telegram, QStringLiteral("Tablet"), 3);
+    auto sidebar = show({work, phone, tablet});
+    SidebarModel* rows = sidebar->rows();
+    QAbstractItemModelTester tester(rows, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    model->setSelection(SidebarItem::storage(work.id));
+    QSignalSpy resets(rows, &QAbstractItemModel::modelReset);
+    QSignalSpy inserted(rows, &QAbstractItemModel::rowsInserted);
+    QSignalSpy removed(rows, &QAbstractItemModel::rowsRemoved);
+    QSignalSpy changed(rows, &QAbstractItemModel::dataChanged);
+
+    // A starting upload repaints the Smart Upload row (its count) and no other.
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("a.txt")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("hello") == 5);
+    file.close();
+    auto gate = drive->gateNext(Op::upload);
+    model->upload({QUrl::fromLocalFile(file.fileName())},
+                  model->destination(work.id, std::nullopt));
+    ASSERT_TRUE(gate->waitEntered());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(rows->hasActiveUploads());
+    ASSERT_FALSE(changed.isEmpty());
+    for (const QString& range : ranges(changed, 0))
+        EXPECT_EQ(range, QStringLiteral("1-1"));
+    gate->release();
+    waitFor([&] { return !model->uploads()->hasActiveUploads(); });
+
+    // A renamed account repaints its own row.
+    changed.clear();
+    model->accounts()->rename(phone.id, QStringLiteral("Pocket"));
+    EXPECT_EQ(ranges(changed, 0), QStringList{QStringLiteral("5-5")});
+
+    // Accounts that go leave as ranges; the section goes with its last account.
+    model->disconnect(phone.id);
+    waitFor([&] { return rows->rowCount() == 6; });
+    model->disconnect(tablet.id);
+    waitFor([&] { return rows->rowCount() == 4; });
+    EXPECT_EQ(ranges(removed, 1), (QStringList{QStringLiteral("5-5"), QStringLiteral("4-5")}));
+
+    // A new account comes in with its section.
+    drive->setConnection(connection(QStringLiteral("second")));
+    telegram->setConnection(connection(QStringLiteral("phone2"), ProviderKind::telegram));
+    model->accounts()->connectNewAccount(ProviderKind::telegram);
+    waitFor([&] { return rows->rowCount() == 6; });
+    EXPECT_EQ(ranges(inserted, 1), QStringList{QStringLiteral("4-5")});
+    EXPECT_EQ(resets.count(), 0);
+    // The selection stayed on its account throughout.
+    EXPECT_EQ(rowOfAccount(*rows, work.id), 3);
+    EXPECT_EQ(model->selection(), SidebarItem::storage(work.id));
 }
 
 TEST_F(SidebarTest, AccountRowsShowTheirStateInBadgeAndAccessibility) {

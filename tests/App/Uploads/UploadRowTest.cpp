@@ -7,6 +7,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -73,6 +74,10 @@ TEST(UploadRow, TheListShowsTheNewestJobFirstAndFiltersByState) {
     UploadJobListModel active(&manager, UploadJobListModel::Filter::active);
     UploadJobListModel finished(&manager, UploadJobListModel::Filter::finished);
     QAbstractItemModelTester tester(&all, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QAbstractItemModelTester activeTester(&active,
+                                          QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QAbstractItemModelTester finishedTester(&finished,
+                                            QAbstractItemModelTester::FailureReportingMode::Fatal);
 
     const QUuid account = QUuid::createUuid();
     auto file = [](const QString& name) {
@@ -103,5 +108,85 @@ TEST(UploadRow, TheListShowsTheNewestJobFirstAndFiltersByState) {
     EXPECT_EQ(finished.rowCount(), 0);
     EXPECT_EQ(all.rowOf(ids[0]), 0);
     EXPECT_EQ(all.rowOf(ids[1]), -1);
+    manager.cancelAll();
+}
+
+namespace {
+
+/// The row ranges a list model announced, as "first-last".
+QStringList ranges(const QSignalSpy& spy, int firstArgument) {
+    QStringList out;
+    for (const QList<QVariant>& signal : spy) {
+        const QVariant first = signal.at(firstArgument);
+        const QVariant last = signal.at(firstArgument + 1);
+        const int a =
+            first.canConvert<QModelIndex>() ? first.value<QModelIndex>().row() : first.toInt();
+        const int b =
+            last.canConvert<QModelIndex>() ? last.value<QModelIndex>().row() : last.toInt();
+        out.append(QStringLiteral("%1-%2").arg(a).arg(b));
+    }
+    return out;
+}
+
+QSet<QString> asSet(const QStringList& list) {
+    return QSet<QString>(list.cbegin(), list.cend());
+}
+
+} // namespace
+
+TEST(UploadRow, JobsThatComeOrGoAreRowRangesAndOnlyChangedRowsRepaint) {
+    auto provider = std::make_shared<test::ControlledUploadProvider>();
+    UploadManager manager(provider, 1, [] { return QDateTime::currentDateTimeUtc(); });
+    UploadJobListModel all(&manager, UploadJobListModel::Filter::all);
+    UploadJobListModel active(&manager, UploadJobListModel::Filter::active);
+    UploadJobListModel finished(&manager, UploadJobListModel::Filter::finished);
+    QAbstractItemModelTester allTester(&all, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QAbstractItemModelTester activeTester(&active,
+                                          QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QAbstractItemModelTester finishedTester(&finished,
+                                            QAbstractItemModelTester::FailureReportingMode::Fatal);
+    const QUuid account = QUuid::createUuid();
+    auto enqueue = [&](const QStringList& names) {
+        QList<LocalFile> files;
+        for (const QString& name : names)
+            files.append(LocalFile{QUrl::fromLocalFile(QStringLiteral("/tmp/") + name), name, 10,
+                                   QStringLiteral("text/plain")});
+        return manager.enqueue(files, account, std::nullopt, QStringLiteral("Work"));
+    };
+    const QList<QUuid> first = enqueue({QStringLiteral("a.txt"), QStringLiteral("b.txt")});
+    auto upload = provider->waitForCall(QStringLiteral("a.txt"));
+    ASSERT_TRUE(upload); // one at a time: a uploads, b waits
+
+    QSignalSpy resets(&all, &QAbstractItemModel::modelReset);
+    QSignalSpy inserted(&all, &QAbstractItemModel::rowsInserted);
+    QSignalSpy removed(&all, &QAbstractItemModel::rowsRemoved);
+    QSignalSpy changed(&all, &QAbstractItemModel::dataChanged);
+    QSignalSpy activeRemoved(&active, &QAbstractItemModel::rowsRemoved);
+
+    // New jobs come in on top as one range.
+    const QList<QUuid> second = enqueue({QStringLiteral("c.txt"), QStringLiteral("d.txt")});
+    EXPECT_EQ(ranges(inserted, 1), QStringList{QStringLiteral("0-1")});
+    EXPECT_TRUE(changed.isEmpty());
+    ASSERT_EQ(all.rowCount(), 4); // d, c, b, a
+    EXPECT_EQ(all.rowOf(first[0]), 3);
+
+    // Progress repaints the uploading job's row only.
+    upload->progress(4);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return all.job(3).bytesSent == 4; }, 5000));
+    EXPECT_EQ(asSet(ranges(changed, 0)), QSet<QString>{QStringLiteral("3-3")});
+
+    // A stopped job in the middle repaints its row and leaves the active list as one row.
+    changed.clear();
+    manager.cancel(first[1]);
+    EXPECT_EQ(asSet(ranges(changed, 0)), QSet<QString>{QStringLiteral("2-2")});
+    EXPECT_EQ(ranges(activeRemoved, 1), QStringList{QStringLiteral("2-2")});
+    ASSERT_EQ(finished.rowCount(), 1);
+
+    // Clearing the finished jobs removes just that row.
+    manager.clearFinished();
+    EXPECT_EQ(ranges(removed, 1), QStringList{QStringLiteral("2-2")});
+    EXPECT_EQ(all.rowOf(second[1]), 0);
+    EXPECT_EQ(all.rowOf(first[0]), 2);
+    EXPECT_EQ(resets.count(), 0);
     manager.cancelAll();
 }

@@ -12,10 +12,13 @@
 #include "StorageCore/Transfers/SmartUploadStore.h"
 #include "StorageCore/Transfers/UploadManager.h"
 #include "tests/App/Model/AppModelFixture.h"
+#include "tests/support/ShownText.h"
 
+#include <QAbstractItemModelTester>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QFile>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -150,6 +153,12 @@ TEST_F(UploadScreensTest, TheSmartUploadPaneGathersPlacesAndSends) {
     auto* zone = child<QWidget>(&pane, QStringLiteral("smartUploadDropZone"));
     auto* upload = child<QPushButton>(&pane, QStringLiteral("smartUploadUpload"));
     auto* summary = child<QLabel>(&pane, QStringLiteral("smartUploadSummary"));
+    // The batch and job lists keep the item-model rules through every change below.
+    QList<std::shared_ptr<QAbstractItemModelTester>> testers;
+    for (const QListView* list : pane.findChildren<QListView*>())
+        testers.append(std::make_shared<QAbstractItemModelTester>(
+            list->model(), QAbstractItemModelTester::FailureReportingMode::Fatal));
+    ASSERT_GE(testers.size(), 3);
     EXPECT_TRUE(zone->isVisible());
     EXPECT_TRUE(child<QPushButton>(&pane, QStringLiteral("smartUploadChooseFiles"))->isEnabled());
 
@@ -234,6 +243,47 @@ TEST_F(UploadScreensTest, TheFolderPickerBrowsesWritableFoldersAndChooses) {
     ASSERT_TRUE(picked);
     EXPECT_EQ(picked->folderID, QStringLiteral("f2"));
     EXPECT_EQ(picked->folderPath, (QStringList{QStringLiteral("Reports"), QStringLiteral("2026")}));
+}
+
+TEST_F(UploadScreensTest, TheFolderPickerAndNewRuleSheetShowNamesAsWritten) {
+    const QStringList names = {QStringLiteral("<b>Bold</b>"), QStringLiteral("R&D"),
+                               QStringLiteral("Say \"hi\""), QStringLiteral("&amp;")};
+    for (const QString& name : names)
+        drive->addItem(folderItem(work.id, QStringLiteral("id ") + name, name));
+    work.alias = QStringLiteral("Tom & <i>Jerry</i>");
+    storeAccounts({work, chats});
+    AppModel& app = build();
+    FolderPickerSheet sheet(app, FolderPickRequest{QUuid::createUuid(), work, std::nullopt, {}});
+    sheet.show();
+    auto* list = child<QListWidget>(&sheet, QStringLiteral("folderPickerList"));
+    auto* choose = child<QPushButton>(&sheet, QStringLiteral("folderPickerChoose"));
+    EXPECT_EQ(shownButtonText(choose->text()),
+              QStringLiteral("Choose \u201cTom & <i>Jerry</i>\u201d"));
+    EXPECT_TRUE(QKeySequence::mnemonic(choose->text()).isEmpty());
+    waitFor([&] { return list->count() == names.size(); });
+    for (const QString& name : names) {
+        const QList<QListWidgetItem*> rows = list->findItems(name, Qt::MatchExactly);
+        ASSERT_EQ(rows.size(), 1) << name.toStdString();
+        EXPECT_EQ(shownToolTip(rows.first()->toolTip()), name);
+    }
+    const QListWidgetItem* rd = list->findItems(QStringLiteral("R&D"), Qt::MatchExactly).first();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(rd).center());
+    waitFor([&] {
+        return shownButtonText(choose->text()) == QStringLiteral("Choose \u201cR&D\u201d");
+    });
+    EXPECT_TRUE(QKeySequence::mnemonic(choose->text()).isEmpty());
+    EXPECT_EQ(child<QLabel>(&sheet, QStringLiteral("folderPickerLocation"))->textFormat(),
+              Qt::PlainText);
+
+    NewRuleSheet rule(app);
+    rule.show();
+    auto* destination = child<QToolButton>(&rule, QStringLiteral("newRuleDestination"));
+    const QList<QAction*> items = destination->menu()->actions();
+    ASSERT_FALSE(items.isEmpty());
+    EXPECT_EQ(shownButtonText(items[0]->text()), QStringLiteral("Tom & <i>Jerry</i> (top level)"));
+    items[0]->trigger();
+    EXPECT_EQ(shownButtonText(destination->text()), QStringLiteral("Tom & <i>Jerry</i>"));
+    EXPECT_TRUE(QKeySequence::mnemonic(destination->text()).isEmpty());
 }
 
 TEST_F(UploadScreensTest, ANewRuleNeedsADestinationAndARealExtension) {
