@@ -72,7 +72,7 @@ bool imageShown(const ImageViewer& viewer) {
 
 void ImageViewerOpen(benchmark::State& state) {
     photoPath();
-    Samples shownMs, stallMs, residentMiB, peakMiB;
+    Samples shownMs, stallMs, stallCpuMs, residentMiB, peakMiB;
     for (auto _ : state) {
         StallProbe::resetPeak();
         const double before = StallProbe::residentMiB();
@@ -92,6 +92,7 @@ void ImageViewerOpen(benchmark::State& state) {
         state.SetIterationTime(elapsed / 1e9);
         shownMs.add(elapsed / 1e6);
         stallMs.add(probe.longestStallMs());
+        stallCpuMs.add(probe.longestStallCpuMs());
         residentMiB.add(StallProbe::residentMiB() - before);
         peakMiB.add(StallProbe::peakResidentMiB() - before);
         viewer.reset();
@@ -99,6 +100,7 @@ void ImageViewerOpen(benchmark::State& state) {
     }
     shownMs.report(state, "shown_ms");
     stallMs.report(state, "longest_stall_ms");
+    stallCpuMs.report(state, "longest_stall_cpu_ms");
     state.counters["stall_goal_ms"] = kStallGoalMs;
     residentMiB.report(state, "rss_growth_MiB");
     peakMiB.report(state, "peak_rss_growth_MiB");
@@ -107,7 +109,7 @@ BENCHMARK(ImageViewerOpen)->UseManualTime()->Unit(benchmark::kMillisecond)->Iter
 
 void ImageViewerZoomToActualSize(benchmark::State& state) {
     photoPath();
-    Samples stallMs, peakMiB;
+    Samples stallMs, stallCpuMs, peakMiB;
     for (auto _ : state) {
         state.PauseTiming();
         ImageController controller;
@@ -127,6 +129,7 @@ void ImageViewerZoomToActualSize(benchmark::State& state) {
         view->viewport()->repaint();
         probe.stop();
         stallMs.add(probe.longestStallMs());
+        stallCpuMs.add(probe.longestStallCpuMs());
         peakMiB.add(StallProbe::peakResidentMiB() - before);
         state.PauseTiming();
         viewer.reset();
@@ -134,6 +137,7 @@ void ImageViewerZoomToActualSize(benchmark::State& state) {
         state.ResumeTiming();
     }
     stallMs.report(state, "longest_stall_ms");
+    stallCpuMs.report(state, "longest_stall_cpu_ms");
     state.counters["stall_goal_ms"] = kStallGoalMs;
     peakMiB.report(state, "peak_rss_growth_MiB");
 }

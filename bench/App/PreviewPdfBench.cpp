@@ -211,7 +211,7 @@ const QString& a5DocumentPath() {
 
 void PdfLargestZoomThroughEveryPage(benchmark::State& state) {
     a5DocumentPath();
-    tw::bench::Samples stallMs, overFittedMiB, fittedMiB;
+    tw::bench::Samples stallMs, stallCpuMs, overFittedMiB, fittedMiB;
     for (auto _ : state) {
         StallProbe::resetPeak();
         const double start = StallProbe::residentMiB();
@@ -237,11 +237,13 @@ void PdfLargestZoomThroughEveryPage(benchmark::State& state) {
         }
         probe.stop();
         stallMs.add(probe.longestStallMs());
+        stallCpuMs.add(probe.longestStallCpuMs());
         overFittedMiB.add(StallProbe::peakResidentMiB() - fitted);
         viewer.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     stallMs.report(state, "longest_stall_ms");
+    stallCpuMs.report(state, "longest_stall_cpu_ms");
     state.counters["stall_goal_ms"] = 50;
     fittedMiB.report(state, "fitted_rss_growth_MiB");
     overFittedMiB.report(state, "peak_over_fitted_MiB");
