@@ -1,21 +1,54 @@
 #include "App/Preview/ImageViewer.h"
 
 #include "App/Preview/ImageController.h"
+#include "App/Preview/ImageDecoder.h"
 #include "App/Preview/PreviewSupport.h"
 #include "StorageCore/Domain/StorageError.h"
 
-#include <QGraphicsPixmapItem>
-#include <QImageReader>
+#include <QGraphicsItem>
+#include <QGridLayout>
 #include <QMovie>
+#include <QPainter>
+#include <QProgressBar>
+#include <QScreen>
 #include <QTimer>
-#include <QVBoxLayout>
 
 #include <algorithm>
 
 namespace tw {
 
+/// Draws the picture held (reduced or whole) over the image's own size.
+class MagnifyingImageView::PictureItem : public QGraphicsItem {
+public:
+    void setPicture(const QImage& picture, QSize size) {
+        if (QSizeF(size) != size_)
+            prepareGeometryChange();
+        picture_ = picture;
+        size_ = QSizeF(size);
+        update();
+    }
+    void setSmooth(bool smooth) {
+        if (smooth == smooth_)
+            return;
+        smooth_ = smooth;
+        update();
+    }
+    QRectF boundingRect() const override { return QRectF(QPointF(0, 0), size_); }
+    void paint(QPainter* painter, const QStyleOptionGraphicsItem*, QWidget*) override {
+        if (picture_.isNull())
+            return;
+        painter->setRenderHint(QPainter::SmoothPixmapTransform, smooth_);
+        painter->drawImage(boundingRect(), picture_);
+    }
+
+private:
+    QImage picture_;
+    QSizeF size_;
+    bool smooth_ = true;
+};
+
 MagnifyingImageView::MagnifyingImageView(QWidget* parent)
-    : QGraphicsView(parent), item_(new QGraphicsPixmapItem) {
+    : QGraphicsView(parent), item_(new PictureItem) {
     setObjectName(QStringLiteral("imageView"));
     setFrameShape(QFrame::NoFrame);
     setScene(new QGraphicsScene(this));
@@ -29,38 +62,67 @@ MagnifyingImageView::MagnifyingImageView(QWidget* parent)
     setBackgroundBrush(Qt::NoBrush);
     setStyleSheet(QStringLiteral("background: transparent"));
     viewport()->setAutoFillBackground(false);
-    item_->setTransformationMode(Qt::SmoothTransformation);
 }
 
-bool MagnifyingImageView::load(const QString& path) {
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    // A large photo needs more than the readers' default allocation limit.
-    if (QImageReader::allocationLimit() < 1024)
-        QImageReader::setAllocationLimit(1024);
-    if (reader.supportsAnimation() && reader.imageCount() > 1) {
-        movie_ = new QMovie(path, QByteArray(), this);
-        if (!movie_->isValid()) {
-            delete movie_;
-            movie_ = nullptr;
-            return false;
-        }
-        connect(movie_, &QMovie::frameChanged, this,
-                [this] { item_->setPixmap(movie_->currentPixmap()); });
-        movie_->jumpToFrame(0);
-        item_->setPixmap(movie_->currentPixmap());
-        imageSize_ = movie_->currentPixmap().size();
-        movie_->start();
-    } else {
-        const QImage image = reader.read();
-        if (image.isNull())
-            return false;
-        imageSize_ = image.size();
-        item_->setPixmap(QPixmap::fromImage(image));
-    }
+MagnifyingImageView::~MagnifyingImageView() {
+    // A decode still to start is skipped; one under way ends unheard.
+    decode_.cancel();
+}
+
+QSize MagnifyingImageView::fittedBound() const {
+    const QScreen* shownOn = screen();
+    if (!shownOn)
+        return {};
+    return (QSizeF(shownOn->availableSize()) * shownOn->devicePixelRatio()).toSize();
+}
+
+void MagnifyingImageView::open(const QString& path) {
+    path_ = path;
+    loading_ = true;
+    ImageDecoder::allowLargeImages();
+    const QSize bound = fittedBound();
+    decode_ = runTask(
+        this, [path, bound] { return ImageDecoder::decode(path, bound); },
+        [this](TaskResult<DecodedImage> result) {
+            loading_ = false;
+            if (!result.ok() || result.value().image.isNull() ||
+                result.value().fullSize.isEmpty()) {
+                Q_EMIT loaded(false);
+                return;
+            }
+            showFirst(std::move(result.value()));
+            Q_EMIT loaded(true);
+        });
+}
+
+void MagnifyingImageView::showFirst(DecodedImage decoded) {
+    imageSize_ = decoded.fullSize;
+    reduced_ = std::move(decoded.image);
+    setPicture(reduced_);
+    if (decoded.animated && qint64(imageSize_.width()) * imageSize_.height() <= animationPixelLimit)
+        startMovie();
     item_->setTransformOriginPoint(QRectF(QPointF(0, 0), imageSize_).center());
+    item_->setRotation(rotation_);
     updateSceneRect();
-    return !imageSize_.isEmpty();
+    if (fitting_)
+        zoomToFit();
+}
+
+void MagnifyingImageView::startMovie() {
+    auto* movie = new QMovie(path_, QByteArray(), this);
+    if (!movie->isValid()) {
+        delete movie; // the first frame stays, still
+        return;
+    }
+    movie_ = movie;
+    connect(movie_, &QMovie::frameChanged, this, [this] { setPicture(movie_->currentImage()); });
+    // The frame decoded by the task is on screen until the movie's first one.
+    movie_->start();
+}
+
+void MagnifyingImageView::setPicture(const QImage& picture) {
+    picture_ = picture;
+    item_->setPicture(picture_, imageSize_);
 }
 
 bool MagnifyingImageView::hasImage() const {
@@ -76,10 +138,13 @@ qreal MagnifyingImageView::magnification() const {
 }
 
 void MagnifyingImageView::setMagnification(qreal magnification) {
+    if (!hasImage())
+        return;
     fitting_ = false;
     magnification = std::clamp(magnification, minimumMagnification, maximumMagnification);
     setTransform(QTransform::fromScale(magnification, magnification));
     updateSmoothing();
+    updateResolution();
 }
 
 void MagnifyingImageView::zoomToFit() {
@@ -91,6 +156,34 @@ void MagnifyingImageView::zoomToFit() {
         std::min(qreal(area.width()) / shown.width(), qreal(area.height()) / shown.height());
     setMagnification(fit);
     fitting_ = true;
+}
+
+void MagnifyingImageView::updateResolution() {
+    if (movie_ || reduced_.isNull() || reduced_.size() == imageSize_)
+        return;
+    // Screen pixels per pixel of the reduced picture: above one, it is being enlarged.
+    const qreal density =
+        magnification() * devicePixelRatioF() * imageSize_.width() / qreal(reduced_.width());
+    if (density <= 1.01) {
+        if (picture_.size() != reduced_.size())
+            setPicture(reduced_); // the whole picture goes
+        return;
+    }
+    if (picture_.size() == imageSize_ || fullPending_)
+        return;
+    fullPending_ = true;
+    const QString path = path_;
+    decode_ = runTask(
+        this, [path] { return ImageDecoder::decode(path); },
+        [this](TaskResult<DecodedImage> result) {
+            fullPending_ = false;
+            if (!result.ok() || result.value().image.size() != imageSize_)
+                return; // the reduced picture stays
+            const qreal density = magnification() * devicePixelRatioF() * imageSize_.width() /
+                                  qreal(reduced_.width());
+            if (density > 1.01)
+                setPicture(result.value().image);
+        });
 }
 
 void MagnifyingImageView::setImageRotation(int degrees) {
@@ -109,8 +202,7 @@ void MagnifyingImageView::updateSceneRect() {
 
 void MagnifyingImageView::updateSmoothing() {
     // Enlarged pixels stay sharp; reduced images are smoothed.
-    item_->setTransformationMode(magnification() > 2.0 ? Qt::FastTransformation
-                                                       : Qt::SmoothTransformation);
+    item_->setSmooth(magnification() <= 2.0);
 }
 
 void MagnifyingImageView::resizeEvent(QResizeEvent* event) {
@@ -134,23 +226,55 @@ void MagnifyingImageView::showEvent(QShowEvent* event) {
 ImageViewer::ImageViewer(const QUrl& url, ImageController* controller, QWidget* parent)
     : QWidget(parent), controller_(controller ? controller : new ImageController(this)) {
     setObjectName(QStringLiteral("imageViewer"));
-    auto* layout = new QVBoxLayout(this);
+    auto* layout = new QGridLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    auto* view = new MagnifyingImageView(this);
-    if (!url.isLocalFile() || !view->load(url.toLocalFile())) {
-        delete view;
-        const ErrorPresentation shown =
-            StorageError(StorageError::Code::previewUnavailable).presentation();
-        unavailable_ = new UnavailableView(QStringLiteral("exclamationmark.triangle"), shown.title,
-                                           shown.message, this);
-        layout->addWidget(unavailable_);
+    if (!url.isLocalFile()) {
         controller_->setView(nullptr);
+        showUnavailable();
         return;
     }
-    view_ = view;
+    view_ = new MagnifyingImageView(this);
     view_->setAccessibleName(url.fileName());
-    layout->addWidget(view_);
+    layout->addWidget(view_, 0, 0);
+    auto* busy = new QProgressBar(this);
+    busy->setObjectName(QStringLiteral("imageLoading"));
+    busy->setAccessibleName(QStringLiteral("Loading"));
+    busy->setRange(0, 0);
+    busy->setTextVisible(false);
+    busy->setFixedWidth(160);
+    layout->addWidget(busy, 0, 0, Qt::AlignCenter);
+    busy_ = busy;
+    // The new image starts unturned; the controls wait for its pixels.
     controller_->setView(view_);
+    connect(view_, &MagnifyingImageView::loaded, this, [this](bool ok) {
+        delete busy_;
+        busy_ = nullptr;
+        if (!ok) {
+            showUnavailable();
+            return;
+        }
+        // A turn asked for while the file was read.
+        if (controller_ && controller_->view() == view_ && controller_->rotation() != 0) {
+            controller_->apply();
+            view_->zoomToFit();
+        }
+    });
+    view_->open(url.toLocalFile());
+}
+
+void ImageViewer::showUnavailable() {
+    if (view_) {
+        if (controller_ && controller_->view() == view_)
+            controller_->setView(nullptr);
+        view_->hide();
+        view_->deleteLater(); // it may be the one telling
+        view_ = nullptr;
+    }
+    const ErrorPresentation shown =
+        StorageError(StorageError::Code::previewUnavailable).presentation();
+    unavailable_ = new UnavailableView(QStringLiteral("exclamationmark.triangle"), shown.title,
+                                       shown.message, this);
+    static_cast<QGridLayout*>(layout())->addWidget(unavailable_, 0, 0);
 }
 
 } // namespace tw

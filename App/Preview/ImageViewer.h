@@ -1,42 +1,60 @@
 #pragma once
 
+#include "StorageCore/Concurrency/TaskRunner.h"
+
 #include <QGraphicsView>
+#include <QImage>
 #include <QPointer>
 #include <QUrl>
 #include <QWidget>
 
-class QGraphicsPixmapItem;
 class QMovie;
+class QProgressBar;
 
 namespace tw {
 
 class ImageController;
 class UnavailableView;
+struct DecodedImage;
 
 /// A magnifying view of one image: magnification 1.0 shows the image at its own size, limits
 /// 0.05 and 16; an image smaller than the view stays centred; the image can be shown turned
 /// by quarter turns. Animated images play.
+///
+/// The file is decoded by a task, reduced to what the screen can show when fitted; zooming
+/// past that decodes it again at its own size (the reduced picture stands in meanwhile), and
+/// zooming back drops the large one. A decode that ends after the view is gone is dropped.
 class MagnifyingImageView : public QGraphicsView {
     Q_OBJECT
 public:
     static constexpr qreal minimumMagnification = 0.05;
     static constexpr qreal maximumMagnification = 16.0;
     static constexpr qreal zoomStep = 1.25;
+    /// Animations with larger frames show their first frame only: QMovie decodes every frame
+    /// on the main thread.
+    static constexpr qint64 animationPixelLimit = 2'000'000;
 
     explicit MagnifyingImageView(QWidget* parent = nullptr);
+    ~MagnifyingImageView() override;
 
-    /// Reads the file (EXIF orientation applied); false when it is not a readable image.
-    bool load(const QString& path);
+    /// Starts reading the file; loaded() tells how it went.
+    void open(const QString& path);
+    bool isLoading() const { return loading_; }
     bool hasImage() const;
-    /// The image as read, unturned.
+    /// The image's own size, unturned (EXIF orientation applied).
     QSize imageSize() const { return imageSize_; }
     /// The size of the image as shown (turned), in image pixels.
     QSize shownSize() const;
+    /// The pixels held for the image on screen: imageSize() or less.
+    QSize decodedSize() const { return picture_.size(); }
+    /// True when every pixel of the image is held (always for animations).
+    bool showsFullResolution() const { return hasImage() && decodedSize() == imageSize_; }
     bool isAnimated() const { return movie_ != nullptr; }
     QMovie* movie() const { return movie_; }
 
     qreal magnification() const;
-    /// Kept within the limits; the point at the middle of the view stays there.
+    /// Kept within the limits; the point at the middle of the view stays there. Nothing
+    /// without an image.
     void setMagnification(qreal magnification);
     /// The largest magnification at which the whole (turned) image fits the view, within the
     /// limits; nothing without an image.
@@ -44,37 +62,66 @@ public:
     int imageRotation() const { return rotation_; }
     void setImageRotation(int degrees);
 
+Q_SIGNALS:
+    /// The first decode ended: true with the image on screen, false when the file is not a
+    /// readable image.
+    void loaded(bool ok);
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
+    class PictureItem;
+
+    /// The most pixels worth decoding for a fitted view: the screen's.
+    QSize fittedBound() const;
+    void showFirst(DecodedImage decoded);
+    void startMovie();
+    void setPicture(const QImage& picture);
+    /// Decodes the full image when the magnification enlarges the reduced one, drops it when
+    /// the reduced one suffices again.
+    void updateResolution();
     void updateSceneRect();
     void updateSmoothing();
 
-    QGraphicsPixmapItem* item_;
+    PictureItem* item_;
+    QString path_;
     QMovie* movie_ = nullptr;
+    QImage reduced_;
+    QImage picture_;
     QSize imageSize_;
+    TaskHandle decode_;
+    bool loading_ = false;
+    bool fullPending_ = false;
     int rotation_ = 0;
     /// Fit again on resizes until the user picks a magnification.
     bool fitting_ = true;
 };
 
 /// Shows a local image file fitted to the pane, linked to the window's controller (or one of
-/// its own in the quick-look panel). A file that is not a readable image shows the "couldn't
-/// be displayed" texts.
+/// its own in the quick-look panel), with a busy indicator while the file is decoded. A file
+/// that is not a readable image shows the "couldn't be displayed" texts.
 class ImageViewer : public QWidget {
     Q_OBJECT
 public:
     ImageViewer(const QUrl& url, ImageController* controller, QWidget* parent = nullptr);
 
+    /// The image view; null once the file turned out not to be a readable image.
     MagnifyingImageView* imageView() const { return view_; }
     UnavailableView* unavailableView() const { return unavailable_; }
     ImageController* controller() const { return controller_; }
+    /// True until the file has been decoded (or found unreadable).
+    bool isLoading() const { return view_ && view_->isLoading(); }
+    /// Shown while the file is decoded; null afterwards.
+    QWidget* busyIndicator() const { return busy_; }
 
 private:
+    void showUnavailable();
+
     MagnifyingImageView* view_ = nullptr;
     UnavailableView* unavailable_ = nullptr;
+    QWidget* busy_ = nullptr;
     QPointer<ImageController> controller_;
 };
 

@@ -1,10 +1,10 @@
 #include "App/Preview/PDFPageView.h"
 
+#include "App/Preview/PDFRenderer.h"
+
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <QPdfDocument>
-#include <QPdfDocumentRenderOptions>
 #include <QScrollBar>
 #include <QWheelEvent>
 
@@ -13,28 +13,15 @@
 
 namespace tw {
 
-namespace {
-
-/// Renderings kept besides those of the visible pages.
-constexpr int cachedPages = 12;
-
-QPdfDocumentRenderOptions::Rotation renderRotation(int degrees) {
-    switch (degrees) {
-    case 90:
-        return QPdfDocumentRenderOptions::Rotation::Clockwise90;
-    case 180:
-        return QPdfDocumentRenderOptions::Rotation::Clockwise180;
-    case 270:
-        return QPdfDocumentRenderOptions::Rotation::Clockwise270;
-    default:
-        return QPdfDocumentRenderOptions::Rotation::None;
-    }
+size_t qHash(const PDFPageView::TileKey& key, size_t seed) {
+    return qHashMulti(seed, key.page, key.rotation, key.pagePixels.width(), key.pagePixels.height(),
+                      key.column, key.row);
 }
 
-} // namespace
-
-PDFPageView::PDFPageView(QPdfDocument* document, DisplayMode mode, QWidget* parent)
-    : QAbstractScrollArea(parent), document_(document), mode_(mode) {
+PDFPageView::PDFPageView(QPdfDocument* document, std::shared_ptr<PDFRenderer> renderer,
+                         DisplayMode mode, QWidget* parent)
+    : QAbstractScrollArea(parent), document_(document), renderer_(std::move(renderer)),
+      pageSizes_(renderer_ ? renderer_->pageSizes() : QList<QSizeF>()), mode_(mode) {
     setObjectName(QStringLiteral("pdfPageView"));
     setFrameShape(QFrame::NoFrame);
     setFocusPolicy(Qt::StrongFocus);
@@ -46,13 +33,17 @@ PDFPageView::PDFPageView(QPdfDocument* document, DisplayMode mode, QWidget* pare
     relayout();
 }
 
+PDFPageView::~PDFPageView() {
+    // A tile under way finishes unheard.
+    renderTask_.cancel();
+}
+
 int PDFPageView::pageCount() const {
-    return document_ && document_->status() == QPdfDocument::Status::Ready ? document_->pageCount()
-                                                                           : 0;
+    return int(pageSizes_.size());
 }
 
 QSizeF PDFPageView::rotatedPointSize(int page) const {
-    const QSizeF size = document_->pagePointSize(page);
+    const QSizeF size = pageSizes_.value(page);
     return pageRotation(page) % 180 == 0 ? size : size.transposed();
 }
 
@@ -277,7 +268,6 @@ void PDFPageView::setPageRotation(int page, int degrees) {
     if (pageRotation(page) == degrees)
         return;
     rotations_.insert(page, degrees);
-    rendered_.remove(page);
     relayout();
     if (mode_ == DisplayMode::continuous) {
         suppressPageTracking_ = true;
@@ -319,7 +309,7 @@ void PDFPageView::setCurrentHighlight(int index, bool scrollTo) {
 }
 
 QPointF PDFPageView::mapFromPage(int page, const QPointF& point) const {
-    const QSizeF size = document_->pagePointSize(page);
+    const QSizeF size = pageSizes_.value(page);
     QPointF turned;
     switch (pageRotation(page)) {
     case 90:
@@ -348,12 +338,58 @@ QRectF PDFPageView::highlightRect(const Highlight& highlight) const {
     return area;
 }
 
+QSize PDFPageView::pagePixels(int page) const {
+    return (QSizeF(targetPixelSize(page)) * devicePixelRatioF()).toSize().expandedTo(QSize(1, 1));
+}
+
+QRectF PDFPageView::tileArea(const TileKey& key) const {
+    const QRect page = pageRect(key.page);
+    const QRect tile = QRect(key.column * PDFRenderer::tileSize, key.row * PDFRenderer::tileSize,
+                             PDFRenderer::tileSize, PDFRenderer::tileSize) &
+                       QRect(QPoint(0, 0), key.pagePixels);
+    const qreal sx = qreal(page.width()) / key.pagePixels.width();
+    const qreal sy = qreal(page.height()) / key.pagePixels.height();
+    return QRectF(page.left() + tile.left() * sx, page.top() + tile.top() * sy, tile.width() * sx,
+                  tile.height() * sy);
+}
+
+QList<PDFPageView::TileKey> PDFPageView::visibleTiles() const {
+    QList<TileKey> keys;
+    const QRect visible(contentOffset(), viewport()->size());
+    QList<int> pages = visiblePages();
+    // The current page first, then the others on screen in order.
+    std::stable_sort(pages.begin(), pages.end(),
+                     [this](int a, int b) { return (a == current_) > (b == current_); });
+    for (int page : pages) {
+        const QRect rect = pageRect(page);
+        const QRect shown = rect & visible;
+        if (shown.isEmpty())
+            continue;
+        const QSize pixels = pagePixels(page);
+        const qreal sx = pixels.width() / qreal(rect.width());
+        const qreal sy = pixels.height() / qreal(rect.height());
+        const int size = PDFRenderer::tileSize;
+        const int lastColumn = (pixels.width() - 1) / size;
+        const int lastRow = (pixels.height() - 1) / size;
+        const int left = std::clamp(int((shown.left() - rect.left()) * sx) / size, 0, lastColumn);
+        const int right = std::clamp(
+            int(std::ceil((shown.right() + 1 - rect.left()) * sx) - 1) / size, 0, lastColumn);
+        const int top = std::clamp(int((shown.top() - rect.top()) * sy) / size, 0, lastRow);
+        const int bottom = std::clamp(
+            int(std::ceil((shown.bottom() + 1 - rect.top()) * sy) - 1) / size, 0, lastRow);
+        for (int row = top; row <= bottom; ++row) {
+            for (int column = left; column <= right; ++column)
+                keys.append(TileKey{page, pageRotation(page), pixels, column, row});
+        }
+    }
+    return keys;
+}
+
 void PDFPageView::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
     const QPoint offset = contentOffset();
     painter.translate(-offset);
     const QRect exposed = event->rect().translated(offset);
-    bool missing = false;
     const QList<int> pages = visiblePages();
     for (int page : pages) {
         const QRect rect = pageRect(page);
@@ -361,14 +397,29 @@ void PDFPageView::paintEvent(QPaintEvent* event) {
             continue;
         painter.fillRect(rect.adjusted(1, 1, 2, 2), QColor(0, 0, 0, 40));
         painter.fillRect(rect, Qt::white);
-        const auto found = rendered_.constFind(page);
-        if (found != rendered_.constEnd() && found->rotation == pageRotation(page)) {
-            painter.drawImage(QRectF(rect), found->image);
-            if (found->pixelSize != targetPixelSize(page))
-                missing = true;
-        } else {
+    }
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    // Renderings at another scale stand in, under the present ones, until those come.
+    for (auto it = tiles_.constBegin(); it != tiles_.constEnd(); ++it) {
+        const TileKey& key = it.key();
+        if (it->image.isNull() || key.rotation != pageRotation(key.page) ||
+            key.pagePixels == pagePixels(key.page) || !pages.contains(key.page))
+            continue;
+        const QRectF area = tileArea(key);
+        if (area.intersects(exposed))
+            painter.drawImage(area, it->image);
+    }
+    bool missing = false;
+    for (const TileKey& key : visibleTiles()) {
+        const auto found = tiles_.find(key);
+        if (found == tiles_.end()) {
             missing = true;
+            continue;
         }
+        found->lastUse = ++useClock_;
+        const QRectF area = tileArea(key);
+        if (!found->image.isNull() && area.intersects(exposed))
+            painter.drawImage(area, found->image);
     }
     if (!highlights_.isEmpty()) {
         painter.setRenderHint(QPainter::Antialiasing);
@@ -397,58 +448,66 @@ void PDFPageView::paintEvent(QPaintEvent* event) {
 }
 
 bool PDFPageView::hasPendingRenders() const {
-    for (int page : visiblePages()) {
-        const auto found = rendered_.constFind(page);
-        if (found == rendered_.constEnd() || found->pixelSize != targetPixelSize(page) ||
-            found->rotation != pageRotation(page))
-            return true;
-    }
-    return false;
+    const QList<TileKey> keys = visibleTiles();
+    return std::any_of(keys.begin(), keys.end(),
+                       [this](const TileKey& key) { return !tiles_.contains(key); });
 }
 
 void PDFPageView::scheduleRender() {
-    if (!renderTimer_.isActive())
+    if (!renderTimer_.isActive() && !rendering_)
         renderTimer_.start();
 }
 
 void PDFPageView::renderNext() {
-    const QList<int> pages = visiblePages();
-    // The current page first, then the others on screen in order.
-    QList<int> order = pages;
-    std::stable_sort(order.begin(), order.end(),
-                     [this](int a, int b) { return (a == current_) > (b == current_); });
-    const qreal ratio = devicePixelRatioF();
-    for (int page : order) {
-        const QSize target = targetPixelSize(page);
-        const auto found = rendered_.constFind(page);
-        if (found != rendered_.constEnd() && found->pixelSize == target &&
-            found->rotation == pageRotation(page))
+    if (rendering_ || !renderer_)
+        return;
+    for (const TileKey& key : visibleTiles()) {
+        if (tiles_.contains(key))
             continue;
-        QPdfDocumentRenderOptions options;
-        options.setRotation(renderRotation(pageRotation(page)));
-        QImage image = document_->render(page, target * ratio, options);
-        image.setDevicePixelRatio(ratio);
-        ++renderCount_;
-        rendered_.insert(page, Rendered{image, target, pageRotation(page)});
-        renderOrder_.removeAll(page);
-        renderOrder_.append(page);
-        trimCache(pages);
-        viewport()->update(pageRect(page).translated(-contentOffset()));
-        // One page per turn: scrolling and input are served in between.
-        if (hasPendingRenders())
-            scheduleRender();
+        rendering_ = true;
+        const QRect tile =
+            QRect(key.column * PDFRenderer::tileSize, key.row * PDFRenderer::tileSize,
+                  PDFRenderer::tileSize, PDFRenderer::tileSize) &
+            QRect(QPoint(0, 0), key.pagePixels);
+        renderTask_ = runTask(
+            this,
+            [renderer = renderer_, key, tile] {
+                return renderer->renderTile(key.page, key.rotation, key.pagePixels, tile);
+            },
+            [this, key](TaskResult<QImage> result) {
+                rendering_ = false;
+                // A tile that fails stays blank rather than being asked for again and again.
+                QImage image = result.ok() ? std::move(result.value()) : QImage();
+                tileBytes_ += image.sizeInBytes();
+                tiles_.insert(key, Tile{std::move(image), ++useClock_});
+                ++renderCount_;
+                trimCache();
+                viewport()->update(tileArea(key).toAlignedRect().translated(-contentOffset()));
+                // One tile per turn: scrolling and input are served in between.
+                if (hasPendingRenders())
+                    scheduleRender();
+            });
         return;
     }
 }
 
-void PDFPageView::trimCache(const QList<int>& keep) {
-    while (renderOrder_.size() > cachedPages + keep.size()) {
-        auto victim = std::find_if(renderOrder_.begin(), renderOrder_.end(),
-                                   [&](int page) { return !keep.contains(page); });
-        if (victim == renderOrder_.end())
-            return;
-        rendered_.remove(*victim);
-        renderOrder_.erase(victim);
+void PDFPageView::trimCache() {
+    if (tileBytes_ <= cacheBytes)
+        return;
+    const QList<TileKey> shown = visibleTiles();
+    QList<std::pair<quint64, TileKey>> candidates;
+    for (auto it = tiles_.constBegin(); it != tiles_.constEnd(); ++it) {
+        if (!shown.contains(it.key()))
+            candidates.append({it->lastUse, it.key()});
+    }
+    std::sort(candidates.begin(), candidates.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& candidate : std::as_const(candidates)) {
+        if (tileBytes_ <= cacheBytes)
+            break;
+        const auto found = tiles_.find(candidate.second);
+        tileBytes_ -= found->image.sizeInBytes();
+        tiles_.erase(found);
     }
 }
 

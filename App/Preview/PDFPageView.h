@@ -7,18 +7,25 @@
 #include <QPolygonF>
 #include <QTimer>
 
+#include "StorageCore/Concurrency/TaskRunner.h"
+
+#include <memory>
+
 class QPdfDocument;
 
 namespace tw {
 
-/// A scrolling view of a PDF document's pages, drawn with QPdfDocument::render: pages one
-/// under the other (continuous) or one page at a time fitted to the view (single page), a
-/// scale factor or automatic scaling, a quarter-turn rotation per page, and highlighted text
-/// ranges with one current range.
+class PDFRenderer;
+
+/// A scrolling view of a PDF document's pages: pages one under the other (continuous) or one
+/// page at a time fitted to the view (single page), a scale factor or automatic scaling, a
+/// quarter-turn rotation per page, and highlighted text ranges with one current range.
 ///
-/// Only pages that are on screen are rendered, one page per turn of the event loop, so a
-/// long document never holds up scrolling: a page not rendered yet shows blank (or its last
-/// rendering at another scale) until its turn comes. Renderings are kept for a few pages.
+/// Pages are drawn in tiles rendered by tasks (PDFRenderer), one tile at a time and only
+/// those on screen, so neither a long document nor the largest zoom holds up the window: a
+/// tile not rendered yet shows blank, or what renderings of the page at another scale show
+/// there. Renderings are kept up to cacheBytes (those on screen always), the least recently
+/// shown going first.
 class PDFPageView : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -38,7 +45,14 @@ public:
     /// Space between pages and around them, in pixels.
     static constexpr int pageSpacing = 10;
 
-    PDFPageView(QPdfDocument* document, DisplayMode mode, QWidget* parent = nullptr);
+    /// Bytes of renderings kept; those on screen are kept even beyond.
+    static constexpr qint64 cacheBytes = 64 << 20;
+
+    /// `document` is the main thread's (search); `renderer` draws the pages and gives their
+    /// sizes.
+    PDFPageView(QPdfDocument* document, std::shared_ptr<PDFRenderer> renderer, DisplayMode mode,
+                QWidget* parent = nullptr);
+    ~PDFPageView() override;
 
     QPdfDocument* document() const { return document_; }
     DisplayMode displayMode() const { return mode_; }
@@ -76,10 +90,12 @@ public:
     QRectF highlightRect(const Highlight& highlight) const;
     /// The content's offset: the scroll position (continuous) or the page's placement.
     QPoint contentOffset() const;
-    /// Pages rendered so far (for tests and benchmarks).
+    /// Tiles rendered so far (for tests and benchmarks).
     int renderCount() const { return renderCount_; }
-    /// True while visible pages wait for their rendering.
+    /// True while tiles on screen wait for their rendering.
     bool hasPendingRenders() const;
+    /// Bytes of renderings held, those on screen included.
+    qint64 renderedBytes() const { return tileBytes_; }
 
 Q_SIGNALS:
     void currentPageChanged(int page);
@@ -92,11 +108,21 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
-private:
-    struct Rendered {
-        QImage image;
-        QSize pixelSize;
+public:
+    /// One tile: a page at one turn and one size in device pixels, a column and a row.
+    struct TileKey {
+        int page = 0;
         int rotation = 0;
+        QSize pagePixels;
+        int column = 0;
+        int row = 0;
+        bool operator==(const TileKey&) const = default;
+    };
+
+private:
+    struct Tile {
+        QImage image;
+        quint64 lastUse = 0;
     };
 
     QSizeF rotatedPointSize(int page) const;
@@ -107,12 +133,20 @@ private:
     void setCurrent(int page);
     QList<int> visiblePages() const;
     QSize targetPixelSize(int page) const;
+    /// The page's size in device pixels.
+    QSize pagePixels(int page) const;
+    /// The tiles on screen at the present scale and turns, the current page's first.
+    QList<TileKey> visibleTiles() const;
+    /// Where a tile lies in the content, in pixels.
+    QRectF tileArea(const TileKey& key) const;
     void scheduleRender();
     void renderNext();
-    void trimCache(const QList<int>& keep);
+    void trimCache();
     QPointF mapFromPage(int page, const QPointF& point) const;
 
     QPdfDocument* document_;
+    std::shared_ptr<PDFRenderer> renderer_;
+    QList<QSizeF> pageSizes_;
     DisplayMode mode_;
     qreal scale_ = 1.0;
     bool autoScales_ = true;
@@ -124,11 +158,16 @@ private:
     int contentHeight_ = 0;
     QList<Highlight> highlights_;
     int currentHighlight_ = -1;
-    QHash<int, Rendered> rendered_;
-    QList<int> renderOrder_; // least recently rendered first
+    QHash<TileKey, Tile> tiles_;
+    qint64 tileBytes_ = 0;
+    quint64 useClock_ = 0;
+    bool rendering_ = false;
+    TaskHandle renderTask_;
     QTimer renderTimer_;
     int renderCount_ = 0;
     int wheelRemainder_ = 0;
 };
+
+size_t qHash(const PDFPageView::TileKey& key, size_t seed = 0);
 
 } // namespace tw

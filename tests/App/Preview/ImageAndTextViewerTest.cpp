@@ -1,20 +1,29 @@
 // The image viewer (fit, zoom limits, actual size, centring, rotation, EXIF orientation,
-// animation, unreadable files) and the platform preview of other files.
+// animation, unreadable files; decoding by tasks, reduced for the screen and again in full
+// when zoomed past it) and the platform preview of other files.
 #include "App/DesignSystem/Format.h"
 #include "App/Preview/ImageController.h"
+#include "App/Preview/ImageDecoder.h"
 #include "App/Preview/ImageViewer.h"
 #include "App/Preview/PreviewSupport.h"
 #include "App/Preview/QuickLookViewer.h"
+#include "StorageCore/Concurrency/TaskRunner.h"
 #include "tests/App/Preview/PreviewFixtures.h"
 
 #include <QLabel>
 #include <QMovie>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace tw;
 using namespace tw::test;
@@ -36,8 +45,38 @@ protected:
         viewer->resize(area);
         viewer->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(viewer.get()));
-        QTest::qWait(10);
+        // Decoded and fitted to the laid-out view.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !viewer->isLoading(); }, 10000));
         return viewer;
+    }
+    /// A named pipe: a decode reading it waits until the test writes the image.
+    QString pipe(const QString& name) {
+        const QString path = dir.filePath(name);
+        EXPECT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        return path;
+    }
+    /// The pipe's writing end, once a decode has opened it for reading; -1 if none does.
+    static int writerOnceRead(const QString& path) {
+        int fd = -1;
+        (void)QTest::qWaitFor(
+            [&] {
+                fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+                return fd >= 0;
+            },
+            5000);
+        if (fd >= 0)
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        return fd;
+    }
+    static void writeAndClose(int fd, const QByteArray& bytes) {
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n <= 0)
+                break;
+            done += n;
+        }
+        ::close(fd);
     }
     QTemporaryDir dir;
 };
@@ -147,6 +186,111 @@ TEST_F(ImageViewerTest, AnimatedImagesPlay) {
     EXPECT_EQ(movie->state(), QMovie::Running);
     const int first = movie->currentFrameNumber();
     EXPECT_TRUE(QTest::qWaitFor([&] { return movie->currentFrameNumber() != first; }, 3000));
+}
+
+TEST_F(ImageViewerTest, TheBusyIndicatorShowsUntilTheImageIsDecoded) {
+    ImageController controller;
+    const QString gated = pipe(QStringLiteral("gated.png"));
+    ImageViewer viewer(QUrl::fromLocalFile(gated), &controller);
+    viewer.resize(800, 600);
+    viewer.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&viewer));
+    // The window is up and serving events while the decode waits for its bytes.
+    EXPECT_TRUE(viewer.isLoading());
+    ASSERT_NE(viewer.busyIndicator(), nullptr);
+    EXPECT_TRUE(viewer.busyIndicator()->isVisible());
+    ASSERT_NE(viewer.imageView(), nullptr);
+    EXPECT_FALSE(viewer.imageView()->hasImage());
+    controller.zoomIn();
+    EXPECT_DOUBLE_EQ(viewer.imageView()->magnification(), 1.0) << "nothing to zoom yet";
+
+    const int fd = writerOnceRead(gated);
+    ASSERT_GE(fd, 0);
+    writeAndClose(fd, makeImage(QSize(300, 200)));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !viewer.isLoading(); }, 10000));
+    EXPECT_EQ(viewer.busyIndicator(), nullptr);
+    ASSERT_NE(viewer.imageView(), nullptr);
+    EXPECT_EQ(viewer.imageView()->imageSize(), QSize(300, 200));
+    EXPECT_DOUBLE_EQ(viewer.imageView()->magnification(), 2.66666666666666667) << "fitted";
+}
+
+TEST_F(ImageViewerTest, ADecodeThatEndsAfterItsViewerIsGoneIsDropped) {
+    ImageController controller;
+    const QString gated = pipe(QStringLiteral("late.png"));
+    auto viewer = std::make_unique<ImageViewer>(QUrl::fromLocalFile(gated), &controller);
+    const int fd = writerOnceRead(gated);
+    ASSERT_GE(fd, 0) << "the decode is under way";
+    viewer.reset();
+    EXPECT_EQ(controller.view(), nullptr);
+    writeAndClose(fd, makeImage(QSize(300, 200)));
+    // The decode ends and its result reaches the main thread, where no viewer takes it.
+    threadPool(TaskPool::general)->waitForDone();
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(controller.view(), nullptr);
+    EXPECT_EQ(controller.rotation(), 0);
+}
+
+TEST_F(ImageViewerTest, ALargeImageIsDecodedForTheScreenAndInFullOnlyWhenZoomedPastThat) {
+    ImageController controller;
+    auto viewer =
+        shown(write(QStringLiteral("large.png"), makeImage(QSize(4000, 3000))), &controller);
+    MagnifyingImageView* view = viewer->imageView();
+    ASSERT_NE(view, nullptr);
+    const QScreen* screen = view->screen();
+    const QSize bound = (QSizeF(screen->availableSize()) * screen->devicePixelRatio()).toSize();
+    EXPECT_EQ(view->imageSize(), QSize(4000, 3000));
+    EXPECT_EQ(view->decodedSize(), ImageDecoder::boundedSize(QSize(4000, 3000), bound));
+    ASSERT_LT(view->decodedSize().width(), 4000);
+    EXPECT_FALSE(view->showsFullResolution());
+    controller.actualSize();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->showsFullResolution(); }, 10000))
+        << "decoded again in full";
+    // Every pixel is there: the red mark ends exactly at 1000 image pixels.
+    view->centerOn(1000, 300);
+    const QImage shot = view->viewport()->grab().toImage();
+    const QPoint edge = view->mapFromScene(QPointF(1000, 300));
+    const qreal dpr = shot.devicePixelRatio();
+    EXPECT_GT(shot.pixelColor(QPointF((edge.x() - 1) * dpr, edge.y() * dpr).toPoint()).red(), 200);
+    EXPECT_LT(shot.pixelColor(QPointF((edge.x() + 1) * dpr, edge.y() * dpr).toPoint()).red(), 100);
+    controller.zoomToFit();
+    EXPECT_EQ(view->decodedSize(), ImageDecoder::boundedSize(QSize(4000, 3000), bound))
+        << "fitted again, the full picture is let go";
+}
+
+TEST_F(ImageViewerTest, TheDecoderReducesToTheBoundKeepingTheTurn) {
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        QSize full;
+        QSize decoded;
+    };
+    const QList<Case> cases{
+        {"wide.png", makeImage(QSize(4000, 3000)), QSize(4000, 3000), QSize(800, 600)},
+        {"photo.jpg", makeImage(QSize(1600, 1200), "jpeg"), QSize(1600, 1200), QSize(800, 600)},
+        {"turned.jpg",
+         makeImage(QSize(1600, 1200), "jpeg", QImageIOHandler::TransformationRotate90),
+         QSize(1200, 1600), QSize(450, 600)},
+        {"small.png", makeImage(QSize(300, 200)), QSize(300, 200), QSize(300, 200)},
+    };
+    for (const Case& c : cases) {
+        const DecodedImage decoded = ImageDecoder::decode(
+            write(QString::fromLatin1(c.name), c.bytes).toLocalFile(), QSize(800, 600));
+        EXPECT_EQ(decoded.fullSize, c.full) << c.name;
+        EXPECT_EQ(decoded.image.size(), c.decoded) << c.name;
+        EXPECT_FALSE(decoded.animated) << c.name;
+    }
+    // The turned photo's mark (top left as stored) is top right as shown.
+    const DecodedImage turned =
+        ImageDecoder::decode(dir.filePath(QStringLiteral("turned.jpg")), QSize(800, 600));
+    EXPECT_GT(turned.image.pixelColor(440, 10).red(), 200);
+    EXPECT_LT(turned.image.pixelColor(10, 10).red(), 100);
+    const DecodedImage blink =
+        ImageDecoder::decode(write(QStringLiteral("blink.gif"), animatedGIF()).toLocalFile());
+    EXPECT_TRUE(blink.animated);
+    EXPECT_EQ(blink.fullSize, QSize(2, 2));
+    EXPECT_TRUE(ImageDecoder::decode(write(QStringLiteral("junk.png"), "junk").toLocalFile())
+                    .image.isNull());
 }
 
 TEST_F(ImageViewerTest, AnUnreadableImageSaysSoAndTheControlsDoNothing) {

@@ -1,17 +1,29 @@
 // The PDF viewer and its controller over PDFs written by the test: counters, find with
-// highlights, rotation, zoom bounds, single-page mode, and an unreadable file after a good one.
+// highlights, rotation, zoom bounds, single-page mode, and an unreadable file after a good one;
+// opening by a task, tiles that match the whole page, and renderings held within their bound.
 #include "App/Preview/PDFViewer.h"
 #include "App/Preview/PDFController.h"
 #include "App/Preview/PDFPageView.h"
+#include "App/Preview/PDFRenderer.h"
 #include "App/Preview/PreviewSupport.h"
+#include "StorageCore/Concurrency/TaskRunner.h"
 #include "tests/App/Preview/PreviewFixtures.h"
 
+#include <QPdfDocument>
+#include <QPdfDocumentRenderOptions>
+#include <QPdfWriter>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+#include <QThreadPool>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace tw;
 using namespace tw::test;
@@ -39,6 +51,7 @@ protected:
         viewer->resize(size);
         viewer->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(viewer.get()));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !viewer->isLoading(); }, 10000));
         if (viewer->pageView()) {
             EXPECT_TRUE(
                 QTest::qWaitFor([&] { return !viewer->pageView()->hasPendingRenders(); }, 5000));
@@ -208,6 +221,126 @@ TEST_F(PdfViewerTest, CompactModeShowsOnePageAtATimeWithoutAController) {
     EXPECT_LE(page.height(), view->viewport()->height()) << "the whole page fits";
     view->verticalScrollBar()->setValue(3);
     EXPECT_EQ(view->currentPage(), 3);
+}
+
+TEST_F(PdfViewerTest, TheFileIsOpenedBehindABusyIndicatorAndAViewerClosedMeanwhileHearsNothing) {
+    PDFController controller;
+    {
+        auto good = shown(twelvePages(), &controller);
+        find(controller, QStringLiteral("kelvanor"));
+        ASSERT_EQ(controller.pageCount(), 12);
+    }
+    // A pipe holds the opening task until the test writes to it.
+    const QString gated = dir.filePath(QStringLiteral("gated.pdf"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(gated).constData(), 0600), 0);
+    auto viewer = std::make_unique<PDFViewer>(QUrl::fromLocalFile(gated), &controller, false);
+    viewer->resize(700, 600);
+    viewer->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(viewer.get()));
+    EXPECT_TRUE(viewer->isLoading());
+    ASSERT_NE(viewer->busyIndicator(), nullptr);
+    EXPECT_TRUE(viewer->busyIndicator()->isVisible());
+    EXPECT_EQ(viewer->pageView(), nullptr);
+    EXPECT_EQ(controller.pageCount(), 0) << "the last document's counters went at once";
+    EXPECT_FALSE(controller.matchCount().has_value());
+    int fd = -1;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            fd = ::open(QFile::encodeName(gated).constData(), O_WRONLY | O_NONBLOCK);
+            return fd >= 0;
+        },
+        5000))
+        << "the task opened the file";
+    viewer.reset();
+    ::close(fd);
+    threadPool(TaskPool::general)->waitForDone();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(controller.view(), nullptr);
+    EXPECT_EQ(controller.pageCount(), 0);
+}
+
+TEST_F(PdfViewerTest, TilesShowTheSamePixelsAsTheWholePageInEveryTurn) {
+    // Blocks of colour in three corners and a frame: any shift or scale shows.
+    QByteArray bytes;
+    {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QPdfWriter writer(&buffer);
+        writer.setPageSize(QPageSize(QPageSize::A5));
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+        writer.setResolution(72);
+        QPainter painter(&writer);
+        painter.fillRect(QRectF(0, 0, 120, 90), Qt::red);
+        painter.fillRect(QRectF(300, 500, 110, 90), Qt::blue);
+        painter.fillRect(QRectF(0, 480, 60, 100), Qt::darkGreen);
+        painter.setPen(QPen(Qt::black, 3));
+        painter.drawRect(QRectF(20, 20, 370, 550));
+    }
+    const QString path = write(QStringLiteral("blocks.pdf"), bytes).toLocalFile();
+    PDFRenderer::Opened opened = PDFRenderer::open(path, QThread::currentThread());
+    ASSERT_TRUE(opened.renderer && opened.document);
+    const QSizeF points = opened.renderer->pageSizes().at(0);
+    for (int rotation : {0, 90, 180, 270}) {
+        const QSizeF turned = rotation % 180 == 0 ? points : points.transposed();
+        const QSize pixels = (turned * 2.5).toSize();
+        QPdfDocumentRenderOptions options;
+        options.setRotation(rotation == 90    ? QPdfDocumentRenderOptions::Rotation::Clockwise90
+                            : rotation == 180 ? QPdfDocumentRenderOptions::Rotation::Clockwise180
+                            : rotation == 270 ? QPdfDocumentRenderOptions::Rotation::Clockwise270
+                                              : QPdfDocumentRenderOptions::Rotation::None);
+        const QImage whole = opened.document->render(0, pixels, options);
+        ASSERT_EQ(whole.size(), pixels);
+        const int size = PDFRenderer::tileSize;
+        for (int y = 0; y < pixels.height(); y += size) {
+            for (int x = 0; x < pixels.width(); x += size) {
+                const QRect tile = QRect(x, y, size, size) & QRect(QPoint(0, 0), pixels);
+                const QImage part = opened.renderer->renderTile(0, rotation, pixels, tile);
+                ASSERT_EQ(part.size(), tile.size()) << rotation;
+                // Edges may differ by anti-aliasing; a shifted block differs everywhere.
+                qint64 differing = 0;
+                for (int row = 0; row < tile.height(); ++row) {
+                    for (int column = 0; column < tile.width(); ++column) {
+                        const QColor a = part.pixelColor(column, row);
+                        const QColor b = whole.pixelColor(tile.left() + column, tile.top() + row);
+                        if (std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) +
+                                std::abs(a.blue() - b.blue()) + std::abs(a.alpha() - b.alpha()) >
+                            60)
+                            ++differing;
+                    }
+                }
+                EXPECT_LT(differing, qint64(tile.width() + tile.height()) * 2)
+                    << "turn " << rotation << " tile " << x << "," << y;
+            }
+        }
+    }
+}
+
+TEST_F(PdfViewerTest, AtTheLargestZoomOnlyTilesOnScreenAreRenderedAndTheCacheKeepsItsBound) {
+    PDFController controller;
+    auto viewer = shown(twelvePages(), &controller);
+    PDFPageView* view = viewer->pageView();
+    while (view->scaleFactor() < PDFPageView::maximumScale)
+        controller.zoomIn();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view->hasPendingRenders(); }, 10000));
+    const qint64 wholePage = qint64(view->pageRect(0).width()) * view->pageRect(0).height() * 4;
+    const qint64 tile = qint64(PDFRenderer::tileSize) * PDFRenderer::tileSize * 4;
+    EXPECT_GT(wholePage, 90'000'000) << "an A5 page at this scale";
+    const qint64 onScreen = tile * 3 * 3; // a 700×600 view meets at most 3×3 tiles
+    EXPECT_LE(view->renderedBytes(), PDFPageView::cacheBytes + onScreen);
+    // Scrolling through whole pages at this scale renders far more than the bound.
+    QScrollBar* bar = view->verticalScrollBar();
+    const int end = view->pageRect(4).bottom();
+    qint64 most = 0;
+    for (int y = bar->value(); y < end; y += view->viewport()->height()) {
+        bar->setValue(y);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !view->hasPendingRenders(); }, 10000)) << y;
+        EXPECT_LE(view->renderedBytes(), PDFPageView::cacheBytes + onScreen) << y;
+        most = std::max(most, view->renderedBytes());
+    }
+    EXPECT_GT(most, PDFPageView::cacheBytes - 2 * tile) << "the bound was reached";
+    // The page counter followed, and the tiles on screen are all there.
+    EXPECT_EQ(controller.pageIndex(), 4);
+    EXPECT_FALSE(view->hasPendingRenders());
 }
 
 TEST_F(PdfViewerTest, AnUnreadableFileAfterAGoodOneResetsTheCountersAndSaysSo) {

@@ -438,8 +438,11 @@ TEST_F(PreviewContentTest, TheViewerFollowsTheKindAndTheContent) {
             *model, sharedReadyLoader(item), PreviewMode::full, &pdfController, &imageController);
         return view;
     };
-    EXPECT_NE(qobject_cast<PDFViewer*>(viewerOf(pdf)->currentView()), nullptr);
-    EXPECT_EQ(pdfController.pageCount(), 1);
+    auto pdfView = viewerOf(pdf);
+    EXPECT_NE(qobject_cast<PDFViewer*>(pdfView->currentView()), nullptr);
+    // The counters come once the file has been opened.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return pdfController.pageCount() == 1; }, 5000));
+    pdfView.reset();
     EXPECT_NE(qobject_cast<ImageViewer*>(viewerOf(png)->currentView()), nullptr);
     EXPECT_NE(qobject_cast<QuickLookViewer*>(viewerOf(txt)->currentView()), nullptr);
     EXPECT_NE(qobject_cast<ArchiveViewer*>(viewerOf(zip)->currentView()), nullptr);

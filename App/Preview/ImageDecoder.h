@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+namespace tw {
+
+/// What reading an image file gave: the picture (EXIF orientation applied), possibly
+/// reduced; the picture's own size, turned as shown; whether the file holds an animation
+/// (the picture is then its first frame). A null picture means the file is not a readable
+/// image.
+struct DecodedImage {
+    QImage image;
+    QSize fullSize;
+    bool animated = false;
+};
+
+/// Reads image files off the main thread: the work of the image viewer's tasks.
+class ImageDecoder {
+public:
+    /// Decodes the file, reduced to fit `bound` when it is larger (its own size when the bound
+    /// is empty). Formats whose reader can decode straight to a smaller size (JPEG) never
+    /// hold the whole picture. A file that cannot seek (a pipe) is read whole first. Blocks
+    /// for the whole read and decode: for tasks only. Stops with StorageError cancelled at its
+    /// checkpoints when the task is cancelled.
+    static DecodedImage decode(const QString& path, QSize bound = {});
+    /// The size the picture is decoded at for the bound: its own size reduced to fit, keeping
+    /// its proportions, never enlarged.
+    static QSize boundedSize(QSize fullSize, QSize bound);
+    /// Raises Qt's allocation limit for image readers so that large photos can be read (once,
+    /// on the main thread, before the first decode task starts).
+    static void allowLargeImages();
+};
+
+} // namespace tw
