@@ -1,6 +1,7 @@
 #include "App/Shell/Application.h"
 
 #include "App/Model/AppModel.h"
+#include "App/Preview/MediaBackEnd.h"
 #include "App/Settings/SettingsWindow.h"
 #include "App/Shell/AboutPanel.h"
 #include "App/Shell/AppCommands.h"
@@ -15,6 +16,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QSessionManager>
+#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
@@ -118,6 +120,8 @@ SettingsWindow* Application::settingsWindow() const {
 
 void Application::show() {
     window_->show();
+    // The media back end is prepared off the GUI thread once the window is up.
+    QTimer::singleShot(0, this, [] { MediaBackEnd::prepare(); });
 }
 
 void Application::showSettings() {
