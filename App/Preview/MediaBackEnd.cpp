@@ -2,10 +2,14 @@
 
 #include "StorageCore/Concurrency/TaskRunner.h"
 
+#include <QAudioDevice>
 #include <QCoreApplication>
 #include <QLoggingCategory>
+#include <QMediaDevices>
+#include <QMediaPlayer>
 #include <QPointer>
 #include <QStringList>
+#include <QTimer>
 
 #include <dlfcn.h>
 
