@@ -107,9 +107,21 @@ void MediaBackEnd::prepare() {
     if (state() != State::idle)
         return;
     state() = State::preparing;
+    // GStreamer on a worker; then, on the GUI thread, one turn each: Qt's media integration with
+    // its device list, and a first player, made and dropped (the first of a process costs most: the
+    // back end sets up its own element types and pipeline parts).
     runTask(
         QCoreApplication::instance(), [] { loadGStreamer(); },
-        [](TaskResult<std::monostate>) { finish(); });
+        [](TaskResult<std::monostate>) {
+            QObject* app = QCoreApplication::instance();
+            QTimer::singleShot(0, app, [app] {
+                (void)QMediaDevices::defaultAudioOutput();
+                QTimer::singleShot(0, app, [app] {
+                    delete new QMediaPlayer;
+                    QTimer::singleShot(0, app, [] { finish(); });
+                });
+            });
+        });
 }
 
 void MediaBackEnd::whenReady(QObject* receiver, std::function<void()> onReady) {

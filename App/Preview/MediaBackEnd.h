@@ -18,6 +18,8 @@ namespace tw {
 /// when the player is made, as before.
 class MediaBackEnd {
 public:
+    /// How long after the window shows the application starts preparing.
+    static constexpr int startDelayMs = 1000;
     /// Starts preparing on a worker unless it is under way or done (GUI thread only).
     static void prepare();
     /// Runs `onReady` on the GUI thread once the back end is prepared: in a later turn of the

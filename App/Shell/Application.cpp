@@ -120,8 +120,10 @@ SettingsWindow* Application::settingsWindow() const {
 
 void Application::show() {
     window_->show();
-    // The media back end is prepared off the GUI thread once the window is up.
-    QTimer::singleShot(0, this, [] { MediaBackEnd::prepare(); });
+    // The media back end is prepared off the GUI thread once the window is up and its first
+    // frames are drawn (its plug-ins' loading would hold the loader lock that the window's
+    // own plug-ins take meanwhile).
+    QTimer::singleShot(MediaBackEnd::startDelayMs, this, [] { MediaBackEnd::prepare(); });
 }
 
 void Application::showSettings() {
