@@ -1,12 +1,14 @@
 #include "App/Preview/PlayerHost.h"
 
 #include "App/Model/AppModel.h"
+#include "App/Preview/MediaBackEnd.h"
 #include "App/Preview/MediaViewer.h"
 #include "App/Preview/PreviewSupport.h"
 
 #include <QAudioOutput>
 #include <QLabel>
 #include <QMediaPlayer>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -58,18 +60,46 @@ void PlayerHost::showEvent(QShowEvent* event) {
 void PlayerHost::start() {
     if (started_)
         return;
-    QUrl source;
     if (content_.isLocalFile())
-        source = content_.localFileURL();
+        source_ = content_.localFileURL();
     else if (auto media = content_.mediaSource())
-        source = media->makeAsset();
+        source_ = media->makeAsset();
     else
         return;
     started_ = true;
+    // The transport bar shows at once; the player joins it when made.
+    viewer_ = new MediaViewer(nullptr, isAudio_, compact_, this);
+    auto* box = static_cast<QVBoxLayout*>(layout());
+    if (isAudio_) {
+        viewer_->setFixedHeight(std::max(50, viewer_->sizeHint().height()));
+        box->addWidget(viewer_);
+    } else {
+        box->addWidget(viewer_, 1);
+    }
+    viewer_->setFocus();
+    if (auto media = content_.mediaSource()) {
+        headFetch_ = media->fetchHead(this, [this](bool) {
+            // Without its head (a failed read) the player reads everything itself and
+            // reports the failure as it would.
+            headReady_ = true;
+            openWhenReady();
+        });
+    } else {
+        headReady_ = true;
+    }
+    MediaBackEnd::whenReady(this, [this] {
+        backEndReady_ = true;
+        openWhenReady();
+    });
+}
+
+void PlayerHost::openWhenReady() {
+    if (!backEndReady_ || !headReady_ || player_ || stopped_)
+        return;
+    // Made over three turns of the event loop (the player, its audio output, its source), so
+    // that no one turn holds the window for their sum.
     player_ = new QMediaPlayer(this);
     player_->setObjectName(QStringLiteral("previewPlayer"));
-    output_ = new QAudioOutput(this);
-    player_->setAudioOutput(output_);
     if (model_) {
         const auto remembered = model_->playbackPositions().constFind(item_.ref);
         if (remembered != model_->playbackPositions().constEnd())
@@ -86,18 +116,21 @@ void PlayerHost::start() {
         if (seekable)
             applyPendingSeek();
     });
-    player_->setSource(source);
-    viewer_ = new MediaViewer(player_, isAudio_, compact_, this);
-    auto* box = static_cast<QVBoxLayout*>(layout());
-    if (isAudio_) {
-        viewer_->setFixedHeight(std::max(50, viewer_->sizeHint().height()));
-        box->addWidget(viewer_);
-    } else {
-        box->addWidget(viewer_, 1);
-    }
-    viewer_->setFocus();
-    if (!compact_)
-        player_->play();
+    QTimer::singleShot(0, this, [this] {
+        if (!player_)
+            return;
+        output_ = new QAudioOutput(this);
+        player_->setAudioOutput(output_);
+        QTimer::singleShot(0, this, [this] {
+            if (!player_)
+                return;
+            viewer_->setPlayer(player_);
+            player_->setSource(source_);
+            if (!compact_)
+                player_->play();
+            Q_EMIT playerReady();
+        });
+    });
 }
 
 void PlayerHost::applyPendingSeek() {
@@ -108,6 +141,8 @@ void PlayerHost::applyPendingSeek() {
 }
 
 void PlayerHost::stop() {
+    stopped_ = true;
+    headFetch_.cancel();
     if (!player_)
         return;
     const double seconds = player_->position() / 1000.0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "StorageCore/Concurrency/TaskRunner.h"
 #include "StorageCore/Domain/FileModel.h"
 #include "StorageCore/Preview/PreviewLoader.h"
 
@@ -18,6 +19,12 @@ class MediaViewer;
 /// once in a window, waiting for the user in the quick-look panel), resumes at the position
 /// remembered for the file, and on stop remembers where playback stopped and ends the
 /// stream's running reads. A file played to its end starts from the beginning next time.
+///
+/// The player is made only once the media back end is prepared (MediaBackEnd) and, for a
+/// file in cloud storage, once the head of the file is held by its media source, so that
+/// neither making the player nor setting its source waits on the GUI thread. Until then the
+/// transport bar shows without a player; stopping (closing the preview) cancels the head's
+/// read.
 class PlayerHost : public QWidget {
     Q_OBJECT
 public:
@@ -28,6 +35,7 @@ public:
     void start();
     void stop();
 
+    /// The player, once made (none while the back end or the head is awaited).
     QMediaPlayer* player() const { return player_; }
     MediaViewer* mediaViewer() const { return viewer_; }
     bool isAudio() const { return isAudio_; }
@@ -35,8 +43,14 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
 
+Q_SIGNALS:
+    /// The player was made and given its source.
+    void playerReady();
+
 private:
     void applyPendingSeek();
+    /// Makes the player once everything it needs is there.
+    void openWhenReady();
 
     QPointer<AppModel> model_;
     FileItem item_;
@@ -48,6 +62,11 @@ private:
     QAudioOutput* output_ = nullptr;
     MediaViewer* viewer_ = nullptr;
     std::optional<qint64> pendingSeek_;
+    QUrl source_;
+    bool backEndReady_ = false;
+    bool headReady_ = false;
+    bool stopped_ = false;
+    TaskHandle headFetch_;
 };
 
 } // namespace tw

@@ -1,6 +1,7 @@
 #include "App/Shell/Application.h"
 
 #include "App/Model/AppModel.h"
+#include "App/Preview/MediaBackEnd.h"
 #include "App/Settings/SettingsWindow.h"
 #include "App/Shell/AboutPanel.h"
 #include "App/Shell/AppCommands.h"
@@ -16,6 +17,7 @@
 #include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QSessionManager>
+#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
@@ -123,6 +125,10 @@ SettingsWindow* Application::settingsWindow() const {
 
 void Application::show() {
     window_->show();
+    // The media back end is prepared off the GUI thread once the window is up and its first
+    // frames are drawn (its plug-ins' loading would hold the loader lock that the window's
+    // own plug-ins take meanwhile).
+    QTimer::singleShot(MediaBackEnd::startDelayMs, this, [] { MediaBackEnd::prepare(); });
 }
 
 void Application::activate(const QHash<QByteArray, QByteArray>& tokens) {

@@ -290,6 +290,8 @@ struct RemoteMediaSource::Impl : std::enable_shared_from_this<RemoteMediaSource:
     std::set<std::string> paths;
     std::unordered_map<quint64, TaskHandle> tasks;
     quint64 nextID = 1;
+    QByteArray head; // the file's first bytes, once fetched
+    std::atomic<int> headReads{0};
 
     ~Impl() {
         if (listener >= 0)
@@ -343,35 +345,43 @@ quint64 RemoteMediaSource::Impl::startTask(const std::shared_ptr<Pipe>& pipe, qi
     const quint64 id = nextID++;
     // The entry is made under the lock before the task can end and remove it.
     tasks[id] = TaskHandle(stop);
+    // A range that starts inside the fetched head begins with its bytes, read from memory.
+    QByteArray fromHead;
+    if (start < head.size())
+        fromHead = head.mid(start, std::min<qint64>(end, head.size()) - start);
     // Not runDetached: the job must run even when cancelled before it starts, so that the
     // connection waiting on the pipe learns that no data will come.
-    detail::startOnPool(
-        TaskPool::general, [pipe, provider = provider, ref = ref, start, end, weak, id, stop] {
-            Cancellation::Scope scope(stop->get_token());
-            try {
-                readRange(*provider, ref, start, end, [&](QByteArray data) {
-                    std::unique_lock slot(pipe->mutex);
-                    Cancellation::wait(pipe->cv, slot, [&] { return !pipe->chunk.has_value(); });
-                    pipe->chunk = std::move(data);
-                    slot.unlock();
-                    if (auto impl = weak.lock())
-                        impl->wake();
-                });
-            } catch (...) {
-                const StorageError error = StorageError::current();
-                if (!error.isCancelled())
-                    qCWarning(lcRemoteMedia)
-                        << "ranged read failed:" << StorageError::caseName(error.code());
-            }
-            {
-                std::lock_guard slot(pipe->mutex);
-                pipe->finished = true;
-            }
-            if (auto impl = weak.lock()) {
-                impl->forget(id);
-                impl->wake();
-            }
-        });
+    detail::startOnPool(TaskPool::general, [pipe, provider = provider, ref = ref, start, end, weak,
+                                            id, stop, fromHead = std::move(fromHead)]() mutable {
+        Cancellation::Scope scope(stop->get_token());
+        try {
+            const auto deliver = [&](QByteArray data) {
+                std::unique_lock slot(pipe->mutex);
+                Cancellation::wait(pipe->cv, slot, [&] { return !pipe->chunk.has_value(); });
+                pipe->chunk = std::move(data);
+                slot.unlock();
+                if (auto impl = weak.lock())
+                    impl->wake();
+            };
+            const qint64 from = start + fromHead.size();
+            if (!fromHead.isEmpty())
+                deliver(std::move(fromHead));
+            readRange(*provider, ref, from, end, deliver);
+        } catch (...) {
+            const StorageError error = StorageError::current();
+            if (!error.isCancelled())
+                qCWarning(lcRemoteMedia)
+                    << "ranged read failed:" << StorageError::caseName(error.code());
+        }
+        {
+            std::lock_guard slot(pipe->mutex);
+            pipe->finished = true;
+        }
+        if (auto impl = weak.lock()) {
+            impl->forget(id);
+            impl->wake();
+        }
+    });
     return id;
 }
 
@@ -838,6 +848,43 @@ QUrl RemoteMediaSource::makeAsset() {
 
 void RemoteMediaSource::cancelAll() {
     impl_->cancelAll();
+}
+
+TaskHandle RemoteMediaSource::fetchHead(QObject* receiver, std::function<void(bool)> onDone) {
+    if (hasHead())
+        return runTask(
+            receiver, [] {},
+            [onDone = std::move(onDone)](TaskResult<std::monostate>) { onDone(true); });
+    const qint64 want = std::min(headSize, size_);
+    return runTask(
+        receiver,
+        [impl = impl_, want] {
+            impl->headReads.fetch_add(1);
+            const std::shared_ptr<void> done(nullptr,
+                                             [impl](void*) { impl->headReads.fetch_sub(1); });
+            QByteArray bytes;
+            Impl::readRange(*impl->provider, impl->ref, 0, want,
+                            [&](QByteArray data) { bytes.append(data); });
+            Cancellation::checkpoint();
+            std::lock_guard lock(impl->mutex);
+            if (bytes.size() > impl->head.size())
+                impl->head = std::move(bytes);
+        },
+        [onDone = std::move(onDone)](TaskResult<std::monostate> result) {
+            if (!result.ok() && !result.isCancelled())
+                qCWarning(lcRemoteMedia)
+                    << "reading the head failed:" << StorageError::caseName(result.error().code());
+            onDone(result.ok());
+        });
+}
+
+bool RemoteMediaSource::fetchingHead() const {
+    return impl_->headReads.load() > 0;
+}
+
+bool RemoteMediaSource::hasHead() const {
+    std::lock_guard lock(impl_->mutex);
+    return !impl_->head.isEmpty();
 }
 
 int RemoteMediaSource::runningRequests() const {

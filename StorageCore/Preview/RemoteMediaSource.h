@@ -1,5 +1,6 @@
 #pragma once
 
+#include "StorageCore/Concurrency/TaskRunner.h"
 #include "StorageCore/Domain/FileModel.h"
 #include "StorageCore/Domain/StorageProvider.h"
 
@@ -33,6 +34,12 @@ namespace tw {
 /// none before it had 100 ms to send its head). Other local processes can so neither exhaust
 /// the process's descriptors nor keep the player out.
 ///
+/// The head of the file (its first headSize bytes) can be read ahead with fetchHead() before
+/// the player is given its URL: a ranged GET that starts inside the head is then answered from
+/// those bytes at once, without waiting on the provider, and the reads go on from the end of
+/// the head. So the player's first read, which Qt's back end waits for when the source is set,
+/// never waits on the network.
+///
 /// Create with create(); the object is shared by the preview content that shows it and the
 /// player host. Destroying it stops the server at once (its thread never blocks but in poll());
 /// reads already under way are cancelled and end on their own worker threads.
@@ -62,6 +69,18 @@ public:
 
     /// Cancels every running request task; their connections are closed.
     void cancelAll();
+
+    /// How much of the file's start fetchHead() reads (less for a smaller file).
+    static constexpr qint64 headSize = 0x80000;
+    /// Reads the head of the file on a worker thread and keeps it for the range server;
+    /// `onDone` runs on the receiver's thread (not once the receiver is gone) with true once
+    /// the head is held, false when the read failed or was cancelled through the handle. A
+    /// head already held is reported at once (in the next turn of the event loop).
+    TaskHandle fetchHead(QObject* receiver, std::function<void(bool)> onDone);
+    /// Whether the head is held.
+    bool hasHead() const;
+    /// Whether a read of the head is under way (for tests and diagnostics).
+    bool fetchingHead() const;
 
     /// Number of request tasks that are running (for tests and diagnostics).
     int runningRequests() const;

@@ -1,6 +1,7 @@
 // Media previews through the media source's loopback range server with a slow fake back end:
 // playing to the end, resuming at the remembered position, remembering where playback
 // stopped, the panel waiting for the user, and the transport bar per place.
+#include "App/Preview/MediaBackEnd.h"
 #include "App/Preview/MediaViewer.h"
 #include "App/Preview/PlayerHost.h"
 #include "App/Preview/PreviewSupport.h"
@@ -8,6 +9,7 @@
 
 #include <QMediaPlayer>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QToolButton>
 #include <QVideoWidget>
@@ -75,8 +77,8 @@ TEST_F(MediaPreviewTest, AWindowPlaysToTheEndAndForgetsThePosition) {
     const FileItem item = wav();
     model->playbackPositions().insert(item.ref, 2.2);
     auto h = host(item, true, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h->player() != nullptr; }, 20000));
     QMediaPlayer* player = h->player();
-    ASSERT_NE(player, nullptr);
     QList<qint64> positions;
     QObject::connect(player, &QMediaPlayer::positionChanged,
                      [&](qint64 p) { positions.append(p); });
@@ -99,6 +101,7 @@ TEST_F(MediaPreviewTest, AWindowPlaysToTheEndAndForgetsThePosition) {
 TEST_F(MediaPreviewTest, StoppingRemembersWherePlaybackWasAndEndsTheReads) {
     const FileItem item = wav();
     auto h = host(item, true, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h->player() != nullptr; }, 20000));
     QMediaPlayer* player = h->player();
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return player->position() >= 1200 || player->error(); }, 20000));
@@ -121,11 +124,14 @@ TEST_F(MediaPreviewTest, AStopBeforeOneSecondKeepsTheEarlierPosition) {
 TEST_F(MediaPreviewTest, ThePanelWaitsForTheUser) {
     const FileItem item = wav();
     auto h = host(item, true, true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h->player() != nullptr; }, 20000));
     QMediaPlayer* player = h->player();
+    QSignalSpy states(player, &QMediaPlayer::playbackStateChanged);
+    // Loaded and ready to play: a player told to play would be playing by now.
     ASSERT_TRUE(waitFor(player, QMediaPlayer::LoadedMedia) ||
                 player->mediaStatus() == QMediaPlayer::BufferedMedia);
-    QTest::qWait(300);
-    EXPECT_NE(player->playbackState(), QMediaPlayer::PlayingState);
+    EXPECT_EQ(player->playbackState(), QMediaPlayer::StoppedState);
+    EXPECT_TRUE(states.isEmpty());
     EXPECT_EQ(h->findChild<FileTypeTile*>()->width(), 64);
     EXPECT_EQ(h->mediaViewer()->fullScreenButton(), nullptr);
     h->mediaViewer()->playButton()->click();
@@ -145,6 +151,7 @@ TEST_F(MediaPreviewTest, VideoInAWindowHasAPictureAndFullScreen) {
     EXPECT_EQ(viewer->videoWidget()->aspectRatioMode(), Qt::KeepAspectRatio);
     ASSERT_NE(viewer->fullScreenButton(), nullptr);
     EXPECT_EQ(h->findChild<FileTypeTile*>(), nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h->player() != nullptr; }, 20000));
     EXPECT_TRUE(waitFor(h->player(), QMediaPlayer::EndOfMedia))
         << h->player()->errorString().toStdString();
     // Another player shows in the same view (swapped once playback is over: GStreamer may fail
@@ -156,6 +163,46 @@ TEST_F(MediaPreviewTest, VideoInAWindowHasAPictureAndFullScreen) {
     viewer->setPlayer(h->player());
     EXPECT_EQ(viewer->player(), h->player());
     EXPECT_EQ(h->player()->videoOutput(), viewer->videoWidget());
+}
+
+TEST_F(MediaPreviewTest, ThePlayerGetsItsSourceOnlyOnceTheHeadIsHeld) {
+    const FileItem item = wav();
+    PreviewLoader* loader = readyLoader(item);
+    const auto source = loader->phase().content()->mediaSource();
+    ASSERT_TRUE(source);
+    auto gate = drive->gateNext(Op::read);
+    PlayerHost h(*model, item, *loader->phase().content(), true, false);
+    QSignalSpy ready(&h, &PlayerHost::playerReady);
+    h.show();
+    ASSERT_TRUE(gate->waitEntered());
+    EXPECT_TRUE(source->fetchingHead());
+    // The back end is prepared meanwhile; the player still waits for the head.
+    ASSERT_TRUE(QTest::qWaitFor([] { return MediaBackEnd::isReady(); }, 20000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(h.player(), nullptr);
+    EXPECT_TRUE(ready.isEmpty());
+    gate->release();
+    ASSERT_TRUE(ready.wait(20000));
+    EXPECT_TRUE(source->hasHead());
+    ASSERT_NE(h.player(), nullptr);
+    EXPECT_EQ(h.mediaViewer()->player(), h.player());
+    EXPECT_FALSE(h.player()->source().isEmpty());
+    ASSERT_TRUE(waitFor(h.player(), QMediaPlayer::EndOfMedia))
+        << h.player()->errorString().toStdString();
+}
+
+TEST_F(MediaPreviewTest, ClosingThePreviewWhileTheHeadIsReadCancelsTheRead) {
+    const FileItem item = wav();
+    PreviewLoader* loader = readyLoader(item);
+    const auto source = loader->phase().content()->mediaSource();
+    ASSERT_TRUE(source);
+    // The head's read would take far longer than the test waits.
+    drive->setDelay(Op::read, 60s);
+    auto h = host(item, true, false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return source->fetchingHead(); }, 5000));
+    h.reset();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !source->fetchingHead(); }, 5000));
+    EXPECT_FALSE(source->hasHead());
 }
 
 TEST_F(MediaPreviewTest, TimesReadAsMinutesAndSeconds) {

@@ -87,9 +87,10 @@ public:
                 const QByteArray fields = pending_.left(end + 2).toLower();
                 const qsizetype at = fields.indexOf("content-length:");
                 const qint64 length =
-                    at < 0 ? 0 : fields.mid(at + 15, fields.indexOf("\r\n", at) - at - 15)
-                                     .trimmed()
-                                     .toLongLong();
+                    at < 0 ? 0
+                           : fields.mid(at + 15, fields.indexOf("\r\n", at) - at - 15)
+                                 .trimmed()
+                                 .toLongLong();
                 wanted = end + 4 + (head ? 0 : length);
                 continue;
             }
@@ -450,6 +451,74 @@ TEST_F(RemoteMediaSourceTest, DestroyingTheSourceStopsItsServer) {
     gate->release();
 }
 
+TEST_F(RemoteMediaSourceTest, RangesStartingInTheFetchedHeadAreAnsweredFromIt) {
+    constexpr qint64 head = RemoteMediaSource::headSize;
+    const QByteArray content = pattern(head + 3000);
+    auto source = sourceFor(content);
+    QObject receiver;
+    std::optional<bool> fetched;
+    source->fetchHead(&receiver, [&](bool ok) { fetched = ok; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fetched.has_value(); }, 5000));
+    EXPECT_TRUE(*fetched);
+    EXPECT_TRUE(source->hasHead());
+    EXPECT_EQ(reads(), QStringList{QStringLiteral("0-%1").arg(head)});
+    const QUrl url = source->makeAsset();
+    struct Case {
+        const char* range;
+        qint64 from, length;
+        QStringList providerReads; // beyond the head's own read
+    };
+    const Case cases[] = {
+        {"bytes=0-", 0, head + 3000, {QStringLiteral("%1-%2").arg(head).arg(head + 3000)}},
+        {"bytes=0-4095", 0, 4096, {}},
+        {"bytes=1000-", 1000, head + 2000, {QStringLiteral("%1-%2").arg(head).arg(head + 3000)}},
+        {"bytes=100-", 100, head + 2900, {QStringLiteral("%1-%2").arg(head).arg(head + 3000)}},
+        {"bytes=-100",
+         head + 2900,
+         100,
+         {QStringLiteral("%1-%2").arg(head + 2900).arg(head + 3000)}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.range);
+        fake->clearCalls();
+        // Every read fails here: an answer from the head alone needs none.
+        if (c.providerReads.isEmpty())
+            fake->failAlways(Op::read, StorageError(StorageError::Code::network));
+        const Reply reply = request(url, "GET", QByteArray("Range: ") + c.range + "\r\n");
+        fake->failAlways(Op::read, std::nullopt);
+        EXPECT_EQ(reply.status, 206);
+        EXPECT_TRUE(reply.body == content.mid(c.from, c.length)) << reply.body.size();
+        EXPECT_EQ(reads(), c.providerReads);
+    }
+}
+
+TEST_F(RemoteMediaSourceTest, FetchingTheHeadEndsWhenCancelledOrFailed) {
+    auto watched = std::make_shared<WatchedProvider>();
+    fake = watched;
+    auto source = sourceFor(pattern(3000000));
+    auto gate = fake->gateNext(Op::read);
+    QObject receiver;
+    std::optional<bool> fetched;
+    const TaskHandle fetch = source->fetchHead(&receiver, [&](bool ok) { fetched = ok; });
+    ASSERT_TRUE(gate->waitEntered());
+    fetch.cancel();
+    EXPECT_TRUE(watched->cancelledRead.waitFor(5s).has_value());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fetched.has_value(); }, 5000));
+    EXPECT_FALSE(*fetched);
+    EXPECT_FALSE(source->hasHead());
+
+    // A failed read: no head, and requests are read from the provider as before.
+    fetched.reset();
+    fake->failNext(Op::read, StorageError(StorageError::Code::network));
+    source->fetchHead(&receiver, [&](bool ok) { fetched = ok; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fetched.has_value(); }, 5000));
+    EXPECT_FALSE(*fetched);
+    EXPECT_FALSE(source->hasHead());
+    fake->clearCalls();
+    EXPECT_EQ(request(source->makeAsset(), "GET", "Range: bytes=0-9\r\n").body, pattern(10));
+    EXPECT_EQ(reads(), QStringList{QStringLiteral("0-10")});
+}
+
 TEST_F(RemoteMediaSourceTest, ConnectionsWithoutTheTokenNeitherKeepThePlayerOutNorPileUp) {
     // Other local processes hold 1,000 connections that send nothing and 8 that send a byte
     // now and then; the player's ranged requests, made after all of them, are answered while
@@ -488,7 +557,7 @@ TEST_F(RemoteMediaSourceTest, ConnectionsWithoutTheTokenNeitherKeepThePlayerOutN
     EXPECT_GE(ConnectionFlood::acceptedDescriptors(url.port()), 1);
     EXPECT_LE(source->openConnections(), RemoteMediaSource::maxConnections);
     EXPECT_LE(ConnectionFlood::openDescriptors() - before, idle + slow + 2 + // the flood's
-              RemoteMediaSource::maxConnections);
+                                                               RemoteMediaSource::maxConnections);
 }
 
 TEST_F(RemoteMediaSourceTest, PlayerIsServedWhileConnectionsReconnectAsSoonAsCut) {
