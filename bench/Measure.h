@@ -12,15 +12,17 @@
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <chrono>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -35,6 +37,35 @@ inline int sampleCount() {
     return ok ? std::max(3, n) : 5;
 }
 
+/// Whether the full sizes are asked for: TW_BENCH_FULL set to a true value ("1", "true",
+/// "yes", "on", any case) or --full among the arguments. "0", "false", "no", "off" and an
+/// empty value keep the quick defaults; anything else counts as true.
+inline bool fullSizes(int argc = 0, char** argv = nullptr) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--full") == 0)
+            return true;
+    const QByteArray value = qgetenv("TW_BENCH_FULL").trimmed().toLower();
+    return !(value.isEmpty() || value == "0" || value == "false" || value == "no" ||
+             value == "off");
+}
+
+/// Bytes the allocator has handed out and not taken back, over every thread's arena.
+inline qint64 heapInUse() {
+    const struct mallinfo2 info = ::mallinfo2();
+    return qint64(info.uordblks + info.hblkhd);
+}
+
+/// This process's resident set now, in MiB (0 when /proc cannot be read).
+inline double residentMiB() {
+    long pages = 0, resident = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(statm);
+    }
+    return double(resident) * double(::sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
 /// A set of measurements of one figure.
 class Samples {
 public:
@@ -47,6 +78,7 @@ public:
     }
     double lowest() const { return empty() ? 0 : sorted().front(); }
     double highest() const { return empty() ? 0 : sorted().back(); }
+    const std::vector<double>& values() const { return values_; }
 
     /// Sets <name>, <name>_min and <name>_max on the benchmark's counters.
     void report(benchmark::State& state, const std::string& name) const {

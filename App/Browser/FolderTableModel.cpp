@@ -5,9 +5,7 @@
 #include "StorageCore/Files/FolderListing.h"
 
 #include <QApplication>
-#include <QHash>
 #include <QPalette>
-#include <QSet>
 
 #include <algorithm>
 
@@ -17,23 +15,28 @@ FolderTableModel::FolderTableModel(FolderListing* listing, QObject* parent)
     : QAbstractTableModel(parent), listing_(listing) {
     if (!listing_)
         return;
-    const QList<FileItem>& items = listing_->items();
-    all_.reserve(size_t(items.size()));
-    for (const FileItem& item : items)
-        all_.push_back(makeEntry(item));
-    visible_ = all_;
+    loaded_ = listing_->items().size();
+    rows_ = matching();
+    connect(listing_, &FolderListing::itemsAboutToChange, this,
+            &FolderTableModel::listingAboutToChange);
     connect(listing_, &FolderListing::itemsChanged, this, &FolderTableModel::listingChanged);
+    connect(listing_, &QObject::destroyed, this, &FolderTableModel::listingGone);
 }
 
-FolderTableModel::EntryPtr FolderTableModel::makeEntry(const FileItem& item) {
-    auto entry = std::make_shared<Entry>();
-    entry->item = item;
-    entry->category = item.category();
-    return entry;
+bool FolderTableModel::matches(qsizetype index) const {
+    return !filter_ || listing_->categoryAt(index) == filter_;
 }
 
-bool FolderTableModel::matches(const Entry& entry) const {
-    return !filter_ || entry.category == filter_;
+std::vector<int> FolderTableModel::matching() const {
+    std::vector<int> rows;
+    if (!listing_)
+        return rows;
+    const qsizetype count = listing_->items().size();
+    rows.reserve(size_t(filter_ ? 0 : count));
+    for (qsizetype i = 0; i < count; ++i)
+        if (matches(i))
+            rows.push_back(int(i));
+    return rows;
 }
 
 void FolderTableModel::setFilter(const std::optional<FileCategory>& filter) {
@@ -41,135 +44,144 @@ void FolderTableModel::setFilter(const std::optional<FileCategory>& filter) {
         return;
     beginResetModel();
     filter_ = filter;
-    visible_.clear();
-    if (!filter_) {
-        visible_ = all_;
-    } else {
-        for (const EntryPtr& entry : all_)
-            if (entry->category == filter_)
-                visible_.push_back(entry);
-    }
+    rows_ = matching();
     endResetModel();
     Q_EMIT rowsChanged();
 }
 
 int FolderTableModel::rowOf(const FileRef& ref) const {
-    for (size_t row = 0; row < visible_.size(); ++row)
-        if (visible_[row]->item.ref == ref)
+    if (!listing_)
+        return -1;
+    const QList<FileItem>& items = listing_->items();
+    for (size_t row = 0; row < rows_.size(); ++row)
+        if (rows_[row] >= 0 && items[rows_[row]].ref == ref)
             return int(row);
     return -1;
 }
 
 std::optional<FileItem> FolderTableModel::loadedItem(const FileRef& ref) const {
-    for (const EntryPtr& entry : all_)
-        if (entry->item.ref == ref)
-            return entry->item;
+    if (!listing_)
+        return std::nullopt;
+    for (const FileItem& item : listing_->items())
+        if (item.ref == ref)
+            return item;
     return std::nullopt;
 }
 
 // ---- following the listing -----------------------------------------------------------------
 
+void FolderTableModel::listingAboutToChange() {
+    // Read once per change: a change that turned out to change nothing leaves the rows, and
+    // with them these refs, as they are.
+    if (beforeTaken_)
+        return;
+    const QList<FileItem>& items = listing_->items();
+    before_.clear();
+    before_.reserve(rows_.size());
+    for (int index : rows_)
+        before_.push_back(items[index].ref);
+    beforeTaken_ = true;
+}
+
 void FolderTableModel::listingChanged() {
     const FolderListing::ItemsChange& change = listing_->lastChange();
-    const QList<FileItem>& items = listing_->items();
-    const bool appended =
-        change.kind == FolderListing::ItemsChange::Kind::appended &&
-        change.first == qsizetype(all_.size()) && items.size() >= change.first &&
-        (change.first == 0 || items[change.first - 1].ref == all_.back()->item.ref);
+    const bool appended = !beforeTaken_ &&
+                          change.kind == FolderListing::ItemsChange::Kind::appended &&
+                          change.first == loaded_ && listing_->items().size() >= change.first;
     if (appended)
         append(change.first);
     else
-        replaceAll();
+        follow();
+    Q_EMIT rowsChanged();
+}
+
+void FolderTableModel::listingGone() {
+    beginResetModel();
+    rows_.clear();
+    before_.clear();
+    beforeTaken_ = false;
+    loaded_ = 0;
+    endResetModel();
     Q_EMIT rowsChanged();
 }
 
 void FolderTableModel::append(qsizetype first) {
-    const QList<FileItem>& items = listing_->items();
-    std::vector<EntryPtr> shown;
-    for (qsizetype i = first; i < items.size(); ++i) {
-        EntryPtr entry = makeEntry(items[i]);
-        if (matches(*entry))
-            shown.push_back(entry);
-        all_.push_back(std::move(entry));
-    }
+    const qsizetype count = listing_->items().size();
+    std::vector<int> shown;
+    for (qsizetype i = first; i < count; ++i)
+        if (matches(i))
+            shown.push_back(int(i));
+    loaded_ = count;
     if (shown.empty())
         return;
-    const int at = int(visible_.size());
+    const int at = int(rows_.size());
     beginInsertRows({}, at, at + int(shown.size()) - 1);
-    visible_.insert(visible_.end(), std::make_move_iterator(shown.begin()),
-                    std::make_move_iterator(shown.end()));
+    rows_.insert(rows_.end(), shown.begin(), shown.end());
     endInsertRows();
 }
 
-void FolderTableModel::replaceAll() {
-    // Entries of unchanged items are kept (with their texts and icons); the shown rows then
-    // move to the new list by removals, one reorder and inserts.
-    QHash<FileRef, EntryPtr> previous;
-    previous.reserve(qsizetype(all_.size()));
-    for (const EntryPtr& entry : all_)
-        previous.insert(entry->item.ref, entry);
+void FolderTableModel::follow() {
+    // The shown rows move to the new list by removals, one reorder and inserts; rows are
+    // told apart by the refs read before the change.
     const QList<FileItem>& items = listing_->items();
-    std::vector<EntryPtr> fresh;
-    fresh.reserve(size_t(items.size()));
-    std::vector<EntryPtr> wanted;
-    for (const FileItem& item : items) {
-        EntryPtr entry = previous.value(item.ref);
-        if (!entry || !(entry->item == item))
-            entry = makeEntry(item);
-        if (matches(*entry))
-            wanted.push_back(entry);
-        fresh.push_back(std::move(entry));
-    }
-    all_ = std::move(fresh);
-    applyVisible(std::move(wanted));
-}
+    std::vector<int> wanted = matching();
+    std::vector<FileRef> before = std::move(before_);
+    before_ = {};
+    const bool known = beforeTaken_ && before.size() == rows_.size();
+    beforeTaken_ = false;
+    loaded_ = items.size();
 
-void FolderTableModel::applyVisible(std::vector<EntryPtr> wanted) {
     QHash<FileRef, int> wantedIndex;
     wantedIndex.reserve(qsizetype(wanted.size()));
     for (size_t i = 0; i < wanted.size(); ++i)
-        wantedIndex.insert(wanted[i]->item.ref, int(i));
-    if (wantedIndex.size() != qsizetype(wanted.size())) {
-        // A ref listed twice: rows cannot be told apart, so start over.
+        wantedIndex.insert(items[wanted[i]].ref, int(i));
+    if (!known || wantedIndex.size() != qsizetype(wanted.size())) {
+        // Rows that cannot be told apart (a ref listed twice): start over.
         beginResetModel();
-        visible_ = std::move(wanted);
+        rows_ = std::move(wanted);
         endResetModel();
         return;
     }
 
+    // Each shown row's place among the wanted rows, or -1 when its item left. Rows that stay
+    // already show their item's new index, so that what they show is right at every step.
+    std::vector<int> place(rows_.size());
+    for (size_t row = 0; row < rows_.size(); ++row) {
+        place[row] = wantedIndex.value(before[row], -1);
+        rows_[row] = place[row] < 0 ? -1 : wanted[size_t(place[row])];
+    }
+
     // 1. Rows whose item left go, bottom-up, one range at a time.
-    int row = int(visible_.size()) - 1;
+    int row = int(rows_.size()) - 1;
     while (row >= 0) {
-        if (wantedIndex.contains(visible_[size_t(row)]->item.ref)) {
+        if (place[size_t(row)] >= 0) {
             --row;
             continue;
         }
         const int last = row;
-        while (row >= 0 && !wantedIndex.contains(visible_[size_t(row)]->item.ref))
+        while (row >= 0 && place[size_t(row)] < 0)
             --row;
         beginRemoveRows({}, row + 1, last);
-        visible_.erase(visible_.begin() + (row + 1), visible_.begin() + (last + 1));
+        rows_.erase(rows_.begin() + (row + 1), rows_.begin() + (last + 1));
+        place.erase(place.begin() + (row + 1), place.begin() + (last + 1));
         endRemoveRows();
     }
 
     // 2. The rows that stay take their new order in one layout change (a rename may move a
     //    row); persistent indexes, and with them the selection, move along.
-    std::vector<int> order(visible_.size());
-    for (size_t i = 0; i < visible_.size(); ++i)
-        order[i] = wantedIndex.value(visible_[i]->item.ref);
-    if (!std::is_sorted(order.begin(), order.end())) {
+    if (!std::is_sorted(place.begin(), place.end())) {
         Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-        std::vector<size_t> byNew(visible_.size());
+        std::vector<size_t> byNew(place.size());
         for (size_t i = 0; i < byNew.size(); ++i)
             byNew[i] = i;
         std::sort(byNew.begin(), byNew.end(),
-                  [&](size_t a, size_t b) { return order[a] < order[b]; });
-        std::vector<int> newRowOf(visible_.size());
-        std::vector<EntryPtr> reordered;
-        reordered.reserve(visible_.size());
+                  [&](size_t a, size_t b) { return place[a] < place[b]; });
+        std::vector<int> newRowOf(place.size());
+        std::vector<int> reordered(place.size()), reorderedPlace(place.size());
         for (size_t i = 0; i < byNew.size(); ++i) {
             newRowOf[byNew[i]] = int(i);
-            reordered.push_back(visible_[byNew[i]]);
+            reordered[i] = rows_[byNew[i]];
+            reorderedPlace[i] = place[byNew[i]];
         }
         const QModelIndexList from = persistentIndexList();
         QModelIndexList to;
@@ -178,60 +190,67 @@ void FolderTableModel::applyVisible(std::vector<EntryPtr> wanted) {
             to.append(index.isValid() && size_t(index.row()) < newRowOf.size()
                           ? createIndex(newRowOf[size_t(index.row())], index.column())
                           : QModelIndex());
-        visible_ = std::move(reordered);
+        rows_ = std::move(reordered);
+        place = std::move(reorderedPlace);
         changePersistentIndexList(from, to);
         Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
     }
+    const int staying = int(rows_.size());
 
-    // 3. New rows come in, one range per run; rows whose item changed are announced.
-    QSet<FileRef> staying;
-    staying.reserve(qsizetype(visible_.size()));
-    for (const EntryPtr& entry : visible_)
-        staying.insert(entry->item.ref);
-    int firstChanged = -1;
-    int lastChanged = -1;
+    // 3. New rows come in, one range per run.
     size_t at = 0;
     size_t k = 0;
     while (k < wanted.size()) {
-        if (staying.contains(wanted[k]->item.ref)) {
-            if (visible_[at] != wanted[k]) {
-                visible_[at] = wanted[k];
-                firstChanged = firstChanged < 0 ? int(at) : firstChanged;
-                lastChanged = int(at);
-            }
+        if (at < place.size() && place[at] == int(k)) {
             ++at;
             ++k;
             continue;
         }
         size_t end = k;
-        while (end < wanted.size() && !staying.contains(wanted[end]->item.ref))
+        while (end < wanted.size() && !(at < place.size() && place[at] == int(end)))
             ++end;
         beginInsertRows({}, int(at), int(at + (end - k)) - 1);
-        visible_.insert(visible_.begin() + std::ptrdiff_t(at), wanted.begin() + std::ptrdiff_t(k),
-                        wanted.begin() + std::ptrdiff_t(end));
+        rows_.insert(rows_.begin() + std::ptrdiff_t(at), wanted.begin() + std::ptrdiff_t(k),
+                     wanted.begin() + std::ptrdiff_t(end));
+        place.insert(place.begin() + std::ptrdiff_t(at), end - k, -1);
+        for (size_t i = k; i < end; ++i)
+            place[at + (i - k)] = int(i);
         endInsertRows();
         at += end - k;
         k = end;
     }
-    if (firstChanged >= 0)
-        Q_EMIT dataChanged(index(firstChanged, 0), index(lastChanged, columnCount_ - 1));
+    // The items of rows that stayed may have changed (a rename, a new size): the listing
+    // keeps no earlier copy to compare with, so they are all announced.
+    if (staying > 0)
+        Q_EMIT dataChanged(index(0, 0), index(int(rows_.size()) - 1, columnCount_ - 1));
 }
 
 // ---- table -----------------------------------------------------------------------------------
 
 int FolderTableModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : int(visible_.size());
+    return parent.isValid() ? 0 : int(rows_.size());
 }
 
 int FolderTableModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : columnCount_;
 }
 
+QString FolderTableModel::modifiedText(const FileItem& item) const {
+    if (!item.modifiedAt)
+        return Format::modified(item.modifiedAt);
+    const qint64 key = item.modifiedAt->toMSecsSinceEpoch();
+    if (auto it = modifiedTexts_.constFind(key); it != modifiedTexts_.constEnd())
+        return *it;
+    if (modifiedTexts_.size() >= 4096)
+        modifiedTexts_.clear();
+    return *modifiedTexts_.insert(key, Format::modified(item.modifiedAt));
+}
+
 QVariant FolderTableModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= int(visible_.size()))
+    if (!index.isValid() || index.row() >= int(rows_.size()) || !listing_ ||
+        rows_[size_t(index.row())] < 0)
         return {};
-    const Entry& entry = *visible_[size_t(index.row())];
-    const FileItem& item = entry.item;
+    const FileItem& item = this->item(index.row());
     switch (role) {
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:
@@ -239,34 +258,27 @@ QVariant FolderTableModel::data(const QModelIndex& index, int role) const {
         case nameColumn:
             return item.name;
         case modifiedColumn:
-            if (!entry.modifiedText)
-                entry.modifiedText = Format::modified(item.modifiedAt);
-            return *entry.modifiedText;
+            return modifiedText(item);
         case sizeColumn:
             if (item.isFolder() || !item.sizeBytes)
                 return QStringLiteral("--");
             return Format::byteCount(*item.sizeBytes);
-        case kindColumn:
-            if (!entry.kindText) {
-                // Few distinct kinds per folder: the text (a MIME database look-up) is made
-                // once per type and extension.
-                static QHash<QString, QString> kinds;
-                const QString key = item.mimeType + QLatin1Char('\n') +
-                                    FileKinds::pathExtension(item.name).toLower();
-                auto it = kinds.constFind(key);
-                if (it == kinds.constEnd())
-                    it = kinds.insert(key, Format::kind(item));
-                entry.kindText = *it;
-            }
-            return *entry.kindText;
+        case kindColumn: {
+            // Few distinct kinds per folder: the text (a MIME database look-up) is made once
+            // per type and extension.
+            static QHash<QString, QString> kinds;
+            const QString key =
+                item.mimeType + QLatin1Char('\n') + FileKinds::pathExtension(item.name).toLower();
+            auto it = kinds.constFind(key);
+            if (it == kinds.constEnd())
+                it = kinds.insert(key, Format::kind(item));
+            return *it;
+        }
         }
         break;
     case Qt::DecorationRole:
-        if (index.column() == nameColumn) {
-            if (!entry.icon)
-                entry.icon = FileIcons::icon(item);
-            return *entry.icon;
-        }
+        if (index.column() == nameColumn)
+            return FileIcons::icon(item); // one per MIME type, cached there
         break;
     case Qt::ForegroundRole:
         if (index.column() != nameColumn)
@@ -281,7 +293,6 @@ QVariant FolderTableModel::data(const QModelIndex& index, int role) const {
     }
     return {};
 }
-
 QVariant FolderTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal)
         return {};

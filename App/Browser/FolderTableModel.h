@@ -4,10 +4,9 @@
 #include "StorageCore/Files/FolderListing.h"
 
 #include <QAbstractTableModel>
-#include <QIcon>
+#include <QHash>
 #include <QPointer>
 
-#include <memory>
 #include <optional>
 #include <vector>
 
@@ -17,6 +16,8 @@ namespace tw {
 /// one category when a filter is set. Rows are identified by FileRef. A page the listing
 /// appends becomes one row insert, edits become row removals, moves and inserts, so the view's
 /// selection and scroll position survive new pages and re-sorts; only a new filter resets.
+/// The items stay in the listing: a row is the index of its item there, and the refs of the
+/// rows are read only while the listing is about to change.
 class FolderTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -29,13 +30,13 @@ public:
     void setFilter(const std::optional<FileCategory>& filter);
 
     /// The item of a shown row.
-    const FileItem& item(int row) const { return visible_[size_t(row)]->item; }
+    const FileItem& item(int row) const { return listing_->items()[rows_[size_t(row)]]; }
     /// The row showing ref, or -1.
     int rowOf(const FileRef& ref) const;
     /// The loaded item with ref, shown or not (none when the listing no longer holds it).
     std::optional<FileItem> loadedItem(const FileRef& ref) const;
     /// How many items are loaded, shown or not.
-    qsizetype loadedCount() const { return qsizetype(all_.size()); }
+    qsizetype loadedCount() const { return loaded_; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -49,27 +50,25 @@ Q_SIGNALS:
     void rowsChanged();
 
 private:
-    struct Entry {
-        FileItem item;
-        std::optional<FileCategory> category;
-        // Filled on first use: the texts and icon of a row are asked for at every paint.
-        mutable std::optional<QString> modifiedText;
-        mutable std::optional<QString> kindText;
-        mutable std::optional<QIcon> icon;
-    };
-    using EntryPtr = std::shared_ptr<const Entry>;
-
-    static EntryPtr makeEntry(const FileItem& item);
-    bool matches(const Entry& entry) const;
+    bool matches(qsizetype index) const;
+    std::vector<int> matching() const;
+    void listingAboutToChange();
     void listingChanged();
+    void listingGone();
     void append(qsizetype first);
-    void replaceAll();
-    void applyVisible(std::vector<EntryPtr> wanted);
+    void follow();
+    QString modifiedText(const FileItem& item) const;
 
     QPointer<FolderListing> listing_;
     std::optional<FileCategory> filter_;
-    std::vector<EntryPtr> all_;     // every loaded item, in the listing's order
-    std::vector<EntryPtr> visible_; // the shown rows
+    qsizetype loaded_ = 0;  // the listing's items the rows follow
+    std::vector<int> rows_; // the listing's index of each shown row; -1 for a row whose
+                            // item left, while the rows follow an edit
+    // The refs of the shown rows, read when the listing is about to change; empty otherwise.
+    std::vector<FileRef> before_;
+    bool beforeTaken_ = false;
+    // Dates repeat and their texts are asked for at every paint: a bounded cache.
+    mutable QHash<qint64, QString> modifiedTexts_;
 };
 
 } // namespace tw

@@ -3,12 +3,15 @@
 namespace tw::ItemMenu {
 
 std::optional<QUrl> webLink(const FileItem& item) {
-    if (!item.webViewURL || !item.webViewURL->isValid() || item.webViewURL->host().isEmpty())
+    if (!item.webViewURL)
         return std::nullopt;
-    const QString scheme = item.webViewURL->scheme().toLower();
+    const QUrl url = item.webViewURL->url();
+    if (!url.isValid() || url.host().isEmpty())
+        return std::nullopt;
+    const QString scheme = url.scheme().toLower();
     if (scheme != QLatin1String("https") && scheme != QLatin1String("http"))
         return std::nullopt;
-    return item.webViewURL;
+    return url;
 }
 
 bool canRename(const FileItem& item, ProviderKind provider) {

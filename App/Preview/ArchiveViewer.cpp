@@ -74,7 +74,7 @@ QIcon tileIcon(FileKind kind, const QString& extension) {
 
 // ---- ArchiveTableModel ---------------------------------------------------------------------
 
-ArchiveTableModel::ArchiveTableModel(QList<ZipEntry> entries, QObject* parent)
+ArchiveTableModel::ArchiveTableModel(ZipEntries entries, QObject* parent)
     : QAbstractTableModel(parent), entries_(std::move(entries)) {}
 
 int ArchiveTableModel::rowCount(const QModelIndex& parent) const {
@@ -88,7 +88,7 @@ int ArchiveTableModel::columnCount(const QModelIndex& parent) const {
 QVariant ArchiveTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= entries_.size())
         return {};
-    const ZipEntry& entry = entries_.at(index.row());
+    const ZipEntry entry = entries_.at(index.row());
     switch (role) {
     case Qt::DisplayRole:
     case Qt::AccessibleTextRole:

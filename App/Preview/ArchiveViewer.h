@@ -25,15 +25,15 @@ class ArchiveTableModel : public QAbstractTableModel {
 public:
     enum Column { name, size, modified, columnCount_ };
 
-    explicit ArchiveTableModel(QList<ZipEntry> entries, QObject* parent = nullptr);
+    explicit ArchiveTableModel(ZipEntries entries, QObject* parent = nullptr);
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
-    const ZipEntry& entry(int row) const { return entries_.at(row); }
+    ZipEntry entry(int row) const { return entries_.at(row); }
 
 private:
-    QList<ZipEntry> entries_;
+    ZipEntries entries_;
 };
 
 /// A ZIP archive's listing: a summary header, the member table, and saving one member to the

@@ -259,7 +259,7 @@ void PreviewWindow::buildToolbar() {
     connect(openInBrowser_, &QAction::triggered, this, [this] {
         const std::optional<FileItem> shown = item();
         if (shown && shown->webViewURL)
-            QDesktopServices::openUrl(*shown->webViewURL);
+            QDesktopServices::openUrl(shown->webViewURL->url());
     });
     more->addSeparator();
     QAction* fullScreen = more->addAction(QStringLiteral("Enter Full Screen"));
@@ -479,8 +479,8 @@ void PreviewWindow::updateToolbar(const std::optional<FileItem>& shown, PreviewL
                                           : QStringLiteral("%1 matches").arg(*matches));
     share_->setVisible(shareableFile().isValid());
     const bool browsable = shown && shown->webViewURL &&
-                           (shown->webViewURL->scheme() == QStringLiteral("https") ||
-                            shown->webViewURL->scheme() == QStringLiteral("http"));
+                           (shown->webViewURL->url().scheme() == QStringLiteral("https") ||
+                            shown->webViewURL->url().scheme() == QStringLiteral("http"));
     openInBrowser_->setVisible(browsable);
 }
 

@@ -25,10 +25,19 @@ SearchResultsModel::SearchResultsModel(FileSearch* search, AccountManager* accou
 }
 
 void SearchResultsModel::reindex() {
+    // Tens of thousands of hits would take the main thread a while to index: built on use.
     rows_.clear();
-    rows_.reserve(items_.size());
-    for (qsizetype row = 0; row < items_.size(); ++row)
-        rows_.insert(items_[row].ref, int(row));
+    indexed_ = false;
+}
+
+int SearchResultsModel::rowOf(const FileRef& ref) const {
+    if (!indexed_) {
+        rows_.reserve(items_.size());
+        for (qsizetype row = 0; row < items_.size(); ++row)
+            rows_.insert(items_[row].ref, int(row));
+        indexed_ = true;
+    }
+    return rows_.value(ref, -1);
 }
 
 void SearchResultsModel::refresh() {

@@ -34,8 +34,9 @@ public:
     const QList<FileItem>& items() const { return items_; }
     /// The item shown in row; the row must exist.
     const FileItem& item(int row) const { return items_.at(row); }
-    /// The row that shows the item with ref, or -1.
-    int rowOf(const FileRef& ref) const { return rows_.value(ref, -1); }
+    /// The row that shows the item with ref, or -1. The index of rows by ref is built on
+    /// the first call after the rows changed, not with every new result list.
+    int rowOf(const FileRef& ref) const;
 
     /// "Google Drive · work@example.com": what the Account cell says about its account.
     static QString accountDetail(const StorageAccount& account);
@@ -49,7 +50,8 @@ private:
     QPointer<FileSearch> search_;
     QPointer<AccountManager> accounts_;
     QList<FileItem> items_;
-    QHash<FileRef, int> rows_;
+    mutable QHash<FileRef, int> rows_;
+    mutable bool indexed_ = false;
     QHash<QUuid, StorageAccount> accountByID_;
     mutable QHash<QUuid, QPixmap> accountIcons_;
 };

@@ -71,13 +71,10 @@ DriveFile decodeFile(const QJsonObject& object) {
     return file;
 }
 
-std::optional<QUrl> parseLink(const std::optional<QString>& text) {
+std::optional<WebLink> parseLink(const std::optional<QString>& text) {
     if (!text || text->isEmpty())
         return std::nullopt;
-    QUrl url(*text, QUrl::StrictMode);
-    if (!url.isValid())
-        return std::nullopt;
-    return url;
+    return WebLink::parse(*text);
 }
 
 std::optional<qint64> parseSize(const std::optional<QString>& text) {

@@ -389,7 +389,7 @@ std::optional<QByteArray> GoogleDriveProvider::thumbnail(const FileItem& item, i
         return std::nullopt;
     // The request carries the account's bearer token: it goes only over https to the service's
     // own hosts, whatever a listing put into the link. Any other link gives no thumbnail.
-    const QUrl& link = *item.thumbnailURL;
+    const QUrl link = item.thumbnailURL->url();
     const QString host = link.host().toLower();
     const auto isUnder = [&host](const QString& domain) {
         return host == domain || host.endsWith(QLatin1Char('.') + domain);
@@ -410,8 +410,8 @@ std::optional<QByteArray> GoogleDriveProvider::thumbnail(const FileItem& item, i
             return false;
         return true;
     };
-    const HTTPReply reply = performRaw(DriveAPI::thumbnail(*item.thumbnailURL, maxPixelSize),
-                                       item.ref.accountID, true, std::nullopt, {}, accept);
+    const HTTPReply reply = performRaw(DriveAPI::thumbnail(link, maxPixelSize), item.ref.accountID,
+                                       true, std::nullopt, {}, accept);
     if (reply.response.isSuccess() && !reply.body.isEmpty())
         return reply.body;
     return std::nullopt;

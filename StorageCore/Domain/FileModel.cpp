@@ -342,6 +342,21 @@ bool contains(FileCategory category, const FileItem& item) {
 
 } // namespace FileCategories
 
+// ---- WebLink ------------------------------------------------------------------------------
+
+WebLink::WebLink(const QUrl& url) : text_(url.toEncoded(QUrl::FullyEncoded)) {}
+
+std::optional<WebLink> WebLink::parse(const QString& text) {
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid())
+        return std::nullopt;
+    return WebLink(url);
+}
+
+QUrl WebLink::url() const {
+    return QUrl::fromEncoded(text_);
+}
+
 // ---- FileItem -----------------------------------------------------------------------------
 
 bool FileItem::isProviderNativeDocument() const {
@@ -358,9 +373,9 @@ QJsonObject FileItem::toJson() const {
     if (modifiedAt)
         object.insert(QStringLiteral("modifiedAt"), json::encodeDate(*modifiedAt));
     if (webViewURL)
-        object.insert(QStringLiteral("webViewURL"), webViewURL->toString(QUrl::FullyEncoded));
+        object.insert(QStringLiteral("webViewURL"), webViewURL->text());
     if (thumbnailURL)
-        object.insert(QStringLiteral("thumbnailURL"), thumbnailURL->toString(QUrl::FullyEncoded));
+        object.insert(QStringLiteral("thumbnailURL"), thumbnailURL->text());
     return object;
 }
 
@@ -376,8 +391,10 @@ FileItem FileItem::fromJson(const QJsonObject& object) {
     }
     item.sizeBytes = json::optionalInt64(object, "sizeBytes");
     item.modifiedAt = json::optionalDate(object, "modifiedAt");
-    item.webViewURL = json::optionalUrl(object, "webViewURL");
-    item.thumbnailURL = json::optionalUrl(object, "thumbnailURL");
+    if (const std::optional<QUrl> url = json::optionalUrl(object, "webViewURL"))
+        item.webViewURL = *url;
+    if (const std::optional<QUrl> url = json::optionalUrl(object, "thumbnailURL"))
+        item.thumbnailURL = *url;
     return item;
 }
 

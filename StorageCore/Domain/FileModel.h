@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QJsonObject>
 #include <QList>
@@ -81,6 +82,27 @@ QString symbolName(FileCategory category);
 bool contains(FileCategory category, const FileItem& item);
 } // namespace FileCategories
 
+/// A web address a back end gives with an item (its page in the service, its thumbnail),
+/// kept as the text of its fully encoded form: a parsed QUrl holds a large private of its
+/// own, and listings hold many links that are never followed. url() parses it on use.
+class WebLink {
+public:
+    WebLink() = default;
+    /// The link to a URL (kept as its fully encoded text).
+    WebLink(const QUrl& url); // NOLINT: implicit, a link is made from a URL where one is set
+    /// The link in `text`, read strictly; none when it is no valid URL.
+    static std::optional<WebLink> parse(const QString& text);
+
+    /// The fully encoded text; ASCII only.
+    QString text() const { return QString::fromLatin1(text_); }
+    QUrl url() const;
+
+    bool operator==(const WebLink&) const = default;
+
+private:
+    QByteArray text_; // ASCII: the fully encoded form has nothing else
+};
+
 /// One file or folder as a back end lists it.
 struct FileItem {
     static inline const QString folderMimeType =
@@ -92,8 +114,8 @@ struct FileItem {
     std::optional<qint64> sizeBytes;
     std::optional<QDateTime> modifiedAt;
     QList<QString> parentIDs;
-    std::optional<QUrl> webViewURL;
-    std::optional<QUrl> thumbnailURL;
+    std::optional<WebLink> webViewURL;
+    std::optional<WebLink> thumbnailURL;
 
     const FileRef& id() const { return ref; }
     bool isFolder() const { return mimeType == folderMimeType; }
@@ -131,4 +153,5 @@ using Page = PageOf<FileItem>;
 
 // Lists of items shift by moving bytes, not element by element (large listings edit in place).
 Q_DECLARE_TYPEINFO(tw::FileRef, Q_RELOCATABLE_TYPE);
+Q_DECLARE_TYPEINFO(tw::WebLink, Q_RELOCATABLE_TYPE);
 Q_DECLARE_TYPEINFO(tw::FileItem, Q_RELOCATABLE_TYPE);

@@ -179,7 +179,6 @@ void FileSearch::childFinished(const std::shared_ptr<Run>& run, Answer answer) {
         return;
     if (run != run_ || run->generation != generation_)
         return; // a newer search or a clear began meanwhile
-    run_.reset();
 
     QList<QList<FileItem>> pages;
     QHash<QUuid, StorageError> errors;
@@ -189,9 +188,25 @@ void FileSearch::childFinished(const std::shared_ptr<Run>& run, Answer answer) {
         else if (a.error && !a.error->isCancelled())
             errors.insert(a.accountID, *a.error);
     }
-    setErrors(errors);
-    setResults(combine(std::move(pages), run->query, order_));
-    setPhase(Phase::done);
+    run->answers.clear();
+    // Merging and ranking tens of thousands of hits would stall the window: it runs as a task
+    // of its own. The run stays current meanwhile, so a newer search or a clear drops it.
+    run->tasks = {runTask(
+        this,
+        [pages = std::move(pages), query = run->query]() mutable {
+            const NaturalOrder order; // a collator per thread
+            return combine(std::move(pages), query, order);
+        },
+        [this, run, errors](TaskResult<QList<FileItem>> result) {
+            if (run != run_ || run->generation != generation_)
+                return;
+            run_.reset();
+            if (!result.ok() && result.error().isCancelled())
+                return;
+            setErrors(errors);
+            setResults(result.ok() ? result.value() : QList<FileItem>());
+            setPhase(Phase::done);
+        })};
 }
 
 void FileSearch::cancelRun() {

@@ -32,7 +32,8 @@ public:
     qint64 generation() const { return generation_; }
 
     /// Searches the first page of each account's results for the trimmed text; the previous
-    /// results stay until every account has answered. A newer search or clear() makes the
+    /// results stay until every account has answered and the answers are merged and ranked
+    /// (on a worker: the phase stays searching until then). A newer search or clear() makes the
     /// answers of this one go unused.
     void search(const QString& text, const QList<QUuid>& accounts);
     /// Forgets the current search; a search still running drops its answers.
@@ -76,7 +77,6 @@ private:
     void setAccountIDs(const QList<QUuid>& accountIDs);
 
     const std::shared_ptr<StorageProvider> provider_;
-    NaturalOrder order_;
 
     QString query_;
     QList<FileItem> results_;

@@ -56,6 +56,8 @@ void FolderListing::applyFirstPage(quint64 serial, TaskResult<Page> result) {
 
     if (result.ok()) {
         Page& page = result.value();
+        for (FileItem& item : page.items)
+            adopt(item);
         setItemsSorted(std::move(page.items));
         setNextPageToken(page.nextPageToken);
         setPhase(Phase::loaded());
@@ -122,6 +124,7 @@ void FolderListing::applyNextPage(quint64 serial, const QString& askedToken,
             if (listedRefs_.contains(item.ref) || onPage.contains(item.ref))
                 continue;
             onPage.insert(item.ref);
+            adopt(item);
             fresh.append(std::move(item));
         }
         appendSorted(std::move(fresh));
@@ -185,21 +188,22 @@ bool FolderListing::belongsHere(const FileItem& item) const {
 void FolderListing::insert(const FileItem& item) {
     if (item.ref.accountID != accountID_ || !belongsHere(item))
         return;
+    FileItem adopted = item;
+    adopt(adopted);
+    aboutToChange();
     qsizetype removedAt = -1;
     int removed = 0;
     bool removedEqual = false;
     for (qsizetype i = items_.size() - 1; i >= 0; --i) {
-        if (items_[i].ref == item.ref) {
-            removedEqual = items_[i] == item;
+        if (items_[i].ref == adopted.ref) {
+            removedEqual = items_[i] == adopted;
             removedAt = i;
             ++removed;
             eraseAt(i);
         }
     }
-    SortKey key = keyOf(item);
-    const auto at = std::lower_bound(keys_.begin(), keys_.end(), key, &FolderListing::before);
-    const qsizetype index = at - keys_.begin();
-    insertAt(index, item, std::move(key));
+    const qsizetype index = lowerBound(traitsOf(adopted), adopted.name);
+    insertAt(index, adopted);
     // Re-inserting an identical item at its old place changes nothing.
     if (removed == 1 && removedEqual && removedAt == index)
         return;
@@ -217,35 +221,59 @@ void FolderListing::replace(const FileItem& item) {
     if (index < 0)
         return;
     if (!belongsHere(item)) {
+        aboutToChange();
         eraseAt(index);
         announceItems({});
         return;
     }
-    if (items_[index] == item)
+    FileItem adopted = item;
+    adopt(adopted);
+    if (items_[index] == adopted)
         return;
+    aboutToChange();
     eraseAt(index);
     // A stable re-sort keeps the item's place among the items that compare equal to it.
-    SortKey key = keyOf(item);
-    const auto lo = std::lower_bound(keys_.begin(), keys_.end(), key, &FolderListing::before);
-    const auto hi = std::upper_bound(lo, keys_.end(), key, &FolderListing::before);
-    const qsizetype at = std::clamp<qsizetype>(index, lo - keys_.begin(), hi - keys_.begin());
-    insertAt(at, item, std::move(key));
+    const Traits traits = traitsOf(adopted);
+    const qsizetype lo = lowerBound(traits, adopted.name);
+    const qsizetype hi = upperBound(traits, adopted.name, lo);
+    insertAt(std::clamp(index, lo, hi), adopted);
     announceItems({});
 }
 
 void FolderListing::remove(const FileRef& ref) {
-    bool changed = false;
-    for (qsizetype i = items_.size() - 1; i >= 0; --i) {
-        if (items_[i].ref == ref) {
+    if (!listedRefs_.contains(ref))
+        return;
+    aboutToChange();
+    for (qsizetype i = items_.size() - 1; i >= 0; --i)
+        if (items_[i].ref == ref)
             eraseAt(i);
-            changed = true;
-        }
-    }
-    if (changed)
-        announceItems({});
+    announceItems({});
+}
+
+std::optional<FileCategory> FolderListing::categoryAt(qsizetype index) const {
+    const qint8 category = traits_[size_t(index)].category;
+    return category < 0 ? std::nullopt : std::optional<FileCategory>(FileCategory(category));
+}
+
+void FolderListing::adopt(FileItem& item) {
+    auto type = sharedTypes_.constFind(item.mimeType);
+    if (type == sharedTypes_.constEnd())
+        type = sharedTypes_.insert(item.mimeType);
+    item.mimeType = *type;
+    if (item.parentIDs == sharedParents_)
+        item.parentIDs = sharedParents_;
+    else
+        sharedParents_ = item.parentIDs;
+    if (item.modifiedAt && item.modifiedAt->isValid() && item.modifiedAt->timeSpec() != Qt::UTC)
+        item.modifiedAt = item.modifiedAt->toUTC();
 }
 
 // ---- ordering -------------------------------------------------------------------------------
+
+FolderListing::Traits FolderListing::traitsOf(const FileItem& item) {
+    const std::optional<FileCategory> category = item.category();
+    return Traits{item.isFolder(), category ? qint8(*category) : qint8(-1)};
+}
 
 FolderListing::SortKey FolderListing::keyOf(const FileItem& item) const {
     return SortKey{item.isFolder(), order_.sortKey(item.name)};
@@ -257,26 +285,66 @@ bool FolderListing::before(const SortKey& a, const SortKey& b) {
     return a.name.compare(b.name) < 0;
 }
 
-void FolderListing::setItemsSorted(QList<FileItem> items) {
-    std::vector<qsizetype> order(size_t(items.size()));
-    std::vector<SortKey> keys;
-    keys.reserve(size_t(items.size()));
-    for (qsizetype i = 0; i < items.size(); ++i) {
-        order[size_t(i)] = i;
-        keys.push_back(keyOf(items[i]));
+bool FolderListing::listedBefore(qsizetype i, const Traits& t, const QString& name) const {
+    const Traits& listed = traits_[size_t(i)];
+    if (listed.isFolder != t.isFolder)
+        return listed.isFolder;
+    return order_.compare(items_[i].name, name) < 0;
+}
+
+bool FolderListing::beforeListed(const Traits& t, const QString& name, qsizetype i) const {
+    const Traits& listed = traits_[size_t(i)];
+    if (listed.isFolder != t.isFolder)
+        return t.isFolder;
+    return order_.compare(name, items_[i].name) < 0;
+}
+
+qsizetype FolderListing::upperBound(const Traits& t, const QString& name, qsizetype from) const {
+    qsizetype lo = from, hi = items_.size();
+    while (lo < hi) {
+        const qsizetype mid = lo + (hi - lo) / 2;
+        if (beforeListed(t, name, mid))
+            hi = mid;
+        else
+            lo = mid + 1;
     }
-    std::stable_sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
-        return before(keys[size_t(a)], keys[size_t(b)]);
-    });
+    return lo;
+}
+
+qsizetype FolderListing::lowerBound(const Traits& t, const QString& name) const {
+    qsizetype lo = 0, hi = items_.size();
+    while (lo < hi) {
+        const qsizetype mid = lo + (hi - lo) / 2;
+        if (listedBefore(mid, t, name))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
+void FolderListing::setItemsSorted(QList<FileItem> items) {
+    // Sort keys make the sort cheap; they are dropped once the order is known.
+    std::vector<qsizetype> order(size_t(items.size()));
+    {
+        std::vector<SortKey> keys;
+        keys.reserve(size_t(items.size()));
+        for (qsizetype i = 0; i < items.size(); ++i) {
+            order[size_t(i)] = i;
+            keys.push_back(keyOf(items[i]));
+        }
+        std::stable_sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
+            return before(keys[size_t(a)], keys[size_t(b)]);
+        });
+    }
     QList<FileItem> sorted;
     sorted.reserve(items.size());
-    std::vector<SortKey> sortedKeys;
-    sortedKeys.reserve(keys.size());
+    std::vector<Traits> traits;
+    traits.reserve(order.size());
     for (qsizetype i : order) {
+        traits.push_back(traitsOf(items[i]));
         sorted.append(std::move(items[i]));
-        sortedKeys.push_back(std::move(keys[size_t(i)]));
     }
-    keys_ = std::move(sortedKeys);
     listedRefs_.clear();
     listedRefs_.reserve(sorted.size());
     for (const FileItem& item : std::as_const(sorted))
@@ -284,7 +352,10 @@ void FolderListing::setItemsSorted(QList<FileItem> items) {
     if (sorted == items_)
         return;
     const bool wasEmpty = items_.isEmpty();
+    if (!wasEmpty)
+        aboutToChange();
     items_ = std::move(sorted);
+    traits_ = std::move(traits);
     announceItems(wasEmpty ? ItemsChange{ItemsChange::Kind::appended, 0} : ItemsChange{});
 }
 
@@ -296,69 +367,83 @@ void FolderListing::appendSorted(QList<FileItem> fresh) {
     // The listed items are in display order already: sort the new ones and merge, the
     // listed ones first among equals (the same result as a stable sort of old + new).
     std::vector<qsizetype> order(size_t(fresh.size()));
-    std::vector<SortKey> freshKeys;
-    freshKeys.reserve(size_t(fresh.size()));
-    for (qsizetype i = 0; i < fresh.size(); ++i) {
-        order[size_t(i)] = i;
-        freshKeys.push_back(keyOf(fresh[i]));
+    {
+        std::vector<SortKey> freshKeys;
+        freshKeys.reserve(size_t(fresh.size()));
+        for (qsizetype i = 0; i < fresh.size(); ++i) {
+            order[size_t(i)] = i;
+            freshKeys.push_back(keyOf(fresh[i]));
+        }
+        std::stable_sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
+            return before(freshKeys[size_t(a)], freshKeys[size_t(b)]);
+        });
     }
-    std::stable_sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
-        return before(freshKeys[size_t(a)], freshKeys[size_t(b)]);
-    });
+    std::vector<Traits> freshTraits(size_t(fresh.size()));
+    for (qsizetype i = 0; i < fresh.size(); ++i)
+        freshTraits[size_t(i)] = traitsOf(fresh[i]);
 
-    // Only the listed items from the first place a new one goes to take part in the merge:
-    // a page that sorts after everything listed (the usual case) is appended as it is.
-    const SortKey& smallest = freshKeys[size_t(order.front())];
-    const size_t start =
-        size_t(std::upper_bound(keys_.begin(), keys_.end(), smallest, &FolderListing::before) -
-               keys_.begin());
+    // Where each new item goes: a binary search among the listed items from where the one
+    // before it went. A page that sorts after everything listed (the usual case) is appended
+    // as it is.
+    std::vector<qsizetype> places(order.size());
+    qsizetype from = 0;
+    for (size_t j = 0; j < order.size(); ++j) {
+        const qsizetype f = order[j];
+        from = upperBound(freshTraits[size_t(f)], fresh[f].name, from);
+        places[j] = from;
+    }
     const qsizetype listedBefore = items_.size();
-    if (start == keys_.size()) {
+    if (places.front() == listedBefore) {
         for (qsizetype f : order) {
             items_.append(std::move(fresh[f]));
-            keys_.push_back(std::move(freshKeys[size_t(f)]));
+            traits_.push_back(freshTraits[size_t(f)]);
         }
         announceItems({ItemsChange::Kind::appended, listedBefore});
         return;
     }
 
+    aboutToChange();
+    const qsizetype start = places.front();
     QList<FileItem> tail;
-    tail.reserve(listedBefore - qsizetype(start) + fresh.size());
-    std::vector<SortKey> tailKeys;
-    tailKeys.reserve(keys_.size() - start + freshKeys.size());
-    size_t i = start, j = 0;
-    while (i < keys_.size() || j < order.size()) {
-        const bool takeFresh = i == keys_.size() ||
-                               (j < order.size() && before(freshKeys[size_t(order[j])], keys_[i]));
-        if (takeFresh) {
-            const qsizetype f = order[j++];
-            tail.append(std::move(fresh[f]));
-            tailKeys.push_back(std::move(freshKeys[size_t(f)]));
-        } else {
-            tail.append(std::move(items_[qsizetype(i)]));
-            tailKeys.push_back(std::move(keys_[i]));
-            ++i;
+    tail.reserve(listedBefore - start + fresh.size());
+    std::vector<Traits> tailTraits;
+    tailTraits.reserve(size_t(listedBefore - start + fresh.size()));
+    qsizetype i = start;
+    for (size_t j = 0; j < order.size(); ++j) {
+        for (; i < places[j]; ++i) {
+            tail.append(std::move(items_[i]));
+            tailTraits.push_back(traits_[size_t(i)]);
         }
+        const qsizetype f = order[j];
+        tail.append(std::move(fresh[f]));
+        tailTraits.push_back(freshTraits[size_t(f)]);
     }
-    items_.erase(items_.begin() + qsizetype(start), items_.end());
-    keys_.erase(keys_.begin() + std::ptrdiff_t(start), keys_.end());
+    for (; i < listedBefore; ++i) {
+        tail.append(std::move(items_[i]));
+        tailTraits.push_back(traits_[size_t(i)]);
+    }
+    items_.erase(items_.begin() + start, items_.end());
+    traits_.erase(traits_.begin() + std::ptrdiff_t(start), traits_.end());
     items_.append(std::move(tail));
-    keys_.insert(keys_.end(), std::make_move_iterator(tailKeys.begin()),
-                 std::make_move_iterator(tailKeys.end()));
+    traits_.insert(traits_.end(), tailTraits.begin(), tailTraits.end());
     announceItems({});
 }
 
-void FolderListing::insertAt(qsizetype index, const FileItem& item, SortKey key) {
+void FolderListing::insertAt(qsizetype index, const FileItem& item) {
     ++listedRefs_[item.ref];
     items_.insert(index, item);
-    keys_.insert(keys_.begin() + index, std::move(key));
+    traits_.insert(traits_.begin() + index, traitsOf(item));
 }
 
 void FolderListing::eraseAt(qsizetype index) {
     if (auto it = listedRefs_.find(items_[index].ref); it != listedRefs_.end() && --it.value() <= 0)
         listedRefs_.erase(it);
     items_.removeAt(index);
-    keys_.erase(keys_.begin() + index);
+    traits_.erase(traits_.begin() + index);
+}
+
+void FolderListing::aboutToChange() {
+    Q_EMIT itemsAboutToChange();
 }
 
 // ---- observable fields ----------------------------------------------------------------------

@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 
 #include <functional>
 #include <memory>
@@ -67,6 +68,9 @@ public:
     qint64 generation() const { return generation_; }
     /// The change the latest itemsChanged() announced.
     const ItemsChange& lastChange() const { return lastChange_; }
+    /// The category of items()[index] (none for folders and other files), found once when
+    /// the item came in.
+    std::optional<FileCategory> categoryAt(qsizetype index) const;
 
     /// Starts a new generation: fetches the first page, then pages on in the background
     /// while a token remains, fewer than backgroundLoadLimit items are listed, no next
@@ -91,6 +95,10 @@ public:
     void remove(const FileRef& ref);
 
 Q_SIGNALS:
+    /// items() is about to change in a way other than by appending (an edit, a merge, a new
+    /// load): an observer that follows rows by ref reads them now. An itemsChanged() follows
+    /// unless the change turns out to change nothing.
+    void itemsAboutToChange();
     void itemsChanged();
     void phaseChanged();
     void isLoadingMoreChanged();
@@ -101,14 +109,31 @@ Q_SIGNALS:
     void loadFinished();
 
 private:
+    /// What the listing keeps beside each item: whether it is a folder (the first sort
+    /// criterion) and its category. Names are compared with the collator when needed, never
+    /// kept as sort keys (a key per item costs more than the item's own record).
+    struct Traits {
+        bool isFolder = false;
+        qint8 category = -1; // a FileCategory, or -1 for none
+    };
     struct SortKey {
         bool isFolder;
         QCollatorSortKey name;
     };
 
+    static Traits traitsOf(const FileItem& item);
     SortKey keyOf(const FileItem& item) const;
     static bool before(const SortKey& a, const SortKey& b);
+    /// Display order between listed item i and an item with traits t and name.
+    bool listedBefore(qsizetype i, const Traits& t, const QString& name) const;
+    bool beforeListed(const Traits& t, const QString& name, qsizetype i) const;
+    /// Where an item goes among the listed ones: after every item it does not sort before.
+    qsizetype upperBound(const Traits& t, const QString& name, qsizetype from = 0) const;
+    qsizetype lowerBound(const Traits& t, const QString& name) const;
     bool belongsHere(const FileItem& item) const;
+    /// Shares the strings many items repeat (MIME types, the parents list) and keeps the
+    /// date in its compact UTC form (a date in a time zone holds a private of its own).
+    void adopt(FileItem& item);
 
     void applyFirstPage(quint64 serial, TaskResult<Page> result);
     void applyNextPage(quint64 serial, const QString& askedToken, TaskResult<Page> result);
@@ -119,8 +144,9 @@ private:
     void announceItems(ItemsChange change);
     void setItemsSorted(QList<FileItem> items);
     void appendSorted(QList<FileItem> fresh);
-    void insertAt(qsizetype index, const FileItem& item, SortKey key);
+    void insertAt(qsizetype index, const FileItem& item);
     void eraseAt(qsizetype index);
+    void aboutToChange();
 
     void setPhase(const Phase& phase);
     void setLoadingMore(bool loading);
@@ -134,7 +160,9 @@ private:
     NaturalOrder order_;
 
     QList<FileItem> items_;
-    std::vector<SortKey> keys_; // parallel to items_
+    std::vector<Traits> traits_; // parallel to items_
+    QSet<QString> sharedTypes_;
+    QList<QString> sharedParents_;
     // How often each ref is listed, so that a next page is checked in its own time.
     QHash<FileRef, int> listedRefs_;
     ItemsChange lastChange_;

@@ -20,7 +20,7 @@ namespace tw {
 
 /// The members of a ZIP archive in storage, listed without downloading it.
 struct ArchiveListing {
-    QList<ZipEntry> entries; ///< in central-directory order
+    ZipEntries entries; ///< in central-directory order
     qint64 archiveSize = 0;
 
     /// Entries that are not directories.

@@ -34,6 +34,86 @@ size_t qHash(const ZipEntry& e, size_t seed) noexcept {
                       e.archiveSize);
 }
 
+// ---- ZipEntries -----------------------------------------------------------------------------
+
+ZipEntries::ZipEntries(std::initializer_list<ZipEntry> entries) {
+    records_.reserve(qsizetype(entries.size()));
+    for (const ZipEntry& entry : entries)
+        append(entry);
+}
+
+void ZipEntries::appendRecord(QByteArrayView path, const Record& record) {
+    if (paths_.size() + path.size() > std::numeric_limits<quint32>::max())
+        throw ZipError(ZipError::Code::directoryTooLarge);
+    Record stored = record;
+    stored.pathOffset = quint32(paths_.size());
+    stored.pathLength = quint32(path.size());
+    paths_.append(path);
+    records_.append(stored);
+}
+
+void ZipEntries::append(const ZipEntry& entry) {
+    Record record{};
+    record.compressedSize = entry.compressedSize;
+    record.uncompressedSize = entry.uncompressedSize;
+    record.localHeaderOffset = entry.localHeaderOffset;
+    record.archiveSize = entry.archiveSize;
+    record.modifiedMSecs = entry.modifiedAt ? entry.modifiedAt->toMSecsSinceEpoch() : kNoDate;
+    record.crc32 = entry.crc32;
+    record.method = entry.method;
+    record.isEncrypted = entry.isEncrypted;
+    appendRecord(entry.path.toUtf8(), record);
+}
+
+QByteArrayView ZipEntries::pathBytes(qsizetype i) const {
+    const Record& record = records_[i];
+    return QByteArrayView(paths_.constData() + record.pathOffset, record.pathLength);
+}
+
+bool ZipEntries::isDirectory(qsizetype i) const {
+    return pathBytes(i).endsWith('/');
+}
+
+ZipEntry ZipEntries::at(qsizetype i) const {
+    const Record& record = records_.at(i);
+    ZipEntry entry;
+    entry.path = QString::fromUtf8(pathBytes(i));
+    entry.compressedSize = record.compressedSize;
+    entry.uncompressedSize = record.uncompressedSize;
+    entry.method = record.method;
+    entry.crc32 = record.crc32;
+    if (record.modifiedMSecs != kNoDate)
+        entry.modifiedAt = QDateTime::fromMSecsSinceEpoch(record.modifiedMSecs, Qt::UTC);
+    entry.localHeaderOffset = record.localHeaderOffset;
+    entry.isEncrypted = record.isEncrypted;
+    entry.archiveSize = record.archiveSize;
+    return entry;
+}
+
+QList<ZipEntry> ZipEntries::toList() const {
+    QList<ZipEntry> list;
+    list.reserve(size());
+    for (qsizetype i = 0; i < size(); ++i)
+        list.append(at(i));
+    return list;
+}
+
+bool ZipEntries::operator==(const ZipEntries& other) const {
+    if (size() != other.size())
+        return false;
+    for (qsizetype i = 0; i < size(); ++i) {
+        const Record& a = records_[i];
+        const Record& b = other.records_[i];
+        if (pathBytes(i) != other.pathBytes(i) || a.compressedSize != b.compressedSize ||
+            a.uncompressedSize != b.uncompressedSize ||
+            a.localHeaderOffset != b.localHeaderOffset || a.archiveSize != b.archiveSize ||
+            a.modifiedMSecs != b.modifiedMSecs || a.crc32 != b.crc32 || a.method != b.method ||
+            a.isEncrypted != b.isEncrypted)
+            return false;
+    }
+    return true;
+}
+
 // ---- ZipError -------------------------------------------------------------------------------
 
 QString ZipError::caseName(Code code) {
@@ -108,11 +188,16 @@ quint32 u32(const char* p) {
     return quint32(b[0]) | (quint32(b[1]) << 8) | (quint32(b[2]) << 16) | (quint32(b[3]) << 24);
 }
 
-QByteArray readExactly(const ZipReadFunction& read, qint64 lower, qint64 upper) {
+void readExactly(const ZipReadFunction& read, qint64 lower, qint64 upper, QByteArray& into) {
     Cancellation::checkpoint();
-    QByteArray bytes = read(ByteRange{lower, upper});
-    if (bytes.size() != upper - lower)
+    read(ByteRange{lower, upper}, into);
+    if (into.size() != upper - lower)
         throw ZipError(Code::corrupt);
+}
+
+QByteArray readExactly(const ZipReadFunction& read, qint64 lower, qint64 upper) {
+    QByteArray bytes;
+    readExactly(read, lower, upper, bytes);
     return bytes;
 }
 
@@ -129,9 +214,9 @@ public:
     Inflater& operator=(const Inflater&) = delete;
 
     /// Inflates one piece of input; returns true once the stream has ended.
-    template <typename Sink> bool feed(const QByteArray& input, Sink&& sink) {
-        stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.constData()));
-        stream_.avail_in = uInt(input.size());
+    template <typename Sink> bool feed(const char* input, qint64 length, Sink&& sink) {
+        stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input));
+        stream_.avail_in = uInt(length);
         for (;;) {
             stream_.next_out = reinterpret_cast<Bytef*>(buffer_);
             stream_.avail_out = sizeof(buffer_);
@@ -163,6 +248,100 @@ QStringList components(const QString& memberPath) {
 
 } // namespace
 
+} // namespace ZipArchiveReader
+
+/// Walks a central directory block by block, adding one compact record per member: only one
+/// block (and the unfinished record it ends in) is held at a time.
+struct ZipDirectoryWalk {
+    ZipDirectoryWalk(const ZipReadFunction& read, qint64 start, qint64 size, qint64 prefix,
+                     qint64 archiveSize)
+        : read(read), start(start), size(size), prefix(prefix), archiveSize(archiveSize) {}
+
+    const ZipReadFunction& read;
+    const qint64 start;  // where the directory starts in the archive
+    const qint64 size;   // its length
+    const qint64 prefix; // bytes in front of the archive
+    const qint64 archiveSize;
+
+    QByteArray window; // directory bytes [windowStart, windowStart + window.size())
+    qint64 windowStart = 0;
+    QByteArray block; // the buffer handed to each read
+
+    /// The directory bytes [from, from + length), from + length ≤ size; positions never go
+    /// back. Bytes the window does not hold yet are read, a block at a time.
+    const char* bytesAt(qint64 from, qint64 length) {
+        using namespace ZipArchiveReader;
+        const qint64 windowEnd = windowStart + window.size();
+        if (from >= windowStart && from + length <= windowEnd)
+            return window.constData() + (from - windowStart);
+        const qint64 kept = from < windowEnd ? windowEnd - from : 0;
+        const qint64 readFrom = from + kept;
+        const qint64 readTo =
+            std::min(size, std::max(from + length, readFrom + directoryBlockSize));
+        readExactly(read, start + readFrom, start + readTo, block);
+        if (kept == 0) {
+            window.swap(block); // the old window's buffer serves the next read
+        } else {
+            std::memmove(window.data(), window.constData() + (from - windowStart), size_t(kept));
+            window.truncate(kept);
+            window.append(block);
+        }
+        windowStart = from;
+        return window.constData();
+    }
+
+    ZipEntries run(quint16 announced) {
+        using namespace ZipArchiveReader;
+        ZipEntries list;
+        // At most one record per header's fixed part, and the paths are part of the
+        // directory: capacity that stays unused is given back at the end.
+        list.records_.reserve(size / kCentralHeaderSize);
+        list.paths_.reserve(size);
+        // DOS stamps repeat a lot within one archive; converting one is the costly part.
+        QHash<quint32, qint64> dates;
+        qint64 pos = 0;
+        while (size - pos >= kCentralHeaderSize) {
+            const char* h = bytesAt(pos, kCentralHeaderSize);
+            if (u32(h) != kCentralSignature)
+                break;
+            const qint64 nameLength = u16(h + 28);
+            const qint64 extraLength = u16(h + 30);
+            const qint64 commentLength = u16(h + 32);
+            if (pos + kCentralHeaderSize + nameLength > size)
+                throw ZipError(ZipError::Code::corrupt);
+            h = bytesAt(pos, kCentralHeaderSize + nameLength);
+            ZipEntries::Record record{};
+            record.isEncrypted = (u16(h + 8) & 0x1) != 0;
+            record.method = u16(h + 10);
+            const quint32 stamp = (quint32(u16(h + 14)) << 16) | u16(h + 12);
+            auto cached = dates.constFind(stamp);
+            if (cached == dates.constEnd()) {
+                const std::optional<QDateTime> date =
+                    dosDate(quint16(stamp & 0xFFFF), quint16(stamp >> 16));
+                cached =
+                    dates.insert(stamp, date ? date->toMSecsSinceEpoch() : ZipEntries::kNoDate);
+            }
+            record.modifiedMSecs = *cached;
+            record.crc32 = u32(h + 16);
+            record.compressedSize = u32(h + 20);
+            record.uncompressedSize = u32(h + 24);
+            record.localHeaderOffset = prefix + u32(h + 42);
+            record.archiveSize = archiveSize;
+            list.appendRecord(QByteArrayView(h + kCentralHeaderSize, nameLength), record);
+            pos += kCentralHeaderSize + nameLength + extraLength + commentLength;
+        }
+        // A directory that holds fewer members than its end record announces is damaged; a
+        // list cut short without a word would hide members.
+        if (list.size() < announced)
+            throw ZipError(ZipError::Code::corrupt);
+        list.records_.squeeze();
+        list.paths_.squeeze();
+        return list;
+    }
+};
+
+namespace ZipArchiveReader {
+
 qsizetype lastIndex(const QByteArray& needle, const QByteArray& haystack, qsizetype from) {
     if (needle.isEmpty() || haystack.size() < needle.size())
         return -1;
@@ -173,7 +352,7 @@ qsizetype lastIndex(const QByteArray& needle, const QByteArray& haystack, qsizet
     return -1;
 }
 
-QList<ZipEntry> entries(qint64 archiveSize, const ZipReadFunction& read) {
+ZipEntries entries(qint64 archiveSize, const ZipReadFunction& read) {
     if (archiveSize < kEndRecordSize)
         throw ZipError(Code::notAZip);
     const qint64 tailLength = std::min(archiveSize, kMaxTail);
@@ -205,47 +384,12 @@ QList<ZipEntry> entries(qint64 archiveSize, const ZipReadFunction& read) {
     if (directorySize == 0) {
         if (totalRecords != 0)
             throw ZipError(Code::corrupt);
-        return {};
+        return ZipEntries();
     }
 
     const qint64 directoryStart = prefix + directoryOffset;
-    const QByteArray directory = readExactly(read, directoryStart, directoryStart + directorySize);
-    const char* data = directory.constData();
-    const qint64 size = directory.size();
-
-    QList<ZipEntry> list;
-    // DOS stamps repeat a lot within one archive; converting one is the costly part.
-    QHash<quint32, std::optional<QDateTime>> dates;
-    qint64 pos = 0;
-    while (size - pos >= kCentralHeaderSize && u32(data + pos) == kCentralSignature) {
-        const char* h = data + pos;
-        const qint64 nameLength = u16(h + 28);
-        const qint64 extraLength = u16(h + 30);
-        const qint64 commentLength = u16(h + 32);
-        if (pos + kCentralHeaderSize + nameLength > size)
-            throw ZipError(Code::corrupt);
-        ZipEntry entry;
-        entry.path = QString::fromUtf8(h + kCentralHeaderSize, nameLength);
-        entry.isEncrypted = (u16(h + 8) & 0x1) != 0;
-        entry.method = u16(h + 10);
-        const quint32 stamp = (quint32(u16(h + 14)) << 16) | u16(h + 12);
-        auto cached = dates.constFind(stamp);
-        if (cached == dates.constEnd())
-            cached = dates.insert(stamp, dosDate(quint16(stamp & 0xFFFF), quint16(stamp >> 16)));
-        entry.modifiedAt = *cached;
-        entry.crc32 = u32(h + 16);
-        entry.compressedSize = u32(h + 20);
-        entry.uncompressedSize = u32(h + 24);
-        entry.localHeaderOffset = prefix + u32(h + 42);
-        entry.archiveSize = archiveSize;
-        list.append(std::move(entry));
-        pos += kCentralHeaderSize + nameLength + extraLength + commentLength;
-    }
-    // A directory that holds fewer members than its end record announces is damaged; a list
-    // cut short without a word would hide members.
-    if (list.size() < totalRecords)
-        throw ZipError(Code::corrupt);
-    return list;
+    return ZipDirectoryWalk(read, directoryStart, directorySize, prefix, archiveSize)
+        .run(totalRecords);
 }
 
 void extractTo(const ZipEntry& entry, const ZipReadFunction& read, QIODevice& out) {
@@ -289,20 +433,21 @@ void extractTo(const ZipEntry& entry, const ZipReadFunction& read, QIODevice& ou
 
     if (entry.method == 8 && entry.uncompressedSize == 0) {
         // Nothing to decode; the CRC of no bytes is 0.
-    } else if (entry.method == 0) {
-        for (qint64 offset = 0; offset < entry.compressedSize;) {
-            const qint64 n = std::min(extractChunkSize, entry.compressedSize - offset);
-            const QByteArray chunk = readExactly(read, dataStart + offset, dataStart + offset + n);
-            deliver(chunk.constData(), chunk.size());
-            offset += n;
-        }
     } else {
-        Inflater inflater;
+        // One buffer for every chunk of the member: a read that can reuse it touches no new
+        // memory after the first chunk.
+        QByteArray chunk;
+        std::optional<Inflater> inflater;
+        if (entry.method == 8)
+            inflater.emplace();
         bool ended = false;
         for (qint64 offset = 0; offset < entry.compressedSize && !ended;) {
             const qint64 n = std::min(extractChunkSize, entry.compressedSize - offset);
-            const QByteArray chunk = readExactly(read, dataStart + offset, dataStart + offset + n);
-            ended = inflater.feed(chunk, deliver);
+            readExactly(read, dataStart + offset, dataStart + offset + n, chunk);
+            if (inflater)
+                ended = inflater->feed(chunk.constData(), chunk.size(), deliver);
+            else
+                deliver(chunk.constData(), chunk.size());
             offset += n;
         }
     }

@@ -7,9 +7,14 @@
 #include <QList>
 #include <QString>
 
+#include <compare>
 #include <exception>
 #include <functional>
+#include <initializer_list>
+#include <iterator>
+#include <limits>
 #include <optional>
+#include <type_traits>
 
 class QIODevice;
 
@@ -58,9 +63,119 @@ private:
     Code code_;
 };
 
-/// Returns the bytes of a half-open range of the archive (a ranged read of the remote file).
-/// Its failures pass through the reader unchanged.
-using ZipReadFunction = std::function<QByteArray(ByteRange)>;
+/// A ranged read of the archive (the remote file). Made from either form of read: one that
+/// returns the bytes of a half-open range, or one that puts them into a buffer the reader
+/// hands it again for every read, so that a local source can reuse its memory. Failures of
+/// the read pass through the reader unchanged.
+class ZipReadFunction {
+public:
+    using Returning = std::function<QByteArray(ByteRange)>;
+    using Filling = std::function<void(ByteRange, QByteArray&)>;
+
+    ZipReadFunction() = default;
+    template <typename F>
+    requires std::is_invocable_r_v<QByteArray, F, ByteRange>
+    ZipReadFunction(F f) // NOLINT: implicit, a lambda is a read function
+        : fill_([f = std::move(f)](ByteRange range, QByteArray& into) { into = f(range); }) {}
+    template <typename F>
+    requires(!std::is_invocable_r_v<QByteArray, F, ByteRange> &&
+             std::is_invocable_v<F, ByteRange, QByteArray&>)
+        ZipReadFunction(F f) // NOLINT: implicit, a lambda is a read function
+        : fill_(std::move(f)) {}
+
+    /// The bytes of the range, in `into` (its earlier contents are replaced).
+    void operator()(ByteRange range, QByteArray& into) const { fill_(range, into); }
+    /// The bytes of the range.
+    QByteArray operator()(ByteRange range) const {
+        QByteArray bytes;
+        fill_(range, bytes);
+        return bytes;
+    }
+
+private:
+    Filling fill_;
+};
+
+/// The members of an archive in central-directory order, held compactly: one fixed-size
+/// record per member and every path's UTF-8 bytes in one shared buffer (a list of ZipEntry
+/// would hold a string allocation and a date per member). Members are handed out as ZipEntry
+/// values, made on access.
+class ZipEntries {
+public:
+    class const_iterator {
+    public:
+        using iterator_category = std::random_access_iterator_tag;
+        using value_type = ZipEntry;
+        using difference_type = qsizetype;
+        using pointer = void;
+        using reference = ZipEntry;
+
+        const_iterator() = default;
+        const_iterator(const ZipEntries* list, qsizetype at) : list_(list), at_(at) {}
+        ZipEntry operator*() const { return list_->at(at_); }
+        ZipEntry operator[](qsizetype n) const { return list_->at(at_ + n); }
+        const_iterator& operator++() { return ++at_, *this; }
+        const_iterator operator++(int) { return {list_, at_++}; }
+        const_iterator& operator--() { return --at_, *this; }
+        const_iterator operator--(int) { return {list_, at_--}; }
+        const_iterator& operator+=(qsizetype n) { return at_ += n, *this; }
+        const_iterator& operator-=(qsizetype n) { return at_ -= n, *this; }
+        const_iterator operator+(qsizetype n) const { return {list_, at_ + n}; }
+        const_iterator operator-(qsizetype n) const { return {list_, at_ - n}; }
+        qsizetype operator-(const const_iterator& other) const { return at_ - other.at_; }
+        bool operator==(const const_iterator& other) const { return at_ == other.at_; }
+        auto operator<=>(const const_iterator& other) const { return at_ <=> other.at_; }
+
+    private:
+        const ZipEntries* list_ = nullptr;
+        qsizetype at_ = 0;
+    };
+    using value_type = ZipEntry;
+
+    ZipEntries() = default;
+    ZipEntries(std::initializer_list<ZipEntry> entries);
+
+    qsizetype size() const { return records_.size(); }
+    bool isEmpty() const { return records_.isEmpty(); }
+    ZipEntry at(qsizetype i) const;
+    ZipEntry operator[](qsizetype i) const { return at(i); }
+    /// The member at i, or a default entry when i is out of range.
+    ZipEntry value(qsizetype i) const { return i >= 0 && i < size() ? at(i) : ZipEntry(); }
+    /// The stored bytes of a member's path (what ZipEntry::path decodes as UTF-8).
+    QByteArrayView pathBytes(qsizetype i) const;
+    bool isDirectory(qsizetype i) const;
+    qint64 uncompressedSize(qsizetype i) const { return records_[i].uncompressedSize; }
+
+    void append(const ZipEntry& entry);
+    QList<ZipEntry> toList() const;
+
+    const_iterator begin() const { return {this, 0}; }
+    const_iterator end() const { return {this, size()}; }
+
+    bool operator==(const ZipEntries& other) const;
+
+private:
+    friend struct ZipDirectoryWalk;
+    struct Record {
+        qint64 compressedSize;
+        qint64 uncompressedSize;
+        qint64 localHeaderOffset;
+        qint64 archiveSize;
+        qint64 modifiedMSecs; // kNoDate when the DOS fields are invalid
+        quint32 pathOffset;   // into paths_
+        quint32 pathLength;
+        quint32 crc32;
+        quint16 method;
+        bool isEncrypted;
+    };
+    static constexpr qint64 kNoDate = std::numeric_limits<qint64>::min();
+    void appendRecord(QByteArrayView path, const Record& record);
+
+    // Both grow by reallocation in place of element-wise moves; untouched capacity is never
+    // resident.
+    QList<Record> records_;
+    QByteArray paths_;
+};
 
 /// Lists and extracts members of a ZIP archive through ranged reads only: the tail, the
 /// central directory, one member's local header and data. Stored and DEFLATE members, one
@@ -68,19 +183,23 @@ using ZipReadFunction = std::function<QByteArray(ByteRange)>;
 /// cancellation between reads.
 namespace ZipArchiveReader {
 
-/// The central directory is read whole and capped at 16 MiB.
+/// The central directory is capped at 16 MiB and read in blocks of at most this many bytes
+/// (plus the unfinished record a block ends in), so a large directory is never held whole.
 constexpr qint64 maxDirectorySize = 0x1000000;
+constexpr qint64 directoryBlockSize = 1024 * 1024;
 /// The largest member extracted (compressed or uncompressed).
 constexpr qint64 maxMemberSize = 0x80000000LL;
 /// Member data is read and inflated in ranged reads of at most this size.
 constexpr qint64 extractChunkSize = 8 * 1024 * 1024;
 
-/// The members in central-directory order. Two reads: the tail, then the directory. Bytes in
-/// front of the archive are allowed (offsets are shifted by their length); a directory with
-/// fewer members than the end record announces is `corrupt`.
-QList<ZipEntry> entries(qint64 archiveSize, const ZipReadFunction& read);
+/// The members in central-directory order. Reads the tail, then the directory block by block
+/// (one read for a directory up to directoryBlockSize). Bytes in front of the archive are
+/// allowed (offsets are shifted by their length); a directory with fewer members than the
+/// end record announces is `corrupt`.
+ZipEntries entries(qint64 archiveSize, const ZipReadFunction& read);
 
-/// The member's uncompressed bytes, checked against its size and CRC-32. A member whose
+/// The member's uncompressed bytes, checked against its size and CRC-32. Member data is read
+/// into one buffer that is handed to every read of the member. A member whose
 /// local header or data would reach past the archive's size is `corrupt` before anything
 /// beyond the end is asked for.
 QByteArray extract(const ZipEntry& entry, const ZipReadFunction& read);

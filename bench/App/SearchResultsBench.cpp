@@ -1,7 +1,10 @@
-// 10,000 search hits from 10 accounts into the results pane: time from the engine publishing
-// its ranked results until the table holds them and the pane is laid out and painted (goal:
-// under 50 ms). All of it runs on the main thread in one turn, so the same figure is the
-// window's stall.
+// 100,000 search hits from 10 accounts (10,000 each) into the results pane, as the user
+// waits for them:
+//   - results_ms: from the last account's answer leaving its back end until the results are
+//     merged and ranked, the table holds them and the pane is laid out and painted;
+//   - stall_ms: the longest stretch in that time during which the main thread did not get
+//     back to its event loop (what the window's freeze lasts; goal: under 50 ms).
+// Both as median with spread over the iterations.
 #include "App/Model/AppModel.h"
 #include "App/Preview/QuickLook.h"
 #include "App/Search/SearchResultsModel.h"
@@ -9,10 +12,11 @@
 #include "StorageCore/Domain/ProviderRouter.h"
 #include "StorageCore/Files/FileSearch.h"
 #include "StorageCore/Preview/PreviewCache.h"
+#include "bench/App/BenchModelParts.h"
+#include "bench/Measure.h"
+#include "bench/WidgetBenchMain.h"
 #include "tests/support/FakeStorageProvider.h"
 #include "tests/support/InMemoryKeyValueStore.h"
-#include "bench/App/BenchModelParts.h"
-#include "bench/WidgetBenchMain.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -20,17 +24,19 @@
 #include <QSettings>
 #include <QTableView>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTimeZone>
+#include <QTimer>
 
 #include <benchmark/benchmark.h>
+
+#include <atomic>
 
 using namespace tw;
 
 namespace {
 
 constexpr int kAccounts = 10;
-constexpr int kHitsPerAccount = 1000;
+constexpr int kHitsPerAccount = 10'000;
 
 const char* const kExtensions[] = {"pdf", "docx", "xlsx", "jpg", "png", "mp4", "mp3", "zip"};
 
@@ -47,6 +53,47 @@ protected:
     }
 };
 
+/// A back end that notes when its latest search answer left it.
+class TimedBackEnd : public test::FakeStorageProvider {
+public:
+    Page search(const QUuid& account, const QString& query,
+                const std::optional<QString>& token) override {
+        Page page = FakeStorageProvider::search(account, query, token);
+        answeredAt.store(clock.nsecsElapsed());
+        return page;
+    }
+    QElapsedTimer clock;
+    std::atomic<qint64> answeredAt{0};
+};
+
+/// The longest time between two turns of the main thread's event loop while it runs.
+class Heartbeat : public QObject {
+public:
+    Heartbeat() {
+        timer_.setInterval(0);
+        QObject::connect(&timer_, &QTimer::timeout, this, [this] { beat(); });
+    }
+    void start() {
+        longest_ = 0;
+        clock_.start();
+        timer_.start();
+    }
+    double stop() {
+        beat();
+        timer_.stop();
+        return double(longest_) / 1e6;
+    }
+
+private:
+    void beat() {
+        longest_ = std::max(longest_, clock_.nsecsElapsed());
+        clock_.restart();
+    }
+    QTimer timer_;
+    QElapsedTimer clock_;
+    qint64 longest_ = 0;
+};
+
 class NoQuickLook : public QuickLook {
 public:
     bool isPanelVisible() const override { return false; }
@@ -56,8 +103,10 @@ public:
 };
 
 void SearchResultsIntoTable(benchmark::State& state) {
-    auto drive = std::make_shared<test::FakeStorageProvider>();
-    auto telegram = std::make_shared<test::FakeStorageProvider>();
+    auto drive = std::make_shared<TimedBackEnd>();
+    auto telegram = std::make_shared<TimedBackEnd>();
+    drive->clock.start();
+    telegram->clock = drive->clock;
     drive->setPageSize(2 * kHitsPerAccount);
     telegram->setPageSize(2 * kHitsPerAccount);
     auto store = std::make_shared<test::InMemoryKeyValueStore>();
@@ -102,10 +151,6 @@ void SearchResultsIntoTable(benchmark::State& state) {
     AppModel model(std::move(parts));
     FileSearch* engine = model.search();
 
-    // Connected before the pane, so the clock starts before the pane hears of the results.
-    QElapsedTimer clock;
-    QObject::connect(engine, &FileSearch::resultsChanged, [&] { clock.start(); });
-
     NoQuickLook quickLook;
     SearchResultsView pane(model, quickLook, [](const PreviewTarget&) {});
     pane.resize(1000, 640);
@@ -115,17 +160,27 @@ void SearchResultsIntoTable(benchmark::State& state) {
     pane.table()->viewport()->installEventFilter(&painted);
 
     int turn = 0;
+    bench::Samples results, stalls;
+    Heartbeat heartbeat;
     for (auto _ : state) {
         const QString query = turn++ % 2 == 0 ? QStringLiteral("alpha") : QStringLiteral("beta");
         model.setSearchText(query);
+        heartbeat.start();
         engine->search(query, ids);
-        while (engine->phase() != FileSearch::Phase::done) {
-            QCoreApplication::processEvents();
-            if (engine->phase() != FileSearch::Phase::done)
-                QThread::usleep(100);
+        if (engine->phase() != FileSearch::Phase::done) {
+            QEventLoop loop;
+            QObject::connect(engine, &FileSearch::phaseChanged, &loop, [&] {
+                if (engine->phase() == FileSearch::Phase::done)
+                    loop.quit();
+            });
+            loop.exec();
         }
         QCoreApplication::processEvents(); // what the turn left: layout and paint
-        state.SetIterationTime(double(clock.nsecsElapsed()) / 1e9);
+        const qint64 lastAnswer = std::max(drive->answeredAt.load(), telegram->answeredAt.load());
+        const double seconds = double(drive->clock.nsecsElapsed() - lastAnswer) / 1e9;
+        stalls.add(heartbeat.stop());
+        results.add(seconds * 1000);
+        state.SetIterationTime(seconds);
         if (pane.resultsModel()->rowCount() != kAccounts * kHitsPerAccount ||
             pane.content() != SearchResultsView::Content::table) {
             state.SkipWithError("the table does not hold every hit");
@@ -133,8 +188,11 @@ void SearchResultsIntoTable(benchmark::State& state) {
         }
     }
     state.counters["rows"] = pane.resultsModel()->rowCount();
+    results.report(state, "results_ms");
+    stalls.report(state, "stall_ms");
+    state.counters["stall_ms_goal"] = 50;
 }
-BENCHMARK(SearchResultsIntoTable)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(20);
+BENCHMARK(SearchResultsIntoTable)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(10);
 
 } // namespace
 

@@ -8,6 +8,7 @@
 #include "GoogleDriveProvider/Drive/GoogleDriveProvider.h"
 #include "GoogleDriveProvider/HTTP/CurlHTTPClient.h"
 #include "GoogleDriveProvider/OAuth/OAuthModels.h"
+#include "bench/Measure.h"
 #include "tests/support/FakeDriveServer.h"
 #include "tests/support/InMemorySecretStore.h"
 #include "tests/support/RewritingHTTPClient.h"
@@ -28,7 +29,8 @@
 
 namespace tw::bench {
 
-/// The transfer size: 128 MiB by default, 1 GiB with --full or TW_BENCH_FULL=1, or exactly
+/// The transfer size: 128 MiB by default, 1 GiB with --full or TW_BENCH_FULL=1 (see
+/// fullSizes()), or exactly
 /// TW_BENCH_BYTES bytes.
 inline qint64& transferBytes() {
     static qint64 bytes = 128LL * 1024 * 1024;
@@ -37,7 +39,7 @@ inline qint64& transferBytes() {
 
 /// Removes our own flags from argv before Google Benchmark reads the rest.
 inline void parseOptions(int& argc, char** argv) {
-    if (qEnvironmentVariableIntValue("TW_BENCH_FULL") == 1)
+    if (fullSizes())
         transferBytes() = 1024LL * 1024 * 1024;
     if (const QByteArray exact = qgetenv("TW_BENCH_BYTES"); !exact.isEmpty())
         transferBytes() = exact.toLongLong();

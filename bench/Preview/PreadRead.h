@@ -1,6 +1,7 @@
 #pragma once
 // Ranged reads of a local file with pread, as a back end's read would deliver them; shared by
-// the ZIP benchmark and the stand-alone tool it times against unzip.
+// the ZIP benchmark and the stand-alone tool it times against unzip. The bytes go into the
+// buffer the reader hands over, whose memory is reused from one read to the next.
 
 #include "StorageCore/Preview/ZipArchive.h"
 
@@ -11,8 +12,8 @@
 namespace tw::bench {
 
 inline ZipReadFunction preadFunction(int fd) {
-    return [fd](ByteRange range) {
-        QByteArray bytes(range.length(), Qt::Uninitialized);
+    return [fd](ByteRange range, QByteArray& bytes) {
+        bytes.resize(range.length());
         qint64 done = 0;
         while (done < bytes.size()) {
             const ssize_t n = ::pread(fd, bytes.data() + done, size_t(bytes.size() - done),
@@ -22,7 +23,6 @@ inline ZipReadFunction preadFunction(int fd) {
             done += n;
         }
         bytes.truncate(done);
-        return bytes;
     };
 }
 

@@ -17,10 +17,6 @@
 using namespace tw;
 using tw::bench::preadFunction;
 
-namespace {
-
-} // namespace
-
 int main(int argc, char** argv) {
     if (argc < 3 || (std::strcmp(argv[1], "list") != 0 && std::strcmp(argv[1], "extract") != 0) ||
         (std::strcmp(argv[1], "extract") == 0 && argc < 4)) {
@@ -34,23 +30,29 @@ int main(int argc, char** argv) {
     }
     const qint64 size = ::lseek(fd, 0, SEEK_END);
     try {
-        const QList<ZipEntry> entries = ZipArchiveReader::entries(size, preadFunction(fd));
+        const ZipEntries entries = ZipArchiveReader::entries(size, preadFunction(fd));
         QFile out;
         if (!out.open(stdout, QIODevice::WriteOnly))
             return 1;
         if (std::strcmp(argv[1], "list") == 0) {
+            // Written as it goes, a buffer at a time, the way unzip writes its list.
             QByteArray text;
-            for (const ZipEntry& entry : entries) {
-                text += entry.path.toUtf8();
+            text.reserve(64 * 1024);
+            for (qsizetype i = 0; i < entries.size(); ++i) {
+                text += entries.pathBytes(i);
                 text += '\n';
+                if (text.size() >= 60 * 1024) {
+                    out.write(text);
+                    text.truncate(0);
+                }
             }
             out.write(text);
             return 0;
         }
-        const QString wanted = QString::fromLocal8Bit(argv[3]);
-        for (const ZipEntry& entry : entries) {
-            if (entry.path == wanted) {
-                ZipArchiveReader::extractTo(entry, preadFunction(fd), out);
+        const QByteArray wanted(argv[3]);
+        for (qsizetype i = 0; i < entries.size(); ++i) {
+            if (entries.pathBytes(i) == wanted) {
+                ZipArchiveReader::extractTo(entries.at(i), preadFunction(fd), out);
                 return 0;
             }
         }

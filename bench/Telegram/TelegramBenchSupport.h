@@ -4,6 +4,7 @@
 
 #include "TelegramProvider/TDLib/TDJSONRuntime.h"
 #include "TelegramProvider/TelegramStorageProvider.h"
+#include "bench/Measure.h"
 #include "tests/support/InMemorySecretStore.h"
 
 #include <QDir>
@@ -31,11 +32,6 @@ inline QString fakeLibraryPath() {
         dir.cdUp();
     }
     return {};
-}
-
-/// True when TW_BENCH_FULL is set: the full sizes instead of the quick defaults.
-inline bool fullSize() {
-    return !qgetenv("TW_BENCH_FULL").isEmpty();
 }
 
 /// Peak resident memory of the process in bytes (VmHWM).

@@ -18,7 +18,7 @@ void BM_ListChatPageByPage(benchmark::State& state) {
         state.SkipWithError("fake libtdjson not found (build the tests)");
         return;
     }
-    const qint64 messages = bench::fullSize() ? 200'000 : state.range(0);
+    const qint64 messages = bench::fullSizes() ? 200'000 : state.range(0);
     account.configure({{"generated", QJsonObject{{"42", messages}}}});
     using Clock = std::chrono::steady_clock;
     double totalMs = 0;

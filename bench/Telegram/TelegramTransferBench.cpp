@@ -13,7 +13,7 @@ using namespace tw;
 namespace {
 
 qint64 fileSize(benchmark::State& state) {
-    return bench::fullSize() ? qint64(1) << 30 : state.range(0) << 20;
+    return bench::fullSizes() ? qint64(1) << 30 : state.range(0) << 20;
 }
 
 /// A file of `size` bytes written in 4 MiB blocks.

@@ -136,6 +136,38 @@ TEST_F(FolderTableTest, SelectionFollowsRowsThatMoveOrGoAndSurvivesAFilterRoundT
     EXPECT_EQ(selectedInView(), selected);
 }
 
+TEST_F(FolderTableTest, RowsAreTheListingsOwnItemsThroughEditsAndFilters) {
+    start({work});
+    addMixedRoot();
+    showPane(work);
+    waitLoaded();
+    FolderTableModel* rows = content().tableModel();
+    QAbstractItemModelTester tester(rows, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    const FolderListing* listing = content().listing();
+    // The rows hold no copies: each is the listing's own item.
+    const auto ownItem = [&](int row) {
+        const FileItem* item = &rows->item(row);
+        const QList<FileItem>& items = listing->items();
+        return item >= items.constData() && item < items.constData() + items.size();
+    };
+    ASSERT_EQ(rows->rowCount(), 57);
+    for (int row = 0; row < rows->rowCount(); ++row)
+        ASSERT_TRUE(ownItem(row)) << row;
+
+    content().setFilter(FileCategory::documents);
+    const FileItem first = rows->item(0);
+    model->rename(first, QStringLiteral("zzz last.pdf"), std::nullopt);
+    model->trash(rows->item(1), std::nullopt);
+    waitFor([&] {
+        return rows->rowCount() == 2 && rows->item(1).name == QStringLiteral("zzz last.pdf");
+    });
+    for (int row = 0; row < rows->rowCount(); ++row)
+        EXPECT_TRUE(ownItem(row)) << row;
+    EXPECT_EQ(rows->data(rows->index(1, FolderTableModel::nameColumn)).toString(),
+              QStringLiteral("zzz last.pdf"));
+    EXPECT_EQ(rows->loadedCount(), 56);
+}
+
 TEST_F(FolderTableTest, StatusCountsLoadedItemsAndFilteredMatchesInTheSingularForOne) {
     start({work});
     addMixedRoot();

@@ -130,7 +130,7 @@ TEST_F(ItemCommandsTest, TheTablesMenuActsOnOneItemAndOpensLinksInTheBrowser) {
     QDesktopServices::setUrlHandler(QStringLiteral("https"), &recorder, "open");
     trigger(row(QStringLiteral("f1")), QStringLiteral("itemOpenInBrowser"));
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-    EXPECT_EQ(recorder.opened, QList<QUrl>{*linked.webViewURL});
+    EXPECT_EQ(recorder.opened, QList<QUrl>{linked.webViewURL->url()});
 
     // "Quick Look" shows the item, and closes a panel that shows another one.
     trigger(row(QStringLiteral("f1")), QStringLiteral("itemQuickLook"));

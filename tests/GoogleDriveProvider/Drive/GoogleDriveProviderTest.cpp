@@ -325,7 +325,7 @@ TEST_F(DriveOperations, ThumbnailsAskForTheSizeAndHandleRateLimitsLikeEveryReque
     server.setFile(record);
     const FileItem item = provider->listFolder(account, std::nullopt, std::nullopt).items.first();
     ASSERT_TRUE(item.thumbnailURL);
-    EXPECT_EQ(item.thumbnailURL->host(), "lh3.googleusercontent.com");
+    EXPECT_EQ(item.thumbnailURL->url().host(), "lh3.googleusercontent.com");
 
     EXPECT_EQ(provider->thumbnail(item, 512), FakeDriveServer::thumbnailBytes(record.id, 512));
     EXPECT_TRUE(server.requests(Endpoint::thumbnail).last().path.endsWith("=s512"));
@@ -346,7 +346,7 @@ TEST_F(DriveOperations, ThumbnailsAskForTheSizeAndHandleRateLimitsLikeEveryReque
     auto rewriting = std::make_shared<RewritingHTTPClient>(curl, origins);
     GoogleDriveProvider everywhere(defaultConfiguration(), secrets, browser, rewriting, kChunk, 3,
                                    clock.clock(), sleeps.function());
-    const QString path = item.thumbnailURL->path(QUrl::FullyEncoded);
+    const QString path = item.thumbnailURL->url().path(QUrl::FullyEncoded);
     for (const QString& origin : elsewhere) {
         SCOPED_TRACE(origin.toStdString());
         FileItem foreign = item;

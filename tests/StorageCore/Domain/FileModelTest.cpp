@@ -319,3 +319,21 @@ TEST(FileModel, PageAndLocalFileCompareFieldByField) {
 }
 
 } // namespace
+
+TEST(WebLinkTest, KeepsTheFullyEncodedTextAndParsesItOnUse) {
+    const QUrl url(QStringLiteral("https://drive.example/view?id=a%2Bb&name=Gr\u00FC\u00DFe"));
+    const WebLink link(url);
+    EXPECT_EQ(link.text(), url.toString(QUrl::FullyEncoded));
+    EXPECT_EQ(link.url(), url);
+    EXPECT_EQ(WebLink::parse(url.toString()), link);
+    // Read strictly: text that is no valid URL gives no link.
+    EXPECT_EQ(WebLink::parse(QStringLiteral("https://drive.example/a b")), std::nullopt);
+    EXPECT_EQ(WebLink::parse(QStringLiteral("http://[::1")), std::nullopt);
+
+    // The stored form is the fully encoded text, as it was when the item held a QUrl.
+    FileItem item;
+    item.ref = FileRef{QUuid::createUuid(), QStringLiteral("x")};
+    item.webViewURL = url;
+    EXPECT_EQ(item.toJson().value(QLatin1String("webViewURL")).toString(),
+              url.toString(QUrl::FullyEncoded));
+}

@@ -147,6 +147,21 @@ TEST_F(FileSearchTest, OnlyTheNewestSearchIsShownWhicheverFinishesLast) {
     }
 }
 
+TEST_F(FileSearchTest, ASearchStartedWhileAnswersAreMergedDropsThatMerge) {
+    provider->answers.insert(a, {fileItem(a, "1", "old"), fileItem(a, "2", "new")});
+    search.search(QStringLiteral("old"), {a});
+    // Once the worker is done its answer is queued; handling it starts the merge on a worker,
+    // and the search stays searching until the merge is applied.
+    ASSERT_TRUE(threadPool(TaskPool::general)->waitForDone(5000));
+    QCoreApplication::processEvents();
+    QSignalSpy results(&search, &FileSearch::resultsChanged);
+    searchAndWait(search, QStringLiteral("new"), {a});
+    settleTasks();
+    EXPECT_EQ(namesOf(search.results()), QStringList{"new"});
+    EXPECT_EQ(results.count(), 1);
+    EXPECT_EQ(search.phase(), Phase::done);
+}
+
 TEST_F(FileSearchTest, ClearMakesARunningSearchDropItsAnswers) {
     provider->answers.insert(a, {fileItem(a, "1", "hit")});
     auto hold = provider->holdNext(Op::search);

@@ -5,6 +5,7 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimeZone>
 
 #include <gtest/gtest.h>
 
@@ -412,6 +413,60 @@ TEST_F(FolderListingTest, ReplaceKeepsItsPlaceAmongEqualNames) {
     ASSERT_EQ(listing->items().size(), 3);
     EXPECT_EQ(listing->items()[1].ref.providerID, "2");
     EXPECT_EQ(listing->items()[1].sizeBytes, 99);
+}
+
+TEST_F(FolderListingTest, ItemsShareWhatTheyRepeatAndKeepTheirDatesCompact) {
+    // Each item comes with its own copies of its type and parents, as a back end decodes them.
+    for (int i = 0; i < 3; ++i) {
+        FileItem file = item(QStringLiteral("f%1").arg(i), QStringLiteral("photo %1.png").arg(i));
+        file.mimeType = QString::fromLatin1("image/png");
+        file.parentIDs = {QString::fromLatin1("F")};
+        file.modifiedAt = QDateTime(QDate(2025, 3, 1 + i), QTime(10, 0), QTimeZone::utc());
+        provider->addItem(file);
+    }
+    auto listing = makeListing();
+    loadAndWait(*listing);
+    FileItem late = item(QStringLiteral("late"), QStringLiteral("photo 9.png"));
+    late.mimeType = QString::fromLatin1("image/png");
+    late.parentIDs = {QString::fromLatin1("F")};
+    late.modifiedAt = QDateTime(QDate(2025, 3, 9), QTime(10, 0), QTimeZone::utc());
+    listing->insert(late);
+
+    const QList<FileItem>& items = listing->items();
+    ASSERT_EQ(items.size(), 4);
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        SCOPED_TRACE(items[i].name.toStdString());
+        EXPECT_TRUE(items[i].mimeType.isSharedWith(items[0].mimeType));
+        EXPECT_TRUE(items[i].parentIDs.isSharedWith(items[0].parentIDs));
+        // A UTC date holds no time-zone private; the moment stays the same.
+        ASSERT_TRUE(items[i].modifiedAt);
+        EXPECT_EQ(items[i].modifiedAt->timeSpec(), Qt::UTC);
+        EXPECT_EQ(listing->categoryAt(i), FileCategory::photos);
+    }
+    EXPECT_EQ(items.last().modifiedAt,
+              QDateTime(QDate(2025, 3, 9), QTime(10, 0), QTimeZone::utc()));
+}
+
+TEST_F(FolderListingTest, PagesThatInterleaveMergeAsAStableSortWouldOrderThem) {
+    // Newest-first back ends hand out names in any order: every page lands among the
+    // listed items, equal names keep the listed one first.
+    const QStringList names = {"b 10", "a", "B 2", "c", "a", "b 1", "d", "A", "b 3", "e"};
+    provider->setPageSize(3);
+    for (qsizetype i = 0; i < names.size(); ++i)
+        provider->addItem(item(QStringLiteral("i%1").arg(i), names[i]));
+    provider->addItem(
+        folderItem(account, QStringLiteral("dir"), QStringLiteral("z folder"), kFolder));
+    auto listing = makeListing();
+    QSignalSpy aboutToChange(listing.get(), &FolderListing::itemsAboutToChange);
+    loadAndWait(*listing);
+    EXPECT_EQ(namesOf(listing->items()),
+              (QStringList{"z folder", "a", "a", "A", "b 1", "B 2", "b 3", "b 10", "c", "d", "e"}));
+    QStringList ids;
+    for (const FileItem& i : listing->items())
+        ids.append(i.ref.providerID);
+    EXPECT_EQ(ids.mid(1, 3), (QStringList{"i1", "i4", "i7"}));
+    // Merges into the middle are announced before they happen, appends are not.
+    EXPECT_GE(aboutToChange.count(), 1);
 }
 
 TEST_F(FolderListingTest, SignalsOnlyForRealChanges) {

@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <ctime>
 #include <functional>
 #include <optional>
@@ -63,7 +64,7 @@ struct Served {
             return answer;
         };
     }
-    QList<ZipEntry> entries() { return ZipArchiveReader::entries(bytes.size(), read()); }
+    QList<ZipEntry> entries() { return ZipArchiveReader::entries(bytes.size(), read()).toList(); }
     QByteArray extract(const ZipEntry& entry) { return ZipArchiveReader::extract(entry, read()); }
 };
 
@@ -532,6 +533,90 @@ TEST_F(ZipArchiveTest, MutatedArchivesFailCleanly) {
             }
         }
     }
+}
+
+TEST(ZipDirectoryBlocksTest, ALargeDirectoryIsReadInBoundedBlocksAndListedWhole) {
+    // Over a block of directory, with names of every length up to 200 bytes, so that a
+    // record straddles the block's end.
+    constexpr int kMembers = 9000;
+    test::ZipBuilder builder;
+    const auto pathOf = [](int i) {
+        return QStringLiteral("d/") + QString(i % 200, QLatin1Char('n')) +
+               QStringLiteral("-%1.txt").arg(i);
+    };
+    for (int i = 0; i < kMembers; ++i)
+        builder.addFile(pathOf(i), QByteArray(i % 3, 'x'), test::ZipBuilder::Method::stored);
+    Served zip{builder.bytes(), {}, {}};
+    const QByteArray& bytes = zip.bytes;
+    const qint64 directorySize =
+        qint64(uchar(bytes[bytes.size() - 10])) | qint64(uchar(bytes[bytes.size() - 9])) << 8 |
+        qint64(uchar(bytes[bytes.size() - 8])) << 16 | qint64(uchar(bytes[bytes.size() - 7])) << 24;
+    ASSERT_GT(directorySize, ZipArchiveReader::directoryBlockSize);
+    ASSERT_LT(directorySize, 2 * ZipArchiveReader::directoryBlockSize);
+
+    const QList<ZipEntry> entries = zip.entries();
+    // The tail, then the directory a block at a time: no read holds much more than a block.
+    ASSERT_EQ(zip.reads.size(), 3);
+    for (const ByteRange& read : zip.reads.mid(1))
+        EXPECT_LE(read.length(), ZipArchiveReader::directoryBlockSize + 46 + 0xFFFF);
+    EXPECT_EQ(zip.reads[1].length() + zip.reads[2].length(), directorySize);
+
+    ASSERT_EQ(entries.size(), kMembers);
+    for (int i = 0; i < kMembers; ++i) {
+        ASSERT_EQ(entries[i].path, pathOf(i));
+        ASSERT_EQ(entries[i].uncompressedSize, i % 3);
+    }
+    for (int i : {0, 199, 6001, kMembers - 1})
+        EXPECT_EQ(zip.extract(entries[i]), QByteArray(i % 3, 'x')) << i;
+}
+
+TEST(ZipDirectoryBlocksTest, AMemberOfSeveralChunksIsReadIntoOneBuffer) {
+    // A member over two chunks, read through a read that fills the buffer it is handed:
+    // after the first chunk, the next read finds the room it needs.
+    const QByteArray content = pattern(ZipArchiveReader::extractChunkSize + 100);
+    const QByteArray bytes =
+        test::ZipBuilder().addFile("big.bin", content, test::ZipBuilder::Method::stored).bytes();
+    QList<qsizetype> roomOnEntry;
+    const ZipReadFunction filling = [&](ByteRange range, QByteArray& into) {
+        roomOnEntry.append(into.capacity());
+        into.resize(range.length());
+        std::memcpy(into.data(), bytes.constData() + range.lower, size_t(range.length()));
+    };
+    const ZipEntries entries = ZipArchiveReader::entries(bytes.size(), filling);
+    ASSERT_EQ(entries.size(), 1);
+    roomOnEntry.clear();
+    EXPECT_EQ(ZipArchiveReader::extract(entries[0], filling), content);
+    // The local header, then two chunks of data.
+    ASSERT_EQ(roomOnEntry.size(), 3);
+    EXPECT_GE(roomOnEntry[2], ZipArchiveReader::extractChunkSize);
+}
+
+TEST(ZipEntriesTest, HoldsEveryFieldOfTheEntriesItIsGiven) {
+    ZipEntry plain;
+    plain.path = QStringLiteral("folder/Grüße \U0001F600.txt");
+    plain.compressedSize = 10;
+    plain.uncompressedSize = 3'000'000'000LL;
+    plain.method = 8;
+    plain.crc32 = 0xDEADBEEF;
+    plain.modifiedAt = QDateTime(QDate(2020, 2, 29), QTime(13, 14, 16), QTimeZone::utc());
+    plain.localHeaderOffset = 5'000'000'000LL;
+    plain.isEncrypted = true;
+    plain.archiveSize = 6'000'000'000LL;
+    ZipEntry folder;
+    folder.path = QStringLiteral("folder/");
+    const ZipEntries entries{plain, folder};
+    ASSERT_EQ(entries.size(), 2);
+    EXPECT_EQ(entries[0], plain);
+    EXPECT_EQ(entries[1], folder);
+    EXPECT_FALSE(entries[1].modifiedAt.has_value());
+    EXPECT_EQ(entries.toList(), (QList<ZipEntry>{plain, folder}));
+    EXPECT_FALSE(entries.isDirectory(0));
+    EXPECT_TRUE(entries.isDirectory(1));
+    EXPECT_EQ(entries.pathBytes(0), plain.path.toUtf8());
+    EXPECT_EQ(entries, (ZipEntries{plain, folder}));
+    EXPECT_NE(entries, (ZipEntries{plain}));
+    EXPECT_NE(entries, (ZipEntries{folder, plain}));
+    EXPECT_EQ(entries.value(2), ZipEntry());
 }
 
 TEST_F(ZipArchiveTest, ReadFailuresPassThrough) {
