@@ -5,7 +5,7 @@
 #include "App/Model/QtPanels.h"
 #include "App/Model/TelegramLoginCoordinator.h"
 #include "GoogleDriveProvider/Drive/GoogleDriveProvider.h"
-#include "GoogleDriveProvider/HTTP/CurlHTTPClient.h"
+#include "App/Modules/LazyHTTPClient.h"
 #include "GoogleDriveProvider/OAuth/WorkspaceBrowserOpener.h"
 #include "StorageCore/Accounts/AccountManager.h"
 #include "StorageCore/Activity/ActivityLog.h"
@@ -122,7 +122,7 @@ std::unique_ptr<AppModel> AppModel::live(bool runStartupTasks, LiveSeams seams) 
     auto google = std::make_shared<GoogleDriveProvider>(
         [credentials] { return credentials.bundledGoogle(); }, vault->scoped(QStringLiteral("google")),
         seams.browser ? seams.browser : std::make_shared<WorkspaceBrowserOpener>(),
-        std::make_shared<CurlHTTPClient>(),
+        LazyHTTPClient::live(), // libcurl loads with the first request
         qint64(8 * 1024 * 1024), 3, systemClock(),
         [](std::chrono::milliseconds delay) { Cancellation::sleepFor(delay); });
 

@@ -1,7 +1,7 @@
 #include "App/Shell/SelfCheck.h"
 
 #include "App/Model/AppModel.h"
-#include "GoogleDriveProvider/HTTP/CurlHTTPClient.h"
+#include "App/Modules/LazyHTTPClient.h"
 #include "GoogleDriveProvider/OAuth/OAuthModels.h"
 #include "StorageCore/Accounts/AccountManager.h"
 #include "StorageCore/Concurrency/Completion.h"
@@ -163,7 +163,7 @@ SelfCheck::Environment SelfCheck::live(const QStringList& arguments) {
         status.loadError = TDJSONRuntime::loadError();
         return status;
     };
-    env.http = std::make_shared<CurlHTTPClient>();
+    env.http = LazyHTTPClient::live();
     env.authorizationEndpoint = GoogleOAuthRequests::authorizationEndpoint();
     env.makeModel = [] {
         // The self-check removes orphaned session folders itself and reports the count: the
