@@ -41,7 +41,6 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <memory>
 #include <optional>
 #include <poll.h>
 #include <spawn.h>
@@ -283,7 +282,6 @@ private:
 };
 
 std::string g_benchDir;
-std::unique_ptr<PrivateXServer> g_server;
 
 void storeAccounts(const QString& dataHome) {
     JSONDirectoryStore store(dataHome + QStringLiteral("/Tessarow"));
@@ -338,11 +336,13 @@ double quantile(std::vector<double> values, double q) {
 }
 
 void StartupAgainstBareWindow(benchmark::State& state, bool withAccounts) {
-    if (!g_server || g_server->display().empty()) {
+    // A server of its own per case: nothing of the last case's windows or clients is left.
+    const PrivateXServer server;
+    if (server.display().empty()) {
         state.SkipWithError("no Xvfb: the first pixels are caught on a private X server");
         return;
     }
-    FirstPixelWatcher watcher(g_server->display());
+    FirstPixelWatcher watcher(server.display());
     if (!watcher.ok()) {
         state.SkipWithError("cannot connect to the private X server");
         return;
@@ -354,7 +354,7 @@ void StartupAgainstBareWindow(benchmark::State& state, bool withAccounts) {
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     if (withAccounts)
         storeAccounts(home.path() + QStringLiteral("/data"));
-    const std::vector<std::string> env = childEnvironment(home.path(), g_server->display());
+    const std::vector<std::string> env = childEnvironment(home.path(), server.display());
     const std::string app = qEnvironmentVariableIsEmpty("TW_STARTUP_APP")
                                 ? g_benchDir + "/../App/kelvanor"
                                 : qEnvironmentVariable("TW_STARTUP_APP").toStdString();
@@ -422,7 +422,6 @@ int pairs() {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     g_benchDir = QCoreApplication::applicationDirPath().toStdString();
-    g_server = std::make_unique<PrivateXServer>();
     benchmark::RegisterBenchmark("StartupAgainstBareWindow/noAccounts", StartupAgainstBareWindow,
                                  false)
         ->Iterations(pairs())
@@ -436,6 +435,5 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    g_server.reset();
     return 0;
 }
