@@ -6,7 +6,7 @@
 #include "App/Model/QtPanels.h"
 #include "App/Model/TelegramLoginCoordinator.h"
 #include "GoogleDriveProvider/Drive/GoogleDriveProvider.h"
-#include "GoogleDriveProvider/HTTP/CurlHTTPClient.h"
+#include "App/Modules/LazyHTTPClient.h"
 #include "GoogleDriveProvider/OAuth/WorkspaceBrowserOpener.h"
 #include "StorageCore/Accounts/AccountManager.h"
 #include "StorageCore/Activity/ActivityLog.h"
@@ -97,7 +97,8 @@ std::unique_ptr<AppModel> AppModel::live(bool runStartupTasks, LiveSeams seams) 
         [credentials] { return credentials.bundledGoogle(); },
         KeychainMigration::gated(vault->scoped(QStringLiteral("google")), migration),
         seams.browser ? seams.browser : std::make_shared<WorkspaceBrowserOpener>(),
-        std::make_shared<CurlHTTPClient>(), qint64(8 * 1024 * 1024), 3, systemClock(),
+        LazyHTTPClient::live(), // libcurl loads with the first request
+        qint64(8 * 1024 * 1024), 3, systemClock(),
         [](std::chrono::milliseconds delay) { Cancellation::sleepFor(delay); });
 
     parts.telegramLogin = std::make_shared<TelegramLoginCoordinator>();

@@ -12,7 +12,7 @@
 namespace tw {
 
 PDFController::PDFController(QObject* parent)
-    : QObject(parent), searchModel_(new QPdfSearchModel(this)) {
+    : PDFControls(parent), searchModel_(new QPdfSearchModel(this)) {
     searchTimer_.setSingleShot(true);
     searchTimer_.setInterval(0);
     connect(&searchTimer_, &QTimer::timeout, this, &PDFController::searchSlice);

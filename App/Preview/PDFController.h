@@ -1,5 +1,7 @@
 #pragma once
 
+#include "App/Preview/PDFControls.h"
+
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -25,8 +27,9 @@ struct PDFMatch {
 /// The PDF state a preview window keeps while the user steps from file to file: the page
 /// counters, the matches of the last search, and the operations of the toolbar and the search
 /// field. It reaches the page view on screen through a weak reference that the viewer sets;
-/// every operation does nothing while there is none.
-class PDFController : public QObject {
+/// every operation does nothing while there is none. Its functions of the same names carry
+/// out PDFControls' (changed() is that interface's signal).
+class PDFController : public PDFControls {
     Q_OBJECT
 public:
     explicit PDFController(QObject* parent = nullptr);
@@ -64,10 +67,6 @@ public:
     void zoomOut();
     /// Automatic scaling again: the page fits the view.
     void zoomToFit();
-
-Q_SIGNALS:
-    /// Any counter or the match list changed.
-    void changed();
 
 private:
     void setCounters(int pageIndex, int pageCount);

@@ -2,12 +2,11 @@
 
 #include "App/DesignSystem/Format.h"
 #include "App/Model/AppModel.h"
+#include "App/Modules/ViewerModules.h"
 #include "App/Preview/ArchiveViewer.h"
 #include "App/Preview/ImageController.h"
 #include "App/Preview/ImageViewer.h"
-#include "App/Preview/PDFController.h"
-#include "App/Preview/PDFViewer.h"
-#include "App/Preview/PlayerHost.h"
+#include "App/Preview/PDFControls.h"
 #include "App/Preview/QuickLookViewer.h"
 
 #include <QLabel>
@@ -18,7 +17,7 @@
 namespace tw {
 
 PreviewContentView::PreviewContentView(AppModel& model, std::shared_ptr<PreviewLoader> loader,
-                                       PreviewMode mode, PDFController* pdf, ImageController* image,
+                                       PreviewMode mode, PDFControls* pdf, ImageController* image,
                                        QWidget* parent)
     : QWidget(parent), model_(model), item_(loader->item()), loader_(std::move(loader)),
       mode_(mode), pdf_(pdf), image_(image), layout_(new QVBoxLayout(this)) {
@@ -137,15 +136,31 @@ QWidget* PreviewContentView::unsupportedView() {
     return view;
 }
 
+QWidget* PreviewContentView::moduleMissingView() {
+    const ErrorPresentation shown =
+        StorageError(StorageError::Code::previewUnavailable).presentation();
+    return new UnavailableView(QStringLiteral("exclamationmark.triangle"), shown.title,
+                               shown.message, this);
+}
+
 QWidget* PreviewContentView::viewer(const PreviewContent& content) {
     const bool compact = mode_ == PreviewMode::compact;
     const PreviewKind kind = loader_->kind();
-    if (kind == PreviewKind::pdf && content.isLocalFile())
-        return new PDFViewer(content.localFileURL(), pdf_, compact, this);
+    // The PDF and media viewers come from modules loaded on first use; without one, the file
+    // shows as one that cannot be displayed.
+    if (kind == PreviewKind::pdf && content.isLocalFile()) {
+        if (PDFModule* module = ViewerModules::pdf())
+            return module->createViewer(content.localFileURL(), pdf_, compact, this);
+        return moduleMissingView();
+    }
     if (kind == PreviewKind::image && content.isLocalFile())
         return new ImageViewer(content.localFileURL(), image_, this);
-    if (kind == PreviewKind::video || kind == PreviewKind::audio)
-        return new PlayerHost(model_, item_, content, kind == PreviewKind::audio, compact, this);
+    if (kind == PreviewKind::video || kind == PreviewKind::audio) {
+        if (MediaModule* module = ViewerModules::media())
+            return module->createPlayer(model_, item_, content, kind == PreviewKind::audio, compact,
+                                        this);
+        return moduleMissingView();
+    }
     if (kind == PreviewKind::archive && content.isArchive())
         return new ArchiveViewer(model_, item_, *content.archiveListing(), loader_.get(), compact,
                                  this);

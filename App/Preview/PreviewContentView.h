@@ -13,7 +13,7 @@ namespace tw {
 
 class AppModel;
 class ImageController;
-class PDFController;
+class PDFControls;
 
 /// Turns a file's preview loader into something on screen, in a preview window (full) or in
 /// the quick-look panel (compact): starts the load when first shown, shows a progress text
@@ -26,7 +26,7 @@ class PreviewContentView : public QWidget {
     Q_OBJECT
 public:
     PreviewContentView(AppModel& model, std::shared_ptr<PreviewLoader> loader, PreviewMode mode,
-                       PDFController* pdf = nullptr, ImageController* image = nullptr,
+                       PDFControls* pdf = nullptr, ImageController* image = nullptr,
                        QWidget* parent = nullptr);
     ~PreviewContentView() override;
 
@@ -51,12 +51,13 @@ private:
     QWidget* progressView();
     QWidget* failedView(const StorageError& error);
     QWidget* unsupportedView();
+    QWidget* moduleMissingView();
 
     AppModel& model_;
     FileItem item_;
     std::shared_ptr<PreviewLoader> loader_;
     PreviewMode mode_;
-    QPointer<PDFController> pdf_;
+    QPointer<PDFControls> pdf_;
     QPointer<ImageController> image_;
     QVBoxLayout* layout_;
     QWidget* current_ = nullptr;

@@ -3,8 +3,9 @@
 #include "App/DesignSystem/DisplayText.h"
 
 #include "App/Model/AppModel.h"
+#include "App/Modules/ViewerModules.h"
 #include "App/Preview/ImageController.h"
-#include "App/Preview/PDFController.h"
+#include "App/Preview/PDFControls.h"
 #include "App/Preview/PreviewContentView.h"
 #include "App/Preview/PreviewShare.h"
 #include "App/Preview/PreviewSupport.h"
@@ -77,9 +78,9 @@ QPalette darkPalette(QPalette palette) {
 } // namespace
 
 PreviewWindow::PreviewWindow(AppModel& model, const PreviewTarget& target, QWidget* parent)
-    : QMainWindow(parent), model_(model), target_(target), pdf_(new PDFController(this)),
-      image_(new ImageController(this)), central_(new QWidget(this)),
-      centralLayout_(new QVBoxLayout(central_)) {
+    : QMainWindow(parent), model_(model), target_(target),
+      pdf_(ViewerModules::createPDFControls(this)), image_(new ImageController(this)),
+      central_(new QWidget(this)), centralLayout_(new QVBoxLayout(central_)) {
     setObjectName(QStringLiteral("previewWindow"));
     setWindowTitle(QStringLiteral("Preview"));
     centralLayout_->setContentsMargins(0, 0, 0, 0);
@@ -94,7 +95,7 @@ PreviewWindow::PreviewWindow(AppModel& model, const PreviewTarget& target, QWidg
     connect(&model_, &AppModel::stateChanged, this, &PreviewWindow::scheduleRefresh);
     connect(model_.accounts(), &AccountManager::accountsChanged, this,
             &PreviewWindow::scheduleRefresh);
-    connect(pdf_, &PDFController::changed, this, &PreviewWindow::scheduleRefresh);
+    connect(pdf_, &PDFControls::changed, this, &PreviewWindow::scheduleRefresh);
     qApp->installEventFilter(this);
     refresh();
 }
@@ -147,10 +148,10 @@ void PreviewWindow::buildToolbar() {
     pdfPageActions_.append(toolAction(toolbar_, QStringLiteral("chevron.up"),
                                       QStringLiteral("Previous Page"),
                                       QStringLiteral("pdfPreviousPage")));
-    connect(pdfPageActions_.last(), &QAction::triggered, pdf_, &PDFController::previousPage);
+    connect(pdfPageActions_.last(), &QAction::triggered, pdf_, &PDFControls::previousPage);
     pdfPageActions_.append(toolAction(toolbar_, QStringLiteral("chevron.down"),
                                       QStringLiteral("Next Page"), QStringLiteral("pdfNextPage")));
-    connect(pdfPageActions_.last(), &QAction::triggered, pdf_, &PDFController::nextPage);
+    connect(pdfPageActions_.last(), &QAction::triggered, pdf_, &PDFControls::nextPage);
     pageText_ = new QLabel(toolbar_);
     pageText_->setObjectName(QStringLiteral("pdfPageText"));
     pageText_->setTextFormat(Qt::PlainText);
@@ -161,18 +162,18 @@ void PreviewWindow::buildToolbar() {
     pdfPageActions_.append(toolbar_->addSeparator());
     pdfActions_.append(toolAction(toolbar_, QStringLiteral("minus.magnifyingglass"),
                                   QStringLiteral("Zoom Out"), QStringLiteral("pdfZoomOut")));
-    connect(pdfActions_.last(), &QAction::triggered, pdf_, &PDFController::zoomOut);
+    connect(pdfActions_.last(), &QAction::triggered, pdf_, &PDFControls::zoomOut);
     pdfActions_.append(toolAction(toolbar_,
                                   QStringLiteral("arrow.up.left.and.down.right.magnifyingglass"),
                                   QStringLiteral("Fit"), QStringLiteral("pdfFit")));
-    connect(pdfActions_.last(), &QAction::triggered, pdf_, &PDFController::zoomToFit);
+    connect(pdfActions_.last(), &QAction::triggered, pdf_, &PDFControls::zoomToFit);
     pdfActions_.append(toolAction(toolbar_, QStringLiteral("plus.magnifyingglass"),
                                   QStringLiteral("Zoom In"), QStringLiteral("pdfZoomIn")));
-    connect(pdfActions_.last(), &QAction::triggered, pdf_, &PDFController::zoomIn);
+    connect(pdfActions_.last(), &QAction::triggered, pdf_, &PDFControls::zoomIn);
     pdfActions_.append(toolbar_->addSeparator());
     pdfActions_.append(toolAction(toolbar_, QStringLiteral("rotate.right"),
                                   QStringLiteral("Rotate"), QStringLiteral("pdfRotate")));
-    connect(pdfActions_.last(), &QAction::triggered, pdf_, &PDFController::rotate);
+    connect(pdfActions_.last(), &QAction::triggered, pdf_, &PDFControls::rotate);
 
     // Images: zoom, actual size, rotation.
     imageActions_.append(toolAction(toolbar_, QStringLiteral("minus.magnifyingglass"),

@@ -19,7 +19,7 @@ namespace tw {
 class AppModel;
 class FolderListing;
 class ImageController;
-class PDFController;
+class PDFControls;
 class PreviewContentView;
 class PreviewLoader;
 class UnavailableView;
@@ -49,7 +49,7 @@ public:
     /// Moves by offset within the list; nothing at either end or without a shown file.
     void step(int offset);
 
-    PDFController* pdf() const { return pdf_; }
+    PDFControls* pdf() const { return pdf_; }
     ImageController* image() const { return image_; }
     PreviewContentView* contentView() const { return content_; }
     QLineEdit* searchField() const { return search_; }
@@ -76,7 +76,7 @@ private:
     PreviewTarget target_;
     std::optional<FileRef> current_;
     std::optional<QList<FileItem>> searchResults_;
-    PDFController* pdf_;
+    PDFControls* pdf_;
     ImageController* image_;
     QPointer<FolderListing> listing_;
     QPointer<PreviewLoader> watchedLoader_;

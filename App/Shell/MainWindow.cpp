@@ -34,28 +34,10 @@ MainWindow::MainWindow(AppModel& model, QuickLook& quickLook, OpenPreview openPr
     setMinimumSize(820, 520);
     resize(1100, 700);
 
-    // Screens are built when first shown (the onboarding screen, the smart upload pane and the
-    // search results): a start with accounts builds only what it shows.
+    // Screens are built when first shown (the onboarding screen, the split view with Home, the
+    // smart upload pane and the search results): a start builds only what it shows.
     root_ = new QStackedWidget(this);
     setCentralWidget(root_);
-
-    split_ = new QSplitter(Qt::Horizontal, root_);
-    split_->setObjectName(QStringLiteral("mainSplit"));
-    split_->setChildrenCollapsible(false);
-    sidebar_ = new Sidebar(model_, split_);
-    connect(sidebar_, &Sidebar::manageAccountsRequested, this, &MainWindow::manageAccountsRequested);
-    sidebar_->setMinimumWidth(190);
-    sidebar_->setMaximumWidth(300);
-    split_->addWidget(sidebar_);
-    details_ = new QStackedWidget(split_);
-    details_->setObjectName(QStringLiteral("detail"));
-    split_->addWidget(details_);
-    split_->setStretchFactor(0, 0);
-    split_->setStretchFactor(1, 1);
-    split_->setSizes({220, 880});
-    home_ = new HomeView(model_, details_);
-    details_->addWidget(home_);
-    root_->addWidget(split_);
 
     toolBar_ = addToolBar(QStringLiteral("Toolbar"));
     toolBar_->setObjectName(QStringLiteral("mainToolBar"));
@@ -126,10 +108,33 @@ MainWindow::Detail MainWindow::detailFor(const AppModel& model) {
     return Detail::home;
 }
 
-QWidget* MainWindow::detailWidget() const { return details_->currentWidget(); }
+QWidget* MainWindow::detailWidget() const {
+    return details_ ? details_->currentWidget() : nullptr;
+}
 
 bool MainWindow::isShowingOnboarding() const {
     return onboarding_ && root_->currentWidget() == onboarding_;
+}
+
+void MainWindow::buildSplitView() {
+    split_ = new QSplitter(Qt::Horizontal, root_);
+    split_->setObjectName(QStringLiteral("mainSplit"));
+    split_->setChildrenCollapsible(false);
+    sidebar_ = new Sidebar(model_, split_);
+    connect(sidebar_, &Sidebar::manageAccountsRequested, this,
+            &MainWindow::manageAccountsRequested);
+    sidebar_->setMinimumWidth(190);
+    sidebar_->setMaximumWidth(300);
+    split_->addWidget(sidebar_);
+    details_ = new QStackedWidget(split_);
+    details_->setObjectName(QStringLiteral("detail"));
+    split_->addWidget(details_);
+    split_->setStretchFactor(0, 0);
+    split_->setStretchFactor(1, 1);
+    split_->setSizes({220, 880});
+    home_ = new HomeView(model_, details_);
+    details_->addWidget(home_);
+    root_->addWidget(split_);
 }
 
 void MainWindow::applyRoot() {
@@ -137,6 +142,10 @@ void MainWindow::applyRoot() {
     if (!main && !onboarding_) {
         onboarding_ = new OnboardingView(model_, root_);
         root_->addWidget(onboarding_);
+    }
+    if (main && !split_) {
+        buildSplitView();
+        applyDetail();
     }
     root_->setCurrentWidget(main ? static_cast<QWidget*>(split_) : onboarding_);
     toolBar_->setVisible(main);
@@ -153,6 +162,8 @@ QWidget* MainWindow::makeStorageView(const QUuid& accountID) {
 
 void MainWindow::applyDetail() {
     detail_ = detailFor(model_);
+    if (!split_)
+        return;
     QWidget* shown = home_;
     switch (detail_) {
     case Detail::search:
@@ -203,7 +214,8 @@ void MainWindow::applyToolbar() {
 void MainWindow::placeToast() {
     const QSize size = toast_->sizeHint();
     toast_->resize(size);
-    toast_->move(split_->mapTo(this, QPoint((split_->width() - size.width()) / 2, 10)));
+    const QWidget* content = root_->currentWidget() ? root_->currentWidget() : root_;
+    toast_->move(content->mapTo(this, QPoint((content->width() - size.width()) / 2, 10)));
 }
 
 void MainWindow::applyToast() {

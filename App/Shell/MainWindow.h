@@ -57,6 +57,7 @@ protected:
 
 private:
     void applyRoot();
+    void buildSplitView();
     void applyDetail();
     void applyToolbar();
     void applyToast();
@@ -68,10 +69,12 @@ private:
     OpenPreview openPreview_;
     QStackedWidget* root_;
     OnboardingView* onboarding_ = nullptr; // built when first shown, like the next two
-    QSplitter* split_;
-    Sidebar* sidebar_;
-    QStackedWidget* details_;
-    HomeView* home_;
+    // The split view (sidebar | details, Home among them), built when first shown: a first
+    // start that shows the welcome screen never builds it before its first paint.
+    QSplitter* split_ = nullptr;
+    Sidebar* sidebar_ = nullptr;
+    QStackedWidget* details_ = nullptr;
+    HomeView* home_ = nullptr;
     SmartUploadView* smartUpload_ = nullptr;
     QWidget* search_ = nullptr;
     QPointer<QWidget> storage_;

@@ -1,8 +1,8 @@
 #include "App/Shell/SelfCheck.h"
 
 #include "App/Model/AppModel.h"
+#include "App/Modules/LazyHTTPClient.h"
 #include "App/Shell/InstanceLock.h"
-#include "GoogleDriveProvider/HTTP/CurlHTTPClient.h"
 #include "GoogleDriveProvider/OAuth/OAuthModels.h"
 #include "StorageCore/Accounts/AccountManager.h"
 #include "StorageCore/Concurrency/Completion.h"
@@ -170,7 +170,7 @@ SelfCheck::Environment SelfCheck::live(const QStringList& arguments) {
         status.loadError = TDJSONRuntime::loadError();
         return status;
     };
-    env.http = std::make_shared<CurlHTTPClient>();
+    env.http = LazyHTTPClient::live();
     env.authorizationEndpoint = GoogleOAuthRequests::authorizationEndpoint();
     env.makeModel = [] {
         // The self-check removes orphaned session folders itself and reports the count: the

@@ -1,7 +1,5 @@
 // The start-up benchmark's point of comparison: a bare Qt Widgets program that shows one
-// QMainWindow of the application's default size.
-#include "bench/App/StartupProbe.h"
-
+// QMainWindow of the application's default size, and waits to be ended.
 #include <QApplication>
 #include <QMainWindow>
 
@@ -9,7 +7,6 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QMainWindow window;
     window.resize(1100, 700);
-    new tw::bench::StartupProbe(&window);
     window.show();
     return QApplication::exec();
 }

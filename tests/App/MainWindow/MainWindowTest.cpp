@@ -5,6 +5,7 @@
 #include "App/Home/HomeView.h"
 #include "App/Preview/QuickLook.h"
 #include "App/Shell/WindowPresenter.h"
+#include "App/Sidebar/Sidebar.h"
 #include "App/SignIn/ConnectingSheet.h"
 #include "App/SignIn/NameStorageSheet.h"
 #include "App/SignIn/TelegramLoginSheet.h"
@@ -66,6 +67,10 @@ TEST_F(MainWindowTest, OnboardingGivesWayToTheSplitViewWithOneSheetAtATime) {
     EXPECT_GE(main.minimumWidth(), 820);
     EXPECT_TRUE(main.isShowingOnboarding());
     EXPECT_FALSE(main.toolBar()->isVisible());
+    // The welcome screen's first paint builds nothing of the split view behind it.
+    EXPECT_EQ(main.findChild<Sidebar*>(), nullptr);
+    EXPECT_EQ(main.findChild<HomeView*>(), nullptr);
+    EXPECT_EQ(main.detailWidget(), nullptr);
 
     drive->setConnection(connection(QStringLiteral("alice")));
     auto gate = drive->gateNext(Op::connect);
@@ -77,6 +82,7 @@ TEST_F(MainWindowTest, OnboardingGivesWayToTheSplitViewWithOneSheetAtATime) {
     gate->release();
     waitFor([&] { return !main.isShowingOnboarding(); });
     // Connected: the split view, and the naming sheet as the only sheet.
+    EXPECT_NE(main.findChild<Sidebar*>(), nullptr);
     waitFor([&] { return main.presenter()->sheetKind() == Sheet::naming; });
     auto* naming = qobject_cast<NameStorageSheet*>(main.presenter()->sheet());
     ASSERT_NE(naming, nullptr);

@@ -5,7 +5,9 @@
 # share/icons/hicolor/scalable/apps as well-formed SVG; and TDLib's JSON library in the
 # application's own library folder, which the installed executable loads: its self-check
 # (private folders, no keyring, Google on a closed loopback port, no TDJSON_PATH) passes
-# "tdlib", and the dynamic loader's trace shows that it opened the installed copy.
+# "tdlib", and the dynamic loader's trace shows that it opened the installed copy. The modules
+# the executable loads on first use (libkelvanor-*.so) are in that same folder, and the
+# self-check's request loads the installed HTTP module.
 #
 #   check-install.sh <build directory>
 set -u
@@ -34,6 +36,15 @@ grep -qx "Exec=kelvanor" "$desktop" || fail "Exec does not name the installed ex
 grep -qx "Icon=$id" "$desktop" || fail "Icon does not name the installed icon"
 python3 -c 'import sys, xml.etree.ElementTree as t; r = t.parse(sys.argv[1]).getroot(); sys.exit(0 if r.tag.endswith("svg") else 1)' "$icon" ||
     fail "the icon is not SVG"
+# Our modules in the application's own library folder.
+for module in pdf media http; do
+    found="$(find "$prefix" -name "libkelvanor-$module.so" | head -n1)"
+    case "$found" in
+        "$prefix"/lib*/kelvanor/libkelvanor-$module.so) ;;
+        "") fail "libkelvanor-$module.so was not installed" ;;
+        *) fail "libkelvanor-$module.so installed outside the application's library folder: $found" ;;
+    esac
+done
 # TDLib beside the application, when the set-up script has fetched it for this build.
 source_tdjson="$(sed -n 's/^TW_TDJSON_INSTALL_DIR:[A-Z]*=//p' "$build/CMakeCache.txt")/libtdjson.so"
 installed_tdjson="$(find "$prefix" -name libtdjson.so | head -n1)"
@@ -57,7 +68,10 @@ if [ -f "$source_tdjson" ]; then
         { cat "$run/out"; fail "the installed application did not load TDLib"; }
     grep -h "file=.*libtdjson\.so" "$run/trace"/ld* | grep -q "file=$installed_tdjson " ||
         { grep -h "libtdjson" "$run/trace"/ld*; fail "the installed application loaded another libtdjson.so"; }
-    echo "the installed application loads ${installed_tdjson#"$prefix"/}"
+    installed_http="$(find "$prefix" -name libkelvanor-http.so | head -n1)"
+    grep -h "file=.*libkelvanor-http\.so" "$run/trace"/ld* | grep -q "file=$installed_http " ||
+        { grep -h "libkelvanor" "$run/trace"/ld*; fail "the installed application did not load its HTTP module"; }
+    echo "the installed application loads ${installed_tdjson#"$prefix"/} and ${installed_http#"$prefix"/}"
 else
     echo "no libtdjson.so at $source_tdjson (scripts/setup.sh fetches it): not installed, not checked"
 fi
