@@ -24,10 +24,12 @@ public:
                                   QWidget* parent) = 0;
 };
 
-/// The media viewer's module (Qt Multimedia): PlayerHost and MediaViewer.
+/// The media viewer's module (Qt Multimedia): PlayerHost, MediaViewer and MediaBackEnd.
 class MediaModule {
 public:
     virtual ~MediaModule() = default;
+    /// Starts preparing the media back end off the GUI thread (MediaBackEnd::prepare).
+    virtual void prepareBackEnd() = 0;
     /// A PlayerHost of an audio or video preview.
     virtual QWidget* createPlayer(AppModel& model, const FileItem& item,
                                   const PreviewContent& content, bool isAudio, bool compact,
@@ -42,6 +44,9 @@ namespace ViewerModules {
 
 PDFModule* pdf();
 MediaModule* media();
+/// Loads the media module on a worker, then (on the main thread) starts preparing its back end,
+/// so neither the module's libraries nor GStreamer load on the GUI thread.
+void prepareMediaInBackground(QObject* receiver);
 
 /// PDF state for a preview window: the module's, or PDFControls' own inert one without it.
 PDFControls* createPDFControls(QObject* parent);

@@ -1,7 +1,8 @@
 #include "App/Shell/Application.h"
 
 #include "App/Model/AppModel.h"
-#include "App/Preview/MediaBackEnd.h"
+#include "App/Modules/ViewerModules.h"
+#include "App/Preview/MediaBackEnd.h" // the constant only: its code is in the media module
 #include "App/Settings/SettingsWindow.h"
 #include "App/Shell/AboutPanel.h"
 #include "App/Shell/AppCommands.h"
@@ -128,7 +129,8 @@ void Application::show() {
     // The media back end is prepared off the GUI thread once the window is up and its first
     // frames are drawn (its plug-ins' loading would hold the loader lock that the window's
     // own plug-ins take meanwhile).
-    QTimer::singleShot(MediaBackEnd::startDelayMs, this, [] { MediaBackEnd::prepare(); });
+    QTimer::singleShot(MediaBackEnd::startDelayMs, this,
+                       [this] { ViewerModules::prepareMediaInBackground(this); });
 }
 
 void Application::activate(const QHash<QByteArray, QByteArray>& tokens) {

@@ -1,5 +1,6 @@
 // The entry of libkelvanor-media.so (and of programs that link the media viewer's code directly).
 #include "App/Modules/ViewerModules.h"
+#include "App/Preview/MediaBackEnd.h"
 #include "App/Preview/PlayerHost.h"
 
 namespace tw {
@@ -7,6 +8,7 @@ namespace {
 
 class QtMediaModule final : public MediaModule {
 public:
+    void prepareBackEnd() override { MediaBackEnd::prepare(); }
     QWidget* createPlayer(AppModel& model, const FileItem& item, const PreviewContent& content,
                           bool isAudio, bool compact, QWidget* parent) override {
         return new PlayerHost(model, item, content, isAudio, compact, parent);
