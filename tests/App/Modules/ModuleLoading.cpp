@@ -54,17 +54,18 @@ TEST_F(ModuleLoadingTest, LibrariesLoadOnlyWithTheirFirstUse) {
         addFile(QStringLiteral("m.pdf"), QStringLiteral("application/pdf"), makePDF(3));
     QObject owner;
     PDFControls* controls = ViewerModules::createPDFControls(&owner);
-    PreviewContentView view(*model, readyLoader(pdf), PreviewMode::full, controls);
+    PreviewContentView view(*model, sharedReadyLoader(pdf), PreviewMode::full, controls);
     ASSERT_NE(view.currentView(), nullptr);
     EXPECT_EQ(view.currentView()->objectName(), QStringLiteral("pdfViewer"));
-    EXPECT_EQ(controls->pageCount(), 3);
+    // The document opens on a worker.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return controls->pageCount() == 3; }, 5000));
     EXPECT_TRUE(mapped(QStringLiteral("libkelvanor-pdf.so")));
     EXPECT_TRUE(mapped(QStringLiteral("libQt6Pdf")));
 
     // An audio preview: the player host comes from libkelvanor-media.so.
     const FileItem audio =
         addFile(QStringLiteral("m.wav"), QStringLiteral("audio/wav"), QByteArray(64, '\0'));
-    PreviewContentView player(*model, readyLoader(audio), PreviewMode::compact);
+    PreviewContentView player(*model, sharedReadyLoader(audio), PreviewMode::compact);
     ASSERT_NE(player.currentView(), nullptr);
     EXPECT_STREQ(player.currentView()->metaObject()->className(), "tw::PlayerHost");
     EXPECT_TRUE(mapped(QStringLiteral("libQt6Multimedia")));
@@ -106,7 +107,7 @@ TEST_F(ModuleLoadingTest, AMissingModuleShowsAsAFailureNotACrash) {
           std::pair{QStringLiteral("m.wav"), QStringLiteral("audio/wav")}}) {
         const FileItem item = addFile(
             name, type, name.endsWith(QStringLiteral("pdf")) ? makePDF(1) : QByteArray(64, '\0'));
-        PreviewContentView view(*model, readyLoader(item), PreviewMode::full, controls);
+        PreviewContentView view(*model, sharedReadyLoader(item), PreviewMode::full, controls);
         auto* shown = qobject_cast<UnavailableView*>(view.currentView());
         ASSERT_NE(shown, nullptr) << name.toStdString();
         EXPECT_EQ(shown->title(), unavailable);
