@@ -8,7 +8,6 @@
 #include <QAudioOutput>
 #include <QLabel>
 #include <QMediaPlayer>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -96,10 +95,10 @@ void PlayerHost::start() {
 void PlayerHost::openWhenReady() {
     if (!backEndReady_ || !headReady_ || player_ || stopped_)
         return;
-    // Made over three turns of the event loop (the player, its audio output, its source), so
-    // that no one turn holds the window for their sum.
     player_ = new QMediaPlayer(this);
     player_->setObjectName(QStringLiteral("previewPlayer"));
+    output_ = new QAudioOutput(this);
+    player_->setAudioOutput(output_);
     if (model_) {
         const auto remembered = model_->playbackPositions().constFind(item_.ref);
         if (remembered != model_->playbackPositions().constEnd())
@@ -116,21 +115,11 @@ void PlayerHost::openWhenReady() {
         if (seekable)
             applyPendingSeek();
     });
-    QTimer::singleShot(0, this, [this] {
-        if (!player_)
-            return;
-        output_ = new QAudioOutput(this);
-        player_->setAudioOutput(output_);
-        QTimer::singleShot(0, this, [this] {
-            if (!player_)
-                return;
-            viewer_->setPlayer(player_);
-            player_->setSource(source_);
-            if (!compact_)
-                player_->play();
-            Q_EMIT playerReady();
-        });
-    });
+    player_->setSource(source_);
+    viewer_->setPlayer(player_);
+    if (!compact_)
+        player_->play();
+    Q_EMIT playerReady();
 }
 
 void PlayerHost::applyPendingSeek() {
