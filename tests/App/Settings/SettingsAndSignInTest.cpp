@@ -210,9 +210,12 @@ TEST_F(SettingsTest, ClosingTheWindowWhileThePreviewCacheClearsLeavesTheClearToF
     gate.open();
     EXPECT_TRUE(copy.wait().isValid());
     ASSERT_TRUE(deliverPostedResults()); // the clear's completion, after its tab is gone
+    // The clear finished: the old file is gone; the copy that was moving into place while it
+    // ran was in use and stays.
     QStringList left = QDir(folder).entryList(QDir::Files);
     left.removeAll(QStringLiteral("CACHEDIR.TAG"));
-    EXPECT_TRUE(left.isEmpty()) << left.join(QStringLiteral(", ")).toStdString();
+    EXPECT_FALSE(left.contains(QStringLiteral("old.bin")));
+    EXPECT_LE(left.size(), 1) << left.join(QStringLiteral(", ")).toStdString();
 }
 
 TEST_F(SettingsTest, WithoutAPreviewCacheTheWindowOpensAndHasNothingToClear) {
