@@ -1,8 +1,10 @@
 #pragma once
 // The model's parts for the widget benchmarks: the given back ends behind the router, the
-// given document store, settings and a small preview cache in folder, no start-up tasks.
+// given document store, settings and a small preview cache in folder, no start-up tasks; and a
+// quick-look panel that shows nothing.
 
 #include "App/Model/AppModel.h"
+#include "App/Preview/QuickLook.h"
 #include "StorageCore/Preview/PreviewCache.h"
 #include "StorageCore/Domain/ProviderRouter.h"
 
@@ -12,6 +14,15 @@
 #include <memory>
 
 namespace tw::bench {
+
+class NoQuickLook : public QuickLook {
+public:
+    bool isPanelVisible() const override { return false; }
+    void show(const FileItem&, AppModel&, OpenFull) override {}
+    void follow(const std::optional<FileItem>&, AppModel&, OpenFull) override {}
+    void close() override {}
+};
+
 
 inline AppModel::Parts modelParts(std::shared_ptr<StorageProvider> drive,
                                   std::shared_ptr<StorageProvider> telegram,

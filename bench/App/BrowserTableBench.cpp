@@ -109,14 +109,6 @@ private:
     const QUuid account_;
 };
 
-class NoQuickLook : public QuickLook {
-public:
-    bool isPanelVisible() const override { return false; }
-    void show(const FileItem&, AppModel&, OpenFull) override {}
-    void follow(const std::optional<FileItem>&, AppModel&, OpenFull) override {}
-    void close() override {}
-};
-
 double mean(const QList<double>& values) {
     double sum = 0;
     for (double v : values)
@@ -148,7 +140,7 @@ bool openAndScroll(AppModel& model, const StorageAccount& account, DriveFolder& 
     const qint64 heapBefore = bench::heapInUse();
     const double rssBefore = bench::residentMiB();
 
-    NoQuickLook quickLook;
+    bench::NoQuickLook quickLook;
     FolderListing* listing = model.listing(account.id, folder);
     QList<double> pages;
     FolderTableView* table = nullptr;

@@ -94,14 +94,6 @@ private:
     qint64 longest_ = 0;
 };
 
-class NoQuickLook : public QuickLook {
-public:
-    bool isPanelVisible() const override { return false; }
-    void show(const FileItem&, AppModel&, OpenFull) override {}
-    void follow(const std::optional<FileItem>&, AppModel&, OpenFull) override {}
-    void close() override {}
-};
-
 void SearchResultsIntoTable(benchmark::State& state) {
     auto drive = std::make_shared<TimedBackEnd>();
     auto telegram = std::make_shared<TimedBackEnd>();
@@ -151,7 +143,7 @@ void SearchResultsIntoTable(benchmark::State& state) {
     AppModel model(std::move(parts));
     FileSearch* engine = model.search();
 
-    NoQuickLook quickLook;
+    bench::NoQuickLook quickLook;
     SearchResultsView pane(model, quickLook, [](const PreviewTarget&) {});
     pane.resize(1000, 640);
     pane.show();

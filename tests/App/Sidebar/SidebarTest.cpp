@@ -4,6 +4,7 @@
 #include "App/Sidebar/SidebarModel.h"
 #include "StorageCore/Transfers/UploadManager.h"
 #include "tests/App/Model/AppModelFixture.h"
+#include "tests/support/RowRanges.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
@@ -105,25 +106,6 @@ TEST_F(SidebarTest, RowsGroupAccountsByServiceAndSectionsExistOnlyWithAccounts) 
     EXPECT_EQ(titles(*sidebar->rows()),
               (QStringList{"Home", "Smart Upload", "[Google Drive]", "Work"}));
 }
-
-namespace {
-
-/// The row ranges a list model announced, as "first-last".
-QStringList ranges(const QSignalSpy& spy, int firstArgument) {
-    QStringList out;
-    for (const QList<QVariant>& signal : spy) {
-        const QVariant first = signal.at(firstArgument);
-        const QVariant last = signal.at(firstArgument + 1);
-        const int a =
-            first.canConvert<QModelIndex>() ? first.value<QModelIndex>().row() : first.toInt();
-        const int b =
-            last.canConvert<QModelIndex>() ? last.value<QModelIndex>().row() : last.toInt();
-        out.append(QStringLiteral("%1-%2").arg(a).arg(b));
-    }
-    return out;
-}
-
-} // namespace
 
 TEST_F(SidebarTest, AccountsThatComeOrGoAreRowRangesAndOnlyChangedRowsRepaint) {
     StorageAccount tablet = storedAccount(ProviderKind::telegram, QStringLiteral("Tablet"), 3);

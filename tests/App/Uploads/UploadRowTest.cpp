@@ -4,6 +4,7 @@
 #include "App/Uploads/UploadRowDelegate.h"
 #include "StorageCore/Transfers/UploadManager.h"
 #include "tests/support/ControlledUploadProvider.h"
+#include "tests/support/RowRanges.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 using namespace tw;
+using tw::test::ranges;
 
 namespace {
 
@@ -112,21 +114,6 @@ TEST(UploadRow, TheListShowsTheNewestJobFirstAndFiltersByState) {
 }
 
 namespace {
-
-/// The row ranges a list model announced, as "first-last".
-QStringList ranges(const QSignalSpy& spy, int firstArgument) {
-    QStringList out;
-    for (const QList<QVariant>& signal : spy) {
-        const QVariant first = signal.at(firstArgument);
-        const QVariant last = signal.at(firstArgument + 1);
-        const int a =
-            first.canConvert<QModelIndex>() ? first.value<QModelIndex>().row() : first.toInt();
-        const int b =
-            last.canConvert<QModelIndex>() ? last.value<QModelIndex>().row() : last.toInt();
-        out.append(QStringLiteral("%1-%2").arg(a).arg(b));
-    }
-    return out;
-}
 
 QSet<QString> asSet(const QStringList& list) {
     return QSet<QString>(list.cbegin(), list.cend());
