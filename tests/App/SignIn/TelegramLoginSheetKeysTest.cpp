@@ -27,6 +27,15 @@ protected:
         ASSERT_TRUE(field && next);
     }
 
+    void TearDown() override {
+        // No worker is left parked on a question: the process joins its workers at exit.
+        if (coordinator.hasPendingRequest()) {
+            answer.reset();
+            coordinator.cancel();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return answer.has_value(); }, 5000));
+        }
+    }
+
     /// A worker asks for `step`, as the sign-in does; returns once the sheet shows it.
     void askFor(const TelegramLoginStep& step) {
         answer.reset();
