@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return archive.mid(range.lower, range.length());
     };
 
-    QList<ZipEntry> entries;
+    ZipEntries entries;
     try {
         entries = ZipArchiveReader::entries(archiveSize, read);
     } catch (const ZipError&) {
