@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAbstractListModel>
 #include <QList>
 #include <QSet>
 
@@ -93,5 +94,26 @@ void applyRowChanges(QList<Row>& rows, QList<Row> next, KeyOf keyOf, const RowSi
         first = last + 1;
     }
 }
+
+/// A list model whose rows follow applyRowChanges(), announced with its own begin…/end… calls.
+class RowChangingListModel : public QAbstractListModel {
+protected:
+    using QAbstractListModel::QAbstractListModel;
+
+    template <typename Row, typename KeyOf>
+    void applyRows(QList<Row>& rows, QList<Row> next, KeyOf keyOf) {
+        applyRowChanges(
+            rows, std::move(next), keyOf,
+            RowSignals{
+                [this](int first, int last) { beginRemoveRows({}, first, last); },
+                [this] { endRemoveRows(); },
+                [this](int first, int last) { beginInsertRows({}, first, last); },
+                [this] { endInsertRows(); },
+                [this] { beginResetModel(); },
+                [this] { endResetModel(); },
+                [this](int first, int last) { Q_EMIT dataChanged(index(first), index(last)); },
+            });
+    }
+};
 
 } // namespace tw

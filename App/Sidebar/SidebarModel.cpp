@@ -2,7 +2,6 @@
 
 #include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/Format.h"
-#include "App/DesignSystem/RowChanges.h"
 #include "App/Model/AppModel.h"
 #include "StorageCore/Accounts/AccountManager.h"
 #include "StorageCore/Transfers/UploadManager.h"
@@ -29,7 +28,7 @@ QString keyOf(const SidebarModel::Row& row) {
 } // namespace
 
 SidebarModel::SidebarModel(AppModel& model, QObject* parent)
-    : QAbstractListModel(parent), model_(model) {
+    : RowChangingListModel(parent), model_(model) {
     connect(model_.accounts(), &AccountManager::accountsChanged, this, &SidebarModel::refresh);
     connect(model_.uploads(), &UploadManager::jobsChanged, this, &SidebarModel::refresh);
     refresh();
@@ -52,17 +51,7 @@ void SidebarModel::refresh() {
     }
     activeUploads_ = model_.uploads()->activeJobs().size();
     rows[1].activeUploads = activeUploads_;
-    applyRowChanges(
-        rows_, std::move(rows), keyOf,
-        RowSignals{
-            [this](int first, int last) { beginRemoveRows({}, first, last); },
-            [this] { endRemoveRows(); },
-            [this](int first, int last) { beginInsertRows({}, first, last); },
-            [this] { endInsertRows(); },
-            [this] { beginResetModel(); },
-            [this] { endResetModel(); },
-            [this](int first, int last) { Q_EMIT dataChanged(index(first), index(last)); },
-        });
+    applyRows(rows_, std::move(rows), keyOf);
 }
 
 std::optional<SidebarItem> SidebarModel::itemAt(int index) const {

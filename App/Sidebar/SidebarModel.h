@@ -1,9 +1,8 @@
 #pragma once
 
+#include "App/DesignSystem/RowChanges.h"
 #include "App/Model/ModelTypes.h"
 #include "StorageCore/Domain/StorageAccount.h"
-
-#include <QAbstractListModel>
 
 namespace tw {
 
@@ -14,7 +13,7 @@ class AppModel;
 /// section exists only while it has an account. Headers cannot be selected. Accounts that
 /// come or go are inserted or removed; only rows whose account or badge changed are marked
 /// changed.
-class SidebarModel : public QAbstractListModel {
+class SidebarModel : public RowChangingListModel {
     Q_OBJECT
 public:
     struct Row {

@@ -1,12 +1,11 @@
 #include "App/Uploads/UploadJobListModel.h"
 
-#include "App/DesignSystem/RowChanges.h"
 #include "StorageCore/Transfers/UploadManager.h"
 
 namespace tw {
 
 UploadJobListModel::UploadJobListModel(UploadManager* manager, Filter filter, QObject* parent)
-    : QAbstractListModel(parent), manager_(manager), filter_(filter) {
+    : RowChangingListModel(parent), manager_(manager), filter_(filter) {
     connect(manager, &UploadManager::jobsChanged, this, &UploadJobListModel::refresh);
     refresh();
 }
@@ -32,17 +31,7 @@ void UploadJobListModel::refresh() {
                 next.append(*it);
         }
     }
-    applyRowChanges(
-        jobs_, std::move(next), [](const UploadJob& job) { return job.id; },
-        RowSignals{
-            [this](int first, int last) { beginRemoveRows({}, first, last); },
-            [this] { endRemoveRows(); },
-            [this](int first, int last) { beginInsertRows({}, first, last); },
-            [this] { endInsertRows(); },
-            [this] { beginResetModel(); },
-            [this] { endResetModel(); },
-            [this](int first, int last) { Q_EMIT dataChanged(index(first), index(last)); },
-        });
+    applyRows(jobs_, std::move(next), [](const UploadJob& job) { return job.id; });
 }
 
 int UploadJobListModel::rowCount(const QModelIndex& parent) const {

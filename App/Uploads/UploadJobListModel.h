@@ -1,8 +1,8 @@
 #pragma once
 
+#include "App/DesignSystem/RowChanges.h"
 #include "StorageCore/Transfers/UploadJob.h"
 
-#include <QAbstractListModel>
 #include <QPointer>
 
 namespace tw {
@@ -13,7 +13,7 @@ class UploadManager;
 /// uploading) or only the finished ones. Rows follow the queue: jobs that come or go are
 /// inserted or removed as ranges, and only the rows of jobs whose state or progress changed
 /// are marked changed.
-class UploadJobListModel : public QAbstractListModel {
+class UploadJobListModel : public RowChangingListModel {
     Q_OBJECT
 public:
     enum class Filter { all, active, finished };
