@@ -42,31 +42,72 @@ ZipEntries::ZipEntries(std::initializer_list<ZipEntry> entries) {
         append(entry);
 }
 
-void ZipEntries::appendRecord(QByteArrayView path, const Record& record) {
+void ZipEntries::appendRecord(QByteArrayView path, Record record) {
+    Q_ASSERT(path.size() <= 0xFFFF);
     if (paths_.size() + path.size() > std::numeric_limits<quint32>::max())
         throw ZipError(ZipError::Code::directoryTooLarge);
-    Record stored = record;
-    stored.pathOffset = quint32(paths_.size());
-    stored.pathLength = quint32(path.size());
+    record.pathOffset = quint32(paths_.size());
+    record.pathLength = quint16(path.size());
     paths_.append(path);
-    records_.append(stored);
+    records_.append(record);
+}
+
+quint32 ZipEntries::dateIndex(qint64 msecs) {
+    if (dates_.isEmpty() || dates_.constLast() != msecs)
+        dates_.append(msecs);
+    return quint32(dates_.size() - 1);
+}
+
+void ZipEntries::appendFields(QByteArrayView path, const Fields& fields) {
+    if (records_.isEmpty())
+        archiveSize_ = fields.archiveSize;
+    const auto fits = [](qint64 value) { return value >= 0 && value <= 0xFFFFFFFFLL; };
+    if (fits(fields.compressedSize) && fits(fields.uncompressedSize) &&
+        fits(fields.localHeaderOffset) && fields.archiveSize == archiveSize_ &&
+        path.size() <= 0xFFFF) {
+        Record record{};
+        record.compressedSize = quint32(fields.compressedSize);
+        record.uncompressedSize = quint32(fields.uncompressedSize);
+        record.localHeaderOffset = quint32(fields.localHeaderOffset);
+        record.crc32 = fields.crc32;
+        record.date = dateIndex(fields.modifiedMSecs);
+        record.method = fields.method;
+        record.flags = fields.isEncrypted ? kEncrypted : 0;
+        appendRecord(path, record);
+        return;
+    }
+    Record record{};
+    record.pathOffset = quint32(wide_.size());
+    record.flags = kWide;
+    wide_.append(Wide{fields, path.toByteArray()});
+    records_.append(record);
 }
 
 void ZipEntries::append(const ZipEntry& entry) {
-    Record record{};
-    record.compressedSize = entry.compressedSize;
-    record.uncompressedSize = entry.uncompressedSize;
-    record.localHeaderOffset = entry.localHeaderOffset;
-    record.archiveSize = entry.archiveSize;
-    record.modifiedMSecs = entry.modifiedAt ? entry.modifiedAt->toMSecsSinceEpoch() : kNoDate;
-    record.crc32 = entry.crc32;
-    record.method = entry.method;
-    record.isEncrypted = entry.isEncrypted;
-    appendRecord(entry.path.toUtf8(), record);
+    const Fields fields{entry.compressedSize,
+                        entry.uncompressedSize,
+                        entry.localHeaderOffset,
+                        entry.archiveSize,
+                        entry.modifiedAt ? entry.modifiedAt->toMSecsSinceEpoch() : kNoDate,
+                        entry.crc32,
+                        entry.method,
+                        entry.isEncrypted};
+    appendFields(entry.path.toUtf8(), fields);
+}
+
+ZipEntries::Fields ZipEntries::fields(qsizetype i) const {
+    const Record& record = records_.at(i);
+    if (record.flags & kWide)
+        return wide_.at(record.pathOffset).fields;
+    return Fields{record.compressedSize,   record.uncompressedSize, record.localHeaderOffset,
+                  archiveSize_,            dates_.at(record.date),  record.crc32,
+                  record.method,           (record.flags & kEncrypted) != 0};
 }
 
 QByteArrayView ZipEntries::pathBytes(qsizetype i) const {
-    const Record& record = records_[i];
+    const Record& record = records_.at(i);
+    if (record.flags & kWide)
+        return wide_.at(record.pathOffset).path;
     return QByteArrayView(paths_.constData() + record.pathOffset, record.pathLength);
 }
 
@@ -75,18 +116,18 @@ bool ZipEntries::isDirectory(qsizetype i) const {
 }
 
 ZipEntry ZipEntries::at(qsizetype i) const {
-    const Record& record = records_.at(i);
+    const Fields f = fields(i);
     ZipEntry entry;
     entry.path = QString::fromUtf8(pathBytes(i));
-    entry.compressedSize = record.compressedSize;
-    entry.uncompressedSize = record.uncompressedSize;
-    entry.method = record.method;
-    entry.crc32 = record.crc32;
-    if (record.modifiedMSecs != kNoDate)
-        entry.modifiedAt = QDateTime::fromMSecsSinceEpoch(record.modifiedMSecs, Qt::UTC);
-    entry.localHeaderOffset = record.localHeaderOffset;
-    entry.isEncrypted = record.isEncrypted;
-    entry.archiveSize = record.archiveSize;
+    entry.compressedSize = f.compressedSize;
+    entry.uncompressedSize = f.uncompressedSize;
+    entry.method = f.method;
+    entry.crc32 = f.crc32;
+    if (f.modifiedMSecs != kNoDate)
+        entry.modifiedAt = QDateTime::fromMSecsSinceEpoch(f.modifiedMSecs, Qt::UTC);
+    entry.localHeaderOffset = f.localHeaderOffset;
+    entry.isEncrypted = f.isEncrypted;
+    entry.archiveSize = f.archiveSize;
     return entry;
 }
 
@@ -102,13 +143,7 @@ bool ZipEntries::operator==(const ZipEntries& other) const {
     if (size() != other.size())
         return false;
     for (qsizetype i = 0; i < size(); ++i) {
-        const Record& a = records_[i];
-        const Record& b = other.records_[i];
-        if (pathBytes(i) != other.pathBytes(i) || a.compressedSize != b.compressedSize ||
-            a.uncompressedSize != b.uncompressedSize ||
-            a.localHeaderOffset != b.localHeaderOffset || a.archiveSize != b.archiveSize ||
-            a.modifiedMSecs != b.modifiedMSecs || a.crc32 != b.crc32 || a.method != b.method ||
-            a.isEncrypted != b.isEncrypted)
+        if (pathBytes(i) != other.pathBytes(i) || fields(i) != other.fields(i))
             return false;
     }
     return true;
@@ -293,12 +328,15 @@ struct ZipDirectoryWalk {
     ZipEntries run(quint16 announced) {
         using namespace ZipArchiveReader;
         ZipEntries list;
-        // At most one record per header's fixed part, and the paths are part of the
-        // directory: capacity that stays unused is given back at the end.
+        list.archiveSize_ = archiveSize;
+        // At most one record per header's fixed part, and the paths are part of the directory.
+        // The records' reservation is kept as it is: QList shrinks by copying, which would
+        // hold the records twice at the peak, and the part never written was never touched.
+        // The paths shrink in place at the end.
         list.records_.reserve(size / kCentralHeaderSize);
         list.paths_.reserve(size);
         // DOS stamps repeat a lot within one archive; converting one is the costly part.
-        QHash<quint32, qint64> dates;
+        QHash<quint32, quint32> dates; // stamp → index in the list's table of dates
         qint64 pos = 0;
         while (size - pos >= kCentralHeaderSize) {
             const char* h = bytesAt(pos, kCentralHeaderSize);
@@ -310,31 +348,40 @@ struct ZipDirectoryWalk {
             if (pos + kCentralHeaderSize + nameLength > size)
                 throw ZipError(ZipError::Code::corrupt);
             h = bytesAt(pos, kCentralHeaderSize + nameLength);
-            ZipEntries::Record record{};
-            record.isEncrypted = (u16(h + 8) & 0x1) != 0;
-            record.method = u16(h + 10);
+            const QByteArrayView path(h + kCentralHeaderSize, nameLength);
             const quint32 stamp = (quint32(u16(h + 14)) << 16) | u16(h + 12);
             auto cached = dates.constFind(stamp);
             if (cached == dates.constEnd()) {
                 const std::optional<QDateTime> date =
                     dosDate(quint16(stamp & 0xFFFF), quint16(stamp >> 16));
-                cached =
-                    dates.insert(stamp, date ? date->toMSecsSinceEpoch() : ZipEntries::kNoDate);
+                list.dates_.append(date ? date->toMSecsSinceEpoch() : ZipEntries::kNoDate);
+                cached = dates.insert(stamp, quint32(list.dates_.size() - 1));
             }
-            record.modifiedMSecs = *cached;
-            record.crc32 = u32(h + 16);
-            record.compressedSize = u32(h + 20);
-            record.uncompressedSize = u32(h + 24);
-            record.localHeaderOffset = prefix + u32(h + 42);
-            record.archiveSize = archiveSize;
-            list.appendRecord(QByteArrayView(h + kCentralHeaderSize, nameLength), record);
+            const bool isEncrypted = (u16(h + 8) & 0x1) != 0;
+            const qint64 offset = prefix + u32(h + 42);
+            if (offset <= 0xFFFFFFFFLL) {
+                ZipEntries::Record record{};
+                record.compressedSize = u32(h + 20);
+                record.uncompressedSize = u32(h + 24);
+                record.localHeaderOffset = quint32(offset);
+                record.crc32 = u32(h + 16);
+                record.date = *cached;
+                record.method = u16(h + 10);
+                record.flags = isEncrypted ? ZipEntries::kEncrypted : 0;
+                list.appendRecord(path, record);
+            } else { // bytes in front of an archive that ends past 4 GiB
+                list.appendFields(path, ZipEntries::Fields{u32(h + 20), u32(h + 24), offset,
+                                                           archiveSize,
+                                                           list.dates_.at(*cached),
+                                                           u32(h + 16), u16(h + 10),
+                                                           isEncrypted});
+            }
             pos += kCentralHeaderSize + nameLength + extraLength + commentLength;
         }
         // A directory that holds fewer members than its end record announces is damaged; a
         // list cut short without a word would hide members.
         if (list.size() < announced)
             throw ZipError(ZipError::Code::corrupt);
-        list.records_.squeeze();
         list.paths_.squeeze();
         return list;
     }

@@ -96,10 +96,12 @@ private:
     Filling fill_;
 };
 
-/// The members of an archive in central-directory order, held compactly: one fixed-size
-/// record per member and every path's UTF-8 bytes in one shared buffer (a list of ZipEntry
-/// would hold a string allocation and a date per member). Members are handed out as ZipEntry
-/// values, made on access.
+/// The members of an archive in central-directory order, held compactly: a 32-byte record per
+/// member (sizes, offset and CRC-32 as the central directory stores them, the date as an index
+/// into a table of the distinct dates), every path's UTF-8 bytes in one shared buffer, and the
+/// archive's size once for the list. A member that does not fit a record (a size or offset
+/// beyond 32 bits, a path over 65,535 bytes, another archive's size) is kept whole beside the
+/// records. Members are handed out as ZipEntry values, made on access.
 class ZipEntries {
 public:
     class const_iterator {
@@ -144,7 +146,7 @@ public:
     /// The stored bytes of a member's path (what ZipEntry::path decodes as UTF-8).
     QByteArrayView pathBytes(qsizetype i) const;
     bool isDirectory(qsizetype i) const;
-    qint64 uncompressedSize(qsizetype i) const { return records_[i].uncompressedSize; }
+    qint64 uncompressedSize(qsizetype i) const { return fields(i).uncompressedSize; }
 
     void append(const ZipEntry& entry);
     QList<ZipEntry> toList() const;
@@ -157,24 +159,52 @@ public:
 private:
     friend struct ZipDirectoryWalk;
     struct Record {
+        quint32 compressedSize;
+        quint32 uncompressedSize;
+        quint32 localHeaderOffset;
+        quint32 crc32;
+        quint32 pathOffset; // into paths_; into wide_ for a member kept whole
+        quint32 date;       // into dates_
+        quint16 pathLength;
+        quint16 method;
+        quint8 flags; // kEncrypted, kWide
+    };
+    static_assert(sizeof(Record) == 32);
+    static constexpr quint8 kEncrypted = 1;
+    static constexpr quint8 kWide = 2;
+    static constexpr qint64 kNoDate = std::numeric_limits<qint64>::min();
+
+    /// Every field of a member but its path, widened.
+    struct Fields {
         qint64 compressedSize;
         qint64 uncompressedSize;
         qint64 localHeaderOffset;
         qint64 archiveSize;
-        qint64 modifiedMSecs; // kNoDate when the DOS fields are invalid
-        quint32 pathOffset;   // into paths_
-        quint32 pathLength;
+        qint64 modifiedMSecs; // kNoDate when none
         quint32 crc32;
         quint16 method;
         bool isEncrypted;
+        bool operator==(const Fields&) const = default;
     };
-    static constexpr qint64 kNoDate = std::numeric_limits<qint64>::min();
-    void appendRecord(QByteArrayView path, const Record& record);
+    /// A member that does not fit a record, and its path's UTF-8 bytes.
+    struct Wide {
+        Fields fields;
+        QByteArray path;
+    };
+    Fields fields(qsizetype i) const;
+    /// Appends a member whose record is filled in but for pathOffset and pathLength; the path
+    /// is at most 65,535 bytes long.
+    void appendRecord(QByteArrayView path, Record record);
+    /// Appends a member as a record when it fits one, kept whole beside the records otherwise.
+    void appendFields(QByteArrayView path, const Fields& fields);
+    /// The index in dates_ of a date, reusing the last one when it is the same.
+    quint32 dateIndex(qint64 msecs);
 
-    // Both grow by reallocation in place of element-wise moves; untouched capacity is never
-    // resident.
     QList<Record> records_;
     QByteArray paths_;
+    QList<qint64> dates_; // milliseconds since the epoch, or kNoDate
+    QList<Wide> wide_;
+    qint64 archiveSize_ = 0;
 };
 
 /// Lists and extracts members of a ZIP archive through ranged reads only: the tail, the
