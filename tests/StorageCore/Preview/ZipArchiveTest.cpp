@@ -619,6 +619,103 @@ TEST(ZipEntriesTest, HoldsEveryFieldOfTheEntriesItIsGiven) {
     EXPECT_EQ(entries.value(2), ZipEntry());
 }
 
+TEST(ZipEntriesTest, MembersOnBothSidesOfTheCompactLimitsKeepEveryField) {
+    // Members whose sizes, offsets, path lengths and archive sizes sit on either side of what a
+    // compact record holds, mixed in one list, with dates that come back after another date
+    // and members without one.
+    const auto at = [](int day) {
+        return QDateTime(QDate(2021, 3, day), QTime(10, 0), QTimeZone::utc());
+    };
+    const auto member = [](QString path, qint64 compressed, qint64 uncompressed, qint64 offset,
+                           qint64 archiveSize, std::optional<QDateTime> date) {
+        ZipEntry e;
+        e.path = std::move(path);
+        e.compressedSize = compressed;
+        e.uncompressedSize = uncompressed;
+        e.localHeaderOffset = offset;
+        e.archiveSize = archiveSize;
+        e.modifiedAt = date;
+        e.method = 8;
+        e.crc32 = quint32(compressed * 7 + offset);
+        return e;
+    };
+    constexpr qint64 k4G = 0x100000000LL;
+    constexpr qint64 archive = 9 * k4G;
+    const QString longest(0xFFFF, QLatin1Char('p'));
+    const QList<ZipEntry> members{
+        member("a.txt", 1, 2, 0, archive, at(1)),
+        member("largest 32-bit values", k4G - 1, k4G - 1, k4G - 1, archive, at(2)),
+        member("compressed size past 32 bits", k4G, 5, 10, archive, at(1)),
+        member("uncompressed size past 32 bits", 5, k4G, 10, archive, at(2)),
+        member("offset past 32 bits", 5, 5, 8 * k4G, archive, std::nullopt),
+        member("negative size", -1, 5, 10, archive, at(2)),
+        member("another archive's size", 5, 5, 10, 77, at(3)),
+        member(longest, 5, 5, 10, archive, at(3)),
+        member(longest + QStringLiteral("é"), 5, 5, 10, archive, at(1)),
+        member(QStringLiteral("folder/"), 0, 0, 20, archive, std::nullopt),
+        member("b.txt", 3, 4, 30, archive, at(1)),
+    };
+    ZipEntries list;
+    for (const ZipEntry& e : members)
+        list.append(e);
+    ASSERT_EQ(list.size(), members.size());
+    for (qsizetype i = 0; i < members.size(); ++i) {
+        SCOPED_TRACE(members[i].path.left(40).toStdString());
+        EXPECT_EQ(list[i], members[i]);
+        EXPECT_EQ(list.pathBytes(i), members[i].path.toUtf8());
+        EXPECT_EQ(list.uncompressedSize(i), members[i].uncompressedSize);
+        EXPECT_EQ(list.isDirectory(i), members[i].isDirectory());
+    }
+    EXPECT_EQ(list.toList(), members);
+
+    // Equal lists hold equal members, whichever way each is kept.
+    ZipEntries same;
+    for (const ZipEntry& e : members)
+        same.append(e);
+    EXPECT_EQ(list, same);
+    for (qsizetype changed : {0, 2, 7}) {
+        ZipEntries other;
+        for (qsizetype i = 0; i < members.size(); ++i) {
+            ZipEntry e = members[i];
+            if (i == changed)
+                e.crc32 ^= 1;
+            other.append(e);
+        }
+        EXPECT_NE(list, other) << changed;
+    }
+}
+
+TEST_F(ZipArchiveTest, AnArchiveBehindGigabytesOfOtherBytesKeepsItsFullOffsets) {
+    // Bytes in front that push every member's offset past 4 GiB: the archive is served as if
+    // it ended a file of over 5 GiB of zeros, of which only what the tail search reads is
+    // ever asked for.
+    const Served plain = archive("deflated.zip");
+    const QList<ZipEntry> expected = Served(plain).entries();
+    ASSERT_FALSE(expected.isEmpty());
+    constexpr qint64 front = 5'000'000'000LL;
+    const qint64 size = front + plain.bytes.size();
+    const ZipReadFunction read = [&](ByteRange range) {
+        EXPECT_GE(range.lower, size - 0x10000 - 22);
+        EXPECT_LE(range.upper, size);
+        const qint64 zeros = std::max<qint64>(0, std::min(range.upper, front) - range.lower);
+        return QByteArray(zeros, '\0') +
+               plain.bytes.mid(std::max(range.lower, front) - front, range.length() - zeros);
+    };
+    const ZipEntries listed = ZipArchiveReader::entries(size, read);
+    ASSERT_EQ(listed.size(), expected.size());
+    for (qsizetype i = 0; i < listed.size(); ++i) {
+        const ZipEntry e = listed[i];
+        EXPECT_EQ(e.path, expected[i].path);
+        EXPECT_EQ(e.localHeaderOffset, expected[i].localHeaderOffset + front);
+        EXPECT_EQ(e.archiveSize, size);
+        EXPECT_EQ(e.modifiedAt, expected[i].modifiedAt);
+        if (e.canExtract()) {
+            EXPECT_TRUE(ZipArchiveReader::extract(e, read) == original(e.path))
+                << e.path.toStdString();
+        }
+    }
+}
+
 TEST_F(ZipArchiveTest, ReadFailuresPassThrough) {
     const ZipReadFunction failing = [](ByteRange) -> QByteArray {
         throw StorageError(StorageError::Code::rateLimited);
