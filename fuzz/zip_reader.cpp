@@ -56,6 +56,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The tail, then the directory in blocks (the last one may carry an unfinished record of
     // up to 46 + 65,535 bytes over).
     FUZZ_CHECK(reads <= 2 + archiveSize / ZipArchiveReader::directoryBlockSize);
+    // Every member listed stands for a central header's fixed part in the archive: the list
+    // cannot outgrow its input.
+    FUZZ_CHECK(entries.size() <= archiveSize / 46);
 
     int extracted = 0;
     for (const ZipEntry& entry : entries) {
