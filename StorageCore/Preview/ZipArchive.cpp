@@ -99,9 +99,9 @@ ZipEntries::Fields ZipEntries::fields(qsizetype i) const {
     const Record& record = records_.at(i);
     if (record.flags & kWide)
         return wide_.at(record.pathOffset).fields;
-    return Fields{record.compressedSize,   record.uncompressedSize, record.localHeaderOffset,
-                  archiveSize_,            dates_.at(record.date),  record.crc32,
-                  record.method,           (record.flags & kEncrypted) != 0};
+    return Fields{record.compressedSize, record.uncompressedSize,         record.localHeaderOffset,
+                  archiveSize_,          dates_.at(record.date),          record.crc32,
+                  record.method,         (record.flags & kEncrypted) != 0};
 }
 
 QByteArrayView ZipEntries::pathBytes(qsizetype i) const {
@@ -371,10 +371,8 @@ struct ZipDirectoryWalk {
                 list.appendRecord(path, record);
             } else { // bytes in front of an archive that ends past 4 GiB
                 list.appendFields(path, ZipEntries::Fields{u32(h + 20), u32(h + 24), offset,
-                                                           archiveSize,
-                                                           list.dates_.at(*cached),
-                                                           u32(h + 16), u16(h + 10),
-                                                           isEncrypted});
+                                                           archiveSize, list.dates_.at(*cached),
+                                                           u32(h + 16), u16(h + 10), isEncrypted});
             }
             pos += kCentralHeaderSize + nameLength + extraLength + commentLength;
         }
