@@ -83,6 +83,33 @@ protected:
     QTemporaryDir dir;
 };
 
+/// A JPEG whose pixels tell where they are: red grows to the right, green downwards, as
+/// stored; shown turned by its EXIF orientation (1 to 8) when it has one.
+QByteArray gradientJPEG(QSize size, int exifOrientation = 0) {
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < size.width(); ++x)
+            line[x] = qRgb(x * 255 / (size.width() - 1), y * 255 / (size.height() - 1), 128);
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(95);
+    writer.write(image);
+    if (exifOrientation > 0) {
+        // An APP1 segment right after the start marker: "Exif", a little-endian TIFF header
+        // and one directory entry, the orientation (tag 0x0112, one SHORT).
+        const char exif[] = {'\xFF', '\xE1', 0, 34, 'E', 'x', 'i', 'f', 0, 0,
+                             'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0,
+                             0x12, 0x01, 3, 0, 1, 0, 0, 0, char(exifOrientation), 0, 0, 0,
+                             0, 0, 0, 0};
+        bytes.insert(2, exif, sizeof exif);
+    }
+    return bytes;
+}
+
 TEST_F(ImageViewerTest, OpensFittedAndZoomsWithinItsLimits) {
     ImageController controller;
     auto viewer =
@@ -171,10 +198,9 @@ TEST_F(ImageViewerTest, RotationTurnsClockwiseRefitsAndStartsAfreshForTheNextIma
 
 TEST_F(ImageViewerTest, ExifOrientationIsApplied) {
     ImageController controller;
-    auto viewer =
-        shown(write(QStringLiteral("turned.jpg"),
-                    makeImage(QSize(300, 200), "jpeg", QImageIOHandler::TransformationRotate90)),
-              &controller);
+    // Stored 300 × 200 and tagged "turn a quarter clockwise" (EXIF orientation 6).
+    auto viewer = shown(write(QStringLiteral("turned.jpg"), gradientJPEG(QSize(300, 200), 6)),
+                        &controller);
     ASSERT_NE(viewer->imageView(), nullptr);
     EXPECT_EQ(viewer->imageView()->imageSize(), QSize(200, 300));
 }
@@ -294,33 +320,6 @@ TEST_F(ImageViewerTest, TheDecoderReducesToTheBoundKeepingTheTurn) {
     EXPECT_EQ(blink.fullSize, QSize(2, 2));
     EXPECT_TRUE(ImageDecoder::decode(write(QStringLiteral("junk.png"), "junk").toLocalFile())
                     .image.isNull());
-}
-
-/// A JPEG whose pixels tell where they are: red grows to the right, green downwards, as
-/// stored; shown turned by its EXIF orientation (1 to 8) when it has one.
-QByteArray gradientJPEG(QSize size, int exifOrientation = 0) {
-    QImage image(size, QImage::Format_RGB32);
-    for (int y = 0; y < size.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < size.width(); ++x)
-            line[x] = qRgb(x * 255 / (size.width() - 1), y * 255 / (size.height() - 1), 128);
-    }
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpeg");
-    writer.setQuality(95);
-    writer.write(image);
-    if (exifOrientation > 0) {
-        // An APP1 segment right after the start marker: "Exif", a little-endian TIFF header
-        // and one directory entry, the orientation (tag 0x0112, one SHORT).
-        const char exif[] = {'\xFF', '\xE1', 0, 34, 'E', 'x', 'i', 'f', 0, 0,
-                             'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0,
-                             0x12, 0x01, 3, 0, 1, 0, 0, 0, char(exifOrientation), 0, 0, 0,
-                             0, 0, 0, 0};
-        bytes.insert(2, exif, sizeof exif);
-    }
-    return bytes;
 }
 
 TEST_F(ImageViewerTest, ARegionIsDecodedAsTheSamePartOfTheWholeImageForEveryTurn) {
