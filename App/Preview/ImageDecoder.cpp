@@ -6,6 +6,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QTransform>
+
+#include <algorithm>
+#include <cmath>
 
 namespace tw {
 
@@ -22,23 +26,96 @@ void ImageDecoder::allowLargeImages() {
         QImageReader::setAllocationLimit(1024);
 }
 
+namespace {
+
+/// The file to read, whole in memory when it cannot seek (a pipe): readers look at its first
+/// bytes more than once (format, size, frames).
+class ImageSource {
+public:
+    explicit ImageSource(const QString& path) : file_(path) {
+        if (!file_.open(QIODevice::ReadOnly))
+            return;
+        device_ = &file_;
+        if (file_.isSequential()) {
+            bytes_ = file_.readAll();
+            buffer_.setBuffer(&bytes_);
+            buffer_.open(QIODevice::ReadOnly);
+            device_ = &buffer_;
+        }
+    }
+    QIODevice* device() const { return device_; }
+
+private:
+    QFile file_;
+    QByteArray bytes_;
+    QBuffer buffer_;
+    QIODevice* device_ = nullptr;
+};
+
+/// Maps the stored picture (of size `stored`) onto the picture as shown: the reader mirrors
+/// and flips first, then turns a quarter clockwise.
+QTransform shownFromStored(QImageIOHandler::Transformations turn, QSize stored) {
+    const qreal w = stored.width(), h = stored.height();
+    QTransform t;
+    if (turn & QImageIOHandler::TransformationMirror)
+        t *= QTransform(-1, 0, 0, 1, w, 0);
+    if (turn & QImageIOHandler::TransformationFlip)
+        t *= QTransform(1, 0, 0, -1, 0, h);
+    if (turn & QImageIOHandler::TransformationRotate90)
+        t *= QTransform(0, 1, -1, 0, h, 0); // (x, y) -> (h - y, x)
+    return t;
+}
+
+/// The one format per kind that painting takes without converting on every paint.
+void convertForPainting(QImage& image) {
+    const QImage::Format painted =
+        image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+    if (image.format() != painted)
+        image.convertTo(painted);
+}
+
+} // namespace
+
+QImage ImageDecoder::decodeRegion(const QString& path, const QRect& region, qreal scale) {
+    const ImageSource source(path);
+    if (!source.device() || !(scale > 0))
+        return {};
+    Cancellation::checkpoint();
+    QImageReader reader(source.device(), QFileInfo(path).suffix().toLatin1());
+    reader.setAutoTransform(true);
+    if (!reader.canRead())
+        return {};
+    const QSize stored = reader.size();
+    if (stored.isEmpty())
+        return {};
+    const QImageIOHandler::Transformations turn = reader.transformation();
+    const QRect storedRegion = shownFromStored(turn, stored)
+                                   .inverted()
+                                   .mapRect(QRectF(region))
+                                   .toAlignedRect()
+                                   .intersected(QRect(QPoint(0, 0), stored));
+    if (storedRegion.isEmpty())
+        return {};
+    scale = std::min(scale, 1.0);
+    const QSize target(std::max(1, int(std::lround(storedRegion.width() * scale))),
+                       std::max(1, int(std::lround(storedRegion.height() * scale))));
+    reader.setClipRect(storedRegion);
+    if (target != storedRegion.size())
+        reader.setScaledSize(target);
+    Cancellation::checkpoint();
+    QImage image = reader.read();
+    if (!image.isNull())
+        convertForPainting(image);
+    return image;
+}
+
 DecodedImage ImageDecoder::decode(const QString& path, QSize bound) {
     DecodedImage decoded;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const ImageSource source(path);
+    if (!source.device())
         return decoded;
-    QByteArray bytes;
-    QBuffer buffer;
-    QIODevice* device = &file;
-    if (file.isSequential()) {
-        // Readers look at the first bytes more than once (format, size, frames).
-        bytes = file.readAll();
-        buffer.setBuffer(&bytes);
-        buffer.open(QIODevice::ReadOnly);
-        device = &buffer;
-    }
     Cancellation::checkpoint();
-    QImageReader reader(device, QFileInfo(path).suffix().toLatin1());
+    QImageReader reader(source.device(), QFileInfo(path).suffix().toLatin1());
     reader.setAutoTransform(true);
     if (!reader.canRead())
         return decoded;
@@ -53,12 +130,7 @@ DecodedImage ImageDecoder::decode(const QString& path, QSize bound) {
     decoded.image = reader.read();
     if (decoded.image.isNull())
         return decoded;
-    // The one format per kind that painting takes without converting on every paint.
-    const QImage::Format painted = decoded.image.hasAlphaChannel()
-                                       ? QImage::Format_ARGB32_Premultiplied
-                                       : QImage::Format_RGB32;
-    if (decoded.image.format() != painted)
-        decoded.image.convertTo(painted);
+    convertForPainting(decoded.image);
     if (!decoded.fullSize.isValid())
         decoded.fullSize = decoded.image.size(); // a reader that cannot tell before reading
     return decoded;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QRect>
 #include <QSize>
 #include <QString>
 
@@ -25,6 +26,13 @@ public:
     /// for the whole read and decode: for tasks only. Stops with StorageError cancelled at its
     /// checkpoints when the task is cancelled.
     static DecodedImage decode(const QString& path, QSize bound = {});
+    /// Decodes the part `region` of the picture (in the picture's coordinates as shown, EXIF
+    /// orientation applied) at `scale` of its own size (0 < scale <= 1); the result holds
+    /// region.size() * scale pixels, rounded. Readers that can clip (JPEG) never hold more
+    /// than the region at the nearest larger scale they decode to; the others read the whole
+    /// picture first and keep the part. A null image when the file cannot be read or the
+    /// region lies outside the picture. For tasks only, like decode().
+    static QImage decodeRegion(const QString& path, const QRect& region, qreal scale);
     /// The size the picture is decoded at for the bound: its own size reduced to fit, keeping
     /// its proportions, never enlarged.
     static QSize boundedSize(QSize fullSize, QSize bound);

@@ -11,13 +11,16 @@
 #include <QPainter>
 #include <QProgressBar>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 
 namespace tw {
 
-/// Draws the picture held (reduced or whole) over the image's own size.
+/// Draws the picture held (reduced or whole) over the image's own size, and the detail, when
+/// there is one, over its part.
 class MagnifyingImageView::PictureItem : public QGraphicsItem {
 public:
     void setPicture(const QImage& picture, QSize size) {
@@ -25,6 +28,11 @@ public:
             prepareGeometryChange();
         picture_ = picture;
         size_ = QSizeF(size);
+        update();
+    }
+    void setDetail(const QImage& detail, const QRect& rect) {
+        detail_ = detail;
+        detailRect_ = QRectF(rect);
         update();
     }
     void setSmooth(bool smooth) {
@@ -39,16 +47,20 @@ public:
             return;
         painter->setRenderHint(QPainter::SmoothPixmapTransform, smooth_);
         painter->drawImage(boundingRect(), picture_);
+        if (!detail_.isNull())
+            painter->drawImage(detailRect_, detail_);
     }
 
 private:
     QImage picture_;
+    QImage detail_;
+    QRectF detailRect_;
     QSizeF size_;
     bool smooth_ = true;
 };
 
 MagnifyingImageView::MagnifyingImageView(QWidget* parent)
-    : QGraphicsView(parent), item_(new PictureItem) {
+    : QGraphicsView(parent), item_(new PictureItem), detailTimer_(new QTimer(this)) {
     setObjectName(QStringLiteral("imageView"));
     setFrameShape(QFrame::NoFrame);
     setScene(new QGraphicsScene(this));
@@ -62,11 +74,18 @@ MagnifyingImageView::MagnifyingImageView(QWidget* parent)
     setBackgroundBrush(Qt::NoBrush);
     setStyleSheet(QStringLiteral("background: transparent"));
     viewport()->setAutoFillBackground(false);
+    // A detail is decoded once zooming or panning rests for a moment.
+    detailTimer_->setSingleShot(true);
+    detailTimer_->setInterval(40);
+    connect(detailTimer_, &QTimer::timeout, this, &MagnifyingImageView::decodeDetail);
+    for (QScrollBar* bar : {horizontalScrollBar(), verticalScrollBar()})
+        connect(bar, &QScrollBar::valueChanged, this, [this] { updateResolution(); });
 }
 
 MagnifyingImageView::~MagnifyingImageView() {
     // A decode still to start is skipped; one under way ends unheard.
     decode_.cancel();
+    detailDecode_.cancel();
 }
 
 QSize MagnifyingImageView::fittedBound() const {
@@ -158,32 +177,121 @@ void MagnifyingImageView::zoomToFit() {
     fitting_ = true;
 }
 
+bool MagnifyingImageView::showsFullResolution() const {
+    return hasImage() &&
+           (picture_.size() == imageSize_ ||
+            (detailRect() == QRect(QPoint(0, 0), imageSize_) && detail_.size() == imageSize_));
+}
+
+qreal MagnifyingImageView::reducedDensity() const {
+    return magnification() * devicePixelRatioF() * imageSize_.width() / qreal(reduced_.width());
+}
+
+QRect MagnifyingImageView::visibleRect() const {
+    const QPolygonF inScene = mapToScene(viewport()->rect());
+    return item_->mapFromScene(inScene)
+        .boundingRect()
+        .toAlignedRect()
+        .intersected(QRect(QPoint(0, 0), imageSize_));
+}
+
+MagnifyingImageView::Detail MagnifyingImageView::wantedDetail() const {
+    const QRect whole(QPoint(0, 0), imageSize_);
+    if (qint64(imageSize_.width()) * imageSize_.height() * 4 <= detailByteLimit)
+        return {whole, 1.0}; // held whole: panning needs nothing more
+    qreal scale = std::min<qreal>(1.0, magnification() * devicePixelRatioF());
+    const QRect visible = visibleRect();
+    if (visible.isEmpty())
+        return {};
+    // Half a view's margin on every side, so that panning a little needs no new decode.
+    QRect rect = visible.adjusted(-visible.width() / 2, -visible.height() / 2,
+                                  visible.width() / 2, visible.height() / 2);
+    const auto bytes = [&scale](QSizeF size) {
+        return size.width() * scale * size.height() * scale * 4;
+    };
+    if (bytes(QSizeF(visible.size())) > qreal(detailByteLimit)) {
+        // A view larger than the bound even without a margin: a coarser detail.
+        scale *= std::sqrt(qreal(detailByteLimit) / bytes(QSizeF(visible.size())));
+        rect = visible;
+    } else if (bytes(QSizeF(rect.size())) > qreal(detailByteLimit)) {
+        const qreal shrink = std::sqrt(qreal(detailByteLimit) / bytes(QSizeF(rect.size())));
+        const QSize size = (QSizeF(rect.size()) * shrink).toSize().expandedTo(visible.size());
+        rect = QRect(QPoint(0, 0), size);
+        rect.moveCenter(visible.center());
+    }
+    return {rect.intersected(whole), scale};
+}
+
+bool MagnifyingImageView::detailCovers(const Detail& wanted) const {
+    if (detail_.isNull() || wanted.rect.isEmpty())
+        return false;
+    return detailRect_.contains(neededRect(wanted)) && detailScale_ >= wanted.scale * 0.999;
+}
+
+QRect MagnifyingImageView::neededRect(const Detail& wanted) const {
+    return wanted.rect == QRect(QPoint(0, 0), imageSize_) ? wanted.rect : visibleRect();
+}
+
+bool MagnifyingImageView::isSharp() const {
+    if (!hasImage() || movie_ || reduced_.size() == imageSize_ || reducedDensity() <= 1.01)
+        return hasImage();
+    return detailCovers(wantedDetail());
+}
+
 void MagnifyingImageView::updateResolution() {
     if (movie_ || reduced_.isNull() || reduced_.size() == imageSize_)
         return;
-    // Screen pixels per pixel of the reduced picture: above one, it is being enlarged.
-    const qreal density =
-        magnification() * devicePixelRatioF() * imageSize_.width() / qreal(reduced_.width());
-    if (density <= 1.01) {
-        if (picture_.size() != reduced_.size())
-            setPicture(reduced_); // the whole picture goes
+    if (reducedDensity() <= 1.01) {
+        // The reduced picture suffices: the detail goes, and any on its way.
+        detailTimer_->stop();
+        detailDecode_.cancel();
+        detailPending_.reset();
+        ++detailSerial_;
+        setDetail({}, {});
         return;
     }
-    if (picture_.size() == imageSize_ || fullPending_)
+    const Detail wanted = wantedDetail();
+    if (detailCovers(wanted)) {
+        detailTimer_->stop();
         return;
-    fullPending_ = true;
+    }
+    if (detailPending_ && detailPending_->rect.contains(neededRect(wanted)) &&
+        detailPending_->scale >= wanted.scale * 0.999)
+        return; // on its way
+    detailTimer_->start();
+}
+
+void MagnifyingImageView::decodeDetail() {
+    if (reduced_.isNull() || reducedDensity() <= 1.01)
+        return;
+    const Detail wanted = wantedDetail();
+    if (wanted.rect.isEmpty() || detailCovers(wanted))
+        return;
+    detailDecode_.cancel();
+    detailPending_ = wanted;
+    const quint64 serial = ++detailSerial_;
     const QString path = path_;
-    decode_ = runTask(
-        this, [path] { return ImageDecoder::decode(path); },
-        [this](TaskResult<DecodedImage> result) {
-            fullPending_ = false;
-            if (!result.ok() || result.value().image.size() != imageSize_)
+    detailDecode_ = runTask(
+        this,
+        [path, wanted] { return ImageDecoder::decodeRegion(path, wanted.rect, wanted.scale); },
+        [this, serial, wanted](TaskResult<QImage> result) {
+            if (serial != detailSerial_)
+                return; // the view moved on
+            detailPending_.reset();
+            if (!result.ok() || result.value().isNull())
                 return; // the reduced picture stays
-            const qreal density = magnification() * devicePixelRatioF() * imageSize_.width() /
-                                  qreal(reduced_.width());
-            if (density > 1.01)
-                setPicture(result.value().image);
+            detailScale_ = wanted.scale;
+            setDetail(result.value(), wanted.rect);
+            updateResolution(); // panned on meanwhile
         });
+}
+
+void MagnifyingImageView::setDetail(const QImage& detail, const QRect& rect) {
+    detail_ = detail;
+    detailRect_ = rect;
+    if (detail.isNull())
+        detailScale_ = 0;
+    item_->setDetail(detail_, detailRect_);
 }
 
 void MagnifyingImageView::setImageRotation(int degrees) {

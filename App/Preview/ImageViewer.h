@@ -6,10 +6,13 @@
 #include <QImage>
 #include <QPointer>
 #include <QUrl>
+
+#include <optional>
 #include <QWidget>
 
 class QMovie;
 class QProgressBar;
+class QTimer;
 
 namespace tw {
 
@@ -21,9 +24,12 @@ struct DecodedImage;
 /// 0.05 and 16; an image smaller than the view stays centred; the image can be shown turned
 /// by quarter turns. Animated images play.
 ///
-/// The file is decoded by a task, reduced to what the screen can show when fitted; zooming
-/// past that decodes it again at its own size (the reduced picture stands in meanwhile), and
-/// zooming back drops the large one. A decode that ends after the view is gone is dropped.
+/// The file is decoded by a task, reduced to what the screen can show when fitted. Zooming
+/// past that decodes the detail the view needs, at the resolution it is shown at: the whole
+/// image when it fits detailByteLimit, otherwise the part in view with a margin around it,
+/// decoded again when the user pans or zooms out of it (the reduced picture stands in
+/// meanwhile). Zooming back drops the detail. A decode that ends after the view is gone, or
+/// after the view moved on, is dropped.
 class MagnifyingImageView : public QGraphicsView {
     Q_OBJECT
 public:
@@ -33,6 +39,8 @@ public:
     /// Animations with larger frames show their first frame only: QMovie decodes every frame
     /// on the main thread.
     static constexpr qint64 animationPixelLimit = 2'000'000;
+    /// The most bytes the detail decoded for a magnified view holds.
+    static constexpr qint64 detailByteLimit = 64 * 1024 * 1024;
 
     explicit MagnifyingImageView(QWidget* parent = nullptr);
     ~MagnifyingImageView() override;
@@ -48,7 +56,14 @@ public:
     /// The pixels held for the image on screen: imageSize() or less.
     QSize decodedSize() const { return picture_.size(); }
     /// True when every pixel of the image is held (always for animations).
-    bool showsFullResolution() const { return hasImage() && decodedSize() == imageSize_; }
+    bool showsFullResolution() const;
+    /// The part of the image (unturned) that the detail covers, and the pixels it holds for
+    /// it; empty without a detail.
+    QRect detailRect() const { return detail_.isNull() ? QRect() : detailRect_; }
+    QSize detailSize() const { return detail_.size(); }
+    /// True when what is in view is on screen at the resolution it is shown at (the reduced
+    /// picture where that suffices, the detail otherwise).
+    bool isSharp() const;
     bool isAnimated() const { return movie_ != nullptr; }
     QMovie* movie() const { return movie_; }
 
@@ -79,9 +94,29 @@ private:
     void showFirst(DecodedImage decoded);
     void startMovie();
     void setPicture(const QImage& picture);
-    /// Decodes the full image when the magnification enlarges the reduced one, drops it when
-    /// the reduced one suffices again.
+    /// A part of the image at a resolution (a fraction of its own).
+    struct Detail {
+        QRect rect;
+        qreal scale = 0;
+    };
+    /// Screen pixels per pixel of the reduced picture: above one, it is being enlarged.
+    qreal reducedDensity() const;
+    /// The part of the image in view (unturned image pixels).
+    QRect visibleRect() const;
+    /// The detail the view needs now: in view and around it, at the resolution shown, within
+    /// detailByteLimit.
+    Detail wantedDetail() const;
+    /// Whether the detail held shows what is in view at no less than the resolution needed.
+    bool detailCovers(const Detail& wanted) const;
+    /// What of the wanted detail must be held for the view: the part in view (the whole
+    /// image when that is wanted).
+    QRect neededRect(const Detail& wanted) const;
+    /// Decodes a detail when the magnification enlarges the reduced picture beyond what the
+    /// detail held covers (soon, once the zooming or panning rests); drops it when the reduced
+    /// one suffices again.
     void updateResolution();
+    void decodeDetail();
+    void setDetail(const QImage& detail, const QRect& rect);
     void updateSceneRect();
     void updateSmoothing();
 
@@ -90,10 +125,17 @@ private:
     QMovie* movie_ = nullptr;
     QImage reduced_;
     QImage picture_;
+    QImage detail_;
+    QRect detailRect_;
+    qreal detailScale_ = 0;
     QSize imageSize_;
     TaskHandle decode_;
+    TaskHandle detailDecode_;
+    /// The detail being decoded; its serial drops an answer the view moved on from.
+    std::optional<Detail> detailPending_;
+    quint64 detailSerial_ = 0;
+    QTimer* detailTimer_;
     bool loading_ = false;
-    bool fullPending_ = false;
     int rotation_ = 0;
     /// Fit again on resizes until the user picks a magnification.
     bool fitting_ = true;

@@ -10,6 +10,8 @@
 #include "StorageCore/Concurrency/TaskRunner.h"
 #include "tests/App/Preview/PreviewFixtures.h"
 
+#include <QBuffer>
+#include <QImageWriter>
 #include <QLabel>
 #include <QMovie>
 #include <QPlainTextEdit>
@@ -80,6 +82,33 @@ protected:
     }
     QTemporaryDir dir;
 };
+
+/// A JPEG whose pixels tell where they are: red grows to the right, green downwards, as
+/// stored; shown turned by its EXIF orientation (1 to 8) when it has one.
+QByteArray gradientJPEG(QSize size, int exifOrientation = 0) {
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < size.width(); ++x)
+            line[x] = qRgb(x * 255 / (size.width() - 1), y * 255 / (size.height() - 1), 128);
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(95);
+    writer.write(image);
+    if (exifOrientation > 0) {
+        // An APP1 segment right after the start marker: "Exif", a little-endian TIFF header
+        // and one directory entry, the orientation (tag 0x0112, one SHORT).
+        const char exif[] = {'\xFF', '\xE1', 0, 34, 'E', 'x', 'i', 'f', 0, 0,
+                             'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0,
+                             0x12, 0x01, 3, 0, 1, 0, 0, 0, char(exifOrientation), 0, 0, 0,
+                             0, 0, 0, 0};
+        bytes.insert(2, exif, sizeof exif);
+    }
+    return bytes;
+}
 
 TEST_F(ImageViewerTest, OpensFittedAndZoomsWithinItsLimits) {
     ImageController controller;
@@ -169,10 +198,9 @@ TEST_F(ImageViewerTest, RotationTurnsClockwiseRefitsAndStartsAfreshForTheNextIma
 
 TEST_F(ImageViewerTest, ExifOrientationIsApplied) {
     ImageController controller;
-    auto viewer =
-        shown(write(QStringLiteral("turned.jpg"),
-                    makeImage(QSize(300, 200), "jpeg", QImageIOHandler::TransformationRotate90)),
-              &controller);
+    // Stored 300 × 200 and tagged "turn a quarter clockwise" (EXIF orientation 6).
+    auto viewer = shown(write(QStringLiteral("turned.jpg"), gradientJPEG(QSize(300, 200), 6)),
+                        &controller);
     ASSERT_NE(viewer->imageView(), nullptr);
     EXPECT_EQ(viewer->imageView()->imageSize(), QSize(200, 300));
 }
@@ -254,8 +282,9 @@ TEST_F(ImageViewerTest, ALargeImageIsDecodedForTheScreenAndInFullOnlyWhenZoomedP
     EXPECT_GT(shot.pixelColor(QPointF((edge.x() - 1) * dpr, edge.y() * dpr).toPoint()).red(), 200);
     EXPECT_LT(shot.pixelColor(QPointF((edge.x() + 1) * dpr, edge.y() * dpr).toPoint()).red(), 100);
     controller.zoomToFit();
-    EXPECT_EQ(view->decodedSize(), ImageDecoder::boundedSize(QSize(4000, 3000), bound))
-        << "fitted again, the full picture is let go";
+    EXPECT_EQ(view->decodedSize(), ImageDecoder::boundedSize(QSize(4000, 3000), bound));
+    EXPECT_FALSE(view->showsFullResolution()) << "fitted again, the full picture is let go";
+    EXPECT_TRUE(view->detailSize().isEmpty());
 }
 
 TEST_F(ImageViewerTest, TheDecoderReducesToTheBoundKeepingTheTurn) {
@@ -291,6 +320,89 @@ TEST_F(ImageViewerTest, TheDecoderReducesToTheBoundKeepingTheTurn) {
     EXPECT_EQ(blink.fullSize, QSize(2, 2));
     EXPECT_TRUE(ImageDecoder::decode(write(QStringLiteral("junk.png"), "junk").toLocalFile())
                     .image.isNull());
+}
+
+TEST_F(ImageViewerTest, ARegionIsDecodedAsTheSamePartOfTheWholeImageForEveryTurn) {
+    const QRect region(150, 100, 300, 200);
+    // Every EXIF orientation (0: none written), each shown differently.
+    for (int orientation = 0; orientation <= 8; ++orientation) {
+        const QString path = write(QStringLiteral("turn%1.jpg").arg(orientation),
+                                   gradientJPEG(QSize(1200, 800), orientation))
+                                 .toLocalFile();
+        const DecodedImage decoded = ImageDecoder::decode(path);
+        const QImage& whole = decoded.image;
+        ASSERT_FALSE(whole.isNull()) << orientation;
+        EXPECT_EQ(whole.size(), orientation >= 5 ? QSize(800, 1200) : QSize(1200, 800))
+            << orientation << ": the orientation is read";
+        const int c = orientation;
+        for (const qreal scale : {1.0, 0.5}) {
+            const QImage part = ImageDecoder::decodeRegion(path, region, scale);
+            ASSERT_EQ(part.size(), (QSizeF(region.size()) * scale).toSize())
+                << c << " at " << scale;
+            // Corners and middle of the part match the same places of the whole image.
+            for (const QPoint at : {QPoint(2, 2), QPoint(297, 2), QPoint(2, 197),
+                                    QPoint(297, 197), QPoint(150, 100)}) {
+                const QColor expected = whole.pixelColor(region.topLeft() + at);
+                const QColor got = part.pixelColor((QPointF(at) * scale).toPoint());
+                EXPECT_NEAR(got.red(), expected.red(), 8) << c << " " << scale << " " << at.x();
+                EXPECT_NEAR(got.green(), expected.green(), 8) << c << " " << scale << " " << at.y();
+            }
+        }
+    }
+    const QString plain = dir.filePath(QStringLiteral("turn0.jpg"));
+    EXPECT_TRUE(ImageDecoder::decodeRegion(plain, QRect(1300, 0, 50, 50), 1.0).isNull())
+        << "outside the picture";
+    EXPECT_EQ(ImageDecoder::decodeRegion(plain, QRect(1100, 700, 300, 300), 1.0).size(),
+              QSize(100, 100))
+        << "kept within the picture";
+    EXPECT_TRUE(ImageDecoder::decodeRegion(write(QStringLiteral("junk.jpg"), "junk").toLocalFile(),
+                                           region, 1.0)
+                    .isNull());
+}
+
+TEST_F(ImageViewerTest, ZoomedPastTheScreenAHugeImageHoldsOnlyTheDetailInViewWithinItsBound) {
+    // 72 MiB in full: more than the view holds for its detail.
+    const QSize size(6000, 3200);
+    ASSERT_GT(qint64(size.width()) * size.height() * 4, MagnifyingImageView::detailByteLimit);
+    ImageController controller;
+    auto viewer = shown(write(QStringLiteral("huge.jpg"), gradientJPEG(size)), &controller);
+    MagnifyingImageView* view = viewer->imageView();
+    ASSERT_NE(view, nullptr);
+    ASSERT_LT(view->decodedSize().width(), size.width());
+    EXPECT_TRUE(view->isSharp()) << "fitted, the reduced picture suffices";
+    EXPECT_TRUE(view->detailRect().isEmpty());
+
+    const auto checkDetail = [&](const char* where) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return view->isSharp(); }, 10000)) << where;
+        const QRect detail = view->detailRect();
+        const QRect visible =
+            view->mapToScene(view->viewport()->rect()).boundingRect().toAlignedRect();
+        EXPECT_TRUE(detail.contains(visible.intersected(QRect(QPoint(0, 0), size)))) << where;
+        EXPECT_LT(detail.width(), size.width()) << where << ": a part, not the whole";
+        EXPECT_EQ(view->detailSize(), detail.size()) << where << ": at the image's own size";
+        EXPECT_LE(qint64(view->detailSize().width()) * view->detailSize().height() * 4,
+                  MagnifyingImageView::detailByteLimit)
+            << where;
+        EXPECT_FALSE(view->showsFullResolution()) << where;
+        // The pixel in the middle of the view is the image's own there.
+        const QPoint middle = view->viewport()->rect().center();
+        const QPointF inImage = view->mapToScene(middle);
+        const QImage shot = view->viewport()->grab().toImage();
+        const QColor seen =
+            shot.pixelColor((QPointF(middle) * shot.devicePixelRatio()).toPoint());
+        EXPECT_NEAR(seen.red(), inImage.x() * 255 / (size.width() - 1), 8) << where;
+        EXPECT_NEAR(seen.green(), inImage.y() * 255 / (size.height() - 1), 8) << where;
+    };
+    controller.actualSize();
+    checkDetail("actual size");
+    const QRect first = view->detailRect();
+    view->centerOn(5900, 3100); // far from the first detail
+    checkDetail("panned");
+    EXPECT_FALSE(view->detailRect().intersects(first));
+
+    controller.zoomToFit();
+    EXPECT_TRUE(view->detailRect().isEmpty()) << "fitted again, the detail is let go";
+    EXPECT_TRUE(view->isSharp());
 }
 
 TEST_F(ImageViewerTest, AnUnreadableImageSaysSoAndTheControlsDoNothing) {
