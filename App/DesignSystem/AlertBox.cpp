@@ -4,6 +4,7 @@
 #include "App/DesignSystem/WindowPlacement.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QLayout>
 
 namespace tw {
@@ -21,6 +22,14 @@ void AlertBox::showEvent(QShowEvent* event) {
     // QMessageBox fixes its size to its texts here; the title widens it afterwards.
     QMessageBox::showEvent(event);
     fitTitle();
+}
+
+bool AlertBox::event(QEvent* event) {
+    // QMessageBox fits its size to its texts again on every layout request.
+    const bool handled = QMessageBox::event(event);
+    if (event->type() == QEvent::LayoutRequest && isVisible())
+        fitTitle();
+    return handled;
 }
 
 void AlertBox::fitTitle() {

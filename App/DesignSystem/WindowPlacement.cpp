@@ -101,10 +101,9 @@ QRect availableArea(const QWidget* widget) {
 void place(QWidget* window, QSize wanted, const QWidget* over) {
     const QRect area = availableArea(over ? over : window);
     const QMargins frame = frameOf(window);
-    const QSize room = area.size().shrunkBy(frame);
-    if (window->minimumWidth() > room.width() || window->minimumHeight() > room.height())
-        window->setMinimumSize(window->minimumSize().boundedTo(room));
-    const QSize size = fittedSize(wanted, area, frame, window->minimumSize());
+    // The window's own minimum still holds on a screen smaller than it.
+    const QSize size = fittedSize(wanted, area, frame, window->minimumSize())
+                           .expandedTo(window->minimumSize());
     window->resize(size);
     window->move(centred(size.grownBy(frame), anchorOf(over, area), area).topLeft());
 }

@@ -41,9 +41,9 @@ QRect popup(QSize size, const QRect& anchor, const QRect& bounds);
 /// The available area of the screen `widget` is on (the primary screen's without a widget).
 QRect availableArea(const QWidget* widget);
 
-/// Sizes `window` to `wanted` fitted to its screen and puts it centred over `over` (its screen's
-/// centre without one). A window whose minimum size is larger than the screen gets a minimum
-/// that fits. To be called before the window is first shown, or to bring it back on screen.
+/// Sizes `window` to `wanted` fitted to its screen (never below the window's minimum size) and
+/// puts it centred over `over` (its screen's centre without one), whole on the screen where it
+/// fits. To be called before the window is first shown, or to bring it back on screen.
 void place(QWidget* window, QSize wanted, const QWidget* over);
 
 /// As place(), then stepped away from the windows in `siblings` that already sit there, so a

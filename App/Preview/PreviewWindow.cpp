@@ -142,7 +142,8 @@ void PreviewWindow::buildToolbar() {
     subtitle_->setFont(small);
     titleBox->addWidget(title_);
     titleBox->addWidget(subtitle_);
-    titles->setMaximumWidth(360);
+    // The titles take the room the toolbar has and give way (cut at their end) when it has none.
+    titles->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     toolbar_->addWidget(titles);
     toolbar_->addWidget(spacer(toolbar_));
 

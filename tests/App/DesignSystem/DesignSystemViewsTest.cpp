@@ -161,9 +161,11 @@ TEST(AlertBox, WidensToShowItsWholeTitleAndCutsTheEndOfOneTooLongForTheScreen) {
     auto* box = new AlertBox(&window);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setText(QStringLiteral("Try again."));
+    box->setInformativeText(QStringLiteral("The service did not answer in time."));
     box->setFullTitle(title);
     box->open();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
+    QApplication::processEvents(); // the box refits itself on its layout requests
     EXPECT_GE(box->width(), WindowPlacement::widthForTitle(title, area));
     EXPECT_EQ(box->windowTitle(), title);
     EXPECT_TRUE(QRect(area).contains(box->geometry()));
