@@ -38,9 +38,10 @@ void AlertBox::fitTitle() {
     const QRect area = WindowPlacement::availableArea(this);
     const int needed = WindowPlacement::widthForTitle(title_, area);
     if (needed > width()) {
-        const int height = layout() && layout()->hasHeightForWidth()
-                               ? std::max(layout()->totalHeightForWidth(needed), minimumSizeHint().height())
-                               : this->height();
+        const int height =
+            layout() && layout()->hasHeightForWidth()
+                ? std::max(layout()->totalHeightForWidth(needed), minimumSizeHint().height())
+                : this->height();
         setFixedSize(needed, height);
         // Centred again over its window, for the width it has now.
         const QWidget* over = parentWidget() ? parentWidget()->window() : nullptr;
@@ -54,7 +55,8 @@ void AlertBox::fitTitle() {
     font.setBold(true);
     const int room = width() - (WindowPlacement::widthForTitle(QString(), area));
     const QString shown = QFontMetrics(font).elidedText(title_, Qt::ElideRight, std::max(room, 0));
-    setWindowTitle(DisplayText::windowTitle(shown.isEmpty() ? title_.left(1) + QChar(0x2026) : shown));
+    setWindowTitle(
+        DisplayText::windowTitle(shown.isEmpty() ? title_.left(1) + QChar(0x2026) : shown));
 }
 
 } // namespace tw

@@ -43,8 +43,8 @@ QSize ButtonStyle::sizeFromContents(ContentsType type, const QStyleOption* optio
     return result;
 }
 
-void ButtonStyle::drawControl(ControlElement element, const QStyleOption* option,
-                              QPainter* painter, const QWidget* widget) const {
+void ButtonStyle::drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                              const QWidget* widget) const {
     const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option);
     if (button && button->features.testFlag(QStyleOptionButton::HasMenu)) {
         const int arrow = pixelMetric(PM_MenuButtonIndicator, option, widget);

@@ -52,8 +52,9 @@ QSize fittedSize(QSize wanted, const QRect& available, const QMargins& frame, QS
 QRect centred(QSize frameSize, const QRect& anchor, const QRect& available) {
     QRect frame(QPoint(0, 0), frameSize);
     frame.moveCenter(anchor.center());
-    frame.moveTopLeft(QPoint(clampInto(frame.x(), frame.width(), available.x(), available.width()),
-                             clampInto(frame.y(), frame.height(), available.y(), available.height())));
+    frame.moveTopLeft(
+        QPoint(clampInto(frame.x(), frame.width(), available.x(), available.width()),
+               clampInto(frame.y(), frame.height(), available.y(), available.height())));
     return frame;
 }
 
@@ -86,8 +87,8 @@ QRect popup(QSize size, const QRect& anchor, const QRect& bounds) {
             height = std::max(0, roomBelow);
         }
     }
-    const int x = clampInto(anchor.x() + anchor.width() / 2 - width / 2, width, bounds.x(),
-                           bounds.width());
+    const int x =
+        clampInto(anchor.x() + anchor.width() / 2 - width / 2, width, bounds.x(), bounds.width());
     return QRect(x, y, width, height);
 }
 
@@ -102,8 +103,8 @@ void place(QWidget* window, QSize wanted, const QWidget* over) {
     const QRect area = availableArea(over ? over : window);
     const QMargins frame = frameOf(window);
     // The window's own minimum still holds on a screen smaller than it.
-    const QSize size = fittedSize(wanted, area, frame, window->minimumSize())
-                           .expandedTo(window->minimumSize());
+    const QSize size =
+        fittedSize(wanted, area, frame, window->minimumSize()).expandedTo(window->minimumSize());
     window->resize(size);
     window->move(centred(size.grownBy(frame), anchorOf(over, area), area).topLeft());
 }

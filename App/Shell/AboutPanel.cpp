@@ -93,7 +93,8 @@ QWidget* show(QWidget* parent) {
         const QMargins margins = layout->contentsMargins();
         const int titleWidth = WindowPlacement::widthForTitle(
             dialog->windowTitle(), WindowPlacement::availableArea(parent));
-        name->setMinimumWidth(std::max(minimumWidth, titleWidth) - margins.left() - margins.right());
+        name->setMinimumWidth(std::max(minimumWidth, titleWidth) - margins.left() -
+                              margins.right());
         layout->setSizeConstraint(QLayout::SetFixedSize);
         const QWidget* over = parent ? parent : QApplication::activeWindow();
         WindowPlacement::place(dialog, dialog->sizeHint(), over);

@@ -15,7 +15,9 @@ namespace WP = tw::WindowPlacement;
 
 namespace {
 
-bool whollyInside(const QRect& inner, const QRect& outer) { return outer.contains(inner); }
+bool whollyInside(const QRect& inner, const QRect& outer) {
+    return outer.contains(inner);
+}
 
 } // namespace
 
@@ -31,12 +33,25 @@ TEST(WindowPlacement, SizesFitTheAvailableAreaWithTheFrame) {
     const Case cases[] = {
         {"large screen: as wanted", {1100, 700}, {0, 0, 1920, 1050}, {820, 520}, {1100, 700}},
         // 1400 x 900 pixels at scale 1.5, a panel of 32 at the top.
-        {"scaled small screen", {1100, 700}, {0, 32, 933, 568}, {820, 520},
+        {"scaled small screen",
+         {1100, 700},
+         {0, 32, 933, 568},
+         {820, 520},
          {933 - frame.left() - frame.right(), 568 - frame.top() - frame.bottom()}},
-        {"only too tall", {600, 500}, {0, 0, 1024, 500}, {0, 0},
+        {"only too tall",
+         {600, 500},
+         {0, 0, 1024, 500},
+         {0, 0},
          {600, 500 - frame.top() - frame.bottom()}},
-        {"minimum kept where there is room", {600, 400}, {0, 0, 1920, 1080}, {820, 520}, {820, 520}},
-        {"minimum larger than the screen gives way", {1100, 700}, {0, 0, 800, 500}, {820, 520},
+        {"minimum kept where there is room",
+         {600, 400},
+         {0, 0, 1920, 1080},
+         {820, 520},
+         {820, 520}},
+        {"minimum larger than the screen gives way",
+         {1100, 700},
+         {0, 0, 800, 500},
+         {820, 520},
          {800 - frame.left() - frame.right(), 500 - frame.top() - frame.bottom()}},
     };
     for (const Case& c : cases) {
@@ -57,15 +72,31 @@ TEST(WindowPlacement, WindowsOpenCentredOnTheirAnchorAndWhollyOnScreen) {
         QPoint expectedTopLeft;
     };
     const Case cases[] = {
-        {"centred on the window", {600, 500}, {100, 100, 1100, 700}, {0, 0, 1920, 1080}, {350, 200}},
-        {"window hanging off the left edge", {600, 500}, {-700, 100, 1100, 700}, {0, 0, 1920, 1080},
+        {"centred on the window",
+         {600, 500},
+         {100, 100, 1100, 700},
+         {0, 0, 1920, 1080},
+         {350, 200}},
+        {"window hanging off the left edge",
+         {600, 500},
+         {-700, 100, 1100, 700},
+         {0, 0, 1920, 1080},
          {0, 200}},
-        {"window hanging off the bottom right", {600, 500}, {1500, 800, 1100, 700},
-         {0, 0, 1920, 1080}, {1320, 580}},
-        {"second screen with a top panel", {600, 500}, {1920, 0, 400, 300}, {1920, 32, 1280, 992},
+        {"window hanging off the bottom right",
+         {600, 500},
+         {1500, 800, 1100, 700},
+         {0, 0, 1920, 1080},
+         {1320, 580}},
+        {"second screen with a top panel",
+         {600, 500},
+         {1920, 0, 400, 300},
+         {1920, 32, 1280, 992},
          {1920, 32}},
-        {"larger than the screen keeps its corner on it", {1000, 800}, {0, 0, 933, 600},
-         {0, 0, 933, 600}, {0, 0}},
+        {"larger than the screen keeps its corner on it",
+         {1000, 800},
+         {0, 0, 933, 600},
+         {0, 0, 933, 600},
+         {0, 0}},
     };
     for (const Case& c : cases) {
         const QRect placed = WP::centred(c.frame, c.anchor, c.available);
@@ -107,15 +138,30 @@ TEST(WindowPlacement, PopupsOpenUnderTheirButtonInsideTheWindow) {
     };
     const Case cases[] = {
         {"room everywhere", {340, 200}, {500, 40, 40, 30}, {0, 0, 1100, 700}, {350, 70, 340, 200}},
-        {"button at the window's right edge", {340, 200}, {1050, 40, 40, 30}, {0, 0, 1100, 700},
+        {"button at the window's right edge",
+         {340, 200},
+         {1050, 40, 40, 30},
+         {0, 0, 1100, 700},
          {760, 70, 340, 200}},
-        {"button at the left edge", {340, 200}, {5, 40, 40, 30}, {0, 0, 1100, 700},
+        {"button at the left edge",
+         {340, 200},
+         {5, 40, 40, 30},
+         {0, 0, 1100, 700},
          {0, 70, 340, 200}},
-        {"no room below: above", {340, 200}, {500, 600, 40, 30}, {0, 0, 1100, 700},
+        {"no room below: above",
+         {340, 200},
+         {500, 600, 40, 30},
+         {0, 0, 1100, 700},
          {350, 400, 340, 200}},
-        {"too tall either way: the larger side, shortened", {340, 500}, {500, 300, 40, 30},
-         {0, 0, 1100, 700}, {350, 330, 340, 370}},
-        {"window narrower than the popup", {340, 200}, {100, 40, 40, 30}, {20, 0, 300, 700},
+        {"too tall either way: the larger side, shortened",
+         {340, 500},
+         {500, 300, 40, 30},
+         {0, 0, 1100, 700},
+         {350, 330, 340, 370}},
+        {"window narrower than the popup",
+         {340, 200},
+         {100, 40, 40, 30},
+         {20, 0, 300, 700},
          {20, 70, 300, 200}},
     };
     for (const Case& c : cases) {
@@ -132,8 +178,9 @@ TEST(WindowPlacement, TitlesGetTheWidthTheyNeedUpToTheScreen) {
     const int longTitle =
         WP::widthForTitle(QStringLiteral("The storage service is having trouble."), wide);
     EXPECT_GT(longTitle, shortTitle);
-    EXPECT_GT(longTitle, QFontMetrics(QGuiApplication::font())
-                             .horizontalAdvance(QStringLiteral("The storage service is having trouble.")));
+    EXPECT_GT(longTitle,
+              QFontMetrics(QGuiApplication::font())
+                  .horizontalAdvance(QStringLiteral("The storage service is having trouble.")));
     const QRect narrow(0, 0, 400, 300);
     EXPECT_LE(WP::widthForTitle(QString(300, QLatin1Char('W')), narrow), narrow.width());
 }
