@@ -165,7 +165,10 @@ TEST(AlertBox, WidensToShowItsWholeTitleAndCutsTheEndOfOneTooLongForTheScreen) {
     box->setFullTitle(title);
     box->open();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
-    QApplication::processEvents(); // the box refits itself on its layout requests
+    EXPECT_GE(box->width(), WindowPlacement::widthForTitle(title, area));
+    // A message box fits itself to its texts again on every layout request.
+    QEvent relayout(QEvent::LayoutRequest);
+    QApplication::sendEvent(box, &relayout);
     EXPECT_GE(box->width(), WindowPlacement::widthForTitle(title, area));
     EXPECT_EQ(box->windowTitle(), title);
     EXPECT_TRUE(QRect(area).contains(box->geometry()));
