@@ -2,6 +2,9 @@
 // The pure rules run over a table of screens; the widget test runs on the screen the test is
 // given (a small, scaled one: see tests/App/CMakeLists.txt).
 #include "App/DesignSystem/WindowPlacement.h"
+#include "App/Shell/MainWindow.h"
+#include "tests/App/Model/AppModelFixture.h"
+#include "tests/App/Preview/RecordingQuickLook.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -11,6 +14,7 @@
 #include <gtest/gtest.h>
 
 using namespace tw;
+using namespace tw::test;
 namespace WP = tw::WindowPlacement;
 
 namespace {
@@ -207,4 +211,22 @@ TEST(WindowPlacement, AWindowLargerThanTheScreenOpensWholeOnIt) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&over));
     EXPECT_TRUE(whollyInside(over.frameGeometry(), area));
     EXPECT_LE(std::abs(over.frameGeometry().center().x() - main.frameGeometry().center().x()), 2);
+}
+
+// The main window, 1100 x 700 by default, on the scaled screen: smaller, whole on it, centred.
+class MainWindowPlacement : public AppModelFixture {};
+
+TEST_F(MainWindowPlacement, TheMainWindowFitsAScaledScreen) {
+    AppModel& app = build();
+    RecordingQuickLook quickLook;
+    {
+        MainWindow main(app, quickLook, [](const PreviewTarget&) {});
+        main.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+        const QRect area = main.screen()->availableGeometry();
+        ASSERT_LT(area.width(), 1100) << "the test runs on a small screen";
+        EXPECT_TRUE(whollyInside(main.frameGeometry(), area));
+        EXPECT_GE(main.width(), main.minimumWidth());
+        EXPECT_LE(std::abs(main.frameGeometry().center().x() - area.center().x()), 8);
+    }
 }
