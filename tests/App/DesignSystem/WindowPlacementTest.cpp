@@ -213,6 +213,21 @@ TEST(WindowPlacement, AWindowLargerThanTheScreenOpensWholeOnIt) {
     EXPECT_LE(std::abs(over.frameGeometry().center().x() - main.frameGeometry().center().x()), 2);
 }
 
+// A second window of a kind opened over the same window steps away from the first.
+TEST(WindowPlacement, ASecondWindowOfAKindStepsAwayFromTheFirst) {
+    QWidget first;
+    WP::place(&first, QSize(400, 300), nullptr);
+    first.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&first));
+    QWidget second;
+    WP::placeCascaded(&second, QSize(400, 300), nullptr, {&first});
+    second.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&second));
+    const QPoint step = second.frameGeometry().topLeft() - first.frameGeometry().topLeft();
+    EXPECT_EQ(step, QPoint(28, 28)) << step.x() << "," << step.y();
+    EXPECT_TRUE(whollyInside(second.frameGeometry(), second.screen()->availableGeometry()));
+}
+
 // The main window, 1100 x 700 by default, on the scaled screen: smaller, whole on it, centred.
 class MainWindowPlacement : public AppModelFixture {};
 
