@@ -22,11 +22,22 @@ UploadStatusButton::UploadStatusButton(QWidget* parent) : QAbstractButton(parent
     clock_.start();
 }
 
+namespace {
+
+/// A text's width rounded up, so a text given that room is never shortened for a fraction of
+/// a pixel.
+int textWidth(const QFont& font, const QString& text) {
+    return int(std::ceil(QFontMetricsF(font).horizontalAdvance(text)));
+}
+
+} // namespace
+
 void UploadStatusButton::setStatus(const QString& text, double progress) {
     progress_ = std::clamp(progress, 0.0, 1.0);
     setText(text);
     setAccessibleName(text);
     setAccessibleDescription(percentText());
+    updateToolTip();
     updateGeometry();
     update();
 }
@@ -35,19 +46,39 @@ QString UploadStatusButton::percentText() const {
     return QLocale().toString(std::lround(progress_ * 100)) + QLocale().percent();
 }
 
+int UploadStatusButton::fixedPartsWidth() const {
+    return arrowSize + spacing + spacing + barWidth + spacing +
+           textWidth(font(), QStringLiteral("100%"));
+}
+
+int UploadStatusButton::textRoom() const { return std::max(0, width() - fixedPartsWidth()); }
+
+QString UploadStatusButton::shownText() const {
+    if (textWidth(font(), text()) <= textRoom())
+        return text();
+    return fontMetrics().elidedText(text(), Qt::ElideRight, textRoom());
+}
+
+void UploadStatusButton::updateToolTip() {
+    // Shortened, the status shows whole in the tool tip; otherwise the tip says what a click does.
+    setToolTip(shownText() == text() ? QStringLiteral("Show uploads") : text());
+}
+
 QSize UploadStatusButton::sizeHint() const {
     const QFontMetrics metrics = fontMetrics();
-    const int width = arrowSize + spacing + metrics.horizontalAdvance(text()) + spacing + barWidth +
-                      spacing + metrics.horizontalAdvance(QStringLiteral("100%"));
-    return QSize(width, std::max(metrics.height(), arrowSize));
+    return QSize(fixedPartsWidth() + textWidth(font(), text()),
+                 std::max(metrics.height(), arrowSize));
 }
 
 QSize UploadStatusButton::minimumSizeHint() const {
     const QFontMetrics metrics = fontMetrics();
-    const int width = arrowSize + spacing +
-                      metrics.horizontalAdvance(QStringLiteral("Uploading…")) + spacing + barWidth +
-                      spacing + metrics.horizontalAdvance(QStringLiteral("100%"));
-    return QSize(width, std::max(metrics.height(), arrowSize));
+    return QSize(fixedPartsWidth() + textWidth(font(), QStringLiteral("Uploading\u2026")),
+                 std::max(metrics.height(), arrowSize));
+}
+
+void UploadStatusButton::resizeEvent(QResizeEvent* event) {
+    QAbstractButton::resizeEvent(event);
+    updateToolTip();
 }
 
 void UploadStatusButton::showEvent(QShowEvent* event) {
@@ -64,7 +95,6 @@ void UploadStatusButton::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QColor accent = palette().color(QPalette::Highlight);
-    const QFontMetrics metrics = fontMetrics();
     const int mid = height() / 2;
 
     const double phase = std::fmod(clock_.elapsed() / 1200.0, 1.0);
@@ -72,15 +102,13 @@ void UploadStatusButton::paintEvent(QPaintEvent*) {
                           phase);
 
     const QString percent = percentText();
-    const int percentWidth = metrics.horizontalAdvance(QStringLiteral("100%"));
+    const int percentWidth = textWidth(font(), QStringLiteral("100%"));
     const int textLeft = arrowSize + spacing;
-    const int textWidth =
-        std::max(0, width() - textLeft - spacing - barWidth - spacing - percentWidth);
+    const int room = textRoom();
     p.setPen(accent);
-    p.drawText(QRect(textLeft, 0, textWidth, height()), Qt::AlignVCenter | Qt::AlignLeft,
-               metrics.elidedText(text(), Qt::ElideMiddle, textWidth));
+    p.drawText(QRect(textLeft, 0, room, height()), Qt::AlignVCenter | Qt::AlignLeft, shownText());
 
-    const int barLeft = textLeft + textWidth + spacing;
+    const int barLeft = textLeft + room + spacing;
     const QRectF track(barLeft, mid - 2, barWidth, 4);
     QColor trackColor = palette().color(QPalette::WindowText);
     trackColor.setAlphaF(0.15);

@@ -17,6 +17,9 @@ public:
     /// text: the status text; progress: 0 to 1.
     void setStatus(const QString& text, double progress);
     QString percentText() const;
+    /// The status text as it is drawn at the button's width: whole, or cut at its end with an
+    /// ellipsis (the whole text is then the tool tip).
+    QString shownText() const;
     double progress() const { return progress_; }
 
     QSize sizeHint() const override;
@@ -24,10 +27,15 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:
+    int textRoom() const;
+    int fixedPartsWidth() const;
+    void updateToolTip();
+
     static constexpr int arrowSize = 11;
     static constexpr int barWidth = 80;
     static constexpr int spacing = 5;

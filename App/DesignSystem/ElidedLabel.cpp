@@ -2,12 +2,26 @@
 
 #include "App/DesignSystem/DisplayText.h"
 
+#include <QEvent>
+
+#include <cmath>
+
 namespace tw {
+
+namespace {
+
+/// The width a text takes, rounded up: QFontMetrics::horizontalAdvance rounds to the nearest
+/// pixel, and a text given that many pixels can miss a fraction of one and be shortened.
+int textWidth(const QFont& font, const QString& text) {
+    return int(std::ceil(QFontMetricsF(font).horizontalAdvance(text)));
+}
+
+} // namespace
 
 ElidedLabel::ElidedLabel(const QString& text, Qt::TextElideMode mode, QWidget* parent)
     : QLabel(parent), mode_(mode) {
     setTextFormat(Qt::PlainText);
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     setText(text);
 }
 
@@ -18,9 +32,21 @@ void ElidedLabel::setText(const QString& text) {
     setToolTip(DisplayText::toolTip(text));
     setAccessibleName(text);
     elide();
+    updateGeometry();
 }
 
-QSize ElidedLabel::minimumSizeHint() const { return QSize(20, QLabel::minimumSizeHint().height()); }
+QSize ElidedLabel::sizeHint() const {
+    const QMargins margins = contentsMargins();
+    const int indent = margin() * 2;
+    return QSize(textWidth(font(), full_) + margins.left() + margins.right() + indent,
+                 QLabel::sizeHint().height());
+}
+
+QSize ElidedLabel::minimumSizeHint() const {
+    // Room for a few characters and the ellipsis.
+    const int few = fontMetrics().horizontalAdvance(QStringLiteral("Mm\u2026"));
+    return QSize(std::min(few, sizeHint().width()), QLabel::minimumSizeHint().height());
+}
 
 void ElidedLabel::resizeEvent(QResizeEvent* event) {
     QLabel::resizeEvent(event);
@@ -32,6 +58,14 @@ void ElidedLabel::showEvent(QShowEvent* event) {
     elide();
 }
 
+void ElidedLabel::changeEvent(QEvent* event) {
+    QLabel::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
+        updateGeometry();
+        elide();
+    }
+}
+
 void ElidedLabel::elide() {
     // A hidden label is elided when it is shown (with its laid-out width), not for whatever
     // size it has before.
@@ -39,8 +73,9 @@ void ElidedLabel::elide() {
         QLabel::setText(full_);
         return;
     }
-    const int width = std::max(0, contentsRect().width());
-    QLabel::setText(width > 0 ? fontMetrics().elidedText(full_, mode_, width) : full_);
+    const int width = std::max(0, contentsRect().width() - margin() * 2);
+    const bool fits = textWidth(font(), full_) <= width;
+    QLabel::setText(fits || width <= 0 ? full_ : fontMetrics().elidedText(full_, mode_, width));
 }
 
 } // namespace tw

@@ -1,6 +1,8 @@
 #include "App/Preview/PreviewWindow.h"
 
 #include "App/DesignSystem/DisplayText.h"
+#include "App/DesignSystem/ElidedLabel.h"
+#include "App/DesignSystem/WindowPlacement.h"
 
 #include "App/Model/AppModel.h"
 #include "App/Modules/ViewerModules.h"
@@ -125,22 +127,23 @@ void PreviewWindow::buildToolbar() {
     auto* titleBox = new QVBoxLayout(titles);
     titleBox->setContentsMargins(8, 0, 8, 0);
     titleBox->setSpacing(0);
-    title_ = new QLabel(titles);
+    // Both lines are shortened at their end when the toolbar is narrow; the whole text is
+    // their tool tip.
+    title_ = new ElidedLabel(QString(), Qt::ElideRight, titles);
     title_->setObjectName(QStringLiteral("previewTitle"));
-    title_->setTextFormat(Qt::PlainText);
     QFont bold = title_->font();
     bold.setBold(true);
     title_->setFont(bold);
-    subtitle_ = new QLabel(titles);
+    subtitle_ = new ElidedLabel(QString(), Qt::ElideRight, titles);
     subtitle_->setObjectName(QStringLiteral("previewSubtitle"));
-    subtitle_->setTextFormat(Qt::PlainText);
     subtitle_->setForegroundRole(QPalette::PlaceholderText);
     QFont small = subtitle_->font();
     small.setPointSizeF(small.pointSizeF() * 0.88);
     subtitle_->setFont(small);
     titleBox->addWidget(title_);
     titleBox->addWidget(subtitle_);
-    titles->setMaximumWidth(360);
+    // The titles take the room the toolbar has and give way (cut at their end) when it has none.
+    titles->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     toolbar_->addWidget(titles);
     toolbar_->addWidget(spacer(toolbar_));
 
@@ -495,6 +498,17 @@ QUrl PreviewWindow::shareableFile() const {
 }
 
 void PreviewWindow::showEvent(QShowEvent* event) {
+    if (!placed_ && !event->spontaneous()) {
+        // Opened over the window it was opened from, stepped away from the other previews.
+        placed_ = true;
+        QList<const QWidget*> others;
+        for (const QWidget* window : QApplication::topLevelWidgets()) {
+            if (window != this && qobject_cast<const PreviewWindow*>(window))
+                others.append(window);
+        }
+        const QWidget* over = QApplication::activeWindow();
+        WindowPlacement::placeCascaded(this, size(), over != this ? over : nullptr, others);
+    }
     QMainWindow::showEvent(event);
     if (content_)
         content_->setFocus();

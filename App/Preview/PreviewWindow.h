@@ -17,6 +17,7 @@ class QVBoxLayout;
 namespace tw {
 
 class AppModel;
+class ElidedLabel;
 class FolderListing;
 class ImageController;
 class PDFControls;
@@ -90,8 +91,9 @@ private:
     QToolBar* toolbar_ = nullptr;
     QAction* previous_ = nullptr;
     QAction* next_ = nullptr;
-    QLabel* title_ = nullptr;
-    QLabel* subtitle_ = nullptr;
+    ElidedLabel* title_ = nullptr;
+    ElidedLabel* subtitle_ = nullptr;
+    bool placed_ = false;
     QList<QAction*> pdfPageActions_;
     QList<QAction*> pdfActions_;
     QList<QAction*> imageActions_;

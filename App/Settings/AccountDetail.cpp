@@ -2,6 +2,7 @@
 
 #include "App/DesignSystem/DesignSystem.h"
 #include "App/DesignSystem/DisplayText.h"
+#include "App/DesignSystem/ElidedLabel.h"
 #include "App/DesignSystem/Format.h"
 #include "App/DesignSystem/UsageMeter.h"
 
@@ -41,7 +42,7 @@ AccountDetail::AccountDetail(AppModel& model, const StorageAccount& account, QWi
     const bool telegram = account.provider == ProviderKind::telegram;
     form->addRow(QStringLiteral("Service"),
                  plainLabel(this, telegram ? QStringLiteral("Telegram") : QStringLiteral("Google Drive")));
-    auto* email = plainLabel(this, account.email);
+    auto* email = new ElidedLabel(account.email, Qt::ElideRight, this);
     email->setObjectName(QStringLiteral("accountEmail"));
     form->addRow(QStringLiteral("Account"), email);
     status_ = plainLabel(this);

@@ -39,7 +39,8 @@ QWidget* accountRow(const StorageAccount& account, QWidget* parent) {
     layout->addWidget(new AccountIcon(account, 20, row));
     auto* texts = new QVBoxLayout;
     texts->setSpacing(1);
-    auto* alias = DisplayText::label(account.alias, row);
+    auto* alias = new ElidedLabel(account.alias, Qt::ElideRight, row);
+    alias->setObjectName(QStringLiteral("accountsRowAlias"));
     texts->addWidget(alias);
     auto* email = new ElidedLabel(account.email, Qt::ElideRight, row);
     QFont caption = email->font();
@@ -68,6 +69,8 @@ AccountsSettings::AccountsSettings(AppModel& model, QWidget* parent)
     list_ = new QListWidget(column);
     list_->setObjectName(QStringLiteral("accountsList"));
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Rows are as wide as the list; long names are shortened, never scrolled to.
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     columnLayout->addWidget(list_, 1);
 
     auto* bar = new QHBoxLayout;
@@ -173,7 +176,7 @@ void AccountsSettings::rebuildList() {
         item->setData(kAccountRole, account.id);
         item->setData(Qt::AccessibleTextRole, account.alias);
         QWidget* row = accountRow(account, list_);
-        item->setSizeHint(row->sizeHint());
+        item->setSizeHint(QSize(row->minimumSizeHint().width(), row->sizeHint().height()));
         list_->setItemWidget(item, row);
         if (selection_ == account.id)
             list_->setCurrentItem(item);

@@ -1,6 +1,7 @@
 #include "App/Settings/SettingsWindow.h"
 
 #include "App/DesignSystem/SymbolIcons.h"
+#include "App/DesignSystem/WindowPlacement.h"
 
 #include "App/Model/AppModel.h"
 #include "App/Settings/AccountDetail.h"
@@ -9,6 +10,8 @@
 #include "App/Settings/PrivacySettings.h"
 #include "StorageCore/Preview/PreviewCache.h"
 
+#include <QApplication>
+#include <QShowEvent>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -17,7 +20,7 @@ namespace tw {
 SettingsWindow::SettingsWindow(AppModel& model, QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("settingsWindow"));
     setWindowTitle(QStringLiteral("Settings"));
-    setFixedSize(600, 500);
+    setFixedSize(defaultSize);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     tabs_ = new QTabWidget(this);
@@ -33,6 +36,15 @@ SettingsWindow::SettingsWindow(AppModel& model, QWidget* parent) : QWidget(paren
                       cache ? std::optional<QString>(cache->directory()) : std::nullopt, tabs_),
                   SymbolIcons::icon(QStringLiteral("hand.raised")), QStringLiteral("Privacy"));
     layout->addWidget(tabs_);
+}
+
+void SettingsWindow::showEvent(QShowEvent* event) {
+    if (!placed_ && !event->spontaneous()) {
+        placed_ = true;
+        const QWidget* over = QApplication::activeWindow();
+        WindowPlacement::place(this, defaultSize, over != this ? over : nullptr);
+    }
+    QWidget::showEvent(event);
 }
 
 } // namespace tw

@@ -1,5 +1,7 @@
 #include "App/Shell/AboutPanel.h"
 
+#include "App/DesignSystem/WindowPlacement.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -85,8 +87,17 @@ QWidget* show(QWidget* parent) {
         buttons->setCenterButtons(true);
         QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
         layout->addWidget(buttons);
-        dialog->setMinimumWidth(280);
+        // The panel takes the size of its content, so the content holds the width the title
+        // bar needs to show the whole title.
+        constexpr int minimumWidth = 280;
+        const QMargins margins = layout->contentsMargins();
+        const int titleWidth = WindowPlacement::widthForTitle(
+            dialog->windowTitle(), WindowPlacement::availableArea(parent));
+        name->setMinimumWidth(std::max(minimumWidth, titleWidth) - margins.left() -
+                              margins.right());
         layout->setSizeConstraint(QLayout::SetFixedSize);
+        const QWidget* over = parent ? parent : QApplication::activeWindow();
+        WindowPlacement::place(dialog, dialog->sizeHint(), over);
     }
     panel->show();
     panel->raise();

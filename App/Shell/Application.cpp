@@ -1,5 +1,6 @@
 #include "App/Shell/Application.h"
 
+#include "App/DesignSystem/ButtonStyle.h"
 #include "App/Model/AppModel.h"
 #include "App/Modules/ViewerModules.h"
 #include "App/Preview/MediaBackEnd.h" // the constant only: its code is in the media module
@@ -76,6 +77,7 @@ Application::Parts Application::liveParts(AppModel::LiveSeams seams) {
 Application::Application(Parts parts, QObject* parent)
     : QObject(parent), model_(std::move(parts.model)) {
     Q_ASSERT(model_ && parts.quickLook);
+    ButtonStyle::install();
     openPreview_ = parts.previewOpener ? parts.previewOpener(*model_) : OpenPreview();
     if (!openPreview_)
         openPreview_ = [](const PreviewTarget&) {};

@@ -1,6 +1,7 @@
 #include "App/Shell/MainWindow.h"
 
 #include "App/Browser/StorageBrowserPane.h"
+#include "App/DesignSystem/WindowPlacement.h"
 #include "App/Home/HomeView.h"
 #include "App/Model/AppModel.h"
 #include "App/Onboarding/OnboardingView.h"
@@ -32,7 +33,8 @@ MainWindow::MainWindow(AppModel& model, QuickLook& quickLook, OpenPreview openPr
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QStringLiteral("Kelvanor"));
     setMinimumSize(820, 520);
-    resize(1100, 700);
+    // Whole on its screen, centred: a small or scaled screen gets a smaller window.
+    WindowPlacement::place(this, QSize(1100, 700), nullptr);
 
     // Screens are built when first shown (the onboarding screen, the split view with Home, the
     // smart upload pane and the search results): a start builds only what it shows.

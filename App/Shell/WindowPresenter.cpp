@@ -1,5 +1,6 @@
 #include "App/Shell/WindowPresenter.h"
 
+#include "App/DesignSystem/AlertBox.h"
 #include "App/DesignSystem/DisplayText.h"
 
 #include "App/Model/AppModel.h"
@@ -7,7 +8,6 @@
 #include "App/SignIn/NameStorageSheet.h"
 #include "App/SignIn/TelegramLoginSheet.h"
 
-#include <QMessageBox>
 #include <QPushButton>
 
 namespace tw {
@@ -141,11 +141,11 @@ void WindowPresenter::openError() {
     const PresentedError presented = *model_.presentedError();
     const ErrorPresentation presentation = presented.error.presentation();
     // An alert over an open sheet belongs to the sheet, so both stay usable.
-    auto* box = new QMessageBox(sheet_ ? static_cast<QWidget*>(sheet_) : window_.data());
+    auto* box = new AlertBox(sheet_ ? static_cast<QWidget*>(sheet_) : window_.data());
     box->setObjectName(QStringLiteral("errorAlert"));
     box->setWindowModality(Qt::WindowModal);
     box->setIcon(QMessageBox::Warning);
-    box->setWindowTitle(DisplayText::windowTitle(presentation.title));
+    box->setFullTitle(presentation.title);
     DisplayText::setMessage(box, presentation.title, presentation.message);
     QPushButton* recovery = nullptr;
     const std::optional<RecoveryAction> action = presentation.recovery;
@@ -175,11 +175,11 @@ void WindowPresenter::openError() {
 
 void WindowPresenter::openNotice() {
     const Notice notice = *model_.notice();
-    auto* box = new QMessageBox(sheet_ ? static_cast<QWidget*>(sheet_) : window_.data());
+    auto* box = new AlertBox(sheet_ ? static_cast<QWidget*>(sheet_) : window_.data());
     box->setObjectName(QStringLiteral("noticeAlert"));
     box->setWindowModality(Qt::WindowModal);
     box->setIcon(QMessageBox::Information);
-    box->setWindowTitle(DisplayText::windowTitle(notice.title));
+    box->setFullTitle(notice.title);
     DisplayText::setMessage(box, notice.title, notice.message);
     QPushButton* ok = box->addButton(QStringLiteral("OK"), QMessageBox::RejectRole);
     ok->setObjectName(QStringLiteral("noticeAlertOK"));

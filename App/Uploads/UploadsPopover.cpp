@@ -1,5 +1,7 @@
 #include "App/Uploads/UploadsPopover.h"
 
+#include "App/DesignSystem/WindowPlacement.h"
+
 #include "App/Model/AppModel.h"
 #include "App/Uploads/UploadJobListModel.h"
 #include "App/Uploads/UploadRowDelegate.h"
@@ -10,7 +12,6 @@
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
-#include <QScreen>
 #include <QVBoxLayout>
 
 namespace tw {
@@ -91,16 +92,27 @@ void UploadsPopover::refresh() {
 }
 
 void UploadsPopover::popUp(QWidget* anchor) {
+    setFixedWidth(kWidth);
     refresh();
     if (jobs_->rowCount() == 0)
         return;
-    QPoint topLeft = anchor->mapToGlobal(QPoint(anchor->width() / 2 - width() / 2, anchor->height()));
-    if (const QScreen* screen = anchor->screen()) {
-        const QRect area = screen->availableGeometry();
-        topLeft.setX(std::clamp(topLeft.x(), area.left(), std::max(area.left(), area.right() - width())));
+    // Under the button, inside the window (and the screen): a long list scrolls instead.
+    const QRect button(anchor->mapToGlobal(QPoint(0, 0)), anchor->size());
+    QRect bounds = WindowPlacement::availableArea(anchor);
+    if (const QWidget* window = anchor->window(); window->isVisible())
+        bounds &= QRect(window->mapToGlobal(QPoint(0, 0)), window->size());
+    const QRect placed = WindowPlacement::popup(size(), button, bounds);
+    if (placed.height() < height()) {
+        list_->setFixedHeight(std::max(0, list_->height() - (height() - placed.height())));
+        adjustSize();
     }
-    move(topLeft);
+    if (placed.width() < width())
+        setFixedWidth(placed.width());
+    move(placed.topLeft());
     show();
+    // A platform that shifts a new window by a frame it adds: once shown, put it back.
+    if (geometry().topLeft() != placed.topLeft())
+        move(pos() + (placed.topLeft() - geometry().topLeft()));
 }
 
 void UploadsPopover::hideEvent(QHideEvent* event) {

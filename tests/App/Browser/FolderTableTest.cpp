@@ -8,6 +8,7 @@
 #include "StorageCore/Transfers/UploadManager.h"
 #include "tests/support/ControlledUploadProvider.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -503,6 +504,28 @@ TEST_F(FolderTableTest, UploadStatusCountsJobsIntoThisFolderAndOpensThePopover) 
     EXPECT_TRUE(model->isUploadsPopoverShown());
     model->uploads()->cancelAll();
     EXPECT_FALSE(upload->isVisible());
+}
+
+// The status takes the room the line has: the whole name where it fits, its beginning and an
+// ellipsis (the whole text in the tool tip) where it does not.
+TEST_F(FolderTableTest, UploadStatusShowsTheWholeNameWhereTheLineHasRoom) {
+    start({work});
+    showPane(work);
+    waitLoaded();
+    model->uploads()->setMaxConcurrentUploads(0);
+    model->upload({localFile("field-survey.bin", 10)}, model->destination(work.id, std::nullopt));
+    auto* upload = child<UploadStatusButton>(pane.get(), QStringLiteral("uploadStatus"));
+    waitFor([&] { return upload->isVisible(); });
+    QApplication::processEvents();
+    EXPECT_EQ(upload->text(), QStringLiteral("Uploading field-survey.bin"));
+    EXPECT_EQ(upload->shownText(), upload->text());
+    EXPECT_EQ(upload->toolTip(), QStringLiteral("Show uploads"));
+
+    upload->resize(upload->minimumSizeHint());
+    EXPECT_TRUE(upload->shownText().endsWith(QChar(0x2026))) << upload->shownText().toStdString();
+    EXPECT_TRUE(upload->text().startsWith(upload->shownText().chopped(1)));
+    EXPECT_EQ(upload->toolTip(), upload->text());
+    model->uploads()->cancelAll();
 }
 
 TEST_F(FolderTableTest, UploadProgressCountsAnEmptyFileAsOneByte) {

@@ -1,17 +1,22 @@
 // The shared views: palette wrapping, the combined usage bar's segments and texts, and the two
 // error views' symbols and recovery buttons.
+#include "App/DesignSystem/AlertBox.h"
+#include "App/DesignSystem/ButtonStyle.h"
 #include "App/DesignSystem/CombinedUsageBar.h"
 #include "App/DesignSystem/DesignSystem.h"
 #include "App/DesignSystem/ElidedLabel.h"
 #include "App/DesignSystem/ErrorViews.h"
 #include "App/DesignSystem/SymbolIcons.h"
+#include "App/DesignSystem/WindowPlacement.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -114,6 +119,111 @@ TEST(ElidedLabel, FitsItsLaidOutWidthWhenShownAndAfterChangesWhileHidden) {
 
     label->setText(QStringLiteral("Short"));
     EXPECT_EQ(label->text(), QStringLiteral("Short"));
+}
+
+// The label asks for its whole text: beside a stretch it shows it whole; squeezed, it is cut at
+// its end; widened again, it is whole again.
+TEST(ElidedLabel, ShowsItsWholeTextWhereThereIsRoomAndCutsItsEndWhereThereIsNot) {
+    const QString name = QStringLiteral("Quarterly field survey of the northern district.pdf");
+    QWidget row;
+    auto* layout = new QHBoxLayout(&row);
+    auto* label = new ElidedLabel(name, Qt::ElideRight, &row);
+    layout->addWidget(label);
+    layout->addStretch(1);
+    layout->addWidget(new QPushButton(QStringLiteral("OK"), &row));
+    row.resize(label->sizeHint().width() + 200, 40);
+    row.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&row));
+    EXPECT_EQ(label->text(), name);
+    EXPECT_FALSE(label->isElided());
+
+    row.resize(220, 40);
+    QApplication::processEvents();
+    EXPECT_TRUE(label->isElided());
+    EXPECT_TRUE(label->text().endsWith(QChar(0x2026))) << label->text().toStdString();
+    EXPECT_TRUE(name.startsWith(label->text().chopped(1))) << label->text().toStdString();
+    EXPECT_EQ(label->toolTip(), name);
+    EXPECT_EQ(label->accessibleName(), name);
+
+    row.resize(label->sizeHint().width() + 200, 40);
+    QApplication::processEvents();
+    EXPECT_EQ(label->text(), name);
+}
+
+TEST(AlertBox, WidensToShowItsWholeTitleAndCutsTheEndOfOneTooLongForTheScreen) {
+    QWidget window;
+    window.resize(700, 500);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const QRect area = WindowPlacement::availableArea(&window);
+
+    const QString title = QStringLiteral("The storage service is having trouble right now.");
+    auto* box = new AlertBox(&window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setText(QStringLiteral("Try again."));
+    box->setInformativeText(QStringLiteral("The service did not answer in time."));
+    box->setFullTitle(title);
+    box->open();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(box));
+    EXPECT_GE(box->width(), WindowPlacement::widthForTitle(title, area));
+    // A message box fits itself to its texts again on every layout request.
+    QEvent relayout(QEvent::LayoutRequest);
+    QApplication::sendEvent(box, &relayout);
+    EXPECT_GE(box->width(), WindowPlacement::widthForTitle(title, area));
+    EXPECT_EQ(box->windowTitle(), title);
+    EXPECT_TRUE(QRect(area).contains(box->geometry()));
+    box->close();
+
+    const QString endless = QStringLiteral("Disconnect ") + QString(200, QLatin1Char('W'));
+    auto* wide = new AlertBox(&window);
+    wide->setAttribute(Qt::WA_DeleteOnClose);
+    wide->setText(endless);
+    wide->setFullTitle(endless);
+    wide->open();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(wide));
+    EXPECT_LE(wide->width(), area.width());
+    EXPECT_TRUE(wide->windowTitle().endsWith(QChar(0x2026))) << wide->windowTitle().toStdString();
+    EXPECT_TRUE(endless.startsWith(wide->windowTitle().chopped(1)));
+    EXPECT_EQ(wide->fullTitle(), endless);
+    EXPECT_EQ(wide->text(), endless); // the title line holds all of it
+    wide->close();
+}
+
+// Buttons keep room between their label, their menu arrow and their border, whatever the
+// desktop's style gives.
+TEST(ButtonStyle, ButtonsKeepRoomAroundTheirLabelAndArrow) {
+    ButtonStyle style;
+    const int arrow = style.pixelMetric(QStyle::PM_MenuButtonIndicator);
+    for (const bool withMenu : {false, true}) {
+        for (const char* text : {"OK", "Upload 3 Files", "Continue with Google"}) {
+            SCOPED_TRACE(std::string(text) + (withMenu ? " with a menu" : ""));
+            QPushButton plain(QString::fromLatin1(text));
+            QPushButton button(QString::fromLatin1(text));
+            button.setStyle(&style);
+            QMenu menu;
+            if (withMenu) {
+                plain.setMenu(&menu);
+                button.setMenu(&menu);
+            }
+            const int label = button.fontMetrics().horizontalAdvance(button.text());
+            const int needed = label + 2 * ButtonStyle::padding + (withMenu ? arrow : 0);
+            EXPECT_GE(button.sizeHint().width(), needed);
+            EXPECT_GE(button.sizeHint().width(), plain.sizeHint().width());
+            EXPECT_EQ(button.sizeHint().height(), plain.sizeHint().height());
+        }
+    }
+
+    QToolButton plain;
+    QToolButton button;
+    button.setStyle(&style);
+    QMenu menu;
+    for (QToolButton* tool : {&plain, &button}) {
+        tool->setText(QStringLiteral("Work › Reports"));
+        tool->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        tool->setPopupMode(QToolButton::InstantPopup);
+        tool->setMenu(&menu);
+    }
+    EXPECT_GE(button.sizeHint().width(), plain.sizeHint().width() + arrow);
 }
 
 // On a dark palette a disabled toolbar symbol must read as disabled: its ink is the palette's

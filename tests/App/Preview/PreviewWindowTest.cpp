@@ -2,7 +2,9 @@
 // a folder or a search, stepping with the toolbar and the keys, the subtitle, the unavailable
 // state, the toolbar per kind with the PDF search, and the content view's states.
 #include "App/Preview/PreviewWindow.h"
+#include "App/DesignSystem/ElidedLabel.h"
 #include "App/DesignSystem/Format.h"
+#include "App/DesignSystem/WindowPlacement.h"
 #include "App/Preview/ArchiveViewer.h"
 #include "App/Preview/ImageController.h"
 #include "App/Preview/ImageViewer.h"
@@ -64,7 +66,7 @@ protected:
         return found;
     }
     static QString subtitleOf(PreviewWindow& w) {
-        return w.findChild<QLabel*>(QStringLiteral("previewSubtitle"))->text();
+        return w.findChild<ElidedLabel*>(QStringLiteral("previewSubtitle"))->fullText();
     }
     /// Sends a key press to the window's focus widget (or the window) as the user would.
     static void key(PreviewWindow& w, Qt::Key k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
@@ -90,7 +92,9 @@ TEST_F(PreviewWindowTest, OneWindowPerTarget) {
     registry.open(folderTarget(b));
     PreviewWindow* first = registry.window(folderTarget(b));
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(first->size(), QSize(960, 720));
+    // The default size, as far as the screen has room for it.
+    EXPECT_EQ(first->size(), first->size().boundedTo(PreviewWindow::defaultSize));
+    EXPECT_TRUE(WindowPlacement::availableArea(first).contains(first->frameGeometry()));
     EXPECT_TRUE(first->testAttribute(Qt::WA_DeleteOnClose));
     registry.open(folderTarget(b));
     EXPECT_EQ(registry.count(), 1);
@@ -105,6 +109,55 @@ TEST_F(PreviewWindowTest, OneWindowPerTarget) {
     EXPECT_EQ(registry.window(folderTarget(b)), nullptr);
     registry.open(folderTarget(b));
     EXPECT_EQ(registry.count(), 2);
+}
+
+// A preview opens over the window it was opened from, whole on the screen.
+TEST_F(PreviewWindowTest, OpensWholeOnScreenOverTheActiveWindow) {
+    threeFiles();
+    const QRect area = WindowPlacement::availableArea(nullptr);
+    QWidget main;
+    main.resize(300, 200);
+    main.move(area.right() - 320, area.bottom() - 240);
+    main.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+    QApplication::setActiveWindow(&main);
+    PreviewWindowRegistry registry(*model);
+    registry.open(folderTarget(a));
+    PreviewWindow* shown = registry.window(folderTarget(a));
+    ASSERT_NE(shown, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(shown));
+    EXPECT_TRUE(area.contains(shown->frameGeometry()))
+        << shown->frameGeometry().x() << "," << shown->frameGeometry().y() << " "
+        << shown->frameGeometry().width() << "x" << shown->frameGeometry().height();
+}
+
+// The file's name and its place are cut at their end when the toolbar is short of room,
+// whole in their tool tips, and whole again when the window widens.
+TEST_F(PreviewWindowTest, LongTitlesAreCutAtTheirEndWithTheWholeTextInTheToolTip) {
+    const QString name =
+        QStringLiteral("Minutes of the annual general meeting of the rowing club, final.txt");
+    const FileItem file = addFile(name, QStringLiteral("text/plain"), "minutes");
+    loadedListing();
+    // An alias as long as an alias can be, of the widest letter.
+    const QString alias(40, QLatin1Char('W'));
+    model->rename(account.id, alias);
+    waitFor([&] { return model->accounts()->account(account.id)->alias == alias; });
+    PreviewWindow w(*model, folderTarget(file));
+    w.resize(PreviewWindow::minimumContentSize.width(), 500);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    auto* title = w.findChild<ElidedLabel*>(QStringLiteral("previewTitle"));
+    auto* subtitle = w.findChild<ElidedLabel*>(QStringLiteral("previewSubtitle"));
+    ASSERT_TRUE(title && subtitle);
+    waitFor([&] { return subtitle->fullText().startsWith(alias); });
+    QApplication::processEvents();
+    for (ElidedLabel* label : {title, subtitle}) {
+        SCOPED_TRACE(label->objectName().toStdString());
+        EXPECT_TRUE(label->text().endsWith(QChar(0x2026))) << label->text().toStdString();
+        EXPECT_TRUE(label->fullText().startsWith(label->text().chopped(1)));
+        EXPECT_EQ(label->toolTip(), label->fullText());
+    }
+    EXPECT_EQ(title->fullText(), name);
 }
 
 TEST_F(PreviewWindowTest, StepsThroughTheFolderFilesWithTheToolbarAndTheArrows) {

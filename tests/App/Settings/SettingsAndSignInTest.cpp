@@ -1,5 +1,6 @@
 // The settings window's tabs and the Telegram sign-in sheet against the real model over fakes.
 #include "App/Model/TelegramLoginCoordinator.h"
+#include "App/DesignSystem/ElidedLabel.h"
 #include "App/Settings/AccountDetail.h"
 #include "App/Settings/AccountsSettings.h"
 #include "App/Settings/GeneralSettings.h"
@@ -14,13 +15,17 @@
 #include "tests/support/RunningTask.h"
 #include "tests/support/ShownText.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTabWidget>
+#include <QTest>
 #include <QToolButton>
 
 #include <condition_variable>
@@ -113,6 +118,50 @@ TEST_F(SettingsTest, AccountsTabRenamesOnLeavingAndDisconnectsAfterConfirming) {
     child<QPushButton>(box, QStringLiteral("disconnectConfirm"))->click();
     waitFor([&] { return !app.accounts()->account(chats.id); });
     waitFor([&] { return accounts->selection() == work.id; });
+}
+
+TEST_F(SettingsTest, LongAccountNamesAreCutAtTheirEndWithoutSidewaysScrolling) {
+    const QString longName =
+        QStringLiteral("Photographs of the family reunion at the lake house, summer edition");
+    storeAccounts({storedAccount(ProviderKind::googleDrive, longName), chats});
+    AppModel& app = build();
+    SettingsWindow window(app);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    auto* list = child<QListWidget>(&window, QStringLiteral("accountsList"));
+    ElidedLabel* shown = nullptr;
+    for (ElidedLabel* alias : list->findChildren<ElidedLabel*>(QStringLiteral("accountsRowAlias")))
+        if (alias->fullText() == longName)
+            shown = alias;
+    ASSERT_NE(shown, nullptr);
+    EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
+    EXPECT_TRUE(shown->text().endsWith(QChar(0x2026))) << shown->text().toStdString();
+    EXPECT_TRUE(longName.startsWith(shown->text().chopped(1)));
+    EXPECT_EQ(shown->toolTip(), longName);
+    EXPECT_LE(shown->mapTo(list->viewport(), QPoint(shown->width(), 0)).x(),
+              list->viewport()->width());
+}
+
+// Opened from a window that hangs off the screen's edge, the settings come up whole on the
+// screen, over that window.
+TEST_F(SettingsTest, TheWindowOpensWholeOnScreenOverTheWindowItWasOpenedFrom) {
+    AppModel& app = build();
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    QWidget main;
+    main.resize(700, 500);
+    main.move(area.right() - 200, area.top() + 40);
+    main.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+    QApplication::setActiveWindow(&main);
+    SettingsWindow window(app);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    EXPECT_TRUE(area.contains(window.frameGeometry()))
+        << window.frameGeometry().x() << "," << window.frameGeometry().y() << " in "
+        << area.width() << "x" << area.height();
+    EXPECT_LE(window.width(), SettingsWindow::defaultSize.width());
+    // As close to the window's centre as the screen lets it: against the right edge.
+    EXPECT_GT(window.frameGeometry().center().x(), area.center().x());
 }
 
 TEST_F(SettingsTest, TheDisconnectConfirmationShowsNamesAsWritten) {

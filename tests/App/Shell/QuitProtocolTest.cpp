@@ -1,6 +1,7 @@
 // The quit protocol with fake clean-ups and hooks (short limits instead of 3 s), and its
 // wiring in the composed application: the main window's appearance installs the clean-up,
 // closing it, the Quit command, SIGTERM and SIGINT all start the protocol.
+#include "App/DesignSystem/WindowPlacement.h"
 #include "App/Preview/QuickLook.h"
 #include "App/Settings/SettingsWindow.h"
 #include "App/Shell/AppCommands.h"
@@ -330,6 +331,12 @@ TEST_F(ComposedApplicationTest, SettingsAndAboutEachShowOneWindow) {
             abouts.append(widget);
     }
     ASSERT_EQ(abouts.size(), 1);
+    // Each opens whole on the screen, About as wide as its title needs.
+    QWidget* about = abouts.first();
+    const QRect area = WindowPlacement::availableArea(about);
+    EXPECT_TRUE(area.contains(settings->frameGeometry()));
+    EXPECT_TRUE(area.contains(about->frameGeometry()));
+    EXPECT_GE(about->width(), WindowPlacement::widthForTitle(about->windowTitle(), area));
     // Closing the application object closes what it opened.
     app.reset();
     EXPECT_TRUE(settings.isNull());

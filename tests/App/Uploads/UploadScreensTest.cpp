@@ -18,6 +18,7 @@
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QFile>
+#include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
@@ -135,6 +136,37 @@ TEST_F(UploadScreensTest, ThePopoverClosesWithItsButton) {
     ASSERT_TRUE(button->popover()->isVisible());
     delete button;
     EXPECT_FALSE(app.isUploadsPopoverShown());
+}
+
+// Opened from a button at the window's right edge, in a short window, the popover stays inside
+// the window: moved left, its list shortened (it scrolls).
+TEST_F(UploadScreensTest, ThePopoverStaysInsideItsWindow) {
+    AppModel& app = build();
+    app.uploads()->setMaxConcurrentUploads(0);
+    QList<QUrl> many;
+    for (int i = 0; i < 12; ++i)
+        many.append(file(QStringLiteral("file-%1.txt").arg(i)));
+    app.upload(many, app.destination(work.id, std::nullopt));
+    QWidget window;
+    window.resize(500, 260);
+    window.move(40, 40);
+    auto* row = new QHBoxLayout(&window);
+    row->addStretch(1);
+    auto* button = new UploadsToolbarButton(app, &window);
+    row->addWidget(button, 0, Qt::AlignTop);
+    row->setContentsMargins(0, 0, 0, 0);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    button->click();
+    UploadsPopover* popover = button->popover();
+    ASSERT_TRUE(popover && popover->isVisible());
+    const QRect inside(window.mapToGlobal(QPoint(0, 0)), window.size());
+    const QRect shown = popover->frameGeometry();
+    EXPECT_TRUE(inside.contains(shown))
+        << shown.x() << "," << shown.y() << " " << shown.width() << "x" << shown.height();
+    EXPECT_GE(shown.top(), button->mapToGlobal(QPoint(0, button->height())).y());
+    EXPECT_LT(popover->list()->height(), 12 * popover->list()->sizeHintForRow(0));
+    popover->hide();
 }
 
 TEST_F(UploadScreensTest, TheToastAnnouncesItsMessage) {
