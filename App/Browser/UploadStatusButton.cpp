@@ -56,7 +56,7 @@ int UploadStatusButton::textRoom() const { return std::max(0, width() - fixedPar
 QString UploadStatusButton::shownText() const {
     if (textWidth(font(), text()) <= textRoom())
         return text();
-    return fontMetrics().elidedText(text(), Qt::ElideRight, textRoom());
+    return fontMetrics().elidedText(text(), Qt::ElideMiddle, textRoom());
 }
 
 void UploadStatusButton::updateToolTip() {

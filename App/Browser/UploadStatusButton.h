@@ -17,7 +17,7 @@ public:
     /// text: the status text; progress: 0 to 1.
     void setStatus(const QString& text, double progress);
     QString percentText() const;
-    /// The status text as it is drawn at the button's width: whole, or cut at its end with an
+    /// The status text as it is drawn at the button's width: whole, or shortened in the middle with an
     /// ellipsis (the whole text is then the tool tip).
     QString shownText() const;
     double progress() const { return progress_; }
