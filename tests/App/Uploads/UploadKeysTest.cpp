@@ -119,14 +119,16 @@ TEST_F(UploadKeysTest, TheSmartUploadPaneIsWorkedByKeyboard) {
     EXPECT_TRUE(app.uploads()->jobs().isEmpty());
     EXPECT_EQ(upload->text(), QStringLiteral("Upload 2 Files"));
 
-    // The menu key and Shift+F10 open it too; Escape closes it and leaves the row focused.
+    // The menu key, Shift+F10 and Alt+Down open it too; Escape closes it, the row keeps the focus.
     for (const auto& [key, mods] : {std::pair{Qt::Key_Menu, Qt::KeyboardModifiers{}},
-                                    std::pair{Qt::Key_F10, Qt::KeyboardModifiers{Qt::ShiftModifier}}}) {
+                                    std::pair{Qt::Key_F10, Qt::KeyboardModifiers{Qt::ShiftModifier}},
+                                    std::pair{Qt::Key_Down, Qt::KeyboardModifiers{Qt::AltModifier}}}) {
         QTest::keyClick(list, key, mods);
         menu = openMenu();
         ASSERT_NE(menu, nullptr) << key;
         QTest::keyClick(menu, Qt::Key_Escape);
         EXPECT_EQ(openMenu(), nullptr);
+        EXPECT_EQ(list->currentIndex().row(), 1);
     }
 
     // Delete takes the focused file out of the batch; the keyboard stays on the rows.
