@@ -11,7 +11,10 @@ MagnifyingImageView* ImageController::view() const {
 }
 
 void ImageController::setView(MagnifyingImageView* view) {
+    const bool changed = view_ != view;
     view_ = view;
+    if (changed)
+        Q_EMIT viewChanged();
     // Every image is first shown unturned, so the turn on record is that of the image shown.
     if (rotation_ != 0) {
         rotation_ = 0;

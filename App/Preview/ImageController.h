@@ -34,6 +34,8 @@ public:
 
 Q_SIGNALS:
     void rotationChanged();
+    /// An image view was linked or let go (none: the image could not be shown).
+    void viewChanged();
 
 private:
     QPointer<MagnifyingImageView> view_;

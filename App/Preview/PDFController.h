@@ -45,8 +45,9 @@ public:
     /// Links the view on screen (the viewer does, once per document shown) and refreshes the
     /// counters from it. Matches of an earlier document are cleared: they belong to its pages.
     void setView(PDFPageView* view);
-    /// The viewer's document could not be opened: no view, counters 0, no matches.
-    void reset();
+    /// The viewer's document could not be opened, or something else is shown: no view,
+    /// counters 0, no matches.
+    void reset() override;
 
     /// Searches the document case-insensitively and selects the first match; the same text
     /// again (ignoring case) selects the next match, wrapping round. Empty text ends the search.

@@ -23,6 +23,9 @@ public:
     /// True while pages remain to be searched.
     virtual bool isSearching() const { return false; }
 
+    /// No document: counters 0, no matches (a failed or other preview shows; the toolbar
+    /// then offers no PDF controls).
+    virtual void reset() {}
     virtual void find(const QString& text) { Q_UNUSED(text); }
     virtual void rotate() {}
     virtual void previousPage() {}

@@ -4,6 +4,7 @@
 #include "App/Preview/MediaBackEnd.h"
 #include "App/Preview/MediaViewer.h"
 #include "App/Preview/PreviewSupport.h"
+#include "StorageCore/Domain/StorageError.h"
 
 #include <QAudioOutput>
 #include <QLabel>
@@ -111,6 +112,18 @@ void PlayerHost::openWhenReady() {
                 if (status == QMediaPlayer::EndOfMedia && model_)
                     model_->playbackPositions().remove(item_.ref);
             });
+    // The player tells from its own thread's answers, inside its signal: the failure is shown
+    // a turn later, when taking the player down is safe.
+    connect(player_, &QMediaPlayer::errorOccurred, this, [this](QMediaPlayer::Error error) {
+        if (error != QMediaPlayer::NoError)
+            QMetaObject::invokeMethod(this, &PlayerHost::showFailure, Qt::QueuedConnection);
+    });
+    connect(player_, &QMediaPlayer::mediaStatusChanged, this,
+            [this](QMediaPlayer::MediaStatus status) {
+                if (status == QMediaPlayer::InvalidMedia)
+                    QMetaObject::invokeMethod(this, &PlayerHost::showFailure,
+                                              Qt::QueuedConnection);
+            });
     connect(player_, &QMediaPlayer::seekableChanged, this, [this](bool seekable) {
         if (seekable)
             applyPendingSeek();
@@ -127,6 +140,29 @@ void PlayerHost::applyPendingSeek() {
         return;
     player_->setPosition(*pendingSeek_);
     pendingSeek_.reset();
+}
+
+void PlayerHost::showFailure() {
+    if (failure_)
+        return;
+    stop();
+    // Everything the host showed goes: the picture, the transport bar, an audio file's tile.
+    QLayout* box = layout();
+    while (QLayoutItem* entry = box->takeAt(0)) {
+        delete entry->widget();
+        delete entry;
+    }
+    viewer_ = nullptr;
+    // The failure reads in the colours around it, not on the picture's black.
+    setAutoFillBackground(false);
+    setPalette(QPalette());
+    box->setContentsMargins(0, 0, 0, 0);
+    const ErrorPresentation shown =
+        StorageError(StorageError::Code::previewUnavailable).presentation();
+    failure_ = new UnavailableView(QStringLiteral("exclamationmark.triangle"), shown.title,
+                                   shown.message, this);
+    box->addWidget(failure_);
+    failure_->show();
 }
 
 void PlayerHost::stop() {

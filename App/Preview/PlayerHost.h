@@ -14,6 +14,7 @@ namespace tw {
 
 class AppModel;
 class MediaViewer;
+class UnavailableView;
 
 /// Owns the player of one audio or video preview: starts it when first shown (playing at
 /// once in a window, waiting for the user in the quick-look panel), resumes at the position
@@ -24,7 +25,8 @@ class MediaViewer;
 /// file in cloud storage, once the head of the file is held by its media source, so that
 /// neither making the player nor setting its source waits on the GUI thread. Until then the
 /// transport bar shows without a player; stopping (closing the preview) cancels the head's
-/// read.
+/// read. A file the player cannot play (it reports an error or invalid media) shows the
+/// failure in place of the picture and the transport bar: there is nothing left to play.
 class PlayerHost : public QWidget {
     Q_OBJECT
 public:
@@ -38,6 +40,8 @@ public:
     /// The player, once made (none while the back end or the head is awaited).
     QMediaPlayer* player() const { return player_; }
     MediaViewer* mediaViewer() const { return viewer_; }
+    /// The failure shown once the player gave up on the file; null until then.
+    UnavailableView* failureView() const { return failure_; }
     bool isAudio() const { return isAudio_; }
 
 protected:
@@ -51,6 +55,8 @@ private:
     void applyPendingSeek();
     /// Makes the player once everything it needs is there.
     void openWhenReady();
+    /// Ends playback and shows that the file cannot be played.
+    void showFailure();
 
     QPointer<AppModel> model_;
     FileItem item_;
@@ -61,6 +67,7 @@ private:
     QMediaPlayer* player_ = nullptr;
     QAudioOutput* output_ = nullptr;
     MediaViewer* viewer_ = nullptr;
+    UnavailableView* failure_ = nullptr;
     std::optional<qint64> pendingSeek_;
     QUrl source_;
     bool backEndReady_ = false;

@@ -63,6 +63,10 @@ void PreviewContentView::refresh() {
     if (shownPhase_ && sameLook(*shownPhase_, phase))
         return;
     shownPhase_ = phase;
+    // The window's PDF counters belong to a PDF on screen: while this view prepares, fails or
+    // shows anything else they are cleared (a PDF viewer sets them once its file is open).
+    if (pdf_)
+        pdf_->reset();
     switch (phase.kind()) {
     case Kind::idle:
     case Kind::loading:

@@ -98,6 +98,7 @@ PreviewWindow::PreviewWindow(AppModel& model, const PreviewTarget& target, QWidg
     connect(model_.accounts(), &AccountManager::accountsChanged, this,
             &PreviewWindow::scheduleRefresh);
     connect(pdf_, &PDFControls::changed, this, &PreviewWindow::scheduleRefresh);
+    connect(image_, &ImageController::viewChanged, this, &PreviewWindow::scheduleRefresh);
     qApp->installEventFilter(this);
     refresh();
 }
@@ -465,14 +466,17 @@ void PreviewWindow::updateToolbar(const std::optional<FileItem>& shown, PreviewL
     title_->setText(shown ? shown->name : QString());
     subtitle_->setText(shown ? subtitle(*shown) : QString());
 
+    // A kind's controls show only while its viewer shows the file: not while it is prepared,
+    // and not after a failure (the failure is all there is to see).
     const PreviewKind kind = loader ? loader->kind() : PreviewKind::unsupported;
-    const bool isPDF = kind == PreviewKind::pdf;
+    const bool ready = loader && loader->phase().isReady();
+    const bool isPDF = ready && kind == PreviewKind::pdf && pdf_->pageCount() >= 1;
     for (QAction* action : std::as_const(pdfPageActions_))
-        action->setVisible(isPDF && pdf_->pageCount() >= 1);
+        action->setVisible(isPDF);
     for (QAction* action : std::as_const(pdfActions_))
         action->setVisible(isPDF);
     for (QAction* action : std::as_const(imageActions_))
-        action->setVisible(kind == PreviewKind::image);
+        action->setVisible(ready && kind == PreviewKind::image && image_->view() != nullptr);
     pageText_->setText(
         QStringLiteral("%1 of %2").arg(pdf_->pageIndex() + 1).arg(pdf_->pageCount()));
     searchAction_->setVisible(isPDF);

@@ -1,6 +1,8 @@
 #include "App/Uploads/SmartBatchListModel.h"
 
+#include "App/DesignSystem/Format.h"
 #include "App/Model/AppModel.h"
+#include "App/Uploads/SmartUploadRowDelegate.h"
 #include "StorageCore/Accounts/AccountManager.h"
 
 #include <QSet>
@@ -71,9 +73,20 @@ QVariant SmartBatchListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= items_.size())
         return {};
     const SmartUploadItem& item = items_[index.row()];
-    if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole)
+    switch (role) {
+    case Qt::DisplayRole:
         return item.file.name;
-    return {};
+    case Qt::AccessibleTextRole:
+        // Named like a job row: the file and where it goes, once it has somewhere to go.
+        if (item.target && model_.accounts()->account(item.target->accountID))
+            return item.file.name + QStringLiteral(", to ") + model_.displayName(*item.target);
+        return item.file.name;
+    case Qt::AccessibleDescriptionRole:
+        return Format::byteCount(item.file.sizeBytes) + QStringLiteral(" \u00b7 ") +
+               SmartUploadRowDelegate::reasonText(item);
+    default:
+        return {};
+    }
 }
 
 } // namespace tw

@@ -11,7 +11,8 @@ class AppModel;
 /// The smart-upload batch as a list, in batch order. Items that stay keep their rows: a
 /// change of destinations goes out as dataChanged, files that come or go as row inserts and
 /// removals, so a long batch never rebuilds for one change. The account list's changes
-/// repaint every row (fits and titles depend on it).
+/// repaint every row (fits and titles depend on it). For assistive technologies a row is
+/// named by its file and destination and described by its size and reason.
 class SmartBatchListModel : public QAbstractListModel {
     Q_OBJECT
 public:

@@ -16,6 +16,7 @@
 
 #include <QAbstractItemView>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -100,9 +101,57 @@ QString SmartUploadRowDelegate::uploadToTitle(const StorageAccount& account, con
 }
 
 QString SmartUploadRowDelegate::destinationLabel(const SmartUploadItem& item) const {
-    if (item.target && model_.accounts()->account(item.target->accountID))
-        return model_.displayName(*item.target);
+    return destinationLabel(model_, item);
+}
+
+QString SmartUploadRowDelegate::destinationLabel(const AppModel& model, const SmartUploadItem& item) {
+    if (item.target && model.accounts()->account(item.target->accountID))
+        return model.displayName(*item.target);
     return QStringLiteral("Choose Destination");
+}
+
+void SmartUploadRowDelegate::attach(QAbstractItemView* view) {
+    view->setFocusPolicy(Qt::StrongFocus);
+    view->installEventFilter(this);
+}
+
+bool SmartUploadRowDelegate::requestDestinationMenu(QAbstractItemView* view,
+                                                    const QModelIndex& index) {
+    const auto* list = qobject_cast<const SmartBatchListModel*>(index.model());
+    if (!list || !index.isValid())
+        return false;
+    const SmartUploadItem& item = list->item(index.row());
+    const QRect menu = destinationRect(view->visualRect(index), item, view->font());
+    Q_EMIT destinationMenuRequested(item.id, view->viewport()->mapToGlobal(menu.bottomLeft()));
+    return true;
+}
+
+bool SmartUploadRowDelegate::eventFilter(QObject* watched, QEvent* event) {
+    // The base class filters editors; the views this delegate is attached to are none.
+    auto* view = qobject_cast<QAbstractItemView*>(watched);
+    if (!view)
+        return QStyledItemDelegate::eventFilter(watched, event);
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const QModelIndex current = view->currentIndex();
+    const auto* list = qobject_cast<const SmartBatchListModel*>(current.model());
+    if (!list || !current.isValid())
+        return false;
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    const bool menuKey = (mods == Qt::NoModifier &&
+                          (key->key() == Qt::Key_Space || key->key() == Qt::Key_Menu)) ||
+                         (mods == Qt::ShiftModifier && key->key() == Qt::Key_F10) ||
+                         (mods == Qt::AltModifier && key->key() == Qt::Key_Down);
+    if (menuKey)
+        return requestDestinationMenu(view, current);
+    if (mods == Qt::NoModifier && (key->key() == Qt::Key_Delete || key->key() == Qt::Key_Backspace)) {
+        // A copy: the removal rebuilds the list.
+        const QUuid id = list->item(current.row()).id;
+        Q_EMIT removeRequested(id);
+        return true;
+    }
+    return false;
 }
 
 QMenu* SmartUploadRowDelegate::destinationMenu(
@@ -244,6 +293,13 @@ void SmartUploadRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem
 
     SymbolIcons::icon(QStringLiteral("xmark.circle.fill"))
         .paint(painter, removeRect(row), Qt::AlignCenter, QIcon::Normal);
+
+    // The keyboard's row: a ring around it, where Space opens the menu and Delete removes.
+    if (option.state & QStyle::State_HasFocus) {
+        painter->setPen(QPen(palette.color(QPalette::Highlight), 2));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRoundedRect(QRectF(row).adjusted(2, 2, -2, -2), 6, 6);
+    }
 
     QColor divider = palette.color(QPalette::Text);
     divider.setAlphaF(0.1);

@@ -7,6 +7,7 @@
 
 #include <functional>
 
+class QAbstractItemView;
 class QMenu;
 
 namespace tw {
@@ -16,7 +17,10 @@ struct StorageAccount;
 
 /// Paints one file of the smart-upload batch (type icon, name, size and the reason for its
 /// destination, the destination menu's label and the remove button) and turns clicks into
-/// requests: the destination menu, built here from the model's accounts, or the removal.
+/// requests: the destination menu, built here from the model's accounts, or the removal. On a
+/// list it is attached to, the keyboard does the same for the focused row (drawn with a focus
+/// ring): Space, the Menu key, Shift+F10 or Alt+Down open the destination menu under its
+/// label, Delete or Backspace removes the file. Return is left to the pane (it uploads).
 class SmartUploadRowDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:
@@ -36,6 +40,12 @@ public:
     static QString uploadToTitle(const StorageAccount& account, const LocalFile& file);
     /// The label of the destination menu: the destination's name, or "Choose Destination".
     QString destinationLabel(const SmartUploadItem& item) const;
+    static QString destinationLabel(const AppModel& model, const SmartUploadItem& item);
+
+    /// Lets the keyboard work the rows of view (see the class comment).
+    void attach(QAbstractItemView* view);
+    /// Asks for the destination menu of index's row, under its label in view.
+    bool requestDestinationMenu(QAbstractItemView* view, const QModelIndex& index);
 
     /// The destination menu of the item (the caller shows it and deletes it). A folder
     /// request goes to pickFolder.
@@ -58,6 +68,7 @@ Q_SIGNALS:
     void removeRequested(const QUuid& itemID);
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
                      const QModelIndex& index) override;
     bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,

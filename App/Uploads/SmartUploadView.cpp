@@ -49,12 +49,12 @@ QFrame* panel(QWidget* parent) {
     return frame;
 }
 
-/// A list that shows every row at its full height inside the pane's own scrolling.
+/// A list that shows every row at its full height inside the pane's own scrolling. Its rows
+/// take the keyboard through their delegate (attach); Tab moves on to the next control.
 QListView* rowList(QWidget* parent) {
     auto* list = new QListView(parent);
     list->setFrameShape(QFrame::NoFrame);
     list->setSelectionMode(QAbstractItemView::NoSelection);
-    list->setFocusPolicy(Qt::NoFocus);
     list->setUniformItemSizes(true);
     list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -138,6 +138,8 @@ SmartUploadView::SmartUploadView(AppModel& model, QWidget* parent)
     auto* scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    // Tab goes from control to control; the scrolling follows the focus.
+    scroll->setFocusPolicy(Qt::NoFocus);
     auto* content = new QWidget(scroll);
     auto* form = new QVBoxLayout(content);
     form->setContentsMargins(20, 6, 20, 20);
@@ -182,6 +184,7 @@ SmartUploadView::SmartUploadView(AppModel& model, QWidget* parent)
     batch_->setObjectName(QStringLiteral("smartUploadBatch"));
     batch_->setModel(batchModel_);
     batch_->setItemDelegate(batchDelegate_);
+    batchDelegate_->attach(batch_);
     newUploadLayout->addWidget(batch_);
     form->addWidget(newUpload);
 
@@ -235,6 +238,7 @@ SmartUploadView::SmartUploadView(AppModel& model, QWidget* parent)
     activeList_->setObjectName(QStringLiteral("smartUploadInProgress"));
     activeList_->setModel(activeJobs_);
     activeList_->setItemDelegate(jobDelegate);
+    jobDelegate->attach(activeList_, false);
     activeLayout->addWidget(activeList_);
     inProgress->addWidget(activePanel);
     form->addWidget(inProgress_);
@@ -260,6 +264,7 @@ SmartUploadView::SmartUploadView(AppModel& model, QWidget* parent)
     finishedList_->setObjectName(QStringLiteral("smartUploadRecent"));
     finishedList_->setModel(finishedJobs_);
     finishedList_->setItemDelegate(jobDelegate);
+    jobDelegate->attach(finishedList_, false);
     finishedLayout->addWidget(finishedList_);
     recent->addWidget(finishedPanel);
     form->addWidget(recent_);
@@ -332,9 +337,11 @@ void SmartUploadView::refreshJobs() {
 }
 
 void SmartUploadView::keyPressEvent(QKeyEvent* event) {
-    // Return (not taken by a child) uploads the ready files while the button can.
+    // The upload button is the pane's default button: Return or Enter that no child took (a
+    // list, a button that is not a default one) uploads the ready files while it can, as in a
+    // dialog. Children that use Return themselves (menus, fields) keep it.
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
-        event->modifiers() == Qt::NoModifier) {
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
         startUpload();
         event->accept();
         return;

@@ -1,5 +1,6 @@
 #include "App/Uploads/UploadJobListModel.h"
 
+#include "App/Uploads/UploadRowDelegate.h"
 #include "StorageCore/Transfers/UploadManager.h"
 
 namespace tw {
@@ -47,6 +48,8 @@ QVariant UploadJobListModel::data(const QModelIndex& index, int role) const {
         return job.file.name;
     case Qt::AccessibleTextRole:
         return job.file.name + QStringLiteral(", to ") + job.destinationName;
+    case Qt::AccessibleDescriptionRole:
+        return UploadRowDelegate::statusText(job);
     default:
         return {};
     }

@@ -12,7 +12,8 @@ class UploadManager;
 /// The upload queue's jobs as a list, newest first, optionally only the active (queued or
 /// uploading) or only the finished ones. Rows follow the queue: jobs that come or go are
 /// inserted or removed as ranges, and only the rows of jobs whose state or progress changed
-/// are marked changed.
+/// are marked changed. For assistive technologies a row is named by its file and destination
+/// and described by its status.
 class UploadJobListModel : public RowChangingListModel {
     Q_OBJECT
 public:

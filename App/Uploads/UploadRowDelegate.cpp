@@ -13,6 +13,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QToolTip>
@@ -84,6 +85,64 @@ QRect UploadRowDelegate::controlRect(const QRect& rowRect, Control control,
     const int height = control == Control::reconnect ? metrics.height() + 6 : kSymbol;
     return QRect(rowRect.right() - kPadX - width + 1, rowRect.center().y() - height / 2, width,
                  height);
+}
+
+void UploadRowDelegate::attach(QAbstractItemView* view, bool returnPresses) {
+    view->setFocusPolicy(Qt::StrongFocus);
+    view->installEventFilter(this);
+    if (returnPresses) {
+        returnViews_.append(view);
+        connect(view, &QObject::destroyed, this,
+                [this](QObject* gone) { returnViews_.removeAll(gone); });
+    }
+}
+
+bool UploadRowDelegate::press(const QModelIndex& index) {
+    const auto* list = qobject_cast<const UploadJobListModel*>(index.model());
+    if (!list || !index.isValid())
+        return false;
+    const UploadJob& job = list->job(index.row());
+    const Control trailing = control(job, account_ ? account_(job.accountID) : std::nullopt);
+    if (trailing == Control::none)
+        return false;
+    emitRequest(job, trailing);
+    return true;
+}
+
+void UploadRowDelegate::emitRequest(const UploadJob& job, Control trailing) {
+    // Copies: the signal's receiver may change the queue, which rebuilds the list.
+    const QUuid jobID = job.id;
+    const QUuid accountID = job.accountID;
+    switch (trailing) {
+    case Control::none:
+        break;
+    case Control::stop:
+        Q_EMIT stopRequested(jobID);
+        break;
+    case Control::retry:
+        Q_EMIT retryRequested(jobID);
+        break;
+    case Control::reconnect:
+        Q_EMIT reconnectRequested(accountID);
+        break;
+    }
+}
+
+bool UploadRowDelegate::eventFilter(QObject* watched, QEvent* event) {
+    // The base class filters editors; the views this delegate is attached to are none.
+    auto* view = qobject_cast<QAbstractItemView*>(watched);
+    if (!view)
+        return QStyledItemDelegate::eventFilter(watched, event);
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->modifiers() & ~Qt::KeypadModifier)
+        return false;
+    const bool isReturn = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    if (key->key() != Qt::Key_Space && !(isReturn && returnViews_.contains(view)))
+        return false;
+    // A row without a control leaves the key to others (Return to the pane's default action).
+    return press(view->currentIndex());
 }
 
 QSize UploadRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
@@ -166,6 +225,13 @@ void UploadRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
                       Qt::AlignLeft | Qt::AlignVCenter,
                       captionMetrics.elidedText(statusText(job), Qt::ElideLeft, captionWidth));
 
+    // The keyboard's row: a ring around it, where Space presses its control.
+    if (option.state & QStyle::State_HasFocus) {
+        painter->setPen(QPen(palette.color(QPalette::Highlight), 2));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRoundedRect(QRectF(row).adjusted(2, 2, -2, -2), 6, 6);
+    }
+
     // A divider under every row, inset to the text column.
     QColor divider = palette.color(QPalette::Text);
     divider.setAlphaF(0.1);
@@ -212,23 +278,10 @@ bool UploadRowDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
     if (!controlRect(option.rect, trailing, QFontMetrics(option.font))
              .contains(mouse->position().toPoint()))
         return false;
-    // Copies: the signal's receiver may change the queue, which rebuilds the list.
-    const QUuid jobID = job.id;
-    const QUuid accountID = job.accountID;
-    switch (trailing) {
-    case Control::none:
+    if (trailing == Control::none)
         return false;
-    case Control::stop:
-        Q_EMIT stopRequested(jobID);
-        return true;
-    case Control::retry:
-        Q_EMIT retryRequested(jobID);
-        return true;
-    case Control::reconnect:
-        Q_EMIT reconnectRequested(accountID);
-        return true;
-    }
-    return false;
+    emitRequest(job, trailing);
+    return true;
 }
 
 bool UploadRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,

@@ -7,12 +7,16 @@
 
 #include <functional>
 
+class QAbstractItemView;
+
 namespace tw {
 
 /// Paints one upload job as a row (file icon with an uploading badge, name, progress bar
 /// while active, a caption with the account's dot and the status) with one trailing control,
 /// and turns a click on that control into a request. Used by the uploads popover and the
-/// smart upload pane's job sections over an UploadJobListModel.
+/// smart upload pane's job sections over an UploadJobListModel. On a list it is attached to,
+/// the keyboard works the rows too: the focused row has a focus ring and Space (and Return
+/// where nothing else takes it) presses its control.
 class UploadRowDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:
@@ -31,6 +35,12 @@ public:
     /// Where the trailing control sits in a row drawn in rowRect.
     static QRect controlRect(const QRect& rowRect, Control control, const QFontMetrics& metrics);
 
+    /// Lets the keyboard press the current row's control in view: Space always, Return and
+    /// Enter only when returnPresses (a pane whose default action takes Return says false).
+    void attach(QAbstractItemView* view, bool returnPresses);
+    /// Presses the control of the job in index's row, as a click would; false without one.
+    bool press(const QModelIndex& index);
+
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
@@ -41,13 +51,17 @@ Q_SIGNALS:
     void reconnectRequested(const QUuid& accountID);
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
                      const QModelIndex& index) override;
     bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
                    const QModelIndex& index) override;
 
 private:
+    void emitRequest(const UploadJob& job, Control control);
+
     AccountLookup account_;
+    QList<const QObject*> returnViews_;
 };
 
 } // namespace tw

@@ -60,13 +60,15 @@ UploadsPopover::UploadsPopover(AppModel& model, QWidget* parent)
     list_->setItemDelegate(delegate_);
     list_->setFrameShape(QFrame::NoFrame);
     list_->setSelectionMode(QAbstractItemView::NoSelection);
-    list_->setFocusPolicy(Qt::NoFocus);
     list_->setUniformItemSizes(true);
     list_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list_->viewport()->setAttribute(Qt::WA_Hover);
     list_->setMouseTracking(true);
     layout->addWidget(list_);
+    // The keyboard starts on the rows: Space or Return presses the focused row's control.
+    delegate_->attach(list_, true);
+    list_->setFocus();
 
     UploadManager* uploads = model.uploads();
     connect(clear_, &QPushButton::clicked, uploads, &UploadManager::clearFinished);

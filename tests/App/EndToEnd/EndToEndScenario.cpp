@@ -714,6 +714,7 @@ TEST_F(EndToEnd, PreviewsOfAPdfAnImageAnArchiveAndAudio) {
     ASSERT_TRUE(waitFor([&] { return pdf->pdf()->pageCount() == 3; }));
     QLineEdit* find = pdf->searchField();
     ASSERT_NE(find, nullptr);
+    ASSERT_TRUE(waitFor([&] { return find->isVisible(); }));
     find->setFocus();
     QTest::keyClicks(find, QStringLiteral("lighthouse"));
     QTest::keyClick(find, Qt::Key_Return);

@@ -65,12 +65,18 @@ protected:
         h->show();
         return h;
     }
-    static bool waitFor(QMediaPlayer* player, QMediaPlayer::MediaStatus status) {
-        return QTest::qWaitFor([&] { return player->mediaStatus() == status || player->error(); },
-                               20000) &&
-               !player->error();
+    /// Waits for the player to reach status; false when it failed. A failed player is taken
+    /// down by its host a turn later (the failure shows instead), so its error is kept here.
+    bool waitFor(QMediaPlayer* player, QMediaPlayer::MediaStatus status) {
+        const QPointer<QMediaPlayer> watched(player);
+        const bool reached = QTest::qWaitFor(
+            [&] { return !watched || watched->mediaStatus() == status || watched->error(); },
+            20000);
+        lastError = watched ? watched->errorString() : QStringLiteral("the player failed");
+        return reached && watched && !watched->error();
     }
     QTemporaryDir media;
+    QString lastError;
 };
 
 TEST_F(MediaPreviewTest, AWindowPlaysToTheEndAndForgetsThePosition) {
@@ -82,7 +88,7 @@ TEST_F(MediaPreviewTest, AWindowPlaysToTheEndAndForgetsThePosition) {
     QList<qint64> positions;
     QObject::connect(player, &QMediaPlayer::positionChanged,
                      [&](qint64 p) { positions.append(p); });
-    ASSERT_TRUE(waitFor(player, QMediaPlayer::EndOfMedia)) << player->errorString().toStdString();
+    ASSERT_TRUE(waitFor(player, QMediaPlayer::EndOfMedia)) << lastError.toStdString();
     // It resumed at the remembered place: the reported positions jump there.
     bool jumped = false;
     qint64 last = 0;
@@ -102,10 +108,10 @@ TEST_F(MediaPreviewTest, StoppingRemembersWherePlaybackWasAndEndsTheReads) {
     const FileItem item = wav();
     auto h = host(item, true, false);
     ASSERT_TRUE(QTest::qWaitFor([&] { return h->player() != nullptr; }, 20000));
-    QMediaPlayer* player = h->player();
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return player->position() >= 1200 || player->error(); }, 20000));
-    ASSERT_FALSE(player->error()) << player->errorString().toStdString();
+    const QPointer<QMediaPlayer> player = h->player();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !player || player->position() >= 1200 || player->error(); }, 20000));
+    ASSERT_TRUE(player && !player->error()) << "the player failed";
     const auto source = model->previewLoader(item)->phase().content()->mediaSource();
     h.reset();
     ASSERT_TRUE(model->playbackPositions().contains(item.ref));
@@ -129,7 +135,7 @@ TEST_F(MediaPreviewTest, ThePanelWaitsForTheUser) {
     QSignalSpy states(player, &QMediaPlayer::playbackStateChanged);
     // Loaded and ready to play: a player told to play would be playing by now.
     ASSERT_TRUE(waitFor(player, QMediaPlayer::LoadedMedia) ||
-                player->mediaStatus() == QMediaPlayer::BufferedMedia);
+                (h->player() && player->mediaStatus() == QMediaPlayer::BufferedMedia));
     EXPECT_EQ(player->playbackState(), QMediaPlayer::StoppedState);
     EXPECT_TRUE(states.isEmpty());
     EXPECT_EQ(h->findChild<FileTypeTile*>()->width(), 64);
@@ -152,8 +158,7 @@ TEST_F(MediaPreviewTest, VideoInAWindowHasAPictureAndFullScreen) {
     ASSERT_NE(viewer->fullScreenButton(), nullptr);
     EXPECT_EQ(h->findChild<FileTypeTile*>(), nullptr);
     ASSERT_TRUE(QTest::qWaitFor([&] { return h->player() != nullptr; }, 20000));
-    EXPECT_TRUE(waitFor(h->player(), QMediaPlayer::EndOfMedia))
-        << h->player()->errorString().toStdString();
+    ASSERT_TRUE(waitFor(h->player(), QMediaPlayer::EndOfMedia)) << lastError.toStdString();
     // Another player shows in the same view (swapped once playback is over: GStreamer may fail
     // a pipeline whose video sink is taken away while it prerolls).
     QMediaPlayer replacement;
@@ -187,8 +192,7 @@ TEST_F(MediaPreviewTest, ThePlayerGetsItsSourceOnlyOnceTheHeadIsHeld) {
     ASSERT_NE(h.player(), nullptr);
     EXPECT_EQ(h.mediaViewer()->player(), h.player());
     EXPECT_FALSE(h.player()->source().isEmpty());
-    ASSERT_TRUE(waitFor(h.player(), QMediaPlayer::EndOfMedia))
-        << h.player()->errorString().toStdString();
+    ASSERT_TRUE(waitFor(h.player(), QMediaPlayer::EndOfMedia)) << lastError.toStdString();
 }
 
 TEST_F(MediaPreviewTest, ClosingThePreviewWhileTheHeadIsReadCancelsTheRead) {
@@ -203,6 +207,33 @@ TEST_F(MediaPreviewTest, ClosingThePreviewWhileTheHeadIsReadCancelsTheRead) {
     h.reset();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !source->fetchingHead(); }, 5000));
     EXPECT_FALSE(source->hasHead());
+}
+
+TEST_F(MediaPreviewTest, AFileThePlayerCannotPlayShowsItsFailureInsteadOfTheTransport) {
+    struct Case {
+        QString name;
+        QString mime;
+        bool isAudio;
+    };
+    const Case cases[] = {
+        {QStringLiteral("broken.mp4"), QStringLiteral("video/mp4"), false},
+        {QStringLiteral("broken.mp3"), QStringLiteral("audio/mpeg"), true},
+    };
+    for (const Case& c : cases) {
+        const FileItem item = addFile(c.name, c.mime, QByteArray("not media, a few bytes"));
+        auto h = host(item, c.isAudio, false);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return h->failureView() != nullptr; }, 20000))
+            << c.name.toStdString();
+        EXPECT_EQ(h->failureView()->title(), QStringLiteral("This file couldn't be displayed."));
+        EXPECT_TRUE(h->failureView()->isVisible());
+        // No black picture, no Play or Pause: nothing is left that could play.
+        EXPECT_EQ(h->findChild<MediaViewer*>(), nullptr);
+        EXPECT_EQ(h->findChild<QVideoWidget*>(), nullptr);
+        EXPECT_EQ(h->mediaViewer(), nullptr);
+        EXPECT_EQ(h->player(), nullptr);
+        EXPECT_FALSE(h->autoFillBackground());
+        EXPECT_FALSE(model->playbackPositions().contains(item.ref));
+    }
 }
 
 TEST_F(MediaPreviewTest, TimesReadAsMinutesAndSeconds) {

@@ -250,7 +250,8 @@ TEST_F(PreviewWindowTest, KeysTypedInTheSearchFieldEditIt) {
     auto w = window(folderTarget(c));
     ASSERT_TRUE(waitReady(*w));
     QLineEdit* search = w->searchField();
-    ASSERT_TRUE(search->isVisible());
+    // The search field comes with the open document.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return search->isVisible(); }, 5000));
     search->setFocus();
     QTest::keyClicks(search, QStringLiteral("kel"));
     QTest::keyClick(search, Qt::Key_Space);
@@ -278,9 +279,9 @@ TEST_F(PreviewWindowTest, PdfSearchCountsMatchesAndSteppingEndsIt) {
     threeFiles();
     auto w = window(folderTarget(c));
     ASSERT_TRUE(waitReady(*w));
-    EXPECT_TRUE(action(w.get(), "pdfZoomIn")->isVisible());
-    EXPECT_FALSE(action(w.get(), "imageActualSize")->isVisible());
     ASSERT_TRUE(QTest::qWaitFor([&] { return w->pdf()->pageCount() == 3; }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return action(w.get(), "pdfZoomIn")->isVisible(); }, 2000));
+    EXPECT_FALSE(action(w.get(), "imageActualSize")->isVisible());
     ASSERT_TRUE(QTest::qWaitFor([&] { return action(w.get(), "pdfNextPage")->isVisible(); }, 2000));
     auto* pageText = w->findChild<QLabel*>(QStringLiteral("pdfPageText"));
     EXPECT_EQ(pageText->text(), QStringLiteral("1 of 3"));
@@ -312,7 +313,8 @@ TEST_F(PreviewWindowTest, PdfSearchCountsMatchesAndSteppingEndsIt) {
     EXPECT_FALSE(w->pdf()->matchCount().has_value());
     ASSERT_TRUE(waitReady(*w));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !search->isVisible(); }, 2000));
-    EXPECT_TRUE(action(w.get(), "imageActualSize")->isVisible());
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return action(w.get(), "imageActualSize")->isVisible(); }, 2000));
     EXPECT_FALSE(action(w.get(), "pdfZoomIn")->isVisible());
     w->step(-1);
     ASSERT_TRUE(waitReady(*w));
@@ -320,6 +322,91 @@ TEST_F(PreviewWindowTest, PdfSearchCountsMatchesAndSteppingEndsIt) {
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return !action(w.get(), "imageActualSize")->isVisible(); }, 5000));
     EXPECT_FALSE(action(w.get(), "pdfRotate")->isVisible());
+}
+
+TEST_F(PreviewWindowTest, AFailedPreviewShowsItsFailureAndOnlyTheControlsThatApply) {
+    const FileItem good =
+        addFile(QStringLiteral("a.pdf"), QStringLiteral("application/pdf"), makePDF(1));
+    const FileItem picture =
+        addFile(QStringLiteral("b.png"), QStringLiteral("image/png"), makeImage(QSize(8, 8)));
+    const QByteArray garbage("a few bytes that are no file of any kind");
+    const FileItem brokenPDF =
+        addFile(QStringLiteral("broken.pdf"), QStringLiteral("application/pdf"), garbage);
+    const FileItem failingPDF =
+        addFile(QStringLiteral("failing.pdf"), QStringLiteral("application/pdf"), makePDF(2));
+    const FileItem brokenImage =
+        addFile(QStringLiteral("broken.png"), QStringLiteral("image/png"), garbage);
+    const FileItem brokenZip =
+        addFile(QStringLiteral("broken.zip"), QStringLiteral("application/zip"), garbage);
+    loadedListing();
+    auto w = window(folderTarget(good));
+    auto* pageText = w->findChild<QLabel*>(QStringLiteral("pdfPageText"));
+    const auto goTo = [&](const FileItem& item) {
+        const QList<FileItem> list = w->files();
+        const auto at = std::find_if(list.begin(), list.end(),
+                                     [&](const FileItem& f) { return f.ref == item.ref; });
+        ASSERT_NE(at, list.end());
+        w->step(int(at - list.begin()) - w->index().value_or(0));
+        ASSERT_EQ(w->item()->name, item.name);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                const auto kind = w->contentView()->loader()->phase().kind();
+                return kind != PreviewLoader::Phase::Kind::idle &&
+                       kind != PreviewLoader::Phase::Kind::loading;
+            },
+            10000));
+    };
+    const auto pdfControlsShown = [&] {
+        return action(w.get(), "pdfZoomIn")->isVisible() ||
+               action(w.get(), "pdfNextPage")->isVisible() || pageText->isVisible() ||
+               w->searchField()->isVisible();
+    };
+    const auto failureTitle = [&]() -> QString {
+        for (UnavailableView* view : w->contentView()->findChildren<UnavailableView*>()) {
+            if (view->isVisible())
+                return view->title();
+        }
+        return {};
+    };
+    const QString unreadable = QStringLiteral("This file couldn't be displayed.");
+    struct Case {
+        FileItem item;
+        std::optional<StorageError> loadFailure;
+        QString title;
+    };
+    const QList<Case> cases{
+        {brokenPDF, std::nullopt, unreadable},
+        {failingPDF, StorageError(StorageError::Code::network),
+         StorageError(StorageError::Code::network).presentation().title},
+        {brokenImage, std::nullopt, unreadable},
+        {brokenZip, std::nullopt, QString()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.item.name.toStdString());
+        // From a PDF on screen, with its controls and "1 of 1"...
+        goTo(good);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return pageText->isVisible() && pageText->text() == QStringLiteral("1 of 1"); },
+            5000));
+        ASSERT_TRUE(action(w.get(), "pdfZoomIn")->isVisible());
+        // ...to a file whose preview fails: its failure shows, and no control stays behind.
+        if (c.loadFailure)
+            drive->failNext(Op::download, *c.loadFailure);
+        goTo(c.item);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !failureTitle().isEmpty(); }, 10000));
+        if (!c.title.isEmpty()) {
+            EXPECT_EQ(failureTitle(), c.title);
+        }
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !pdfControlsShown(); }, 5000));
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return !action(w.get(), "imageActualSize")->isVisible(); }, 5000));
+        EXPECT_EQ(w->pdf()->pageCount(), 0);
+    }
+    // A good image after all this has its own controls again.
+    goTo(picture);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return action(w.get(), "imageActualSize")->isVisible(); }, 5000));
+    EXPECT_FALSE(pdfControlsShown());
 }
 
 TEST_F(PreviewWindowTest, ShareDownloadAndTheMoreMenu) {
