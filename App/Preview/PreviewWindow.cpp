@@ -536,7 +536,9 @@ bool PreviewWindow::handleKey(QKeyEvent* event) {
         return false;
     switch (event->key()) {
     case Qt::Key_Space:
-        if (isMedia())
+        // A player on screen takes Space for play and pause; a media file that failed or still
+        // loads has none, and Space closes as for any other file.
+        if (isMedia() && findChild<QWidget*>(QStringLiteral("mediaViewer")))
             return false;
         close();
         return true;

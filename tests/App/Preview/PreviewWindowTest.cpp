@@ -409,6 +409,25 @@ TEST_F(PreviewWindowTest, AFailedPreviewShowsItsFailureAndOnlyTheControlsThatApp
     EXPECT_FALSE(pdfControlsShown());
 }
 
+TEST_F(PreviewWindowTest, SpaceClosesAMediaFileThatCannotPlay) {
+    const FileItem broken = addFile(QStringLiteral("broken.mp3"), QStringLiteral("audio/mpeg"),
+                                    QByteArray("not media, a few bytes"));
+    loadedListing();
+    auto w = window(folderTarget(broken));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            for (UnavailableView* view : w->contentView()->findChildren<UnavailableView*>()) {
+                if (view->isVisible())
+                    return true;
+            }
+            return false;
+        },
+        20000));
+    EXPECT_EQ(w->findChild<QWidget*>(QStringLiteral("mediaViewer")), nullptr);
+    key(*w, Qt::Key_Space);
+    EXPECT_FALSE(w->isVisible()) << "with no player left, Space closes the window";
+}
+
 TEST_F(PreviewWindowTest, ShareDownloadAndTheMoreMenu) {
     threeFiles();
     FolderListing* listing = model->listing(account.id, std::nullopt);
