@@ -1,6 +1,7 @@
 #include "App/Preview/PreviewWindow.h"
 
 #include "App/DesignSystem/DisplayText.h"
+#include "App/DesignSystem/SymbolIcons.h"
 
 #include "App/Model/AppModel.h"
 #include "App/Modules/ViewerModules.h"
@@ -34,7 +35,7 @@ namespace {
 
 QAction* toolAction(QToolBar* bar, const QString& symbol, const QString& label, const QString& name,
                     const QString& help = {}) {
-    QAction* action = bar->addAction(PreviewIcons::icon(symbol), label);
+    QAction* action = bar->addAction(SymbolIcons::icon(symbol), label);
     action->setObjectName(name);
     action->setToolTip(help.isEmpty() ? label : help);
     if (QWidget* button = bar->widgetForAction(action)) {
