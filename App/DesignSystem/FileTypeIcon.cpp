@@ -8,6 +8,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPalette>
+#include <QPixmapCache>
 
 namespace tw {
 
@@ -153,8 +154,14 @@ class TileEngine final : public QIconEngine {
 public:
     TileEngine(FileKind kind, const QString& extension) : kind_(kind), extension_(extension) {}
 
-    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
-        FileTypeIcon::paint(painter, rect, kind_, extension_, mode == QIcon::Selected);
+    // Rows paint their icons on every repaint: the drawn tile is kept in QPixmapCache.
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
+               QIcon::State state) override {
+        const qreal dpr = painter->device() ? painter->device()->devicePixelRatio() : 1.0;
+        const int side = std::min(rect.width(), rect.height());
+        const QRect square(rect.x() + (rect.width() - side) / 2,
+                           rect.y() + (rect.height() - side) / 2, side, side);
+        painter->drawPixmap(square, scaledPixmap(QSize(side, side) * dpr, mode, state, dpr));
     }
     QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override {
         const int side = std::min(size.width(), size.height());
@@ -163,17 +170,35 @@ public:
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
         return scaledPixmap(size, mode, state, 1.0);
     }
-    // `size` is in device pixels: the tile is drawn at that size, then marked for the ratio.
+    // `size` is in device pixels; the tile is laid out in device-independent pixels (the badge
+    // shows from 24 of those), drawn at the full resolution.
     QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State, qreal scale) override {
-        const int side = std::min(size.width(), size.height());
-        QPixmap pixmap(side, side);
-        pixmap.fill(Qt::transparent);
-        {
-            QPainter painter(&pixmap);
-            FileTypeIcon::paint(&painter, QRect(0, 0, side, side), kind_, extension_,
-                                mode == QIcon::Selected);
+        const int side = std::max(1, std::min(size.width(), size.height()));
+        const bool selected = mode == QIcon::Selected;
+        // The selected ring is in the highlighted text colour of the moment.
+        const QRgb ring = selected ? QGuiApplication::palette()
+                                         .color(QPalette::Active, QPalette::HighlightedText)
+                                         .rgba()
+                                   : 0;
+        const QString key = QStringLiteral("tw-tile:%1:%2:%3:%4:%5")
+                                .arg(int(kind_))
+                                .arg(extension_)
+                                .arg(side)
+                                .arg(scale)
+                                .arg(ring, 0, 16);
+        QPixmap pixmap;
+        if (!QPixmapCache::find(key, &pixmap)) {
+            pixmap = QPixmap(side, side);
+            pixmap.setDevicePixelRatio(scale);
+            pixmap.fill(Qt::transparent);
+            {
+                QPainter painter(&pixmap);
+                const int logical = qRound(side / scale);
+                FileTypeIcon::paint(&painter, QRect(0, 0, logical, logical), kind_, extension_,
+                                    selected);
+            }
+            QPixmapCache::insert(key, pixmap);
         }
-        pixmap.setDevicePixelRatio(scale);
         return pixmap;
     }
     QIconEngine* clone() const override { return new TileEngine(kind_, extension_); }

@@ -303,6 +303,17 @@ TEST_F(Icons, TheBadgeIsTheExtensionFromTwentyFourPixels) {
         EXPECT_EQ(FileTypeIcon::badge(QString::fromLatin1(extension), size),
                   QString::fromLatin1(badge))
             << extension << " at " << size;
+    // The size counts in device-independent pixels: a 16-pixel tile on a 2× screen is drawn
+    // with 32 pixels a side and still has no badge; at 24 it has one.
+    const auto image = [](const QString& extension, int size, qreal ratio) {
+        return FileIcons::tile(FileKind::image, extension)
+            .pixmap(QSize(size, size), ratio)
+            .toImage();
+    };
+    const QImage sharp = image(QStringLiteral("jpeg"), 16, 2.0);
+    EXPECT_EQ(sharp.size(), QSize(32, 32));
+    EXPECT_EQ(sharp, image(QString(), 16, 2.0));
+    EXPECT_NE(image(QStringLiteral("jpeg"), 24, 1.0), image(QString(), 24, 1.0));
 }
 
 // On a highlight of the tile's own hue a selected tile keeps a ring in the highlighted text
