@@ -229,7 +229,16 @@ QIcon FileIcons::tile(FileKind kind, const QString& fileExtension) {
 QIcon FileIcons::icon(const FileItem& item) {
     if (item.isFolder())
         return SymbolIcons::folder();
-    return tile(item.kind(), FileKinds::pathExtension(item.name));
+    // Rows ask on every repaint and classifying reads the MIME database: kept per type and
+    // extension, which decide the kind.
+    static QHash<QString, QIcon> byType;
+    const QString extension = FileKinds::pathExtension(item.name);
+    const QString key = item.mimeType + QLatin1Char('\n') + extension.toLower();
+    if (const auto it = byType.constFind(key); it != byType.constEnd())
+        return *it;
+    const QIcon icon = tile(item.kind(), extension);
+    byType.insert(key, icon);
+    return icon;
 }
 
 } // namespace tw

@@ -369,9 +369,13 @@ void setSymbol(QLabel* label, const QString& symbol, int size) {
 }
 
 QIcon folder() {
-    ensureThemeSearchPath();
-    const QIcon themed = QIcon::fromTheme(QStringLiteral("folder"));
-    return themed.isNull() ? icon(QStringLiteral("folder")) : themed;
+    // Asked for by every folder row on every repaint; a theme icon follows theme changes itself.
+    static const QIcon folder = [] {
+        ensureThemeSearchPath();
+        const QIcon themed = QIcon::fromTheme(QStringLiteral("folder"));
+        return themed.isNull() ? icon(QStringLiteral("folder")) : themed;
+    }();
+    return folder;
 }
 
 } // namespace tw::SymbolIcons
