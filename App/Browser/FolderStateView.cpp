@@ -1,7 +1,7 @@
 #include "App/Browser/FolderStateView.h"
 
-#include "App/Browser/BrowserIcons.h"
 #include "App/Browser/BusyIndicator.h"
+#include "App/DesignSystem/SymbolIcons.h"
 #include "StorageCore/Domain/StorageError.h"
 
 #include <QHBoxLayout>
@@ -63,7 +63,7 @@ void FolderStateView::showMessage(const QString& symbol, const QString& title,
     spinner_->hide();
     symbol_->setVisible(!symbol.isEmpty());
     if (!symbol.isEmpty())
-        symbol_->setPixmap(BrowserIcons::icon(symbol).pixmap(40, 40));
+        SymbolIcons::setSymbol(symbol_, symbol, 40);
     title_->setText(title);
     title_->setVisible(!title.isEmpty());
     description_->setText(description);

@@ -1,6 +1,5 @@
 #include "App/Browser/StorageBrowserPane.h"
 
-#include "App/Browser/BrowserIcons.h"
 #include "App/Browser/FolderContentView.h"
 #include "App/Browser/FolderStateView.h"
 #include "App/Browser/FolderTableView.h"
@@ -51,7 +50,7 @@ StorageBrowserPane::StorageBrowserPane(AppModel& model, const QUuid& accountID,
     toolbar->setIconSize(QSize(18, 18));
     toolbar->setToolButtonStyle(Qt::ToolButtonIconOnly);
 
-    back_ = new QAction(BrowserIcons::icon(QStringLiteral("chevron.left")), QStringLiteral("Back"),
+    back_ = new QAction(SymbolIcons::icon(QStringLiteral("chevron.left")), QStringLiteral("Back"),
                         this);
     back_->setObjectName(QStringLiteral("browserBack"));
     back_->setToolTip(QStringLiteral("Enclosing folder"));
@@ -64,7 +63,7 @@ StorageBrowserPane::StorageBrowserPane(AppModel& model, const QUuid& accountID,
 
     pathButton_ = new QToolButton(toolbar);
     pathButton_->setObjectName(QStringLiteral("browserPathMenu"));
-    pathButton_->setIcon(BrowserIcons::icon(QStringLiteral("folder")));
+    pathButton_->setIcon(SymbolIcons::icon(QStringLiteral("folder")));
     pathButton_->setText(QStringLiteral("Path"));
     pathButton_->setAccessibleName(QStringLiteral("Path"));
     pathButton_->setToolTip(QStringLiteral("Enclosing folders"));
@@ -100,7 +99,7 @@ StorageBrowserPane::StorageBrowserPane(AppModel& model, const QUuid& accountID,
     heading->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     toolbar->addWidget(heading);
 
-    newFolder_ = new QAction(BrowserIcons::icon(QStringLiteral("folder.badge.plus")),
+    newFolder_ = new QAction(SymbolIcons::icon(QStringLiteral("folder.badge.plus")),
                              QStringLiteral("New Folder"), this);
     newFolder_->setObjectName(QStringLiteral("browserNewFolder"));
     newFolder_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N));
@@ -110,7 +109,7 @@ StorageBrowserPane::StorageBrowserPane(AppModel& model, const QUuid& accountID,
     addAction(newFolder_);
     toolbar->addAction(newFolder_);
 
-    upload_ = new QAction(BrowserIcons::icon(QStringLiteral("icloud.and.arrow.up")),
+    upload_ = new QAction(SymbolIcons::icon(QStringLiteral("icloud.and.arrow.up")),
                           QStringLiteral("Upload"), this);
     upload_->setObjectName(QStringLiteral("browserUpload"));
     connect(upload_, &QAction::triggered, this,
@@ -314,7 +313,7 @@ void StorageBrowserPane::fillPathMenu() {
     root->setObjectName(QStringLiteral("pathDepth0"));
     connect(root, &QAction::triggered, this, [this] { model_.navigate(accountID_, 0); });
     for (int i = 0; i + 1 < crumbs.size(); ++i) {
-        QAction* folder = pathMenu_->addAction(BrowserIcons::icon(QStringLiteral("folder")),
+        QAction* folder = pathMenu_->addAction(SymbolIcons::icon(QStringLiteral("folder")),
                                                DisplayText::buttonText(crumbs[i].name));
         folder->setObjectName(QStringLiteral("pathDepth%1").arg(i + 1));
         connect(folder, &QAction::triggered, this,

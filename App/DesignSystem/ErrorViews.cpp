@@ -75,7 +75,7 @@ QPushButton* ContentUnavailableView::addButton(const QString& text, const QStrin
 }
 
 void ContentUnavailableView::setSymbol(const QString& symbol) {
-    symbol_->setPixmap(SymbolIcons::icon(symbol).pixmap(48, 48));
+    SymbolIcons::setSymbol(symbol_, symbol, 48);
     symbol_->setProperty("symbol", symbol);
 }
 
@@ -129,7 +129,7 @@ InlineErrorView::InlineErrorView(bool recoverable, QWidget* parent)
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(8);
     auto* symbol = new QLabel(this);
-    symbol->setPixmap(SymbolIcons::icon(QStringLiteral("exclamationmark.triangle.fill")).pixmap(16, 16));
+    SymbolIcons::setSymbol(symbol, QStringLiteral("exclamationmark.triangle.fill"), 16);
     row->addWidget(symbol, 0, Qt::AlignTop);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);

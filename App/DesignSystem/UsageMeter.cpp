@@ -1,5 +1,6 @@
 #include "App/DesignSystem/UsageMeter.h"
 
+#include "App/DesignSystem/DesignSystem.h"
 #include "App/DesignSystem/Format.h"
 
 #include <QPainter>
@@ -9,13 +10,16 @@ namespace tw {
 UsageMeter::UsageMeter(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("usageMeter"));
     setFixedHeight(6);
+    setAccessibleName(QStringLiteral("Storage used"));
+}
+
+QColor UsageMeter::colorFor(double fraction, const QColor& tint) {
+    return fraction >= 0.9 ? DS::AccountPalette::color(1) : tint; // the palette's orange
 }
 
 std::optional<double> UsageMeter::fraction(const std::optional<StorageQuota>& quota) {
-    if (!quota || !quota->limitBytes)
+    if (!quota || !quota->limitBytes || *quota->limitBytes <= 0)
         return std::nullopt;
-    if (*quota->limitBytes <= 0)
-        return 1.0;
     return std::clamp(double(quota->usedBytes) / double(*quota->limitBytes), 0.0, 1.0);
 }
 
@@ -39,8 +43,7 @@ void UsageMeter::paintEvent(QPaintEvent*) {
     painter.setPen(Qt::NoPen);
     painter.setBrush(track);
     painter.drawRoundedRect(bar, bar.height() / 2, bar.height() / 2);
-    QColor color = *used >= 1.0 ? QColor(0xE5, 0x48, 0x3D) : *used >= 0.9 ? QColor(0xF5, 0x9E, 0x0B) : tint_;
-    painter.setBrush(color);
+    painter.setBrush(colorFor(*used, tint_));
     painter.drawRoundedRect(QRectF(bar.left(), bar.top(), bar.width() * *used, bar.height()),
                             bar.height() / 2, bar.height() / 2);
 }

@@ -225,8 +225,7 @@ HomeView::HomeView(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
     header->addStretch(1);
     refreshButton_ = new QToolButton(form_);
     refreshButton_->setObjectName(QStringLiteral("homeRefresh"));
-    refreshButton_->setIcon(QIcon::fromTheme(QStringLiteral("view-refresh"),
-                                             SymbolIcons::icon(QStringLiteral("arrow.clockwise"))));
+    refreshButton_->setIcon(SymbolIcons::icon(QStringLiteral("arrow.clockwise")));
     refreshButton_->setToolTip(QStringLiteral("Refresh"));
     refreshButton_->setAccessibleName(QStringLiteral("Refresh"));
     refreshButton_->setAutoRaise(true);
@@ -449,7 +448,7 @@ void HomeView::applyActivity() {
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(8);
         auto* symbol = new QLabel(row);
-        symbol->setPixmap(SymbolIcons::icon(event.symbolName()).pixmap(16, 16));
+        SymbolIcons::setSymbol(symbol, event.symbolName(), 16);
         layout->addWidget(symbol);
         auto* summary = new ElidedLabel(event.summary(), Qt::ElideMiddle, row);
         summary->setObjectName(QStringLiteral("activitySummary"));

@@ -44,7 +44,7 @@ QWidget* featureRow(const Feature& feature, QWidget* parent) {
     auto* symbol = new QLabel(row);
     symbol->setFixedWidth(32);
     symbol->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    symbol->setPixmap(SymbolIcons::icon(QLatin1String(feature.symbol)).pixmap(24, 24));
+    SymbolIcons::setSymbol(symbol, QLatin1String(feature.symbol), 24);
     layout->addWidget(symbol, 0, Qt::AlignTop);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);

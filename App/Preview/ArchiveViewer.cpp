@@ -14,7 +14,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
-#include <QPainter>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTableView>
@@ -49,25 +48,6 @@ ArchiveViewer::SaveChooser& saveChooser() {
 
 FileKind memberKind(const ZipEntry& entry) {
     return entry.isDirectory() ? FileKind::folder : FileKinds::classify(QString(), entry.name());
-}
-
-QIcon tileIcon(FileKind kind, const QString& extension) {
-    static QHash<QString, QIcon> cache;
-    const QString key = FileKinds::rawValue(kind) + QLatin1Char('/') + extension;
-    auto found = cache.constFind(key);
-    if (found != cache.constEnd())
-        return *found;
-    QIcon icon;
-    for (int side : {16, 32}) {
-        QPixmap pixmap(side, side);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        FileTypeIcon::paint(&painter, pixmap.rect(), kind, extension);
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
-    cache.insert(key, icon);
-    return icon;
 }
 
 } // namespace
@@ -105,7 +85,7 @@ QVariant ArchiveTableModel::data(const QModelIndex& index, int role) const {
         }
     case Qt::DecorationRole:
         if (index.column() == name)
-            return tileIcon(memberKind(entry), FileKinds::pathExtension(entry.name()));
+            return FileIcons::tile(memberKind(entry), FileKinds::pathExtension(entry.name()));
         return {};
     case Qt::ForegroundRole:
         if (index.column() != name)

@@ -1,5 +1,6 @@
 #include "App/Preview/MediaViewer.h"
 
+#include "App/DesignSystem/SymbolIcons.h"
 #include "App/Preview/PreviewSupport.h"
 
 #include <QAudioOutput>
@@ -20,7 +21,7 @@ QToolButton* transportButton(const QString& symbol, const QString& name, const Q
                              QWidget* parent) {
     auto* button = new QToolButton(parent);
     button->setObjectName(name);
-    button->setIcon(PreviewIcons::icon(symbol));
+    button->setIcon(SymbolIcons::icon(symbol));
     button->setToolTip(label);
     button->setAccessibleName(label);
     button->setAutoRaise(true);
@@ -128,7 +129,7 @@ void MediaViewer::setPlayer(QMediaPlayer* player) {
     if (QAudioOutput* output = player_->audioOutput()) {
         volume_->setValue(qRound(output->volume() * 100));
         connect(output, &QAudioOutput::mutedChanged, this, [this](bool muted) {
-            mute_->setIcon(PreviewIcons::icon(muted ? QStringLiteral("speaker.slash")
+            mute_->setIcon(SymbolIcons::icon(muted ? QStringLiteral("speaker.slash")
                                                     : QStringLiteral("speaker.wave.2")));
             mute_->setToolTip(muted ? QStringLiteral("Unmute") : QStringLiteral("Mute"));
             mute_->setAccessibleName(mute_->toolTip());
@@ -150,7 +151,7 @@ void MediaViewer::togglePlayback() {
 void MediaViewer::updatePlayState() {
     const bool playing = player_ && player_->playbackState() == QMediaPlayer::PlayingState;
     play_->setIcon(
-        PreviewIcons::icon(playing ? QStringLiteral("pause.fill") : QStringLiteral("play.fill")));
+        SymbolIcons::icon(playing ? QStringLiteral("pause.fill") : QStringLiteral("play.fill")));
     play_->setToolTip(playing ? QStringLiteral("Pause") : QStringLiteral("Play"));
     play_->setAccessibleName(play_->toolTip());
 }

@@ -2,7 +2,6 @@
 
 #include "StorageCore/Domain/FileModel.h"
 
-#include <QIcon>
 #include <QWidget>
 
 #include <functional>
@@ -15,12 +14,6 @@ namespace tw {
 
 /// Where a preview is shown: the floating quick-look panel or a full preview window.
 enum class PreviewMode { compact, full };
-
-namespace PreviewIcons {
-/// The icon of a symbol the preview screens use ("chevron.up", "rotate.right", …): the desktop
-/// theme's icon of that meaning, else a standard style icon or the design system's drawing.
-QIcon icon(const QString& symbol);
-} // namespace PreviewIcons
 
 /// A file's type tile (the design system's drawing) at a fixed size.
 class FileTypeTile : public QWidget {

@@ -2,6 +2,7 @@
 
 #include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/ElidedLabel.h"
+#include "App/DesignSystem/SymbolIcons.h"
 #include "App/DesignSystem/WindowPlacement.h"
 
 #include "App/Model/AppModel.h"
@@ -36,7 +37,7 @@ namespace {
 
 QAction* toolAction(QToolBar* bar, const QString& symbol, const QString& label, const QString& name,
                     const QString& help = {}) {
-    QAction* action = bar->addAction(PreviewIcons::icon(symbol), label);
+    QAction* action = bar->addAction(SymbolIcons::icon(symbol), label);
     action->setObjectName(name);
     action->setToolTip(help.isEmpty() ? label : help);
     if (QWidget* button = bar->widgetForAction(action)) {

@@ -114,7 +114,7 @@ QPixmap SearchResultsModel::accountIcon(const StorageAccount& account) const {
     pixmap.fill(Qt::transparent);
     {
         QPainter painter(&pixmap);
-        AccountIcon::paint(&painter, QRect(0, 0, iconSize, iconSize), account);
+        AccountIcon::paint(&painter, AccountIcon::avatarRect(QRect(0, 0, iconSize, iconSize)), account);
     }
     accountIcons_.insert(account.id, pixmap);
     return pixmap;

@@ -98,7 +98,7 @@ public:
         layout->addStretch(1);
         icon_ = new QLabel(column);
         icon_->setAlignment(Qt::AlignCenter);
-        icon_->setPixmap(SymbolIcons::icon(symbol).pixmap(48, 48));
+        SymbolIcons::setSymbol(icon_, symbol, 48);
         layout->addWidget(icon_);
         label_ = plainLabel(column);
         label_->setAlignment(Qt::AlignCenter);
@@ -264,8 +264,7 @@ SearchResultsView::SearchResultsView(AppModel& model, QuickLook& quickLook, Open
         row->setContentsMargins(0, 0, 0, 0);
         row->setSpacing(4);
         auto* icon = new QLabel(error_);
-        icon->setPixmap(
-            SymbolIcons::icon(QStringLiteral("exclamationmark.triangle.fill")).pixmap(12, 12));
+        SymbolIcons::setSymbol(icon, QStringLiteral("exclamationmark.triangle.fill"), 12);
         row->addWidget(icon);
         errorText_ = plainLabel(error_);
         QPalette orange = errorText_->palette();

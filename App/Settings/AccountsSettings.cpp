@@ -109,7 +109,7 @@ AccountsSettings::AccountsSettings(AppModel& model, QWidget* parent)
     auto* emptyLayout = new QVBoxLayout(empty);
     emptyLayout->addStretch(1);
     auto* symbol = new QLabel(empty);
-    symbol->setPixmap(SymbolIcons::icon(QStringLiteral("person.crop.circle")).pixmap(40, 40));
+    SymbolIcons::setSymbol(symbol, QStringLiteral("person.crop.circle"), 40);
     symbol->setAlignment(Qt::AlignCenter);
     emptyLayout->addWidget(symbol);
     auto* emptyTitle = new QLabel(QStringLiteral("No Account Selected"), empty);

@@ -16,7 +16,7 @@ QWidget* PrivacySettings::row(const QString& text, const QString& symbol, QWidge
     layout->setContentsMargins(0, 2, 0, 2);
     layout->setSpacing(10);
     auto* icon = new QLabel(row);
-    icon->setPixmap(SymbolIcons::icon(symbol).pixmap(18, 18));
+    SymbolIcons::setSymbol(icon, symbol, 18);
     icon->setAlignment(Qt::AlignTop);
     layout->addWidget(icon);
     auto* label = new QLabel(text, row);

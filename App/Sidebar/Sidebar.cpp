@@ -1,6 +1,6 @@
 #include "App/Sidebar/Sidebar.h"
 
-#include "App/Browser/BrowserIcons.h"
+#include "App/DesignSystem/SymbolIcons.h"
 #include "App/Model/AppModel.h"
 #include "App/Sidebar/SidebarDelegate.h"
 #include "App/Sidebar/SidebarModel.h"
@@ -41,7 +41,7 @@ Sidebar::Sidebar(AppModel& model, QWidget* parent) : QWidget(parent), model_(mod
 
     connect_ = new QToolButton(this);
     connect_->setObjectName(QStringLiteral("sidebarConnect"));
-    connect_->setIcon(BrowserIcons::icon(QStringLiteral("plus")));
+    connect_->setIcon(SymbolIcons::icon(QStringLiteral("plus")));
     connect_->setText(QStringLiteral("Connect Storage"));
     connect_->setAccessibleName(QStringLiteral("Connect Storage"));
     connect_->setToolTip(QStringLiteral("Connect a storage"));

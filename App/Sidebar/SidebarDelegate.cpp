@@ -1,8 +1,8 @@
 #include "App/Sidebar/SidebarDelegate.h"
 
-#include "App/Browser/BrowserIcons.h"
 #include "App/DesignSystem/AccountIcon.h"
 #include "App/DesignSystem/DesignSystem.h"
+#include "App/DesignSystem/SymbolIcons.h"
 #include "App/DesignSystem/UploadingArrow.h"
 #include "App/Sidebar/SidebarModel.h"
 
@@ -135,7 +135,7 @@ void SidebarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
             const QString symbol = row.kind == SidebarModel::Row::Kind::home
                                        ? QStringLiteral("house")
                                        : QStringLiteral("arrow.up.circle");
-            BrowserIcons::icon(symbol).paint(painter, iconRect, Qt::AlignCenter,
+            SymbolIcons::icon(symbol).paint(painter, iconRect, Qt::AlignCenter,
                                              selected ? QIcon::Selected : QIcon::Normal);
         }
         left = iconRect.right() + kIconGap;

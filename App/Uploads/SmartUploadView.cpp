@@ -158,7 +158,7 @@ SmartUploadView::SmartUploadView(AppModel& model, QWidget* parent)
     zone->setContentsMargins(20, 24, 20, 24);
     zone->setSpacing(10);
     auto* symbol = new QLabel(dropZone_);
-    symbol->setPixmap(SymbolIcons::icon(QStringLiteral("square.and.arrow.down.on.square")).pixmap(40, 40));
+    SymbolIcons::setSymbol(symbol, QStringLiteral("square.and.arrow.down.on.square"), 40);
     symbol->setAlignment(Qt::AlignCenter);
     zone->addWidget(symbol);
     auto* dropTitle = sectionHeader(QStringLiteral("Drop files here"), dropZone_);

@@ -243,18 +243,11 @@ TEST(SymbolIcons, DisabledSymbolsTakeThePalettesDisabledInk) {
                     return QColor(image.pixel(x, y));
         return QColor();
     };
-    int tinted = 0;
     for (const char* symbol : {"pencil", "chevron.left", "plus"}) {
         SCOPED_TRACE(symbol);
-        const QIcon icon = SymbolIcons::icon(QString::fromLatin1(symbol)); // sets the theme
-        const QString name = SymbolIcons::themeName(QString::fromLatin1(symbol));
-        if (!QIcon::fromTheme(name).isNull() || QIcon::fromTheme(name + "-symbolic").isNull())
-            continue; // a full-colour theme icon, or drawn here: not tinted
-        ++tinted;
+        const QIcon icon = SymbolIcons::icon(QString::fromLatin1(symbol));
         EXPECT_EQ(inkOf(icon.pixmap(24, QIcon::Normal)), QColor(240, 240, 240));
         EXPECT_EQ(inkOf(icon.pixmap(24, QIcon::Disabled)), QColor(90, 90, 90));
     }
     QApplication::setPalette(saved);
-    if (tinted == 0)
-        GTEST_SKIP() << "the icon theme has no symbolic icons for these symbols";
 }
