@@ -1,0 +1,87 @@
+#include "App/Browser/FolderContentArea.h"
+
+#include "App/Browser/BrowserIcons.h"
+#include "App/Browser/FolderTableModel.h"
+#include "App/DesignSystem/ContentUnavailableView.h"
+#include "StorageCore/Files/FolderListing.h"
+
+#include <QPushButton>
+
+namespace tw {
+
+FolderContentArea::FolderContentArea(QWidget* table, QWidget* parent)
+    : QStackedWidget(parent), table_(table) {
+    placeholder_ = new ContentUnavailableView(ContentUnavailableView::Shape::pane, this);
+    placeholder_->setObjectName(QStringLiteral("folderState"));
+    connect(placeholder_, &ContentUnavailableView::recover, this, &FolderContentArea::recover);
+    addWidget(placeholder_);
+    addWidget(table_);
+    placeholder_->showSpinner();
+}
+
+FolderContentArea::State FolderContentArea::stateOf(const FolderListing* listing,
+                                                    const FolderTableModel& rows) {
+    using Kind = FolderListing::Phase::Kind;
+    const bool anyLoaded = rows.loadedCount() > 0;
+    const Kind phase = listing ? listing->phase().kind : Kind::idle;
+    if (phase == Kind::idle || (phase == Kind::loading && !anyLoaded))
+        return State::spinner;
+    if (phase == Kind::failed && !anyLoaded)
+        return State::error;
+    if (phase == Kind::loaded && anyLoaded && rows.rowCount() == 0)
+        return State::noMatch;
+    if (phase == Kind::loaded && !anyLoaded)
+        return State::empty;
+    return State::table;
+}
+
+FolderContentArea::State FolderContentArea::show(const FolderListing* listing,
+                                                 const FolderTableModel& rows,
+                                                 const StorageAccount& account) {
+    const State state = stateOf(listing, rows);
+    const auto showMessage = [this](const QString& symbol, const QString& title,
+                                    const QString& description) {
+        placeholder_->showMessage(symbol, title, description);
+        placeholder_->setSymbol(symbol, BrowserIcons::icon(symbol));
+    };
+    switch (state) {
+    case State::spinner:
+        placeholder_->showSpinner();
+        break;
+    case State::error:
+        placeholder_->showError(*listing->phase().error);
+        break;
+    case State::noMatch: {
+        const FileCategory category = *rows.filter();
+        const bool more = listing && listing->hasMore();
+        showMessage(FileCategories::symbolName(category),
+                    QStringLiteral("No ") + FileCategories::displayName(category) +
+                        QStringLiteral(" Here"),
+                    more ? QStringLiteral("Scroll to load more, or choose All.")
+                         : QStringLiteral("Choose All to see everything in this folder."));
+        connect(placeholder_->addButton(QStringLiteral("Show All"), QStringLiteral("stateShowAll")),
+                &QPushButton::clicked, this, &FolderContentArea::showAllRequested);
+        if (more)
+            connect(placeholder_->addButton(QStringLiteral("Load More"),
+                                            QStringLiteral("stateLoadMore")),
+                    &QPushButton::clicked, this, &FolderContentArea::loadMoreRequested);
+        break;
+    }
+    case State::empty:
+        if (ProviderKinds::isWritable(account.provider, listing->folderID()))
+            showMessage(QStringLiteral("folder"), QStringLiteral("Folder Is Empty"),
+                        QStringLiteral("Drag files here to upload them to ") + account.alias +
+                            QStringLiteral("."));
+        else
+            showMessage(
+                QStringLiteral("folder"), QStringLiteral("No Files Here"),
+                QStringLiteral("This chat has no photos, videos, documents or other files."));
+        break;
+    case State::table:
+        break;
+    }
+    setCurrentWidget(state == State::table ? table_ : static_cast<QWidget*>(placeholder_));
+    return state;
+}
+
+} // namespace tw
