@@ -16,7 +16,10 @@ QList<QUrl> files(const QMimeData* data) {
 }
 
 QList<QUrl> accept(QDropEvent* event, bool allowed) {
-    QList<QUrl> taken = allowed ? files(event->mimeData()) : QList<QUrl>();
+    // A drag that can only move its files is refused: taking them as a move would have the
+    // source delete the user's originals.
+    const bool copies = event->possibleActions().testFlag(Qt::CopyAction);
+    QList<QUrl> taken = allowed && copies ? files(event->mimeData()) : QList<QUrl>();
     if (taken.isEmpty()) {
         event->ignore();
         return taken;
