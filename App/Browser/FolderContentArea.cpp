@@ -17,6 +17,7 @@ FolderContentArea::FolderContentArea(QWidget* table, QWidget* parent)
     addWidget(placeholder_);
     addWidget(table_);
     placeholder_->showSpinner();
+    shown_ = {QStringLiteral("spinner")};
 }
 
 FolderContentArea::State FolderContentArea::stateOf(const FolderListing* listing,
@@ -39,11 +40,43 @@ FolderContentArea::State FolderContentArea::show(const FolderListing* listing,
                                                  const FolderTableModel& rows,
                                                  const StorageAccount& account) {
     const State state = stateOf(listing, rows);
-    const auto showMessage = [this](const QString& symbol, const QString& title,
-                                    const QString& description) {
-        placeholder_->showMessage(symbol, title, description);
-        placeholder_->setSymbol(symbol, BrowserIcons::icon(symbol));
-    };
+    setCurrentWidget(state == State::table ? table_ : static_cast<QWidget*>(placeholder_));
+    // The symbol, title and description, and whether "Load More" is offered.
+    QStringList shown;
+    bool loadMore = false;
+    switch (state) {
+    case State::spinner:
+        shown = {QStringLiteral("spinner")};
+        break;
+    case State::error:
+        shown = {QStringLiteral("error"), listing->phase().error->presentation().title,
+                 listing->phase().error->presentation().message};
+        break;
+    case State::noMatch: {
+        const FileCategory category = *rows.filter();
+        loadMore = listing && listing->hasMore();
+        shown = {FileCategories::symbolName(category),
+                 QStringLiteral("No ") + FileCategories::displayName(category) +
+                     QStringLiteral(" Here"),
+                 loadMore ? QStringLiteral("Scroll to load more, or choose All.")
+                          : QStringLiteral("Choose All to see everything in this folder.")};
+        break;
+    }
+    case State::empty:
+        if (ProviderKinds::isWritable(account.provider, listing->folderID()))
+            shown = {QStringLiteral("folder"), QStringLiteral("Folder Is Empty"),
+                     QStringLiteral("Drag files here to upload them to ") + account.alias +
+                         QStringLiteral(".")};
+        else
+            shown = {QStringLiteral("folder"), QStringLiteral("No Files Here"),
+                     QStringLiteral("This chat has no photos, videos, documents or other files.")};
+        break;
+    case State::table:
+        break;
+    }
+    if (shown == shown_)
+        return state;
+    shown_ = shown;
     switch (state) {
     case State::spinner:
         placeholder_->showSpinner();
@@ -51,36 +84,21 @@ FolderContentArea::State FolderContentArea::show(const FolderListing* listing,
     case State::error:
         placeholder_->showError(*listing->phase().error);
         break;
-    case State::noMatch: {
-        const FileCategory category = *rows.filter();
-        const bool more = listing && listing->hasMore();
-        showMessage(FileCategories::symbolName(category),
-                    QStringLiteral("No ") + FileCategories::displayName(category) +
-                        QStringLiteral(" Here"),
-                    more ? QStringLiteral("Scroll to load more, or choose All.")
-                         : QStringLiteral("Choose All to see everything in this folder."));
-        connect(placeholder_->addButton(QStringLiteral("Show All"), QStringLiteral("stateShowAll")),
-                &QPushButton::clicked, this, &FolderContentArea::showAllRequested);
-        if (more)
-            connect(placeholder_->addButton(QStringLiteral("Load More"),
-                                            QStringLiteral("stateLoadMore")),
-                    &QPushButton::clicked, this, &FolderContentArea::loadMoreRequested);
-        break;
-    }
+    case State::noMatch:
     case State::empty:
-        if (ProviderKinds::isWritable(account.provider, listing->folderID()))
-            showMessage(QStringLiteral("folder"), QStringLiteral("Folder Is Empty"),
-                        QStringLiteral("Drag files here to upload them to ") + account.alias +
-                            QStringLiteral("."));
-        else
-            showMessage(
-                QStringLiteral("folder"), QStringLiteral("No Files Here"),
-                QStringLiteral("This chat has no photos, videos, documents or other files."));
+        placeholder_->showMessage(shown[0], shown[1], shown[2], BrowserIcons::icon(shown[0]));
         break;
     case State::table:
         break;
     }
-    setCurrentWidget(state == State::table ? table_ : static_cast<QWidget*>(placeholder_));
+    if (state == State::noMatch) {
+        connect(placeholder_->addButton(QStringLiteral("Show All"), QStringLiteral("stateShowAll")),
+                &QPushButton::clicked, this, &FolderContentArea::showAllRequested);
+        if (loadMore)
+            connect(placeholder_->addButton(QStringLiteral("Load More"),
+                                            QStringLiteral("stateLoadMore")),
+                    &QPushButton::clicked, this, &FolderContentArea::loadMoreRequested);
+    }
     return state;
 }
 

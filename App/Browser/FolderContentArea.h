@@ -43,6 +43,9 @@ Q_SIGNALS:
 private:
     QWidget* table_;
     ContentUnavailableView* placeholder_;
+    /// What the stand-in shows now, so that a page arriving under an unchanged state leaves
+    /// it (and the focus on its buttons) alone.
+    QStringList shown_;
 };
 
 } // namespace tw

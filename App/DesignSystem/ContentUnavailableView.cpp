@@ -124,10 +124,10 @@ void ContentUnavailableView::setDescription(const QString& description) {
 }
 
 void ContentUnavailableView::showMessage(const QString& symbol, const QString& title,
-                                         const QString& description) {
+                                         const QString& description, const QIcon& icon) {
     spinner_->hide();
     clearButtons();
-    setSymbol(symbol);
+    setSymbol(symbol, icon);
     setTitle(title);
     setDescription(description);
 }

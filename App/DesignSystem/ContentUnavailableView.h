@@ -38,8 +38,10 @@ public:
     void setSymbol(const QString& symbol, const QIcon& icon = {});
     void setTitle(const QString& title);
     void setDescription(const QString& description);
-    /// A symbol, a title and a description (empty ones are not shown), without buttons.
-    void showMessage(const QString& symbol, const QString& title, const QString& description);
+    /// A symbol (drawn with icon when given), a title and a description (empty ones are not
+    /// shown), without buttons.
+    void showMessage(const QString& symbol, const QString& title, const QString& description,
+                     const QIcon& icon = {});
     /// Adds a button to the row of buttons; the next message, failure or spinner removes it.
     QPushButton* addButton(const QString& text, const QString& objectName);
 

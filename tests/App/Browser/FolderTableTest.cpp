@@ -294,6 +294,24 @@ TEST_F(FolderTableTest, NoMatchViewOffersLoadMoreWhileMorePagesExist) {
     EXPECT_EQ(status(), QStringLiteral("1 photo of 2051 items"));
 }
 
+TEST_F(FolderTableTest, APageThatStillMatchesNothingLeavesTheKeyboardOnLoadMore) {
+    start({work});
+    drive->setPageSize(2000);
+    drive->addFiles(work.id, std::nullopt, 4100);
+    showPane(work);
+    waitLoaded();
+    content().setFilter(FileCategory::photos);
+    ASSERT_EQ(content().state(), State::noMatch);
+    auto* loadMore = child<QPushButton>(pane->content(), QStringLiteral("stateLoadMore"));
+    loadMore->setFocus();
+    QTest::keyClick(loadMore, Qt::Key_Space);
+    waitFor([&] { return content().tableModel()->loadedCount() == 4000; });
+    QCoreApplication::processEvents();
+    EXPECT_EQ(content().state(), State::noMatch);
+    EXPECT_EQ(pane->content()->findChild<QPushButton*>(QStringLiteral("stateLoadMore")), loadMore);
+    EXPECT_TRUE(loadMore->hasFocus());
+}
+
 TEST_F(FolderTableTest, LeavingAFolderBeforeItsFirstPageNeverLeavesItsListingLoading) {
     start({work});
     drive->addItem(folderItem(work.id, QStringLiteral("slow"), QStringLiteral("Slow")));
