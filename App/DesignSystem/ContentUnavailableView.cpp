@@ -157,8 +157,10 @@ void ContentUnavailableView::clearButtons() {
     buttons_->hide();
 }
 
-void ContentUnavailableView::showSpinner() {
-    showMessage({}, {}, {});
+void ContentUnavailableView::showSpinner(const QString& label) {
+    showMessage({}, {}, label);
+    spinner_->setAccessibleName(label.isEmpty() ? QStringLiteral("Loading") : label);
+    setAccessibleName(spinner_->accessibleName());
     spinner_->show();
 }
 

@@ -45,8 +45,8 @@ public:
     /// Adds a button to the row of buttons; the next message, failure or spinner removes it.
     QPushButton* addButton(const QString& text, const QString& objectName);
 
-    /// A spinner alone.
-    void showSpinner();
+    /// A spinner, with label under it when given ("Searching…").
+    void showSpinner(const QString& label = {});
     bool isSpinning() const;
 
     /// A failure: "wifi.slash" when offline, else a warning triangle; the presentation's title

@@ -119,21 +119,9 @@ SearchResultsView::SearchResultsView(AppModel& model, QuickLook& quickLook, Open
     noMatches_->setObjectName(QStringLiteral("searchNoMatches"));
     stack_->addWidget(noMatches_);
 
-    searching_ = new QWidget(stack_);
+    searching_ = new ContentUnavailableView(ContentUnavailableView::Shape::pane, stack_);
     searching_->setObjectName(QStringLiteral("searchSearching"));
-    searching_->setAccessibleName(QStringLiteral("Searching\u2026"));
-    {
-        auto* column = new QVBoxLayout(searching_);
-        column->setSpacing(6);
-        column->addStretch(1);
-        column->addWidget(busyIndicator(searching_, 64, 8), 0, Qt::AlignHCenter);
-        auto* label = plainLabel(searching_);
-        label->setText(QStringLiteral("Searching\u2026"));
-        label->setFont(scaledFont(font(), 0.92));
-        label->setForegroundRole(QPalette::PlaceholderText);
-        column->addWidget(label, 0, Qt::AlignHCenter);
-        column->addStretch(1);
-    }
+    searching_->showSpinner(QStringLiteral("Searching\u2026"));
     stack_->addWidget(searching_);
 
     results_ = new SearchResultsModel(model_.search(), model_.accounts(), this);

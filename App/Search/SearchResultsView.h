@@ -21,9 +21,9 @@ class QTableView;
 namespace tw {
 
 class AppModel;
+class ContentUnavailableView;
 class QuickLook;
 class SearchResultsModel;
-class ContentUnavailableView;
 
 /// The detail pane the main window shows while the search field holds a search: the results
 /// of every account in scope as one table (or why there are none), and a status bar with the
@@ -86,7 +86,7 @@ private:
     QStackedWidget* stack_ = nullptr;
     ContentUnavailableView* nothingToSearch_ = nullptr;
     ContentUnavailableView* noMatches_ = nullptr;
-    QWidget* searching_ = nullptr;
+    ContentUnavailableView* searching_ = nullptr;
     QTableView* table_ = nullptr;
     SearchResultsModel* results_ = nullptr;
     Content content_ = Content::searching;

@@ -118,6 +118,12 @@ TEST(ContentUnavailableView, ButtonsLastUntilTheNextStateAndTheSpinnerShowsAlone
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(pane.findChild<QPushButton*>(QStringLiteral("stateShowAll")), nullptr);
 
+    // A labelled spinner reads its label under it and to assistive technologies.
+    pane.showSpinner(QStringLiteral("Searching\u2026"));
+    EXPECT_TRUE(pane.findChild<QLabel*>(QStringLiteral("stateDescription"))->isVisible());
+    EXPECT_EQ(pane.description(), QStringLiteral("Searching\u2026"));
+    EXPECT_EQ(pane.accessibleName(), QStringLiteral("Searching\u2026"));
+
     pane.showError(StorageError(Code::network));
     EXPECT_FALSE(pane.isSpinning());
     EXPECT_EQ(pane.title(), StorageError(Code::network).presentation().title);
