@@ -1,45 +1,40 @@
 #pragma once
 
-#include "App/Browser/TextPromptSheet.h"
+#include "App/Browser/FolderContentArea.h"
 #include "App/Preview/PreviewTarget.h"
 #include "StorageCore/Domain/FileModel.h"
 #include "StorageCore/Domain/StorageAccount.h"
 #include "StorageCore/Files/FolderListing.h"
 
-#include <QMessageBox>
 #include <QPointer>
 #include <QSet>
-#include <QTimer>
 #include <QWidget>
 
-#include <array>
-
-class QButtonGroup;
-class QLabel;
 class QMenu;
-class QPushButton;
-class QStackedWidget;
 
 namespace tw {
 
 class AppModel;
-class BusyIndicator;
-class FolderStateView;
+class FolderColumnFitter;
+class FolderFilterBar;
+class FolderItemCommands;
+class FolderPager;
+class FolderStatusBar;
 class FolderTableModel;
 class FolderTableView;
 class QuickLook;
-class UploadStatusButton;
 
 /// The contents of one folder of one account inside the storage browser: the category
-/// filter bar, the table of the folder's items (or a spinner, an error, an empty folder, no
-/// matching files), and the status line with the count, paging failures and the uploads
-/// going into this folder. It owns the table's selection and filter, the item commands
-/// (context menu, rename, trash or delete, previews, quick look) and the drops on rows.
-/// One is built per shown folder; the listing is the model's shared one and outlives it.
+/// filter bar, the table of the folder's items or what stands in for it, and the status bar.
+/// It holds the folder's selection and filter and puts its pieces together: the column
+/// fitting, the content area's states, the paging, the status bar and the item commands (the
+/// context menu, rename, trash or delete, previews, quick look, drops on rows) are each a
+/// piece of their own. One is built per shown folder; the listing is the model's shared one
+/// and outlives it.
 class FolderContentView : public QWidget {
     Q_OBJECT
 public:
-    enum class State { spinner, error, noMatch, empty, table };
+    using State = FolderContentArea::State;
 
     FolderContentView(AppModel& model, const StorageAccount& account, FolderListing* listing,
                       QuickLook& quickLook, OpenPreview openPreview, QWidget* parent = nullptr);
@@ -59,7 +54,7 @@ public:
 
     State state() const { return state_; }
     /// A look at the last shown row (for the next page) is due on the next turn.
-    bool isPagingCheckPending() const { return pagingCheck_.isActive(); }
+    bool isPagingCheckPending() const;
     /// The shown rows: every loaded item, or those of the filter's category.
     QList<FileItem> visibleItems() const;
     /// The loaded item of a one-element set (none for other sets or an item no longer listed).
@@ -72,7 +67,7 @@ public:
     /// The context menu for rows (the clicked row, or the selection it belongs to); null when
     /// it would be empty. The caller owns it.
     QMenu* menuFor(const QSet<FileRef>& rows, QWidget* parent = nullptr);
-    /// Double-click: a folder opens, a file opens its preview window.
+    /// Double-click or Return: a folder opens, a file opens its preview window.
     void primaryAction(const QSet<FileRef>& rows);
     /// The delete key: asks to trash or delete the one selected item where that is allowed.
     void deleteCommand();
@@ -98,54 +93,32 @@ Q_SIGNALS:
 
 protected:
     void hideEvent(QHideEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QWidget* makeFilterBar();
-    QWidget* makeStatusBar();
     void updateState();
-    void updateStatus();
-    void updateFilterButtons();
     void applySelectionToView();
     void viewSelectionChanged();
-    void schedulePagingCheck();
-    void checkPaging();
-    void fitColumns();
     void showContextMenu(const QPoint& position);
     QSet<FileRef> rowsFor(int row) const;
-    std::function<void(const FileItem&)> openFull();
 
     AppModel& model_;
     StorageAccount account_;
     QPointer<FolderListing> listing_;
     QuickLook& quickLook_;
-    OpenPreview openPreview_;
 
     QSet<FileRef> selection_;
     std::optional<FileCategory> filter_;
     State state_ = State::spinner;
     bool applyingSelection_ = false;
-    std::optional<FileRef> pagedAt_;
-    QTimer pagingCheck_;
-    /// Per column, the narrowest and the preferred width in pixels (from the font); the
-    /// preferred widths of the columns after "Name" follow the user's resizing.
-    std::array<int, 4> minimumWidths_{};
-    std::array<int, 4> idealWidths_{};
-    bool fittingColumns_ = false;
 
-    QPointer<TextPromptSheet> renaming_;
-    QPointer<QMessageBox> trashing_;
-
-    QButtonGroup* filterButtons_;
-    QStackedWidget* stack_;
-    FolderStateView* stateView_;
     FolderTableView* table_;
     FolderTableModel* tableModel_;
-    BusyIndicator* statusSpinner_;
-    QLabel* statusLabel_;
-    QPushButton* tryAgain_;
-    QLabel* uploadSeparator_;
-    UploadStatusButton* uploadStatus_;
+    FolderFilterBar* filterBar_;
+    FolderContentArea* area_;
+    FolderColumnFitter* columns_;
+    FolderPager* pager_;
+    FolderStatusBar* statusBar_;
+    FolderItemCommands* commands_;
 };
 
 } // namespace tw

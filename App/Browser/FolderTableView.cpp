@@ -1,8 +1,9 @@
 #include "App/Browser/FolderTableView.h"
 
+#include "App/DesignSystem/LocalFileDrop.h"
+
 #include <QDragEnterEvent>
 #include <QHeaderView>
-#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
@@ -65,16 +66,6 @@ FolderTableView::FolderTableView(QWidget* parent) : QTableView(parent) {
     columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 }
 
-QList<QUrl> FolderTableView::localFiles(const QMimeData* data) {
-    QList<QUrl> files;
-    if (!data || !data->hasUrls())
-        return files;
-    for (const QUrl& url : data->urls())
-        if (url.isLocalFile())
-            files.append(url);
-    return files;
-}
-
 void FolderTableView::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::RightButton) {
         // The context menu acts on the clicked row or on the selection it belongs to: a
@@ -87,24 +78,16 @@ void FolderTableView::mousePressEvent(QMouseEvent* event) {
 }
 
 void FolderTableView::dragEnterEvent(QDragEnterEvent* event) {
-    if (localFiles(event->mimeData()).isEmpty()) {
-        event->ignore();
+    if (LocalFileDrop::accept(event).isEmpty())
         return;
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
     const int row = indexAt(event->position().toPoint()).row();
     setDropRow(row);
     Q_EMIT dragHovered(true, row);
 }
 
 void FolderTableView::dragMoveEvent(QDragMoveEvent* event) {
-    if (localFiles(event->mimeData()).isEmpty()) {
-        event->ignore();
+    if (LocalFileDrop::accept(event).isEmpty())
         return;
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
     const int row = indexAt(event->position().toPoint()).row();
     if (row != dropRow_) {
         setDropRow(row);
@@ -119,17 +102,12 @@ void FolderTableView::dragLeaveEvent(QDragLeaveEvent* event) {
 }
 
 void FolderTableView::dropEvent(QDropEvent* event) {
-    const QList<QUrl> files = localFiles(event->mimeData());
     const int row = indexAt(event->position().toPoint()).row();
     setDropRow(-1);
     Q_EMIT dragHovered(false, -1);
-    if (files.isEmpty()) {
-        event->ignore();
-        return;
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
-    Q_EMIT filesDropped(files, row);
+    const QList<QUrl> files = LocalFileDrop::accept(event);
+    if (!files.isEmpty())
+        Q_EMIT filesDropped(files, row);
 }
 
 void FolderTableView::setDropRow(int row) {

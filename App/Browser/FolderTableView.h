@@ -19,9 +19,6 @@ public:
     /// uploads); none by default.
     std::function<bool(int row)> highlightsDropOn;
 
-    /// The local files a drag carries (anything else is not ours to take).
-    static QList<QUrl> localFiles(const QMimeData* data);
-
 Q_SIGNALS:
     /// Files were dropped on a row, or between rows (row −1).
     void filesDropped(const QList<QUrl>& urls, int row);

@@ -1,6 +1,24 @@
 #include "App/Browser/ItemMenu.h"
 
+#include <QAction>
+#include <QMenu>
+
+#include <iterator>
+
 namespace tw::ItemMenu {
+
+namespace {
+
+/// The part of an action's object name after its prefix, in the order of Entry.
+QString nameOf(Entry entry) {
+    static const char* const names[] = {"Open",     "QuickLook", "OpenPreview",
+                                        "Download", "OpenWith",  "OpenInBrowser",
+                                        "",         "Rename",    "Trash"};
+    static_assert(std::size(names) == size_t(Entry::trash) + 1);
+    return QString::fromLatin1(names[size_t(entry)]);
+}
+
+} // namespace
 
 std::optional<QUrl> webLink(const FileItem& item) {
     if (!item.webViewURL)
@@ -38,6 +56,33 @@ QList<Entry> entries(const FileItem& item, ProviderKind provider, bool shownFold
     if (canTrash(item, provider, shownFolderWritable))
         list.append({Entry::separator, Entry::trash});
     return list;
+}
+
+QList<Entry> resultEntries(const FileItem& item) {
+    QList<Entry> list{Entry::quickLook, Entry::openPreview};
+    if (!item.isFolder())
+        list.append({Entry::download, Entry::openWith});
+    if (webLink(item))
+        list.append(Entry::openInBrowser);
+    return list;
+}
+
+QMenu* build(const QList<Entry>& entries, ProviderKind provider, const QString& namePrefix,
+             const std::function<void(Entry)>& run, QWidget* parent) {
+    if (entries.isEmpty())
+        return nullptr;
+    auto* menu = new QMenu(parent);
+    menu->setObjectName(namePrefix + QStringLiteral("Menu"));
+    for (Entry entry : entries) {
+        if (entry == Entry::separator) {
+            menu->addSeparator();
+            continue;
+        }
+        QAction* action = menu->addAction(title(entry, provider));
+        action->setObjectName(namePrefix + nameOf(entry));
+        QObject::connect(action, &QAction::triggered, menu, [run, entry] { run(entry); });
+    }
+    return menu;
 }
 
 QString title(Entry entry, ProviderKind provider) {

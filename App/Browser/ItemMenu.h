@@ -5,10 +5,16 @@
 
 #include <QList>
 
+#include <functional>
+
+class QMenu;
+class QWidget;
+
 namespace tw {
 
-/// What the folder table offers for one item, by the account's service and the shown
-/// folder's writability, and the texts of its rename and trash flows.
+/// What the file tables offer for one item (the folder table by the account's service and the
+/// shown folder's writability, the search results by the item alone), the one way their
+/// context menus are built, and the texts of the rename and trash flows.
 namespace ItemMenu {
 
 enum class Entry {
@@ -23,8 +29,15 @@ enum class Entry {
     trash,
 };
 
-/// The context menu of one item, top to bottom (separators included).
+/// The context menu of one item of the folder table, top to bottom (separators included).
 QList<Entry> entries(const FileItem& item, ProviderKind provider, bool shownFolderWritable);
+/// The context menu of one search result: it stands in no shown folder, so it offers neither
+/// "Open", "Rename…" nor the trash; folders are neither downloaded nor opened elsewhere.
+QList<Entry> resultEntries(const FileItem& item);
+/// The menu of the entries (none when there are none), its actions named prefix + the entry
+/// ("itemRename", "searchDownload"); choosing one calls run with its entry. The caller owns it.
+QMenu* build(const QList<Entry>& entries, ProviderKind provider, const QString& namePrefix,
+             const std::function<void(Entry)>& run, QWidget* parent);
 /// The menu title of an entry ("Move to Trash" on Google Drive, "Delete…" on Telegram).
 QString title(Entry entry, ProviderKind provider);
 /// The item's web page when it is an http or https link (any other link is never opened).

@@ -1,11 +1,12 @@
 #include "App/Browser/StorageBrowserPane.h"
 
 #include "App/Browser/FolderContentView.h"
-#include "App/Browser/FolderStateView.h"
 #include "App/Browser/FolderTableView.h"
 #include "App/Browser/TextPromptSheet.h"
+#include "App/DesignSystem/ContentUnavailableView.h"
 #include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/DropHighlight.h"
+#include "App/DesignSystem/LocalFileDrop.h"
 #include "App/DesignSystem/SymbolIcons.h"
 #include "App/Model/AppModel.h"
 #include "StorageCore/Accounts/AccountManager.h"
@@ -18,7 +19,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
-#include <QMimeData>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -231,10 +231,11 @@ void StorageBrowserPane::rebuildContent() {
     if (!account_) {
         contentWidget_ = new QWidget(this);
     } else if (shownNeedsSignIn_) {
-        auto* error = new FolderStateView(this);
+        auto* error = new ContentUnavailableView(ContentUnavailableView::Shape::pane, this);
         error->setObjectName(QStringLiteral("browserSignInError"));
-        error->showError(StorageError(StorageError::Code::reauthRequired),
-                         [this](RecoveryAction) { model_.reconnect(accountID_); });
+        error->showError(StorageError(StorageError::Code::reauthRequired));
+        connect(error, &ContentUnavailableView::recover, this,
+                [this] { model_.reconnect(accountID_); });
         contentWidget_ = error;
     } else {
         FolderListing* listing = model_.listing(accountID_, shownFolderID_);
@@ -344,23 +345,14 @@ bool StorageBrowserPane::acceptsDrops() const {
 }
 
 void StorageBrowserPane::dragEnterEvent(QDragEnterEvent* event) {
-    if (FolderTableView::localFiles(event->mimeData()).isEmpty() || !acceptsDrops()) {
-        event->ignore();
+    if (LocalFileDrop::accept(event, acceptsDrops()).isEmpty())
         return;
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
     paneDropHover_ = true;
     updateHighlight();
 }
 
 void StorageBrowserPane::dragMoveEvent(QDragMoveEvent* event) {
-    if (FolderTableView::localFiles(event->mimeData()).isEmpty() || !acceptsDrops()) {
-        event->ignore();
-        return;
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
+    LocalFileDrop::accept(event, acceptsDrops());
 }
 
 void StorageBrowserPane::dragLeaveEvent(QDragLeaveEvent* event) {
@@ -372,14 +364,9 @@ void StorageBrowserPane::dragLeaveEvent(QDragLeaveEvent* event) {
 void StorageBrowserPane::dropEvent(QDropEvent* event) {
     paneDropHover_ = false;
     updateHighlight();
-    const QList<QUrl> files = FolderTableView::localFiles(event->mimeData());
-    if (files.isEmpty() || !acceptsDrops()) {
-        event->ignore();
-        return;
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
-    model_.upload(files, destination());
+    const QList<QUrl> files = LocalFileDrop::accept(event, acceptsDrops());
+    if (!files.isEmpty())
+        model_.upload(files, destination());
 }
 
 void StorageBrowserPane::updateHighlight() {

@@ -22,7 +22,6 @@ namespace tw {
 
 class AppModel;
 class DropHighlight;
-class FolderStateView;
 class QuickLook;
 
 /// The detail pane of one storage account: a toolbar (Back, the path menu, the folder's

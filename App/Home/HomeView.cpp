@@ -5,7 +5,7 @@
 #include "App/DesignSystem/DesignSystem.h"
 #include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/ElidedLabel.h"
-#include "App/DesignSystem/ErrorViews.h"
+#include "App/DesignSystem/ContentUnavailableView.h"
 #include "App/DesignSystem/FlowLayout.h"
 #include "App/DesignSystem/Format.h"
 #include "App/DesignSystem/SymbolIcons.h"

@@ -72,7 +72,6 @@ public:
         bool runStartupTasks = true;
     };
 
-    static constexpr qint64 telegramFileLimit = 2'000'000'000;
     static constexpr int previewLoaderLimit = 30;
     static constexpr std::chrono::milliseconds toastDuration{3000};
 

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <limits>
 
 namespace tw {
 
@@ -74,9 +75,13 @@ void AppModel::upload(const QList<QUrl>& urls, const UploadDestination& destinat
     LocalFileInspector::Inspection inspection = LocalFileInspector::inspectAll(urls);
     QList<LocalFile> files;
     const std::optional<StorageAccount> target = account(destination.accountID);
+    // The largest file the destination's service takes (none: any size).
+    qint64 limit = std::numeric_limits<qint64>::max();
+    if (target)
+        limit = ProviderKinds::capabilities(target->provider).maxFileSize.value_or(limit);
     for (const LocalFile& file : inspection.files) {
-        if (target && target->provider == ProviderKind::telegram && file.sizeBytes > telegramFileLimit)
-            inspection.rejected.append({file.url, StorageError::fileTooLarge(telegramFileLimit)});
+        if (file.sizeBytes > limit)
+            inspection.rejected.append({file.url, StorageError::fileTooLarge(limit)});
         else
             files.append(file);
     }

@@ -2,7 +2,7 @@
 
 #include "App/DesignSystem/BrandMark.h"
 #include "App/DesignSystem/DisplayText.h"
-#include "App/DesignSystem/ErrorViews.h"
+#include "App/DesignSystem/ContentUnavailableView.h"
 #include "App/DesignSystem/SymbolIcons.h"
 #include "App/Model/AppModel.h"
 
@@ -162,7 +162,8 @@ OnboardingView::OnboardingView(AppModel& model, QWidget* parent) : QWidget(paren
     connect(cancel, &QPushButton::clicked, this, [this] { model_.cancelConnection(); });
     connectArea->addWidget(waiting_, 0, Qt::AlignHCenter);
 
-    error_ = new InlineErrorView(false, column);
+    error_ = new ContentUnavailableView(ContentUnavailableView::Shape::row, column);
+    error_->setOffersRecovery(false);
     error_->setObjectName(QStringLiteral("onboardingError"));
     connectArea->addWidget(error_);
     notConfigured_ = DisplayText::label(QString(), column);
@@ -188,7 +189,7 @@ void OnboardingView::apply() {
         presented && presented->error.code() == StorageError::Code::notConfigured;
     error_->setVisible(presented && !notConfigured);
     if (presented && !notConfigured)
-        error_->setError(presented->error);
+        error_->showError(presented->error);
     const bool named = notConfigured && presented->kind.has_value();
     notConfigured_->setVisible(named);
     if (named)

@@ -8,7 +8,7 @@ class QPushButton;
 namespace tw {
 
 class AppModel;
-class InlineErrorView;
+class ContentUnavailableView;
 
 /// The first-run screen: a welcome, three promises, and a button per service to connect the
 /// first account. While a Google sign-in waits for the browser the buttons give way to a
@@ -27,7 +27,7 @@ private:
     AppModel& model_;
     QWidget* buttons_;
     QWidget* waiting_;
-    InlineErrorView* error_;
+    ContentUnavailableView* error_;
     QLabel* notConfigured_;
 };
 

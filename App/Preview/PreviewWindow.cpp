@@ -1,5 +1,6 @@
 #include "App/Preview/PreviewWindow.h"
 
+#include "App/Browser/ItemMenu.h"
 #include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/ElidedLabel.h"
 #include "App/DesignSystem/SymbolIcons.h"
@@ -264,8 +265,8 @@ void PreviewWindow::buildToolbar() {
     openInBrowser_->setObjectName(QStringLiteral("moreOpenInBrowser"));
     connect(openInBrowser_, &QAction::triggered, this, [this] {
         const std::optional<FileItem> shown = item();
-        if (shown && shown->webViewURL)
-            QDesktopServices::openUrl(shown->webViewURL->url());
+        if (const std::optional<QUrl> link = shown ? ItemMenu::webLink(*shown) : std::nullopt)
+            QDesktopServices::openUrl(*link);
     });
     more->addSeparator();
     QAction* fullScreen = more->addAction(QStringLiteral("Enter Full Screen"));
@@ -487,10 +488,7 @@ void PreviewWindow::updateToolbar(const std::optional<FileItem>& shown, PreviewL
         matchText_->setText(*matches == 1 ? QStringLiteral("1 match")
                                           : QStringLiteral("%1 matches").arg(*matches));
     share_->setVisible(shareableFile().isValid());
-    const bool browsable = shown && shown->webViewURL &&
-                           (shown->webViewURL->url().scheme() == QStringLiteral("https") ||
-                            shown->webViewURL->url().scheme() == QStringLiteral("http"));
-    openInBrowser_->setVisible(browsable);
+    openInBrowser_->setVisible(shown && ItemMenu::webLink(*shown).has_value());
 }
 
 QUrl PreviewWindow::shareableFile() const {

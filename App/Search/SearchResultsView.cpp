@@ -1,6 +1,7 @@
 #include "App/Search/SearchResultsView.h"
 
 #include "App/Browser/ItemMenu.h"
+#include "App/DesignSystem/ContentUnavailableView.h"
 #include "App/DesignSystem/DesignSystem.h"
 #include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/SymbolIcons.h"
@@ -11,7 +12,6 @@
 #include "App/Search/SearchResultsModel.h"
 #include "StorageCore/Accounts/AccountManager.h"
 
-#include <QAction>
 #include <QDesktopServices>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -79,53 +79,6 @@ protected:
 
 } // namespace
 
-/// The explanation shown in place of content: a large symbol, a label and a description.
-class UnavailableContent : public QWidget {
-public:
-    UnavailableContent(const QString& symbol, QWidget* parent) : QWidget(parent) {
-        // A centred column of limited width: the texts wrap inside it.
-        auto* outer = new QHBoxLayout(this);
-        outer->setContentsMargins(24, 24, 24, 24);
-        auto* column = new QWidget(this);
-        column->setMaximumWidth(440);
-        column->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-        outer->addStretch(1);
-        outer->addWidget(column, 4);
-        outer->addStretch(1);
-        auto* layout = new QVBoxLayout(column);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSpacing(8);
-        layout->addStretch(1);
-        icon_ = new QLabel(column);
-        icon_->setAlignment(Qt::AlignCenter);
-        SymbolIcons::setSymbol(icon_, symbol, 48);
-        layout->addWidget(icon_);
-        label_ = plainLabel(column);
-        label_->setAlignment(Qt::AlignCenter);
-        label_->setWordWrap(true);
-        label_->setFont(scaledFont(font(), 1.4, true));
-        layout->addWidget(label_);
-        description_ = plainLabel(column);
-        description_->setAlignment(Qt::AlignCenter);
-        description_->setWordWrap(true);
-        description_->setForegroundRole(QPalette::PlaceholderText);
-        layout->addWidget(description_);
-        layout->addStretch(1);
-    }
-    void setTexts(const QString& label, const QString& description) {
-        label_->setText(label);
-        description_->setText(description);
-        setAccessibleName(label);
-        setAccessibleDescription(description);
-    }
-    QString label() const { return label_->text(); }
-
-private:
-    QLabel* icon_ = nullptr;
-    QLabel* label_ = nullptr;
-    QLabel* description_ = nullptr;
-};
-
 SearchResultsView::SearchResultsView(AppModel& model, QuickLook& quickLook, OpenPreview openPreview,
                                      QWidget* parent)
     : QWidget(parent), model_(model), quickLook_(quickLook), openPreview_(std::move(openPreview)) {
@@ -155,32 +108,20 @@ SearchResultsView::SearchResultsView(AppModel& model, QuickLook& quickLook, Open
     layout->addWidget(header);
 
     stack_ = new QStackedWidget(this);
-    nothingToSearch_ = new UnavailableContent(QStringLiteral("magnifyingglass"), stack_);
+    nothingToSearch_ = new ContentUnavailableView(
+        QStringLiteral("magnifyingglass"), QStringLiteral("Nothing to Search"),
+        QStringLiteral("Connect a storage, or reconnect one that needs it, to search its files."),
+        stack_);
     nothingToSearch_->setObjectName(QStringLiteral("searchNothingToSearch"));
-    nothingToSearch_->setTexts(
-        QStringLiteral("Nothing to Search"),
-        QStringLiteral("Connect a storage, or reconnect one that needs it, to search its files."));
     stack_->addWidget(nothingToSearch_);
 
-    noMatches_ = new UnavailableContent(QStringLiteral("magnifyingglass"), stack_);
+    noMatches_ = new ContentUnavailableView(ContentUnavailableView::Shape::pane, stack_);
     noMatches_->setObjectName(QStringLiteral("searchNoMatches"));
     stack_->addWidget(noMatches_);
 
-    searching_ = new QWidget(stack_);
+    searching_ = new ContentUnavailableView(ContentUnavailableView::Shape::pane, stack_);
     searching_->setObjectName(QStringLiteral("searchSearching"));
-    searching_->setAccessibleName(QStringLiteral("Searching\u2026"));
-    {
-        auto* column = new QVBoxLayout(searching_);
-        column->setSpacing(6);
-        column->addStretch(1);
-        column->addWidget(busyIndicator(searching_, 64, 8), 0, Qt::AlignHCenter);
-        auto* label = plainLabel(searching_);
-        label->setText(QStringLiteral("Searching\u2026"));
-        label->setFont(scaledFont(font(), 0.92));
-        label->setForegroundRole(QPalette::PlaceholderText);
-        column->addWidget(label, 0, Qt::AlignHCenter);
-        column->addStretch(1);
-    }
+    searching_->showSpinner(QStringLiteral("Searching\u2026"));
     stack_->addWidget(searching_);
 
     results_ = new SearchResultsModel(model_.search(), model_.accounts(), this);
@@ -286,47 +227,11 @@ SearchResultsView::SearchResultsView(AppModel& model, QuickLook& quickLook, Open
     status->addStretch(1);
     layout->addWidget(statusBar);
 
-    // The context actions, made once; the menu shows those that apply to its item.
-    menu_ = new QMenu(this);
-    const auto action = [this](const QString& name, const QString& text) {
-        auto* a = new QAction(text, this);
-        a->setObjectName(name);
-        menu_->addAction(a);
-        return a;
-    };
-    quickLookAction_ = action(QStringLiteral("searchQuickLook"), QStringLiteral("Quick Look"));
-    openPreviewAction_ =
-        action(QStringLiteral("searchOpenPreview"), QStringLiteral("Open Preview"));
-    downloadAction_ = action(QStringLiteral("searchDownload"), QStringLiteral("Download\u2026"));
-    openWithAction_ = action(QStringLiteral("searchOpenWith"), QStringLiteral("Open With\u2026"));
-    openInBrowserAction_ =
-        action(QStringLiteral("searchOpenInBrowser"), QStringLiteral("Open in Browser"));
-
-    connect(quickLookAction_, &QAction::triggered, this, [this] {
-        if (const auto item = menuItem())
-            toggleQuickLook(*item);
-    });
-    connect(openPreviewAction_, &QAction::triggered, this, [this] {
-        if (const auto item = menuItem())
-            preview(*item);
-    });
-    connect(downloadAction_, &QAction::triggered, this, [this] {
-        if (const auto item = menuItem(); item && !item->isFolder())
-            model_.saveCopy(*item);
-    });
-    connect(openWithAction_, &QAction::triggered, this, [this] {
-        if (const auto item = menuItem(); item && !item->isFolder())
-            model_.openWith(*item);
-    });
-    connect(openInBrowserAction_, &QAction::triggered, this, [this] {
-        const auto item = menuItem();
-        if (const auto address = item ? webAddress(*item) : std::nullopt)
-            QDesktopServices::openUrl(*address);
-    });
-
     connect(table_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-        if (QMenu* menu = contextMenu(pos))
+        if (QMenu* menu = contextMenu(pos)) {
+            menu->setAttribute(Qt::WA_DeleteOnClose);
             menu->popup(table_->viewport()->mapToGlobal(pos));
+        }
     });
     connect(table_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
         if (!index.isValid())
@@ -410,7 +315,8 @@ void SearchResultsView::refresh() {
         stack_->setCurrentWidget(table_);
         break;
     case Content::noMatches:
-        noMatches_->setTexts(
+        noMatches_->showMessage(
+            QStringLiteral("magnifyingglass"),
             QStringLiteral("No Files Named \u201C") + search->query() + QStringLiteral("\u201D"),
             QStringLiteral("Kelvanor searches file names. Telegram searches Saved Messages and "
                            "the channels you own."));
@@ -474,20 +380,6 @@ std::optional<FileItem> SearchResultsView::single(const QSet<FileRef>& refs) con
     return results_->item(row);
 }
 
-std::optional<QUrl> SearchResultsView::webAddress(const FileItem& item) {
-    return ItemMenu::webLink(item);
-}
-
-QStringList SearchResultsView::contextEntries(const FileItem& item) {
-    QStringList entries{QStringLiteral("searchQuickLook"), QStringLiteral("searchOpenPreview")};
-    // Folders cannot be downloaded or opened in another application.
-    if (!item.isFolder())
-        entries << QStringLiteral("searchDownload") << QStringLiteral("searchOpenWith");
-    if (webAddress(item))
-        entries << QStringLiteral("searchOpenInBrowser");
-    return entries;
-}
-
 void SearchResultsView::preview(const FileItem& item) {
     PreviewTarget target;
     target.file = item.ref;
@@ -531,25 +423,47 @@ QMenu* SearchResultsView::contextMenu(const QPoint& viewportPos) {
         selected->setCurrentIndex(index,
                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
+    // One menu at a time: the one for the row before goes.
+    delete menu_;
     const std::optional<FileItem> item = single(selection());
-    if (!item) {
-        menuRef_.reset();
+    if (!item)
         return nullptr;
-    }
-    menuRef_ = item->ref;
-    const QStringList entries = contextEntries(*item);
-    for (QAction* action : menu_->actions())
-        action->setVisible(entries.contains(action->objectName()));
+    const std::optional<StorageAccount> account = model_.accounts()->account(item->ref.accountID);
+    const FileRef ref = item->ref;
+    const auto run = [this, ref](ItemMenu::Entry entry) {
+        // The result as it is now (none once it left the results).
+        const int row = results_->rowOf(ref);
+        if (row < 0)
+            return;
+        const FileItem shown = results_->item(row);
+        switch (entry) {
+        case ItemMenu::Entry::quickLook:
+            toggleQuickLook(shown);
+            break;
+        case ItemMenu::Entry::openPreview:
+            preview(shown);
+            break;
+        case ItemMenu::Entry::download:
+            model_.saveCopy(shown);
+            break;
+        case ItemMenu::Entry::openWith:
+            model_.openWith(shown);
+            break;
+        case ItemMenu::Entry::openInBrowser:
+            if (const std::optional<QUrl> link = ItemMenu::webLink(shown))
+                QDesktopServices::openUrl(*link);
+            break;
+        case ItemMenu::Entry::open:
+        case ItemMenu::Entry::separator:
+        case ItemMenu::Entry::rename:
+        case ItemMenu::Entry::trash:
+            break;
+        }
+    };
+    menu_ = ItemMenu::build(ItemMenu::resultEntries(*item),
+                            account ? account->provider : ProviderKind::googleDrive,
+                            QStringLiteral("search"), run, this);
     return menu_;
-}
-
-std::optional<FileItem> SearchResultsView::menuItem() const {
-    if (!menuRef_)
-        return std::nullopt;
-    const int row = results_->rowOf(*menuRef_);
-    if (row < 0)
-        return std::nullopt;
-    return results_->item(row);
 }
 
 bool SearchResultsView::eventFilter(QObject* watched, QEvent* event) {

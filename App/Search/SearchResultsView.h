@@ -4,13 +4,13 @@
 #include "StorageCore/Domain/FileModel.h"
 #include "StorageCore/Files/FileSearch.h"
 
+#include <QPointer>
 #include <QSet>
 #include <QUuid>
 #include <QWidget>
 
 #include <optional>
 
-class QAction;
 class QLabel;
 class QMenu;
 class QProgressBar;
@@ -21,9 +21,9 @@ class QTableView;
 namespace tw {
 
 class AppModel;
+class ContentUnavailableView;
 class QuickLook;
 class SearchResultsModel;
-class UnavailableContent;
 
 /// The detail pane the main window shows while the search field holds a search: the results
 /// of every account in scope as one table (or why there are none), and a status bar with the
@@ -57,18 +57,14 @@ public:
     /// "12 files in 3 accounts", or "Searching 3 accounts…" while a search has no result yet.
     static QString statusText(qsizetype accounts, qsizetype files, FileSearch::Phase phase);
 
-    /// Prepares the context menu for the rows at a point of the table's viewport (selecting the
-    /// row under it first unless it is already selected); none when it would be empty.
+    /// Builds the context menu for the rows at a point of the table's viewport (selecting the
+    /// row under it first unless it is already selected); none when it would be empty. The
+    /// pane owns it until the next one is built.
     QMenu* contextMenu(const QPoint& viewportPos);
     /// Opens (or raises) the preview window of a result.
     void preview(const FileItem& item);
     /// Space on the table: false when the key is not taken.
     bool space();
-    /// The address "Open in Browser" opens: the item's web address when it is an http or https
-    /// link, else none (other schemes could start any local handler).
-    static std::optional<QUrl> webAddress(const FileItem& item);
-    /// The names of the context actions offered for one item, in menu order.
-    static QStringList contextEntries(const FileItem& item);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -80,7 +76,6 @@ private:
     void toggleQuickLook(const FileItem& item);
     void saveSelection();
     void restoreSelection();
-    std::optional<FileItem> menuItem() const;
 
     AppModel& model_;
     QuickLook& quickLook_;
@@ -89,9 +84,9 @@ private:
 
     QLabel* subtitle_ = nullptr;
     QStackedWidget* stack_ = nullptr;
-    UnavailableContent* nothingToSearch_ = nullptr;
-    UnavailableContent* noMatches_ = nullptr;
-    QWidget* searching_ = nullptr;
+    ContentUnavailableView* nothingToSearch_ = nullptr;
+    ContentUnavailableView* noMatches_ = nullptr;
+    ContentUnavailableView* searching_ = nullptr;
     QTableView* table_ = nullptr;
     SearchResultsModel* results_ = nullptr;
     Content content_ = Content::searching;
@@ -104,13 +99,7 @@ private:
     QPushButton* reconnect_ = nullptr;
     std::optional<QUuid> failedAccount_;
 
-    QMenu* menu_ = nullptr;
-    QAction* quickLookAction_ = nullptr;
-    QAction* openPreviewAction_ = nullptr;
-    QAction* downloadAction_ = nullptr;
-    QAction* openWithAction_ = nullptr;
-    QAction* openInBrowserAction_ = nullptr;
-    std::optional<FileRef> menuRef_;
+    QPointer<QMenu> menu_;
 
     QList<FileRef> savedSelection_;
 };

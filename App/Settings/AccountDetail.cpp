@@ -19,8 +19,6 @@ namespace tw {
 
 namespace {
 
-constexpr qint64 kTelegramFileLimit = 2'000'000'000;
-
 QLabel* plainLabel(QWidget* parent, const QString& text = {}) {
     return DisplayText::label(text, parent);
 }
@@ -107,8 +105,9 @@ void AccountDetail::refresh() {
     status_->setText(expired ? QStringLiteral("\u26a0 Sign-in expired") : QStringLiteral("Connected"));
     reconnect_->setText(expired ? QStringLiteral("Reconnect\u2026") : QStringLiteral("Sign In Again\u2026"));
     if (account_.provider == ProviderKind::telegram) {
+        const qint64 limit = *ProviderKinds::capabilities(ProviderKind::telegram).maxFileSize;
         storage_->setText(QStringLiteral("\u221e No storage limit \u00b7 up to ") +
-                          formatFileByteCount(kTelegramFileLimit) + QStringLiteral(" per file"));
+                          formatFileByteCount(limit) + QStringLiteral(" per file"));
     } else {
         storage_->setText(Format::usage(account_.quota));
         meter_->setQuota(account_.quota, DS::AccountPalette::color(account_.colorIndex));

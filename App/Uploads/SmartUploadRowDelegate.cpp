@@ -33,7 +33,6 @@ constexpr int kGap = 10;
 constexpr int kRemove = 18;
 constexpr int kMenuIcon = 16;
 constexpr int kMenuMaxText = 220;
-constexpr qint64 kTelegramFileLimit = 2'000'000'000;
 
 using ReasonKind = UploadSuggestion::Reason::Kind;
 
@@ -92,9 +91,10 @@ QString SmartUploadRowDelegate::uploadToTitle(const StorageAccount& account, con
     QString why;
     if (account.status == StorageAccount::Status::reauthRequired)
         why = QStringLiteral("needs reconnecting");
-    else if (account.provider == ProviderKind::telegram && file.sizeBytes > kTelegramFileLimit)
-        why = QStringLiteral("over ") + formatFileByteCount(kTelegramFileLimit) +
-              QStringLiteral(" limit");
+    else if (const std::optional<qint64> limit =
+                 ProviderKinds::capabilities(account.provider).maxFileSize;
+             limit && file.sizeBytes > *limit)
+        why = QStringLiteral("over ") + formatFileByteCount(*limit) + QStringLiteral(" limit");
     else
         why = QStringLiteral("not enough space");
     return account.alias + QStringLiteral(" \u2014 ") + why;

@@ -3,6 +3,7 @@
 #include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/DropHighlight.h"
 #include "App/DesignSystem/Format.h"
+#include "App/DesignSystem/LocalFileDrop.h"
 #include "App/DesignSystem/SymbolIcons.h"
 
 #include "App/Model/AppModel.h"
@@ -21,7 +22,6 @@
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
-#include <QMimeData>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QKeyEvent>
@@ -67,16 +67,6 @@ void fitToRows(QListView* list) {
     list->setFixedHeight(rows > 0 ? rows * list->sizeHintForRow(0) : 0);
 }
 
-QList<QUrl> fileUrls(const QMimeData* data) {
-    QList<QUrl> urls;
-    if (!data || !data->hasUrls())
-        return urls;
-    for (const QUrl& url : data->urls()) {
-        if (url.isLocalFile())
-            urls.append(url);
-    }
-    return urls;
-}
 
 } // namespace
 
@@ -383,9 +373,8 @@ void SmartUploadView::addRule() {
 }
 
 void SmartUploadView::dragEnterEvent(QDragEnterEvent* event) {
-    if (fileUrls(event->mimeData()).isEmpty())
+    if (LocalFileDrop::accept(event).isEmpty())
         return;
-    event->acceptProposedAction();
     highlight_->setGeometry(rect());
     highlight_->show();
     highlight_->raise();
@@ -398,13 +387,10 @@ void SmartUploadView::dragLeaveEvent(QDragLeaveEvent* event) {
 
 void SmartUploadView::dropEvent(QDropEvent* event) {
     highlight_->hide();
-    const QList<QUrl> urls = fileUrls(event->mimeData());
-    if (urls.isEmpty() || model_.accounts()->accounts().isEmpty()) {
-        event->ignore();
-        return;
-    }
-    event->acceptProposedAction();
-    model_.addToSmartUpload(urls);
+    const QList<QUrl> urls =
+        LocalFileDrop::accept(event, !model_.accounts()->accounts().isEmpty());
+    if (!urls.isEmpty())
+        model_.addToSmartUpload(urls);
 }
 
 void SmartUploadView::resizeEvent(QResizeEvent* event) {

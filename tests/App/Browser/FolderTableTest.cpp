@@ -3,8 +3,8 @@
 // that leaving a folder never leaves loading, Space, double-click and the upload status.
 #include "tests/App/Browser/BrowserFixture.h"
 
-#include "App/Browser/FolderStateView.h"
 #include "App/Browser/UploadStatusButton.h"
+#include "App/DesignSystem/ContentUnavailableView.h"
 #include "StorageCore/Transfers/UploadManager.h"
 #include "tests/support/ControlledUploadProvider.h"
 
@@ -239,7 +239,7 @@ TEST_F(FolderTableTest, ContentShowsSpinnerErrorEmptyAndNoMatchStates) {
     // No photo among the loaded items: the no-match view; "Show All" brings the table back.
     content().setFilter(FileCategory::photos);
     EXPECT_EQ(content().state(), State::noMatch);
-    auto* state = child<FolderStateView>(pane.get(), QStringLiteral("folderState"));
+    auto* state = child<ContentUnavailableView>(pane.get(), QStringLiteral("folderState"));
     EXPECT_EQ(state->title(), QStringLiteral("No Photos Here"));
     EXPECT_EQ(state->description(), QStringLiteral("Choose All to see everything in this folder."));
     EXPECT_EQ(pane->findChild<QPushButton*>(QStringLiteral("stateLoadMore")), nullptr);
@@ -250,7 +250,7 @@ TEST_F(FolderTableTest, ContentShowsSpinnerErrorEmptyAndNoMatchStates) {
     model->open(folderItem(work.id, QStringLiteral("empty"), QStringLiteral("Empty")));
     waitLoaded();
     EXPECT_EQ(content().state(), State::empty);
-    state = pane->content()->findChild<FolderStateView*>(QStringLiteral("folderState"));
+    state = pane->content()->findChild<ContentUnavailableView*>(QStringLiteral("folderState"));
     EXPECT_EQ(state->title(), QStringLiteral("Folder Is Empty"));
     EXPECT_EQ(state->description(), QStringLiteral("Drag files here to upload them to Work."));
 
@@ -271,7 +271,7 @@ TEST_F(FolderTableTest, ContentShowsSpinnerErrorEmptyAndNoMatchStates) {
     showPane(phone);
     model->open(folderItem(phone.id, QStringLiteral("g:1"), QStringLiteral("Club")));
     waitLoaded();
-    state = pane->content()->findChild<FolderStateView*>(QStringLiteral("folderState"));
+    state = pane->content()->findChild<ContentUnavailableView*>(QStringLiteral("folderState"));
     EXPECT_EQ(state->title(), QStringLiteral("No Files Here"));
     EXPECT_EQ(state->description(),
               QStringLiteral("This chat has no photos, videos, documents or other files."));
@@ -287,12 +287,30 @@ TEST_F(FolderTableTest, NoMatchViewOffersLoadMoreWhileMorePagesExist) {
     waitLoaded();
     content().setFilter(FileCategory::photos);
     ASSERT_EQ(content().state(), State::noMatch);
-    auto* state = pane->content()->findChild<FolderStateView*>(QStringLiteral("folderState"));
+    auto* state = pane->content()->findChild<ContentUnavailableView*>(QStringLiteral("folderState"));
     EXPECT_EQ(state->description(), QStringLiteral("Scroll to load more, or choose All."));
     EXPECT_EQ(status(), QStringLiteral("0 photos of 2000+ items loaded"));
     child<QPushButton>(pane->content(), QStringLiteral("stateLoadMore"))->click();
     waitFor([&] { return content().state() == State::table; });
     EXPECT_EQ(status(), QStringLiteral("1 photo of 2051 items"));
+}
+
+TEST_F(FolderTableTest, APageThatStillMatchesNothingLeavesTheKeyboardOnLoadMore) {
+    start({work});
+    drive->setPageSize(2000);
+    drive->addFiles(work.id, std::nullopt, 4100);
+    showPane(work);
+    waitLoaded();
+    content().setFilter(FileCategory::photos);
+    ASSERT_EQ(content().state(), State::noMatch);
+    auto* loadMore = child<QPushButton>(pane->content(), QStringLiteral("stateLoadMore"));
+    loadMore->setFocus();
+    QTest::keyClick(loadMore, Qt::Key_Space);
+    waitFor([&] { return content().tableModel()->loadedCount() == 4000; });
+    QCoreApplication::processEvents();
+    EXPECT_EQ(content().state(), State::noMatch);
+    EXPECT_EQ(pane->content()->findChild<QPushButton*>(QStringLiteral("stateLoadMore")), loadMore);
+    EXPECT_TRUE(loadMore->hasFocus());
 }
 
 TEST_F(FolderTableTest, LeavingAFolderBeforeItsFirstPageNeverLeavesItsListingLoading) {

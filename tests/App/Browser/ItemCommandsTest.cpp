@@ -6,6 +6,7 @@
 #include "App/Browser/TextPromptSheet.h"
 #include "StorageCore/Transfers/UploadManager.h"
 #include "tests/support/ShownText.h"
+#include "tests/support/UrlRecorder.h"
 
 #include <QAction>
 #include <QDesktopServices>
@@ -47,14 +48,6 @@ protected:
         return content().tableModel()->item(content().tableModel()->rowOf(ref));
     }
     QList<UploadJob> jobs() { return model->uploads()->jobs(); }
-};
-
-class UrlRecorder : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public Q_SLOTS:
-    void open(const QUrl& url) { opened.append(url); }
 };
 
 } // namespace
@@ -312,5 +305,3 @@ TEST_F(ItemCommandsTest, FilesDroppedOnRowsGoIntoFoldersOrTheShownFolder) {
     EXPECT_FALSE(model->notice().has_value());
     EXPECT_EQ(jobs().size(), 3);
 }
-
-#include "ItemCommandsTest.moc"

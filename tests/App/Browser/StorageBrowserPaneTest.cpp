@@ -2,8 +2,8 @@
 // the title, the new-folder sheet, drops on the pane and the sign-in error view.
 #include "tests/App/Browser/BrowserFixture.h"
 
-#include "App/Browser/FolderStateView.h"
 #include "App/Browser/TextPromptSheet.h"
+#include "App/DesignSystem/ContentUnavailableView.h"
 #include "StorageCore/Transfers/UploadManager.h"
 #include "tests/support/ShownText.h"
 
@@ -227,7 +227,7 @@ TEST_F(StorageBrowserPaneTest, AnAccountThatMustSignInAgainShowsTheErrorViewUnti
     drive->addFiles(expired.id, std::nullopt, 2);
     showPane(expired);
     EXPECT_EQ(pane->content(), nullptr);
-    auto* error = child<FolderStateView>(pane.get(), QStringLiteral("browserSignInError"));
+    auto* error = child<ContentUnavailableView>(pane.get(), QStringLiteral("browserSignInError"));
     EXPECT_EQ(error->title(),
               StorageError(StorageError::Code::reauthRequired).presentation().title);
     auto* reconnect = child<QPushButton>(pane.get(), QStringLiteral("stateRecovery"));

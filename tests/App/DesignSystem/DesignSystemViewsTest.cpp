@@ -1,11 +1,11 @@
-// The shared views: palette wrapping, the combined usage bar's segments and texts, and the two
-// error views' symbols and recovery buttons.
+// The shared views: palette wrapping, the combined usage bar's segments and texts, the
+// empty-state view's symbols, buttons and recovery, alerts, button room and elided labels.
 #include "App/DesignSystem/AlertBox.h"
 #include "App/DesignSystem/ButtonStyle.h"
 #include "App/DesignSystem/CombinedUsageBar.h"
 #include "App/DesignSystem/DesignSystem.h"
 #include "App/DesignSystem/ElidedLabel.h"
-#include "App/DesignSystem/ErrorViews.h"
+#include "App/DesignSystem/ContentUnavailableView.h"
 #include "App/DesignSystem/SymbolIcons.h"
 #include "App/DesignSystem/WindowPlacement.h"
 
@@ -63,35 +63,75 @@ TEST(CombinedUsageBar, SegmentsFollowTheGivenOrderAndScale) {
     EXPECT_EQ(CombinedUsageBar::accessibleValue(accounts, 200 * gb), QStringLiteral("50 GB of 200 GB"));
 }
 
-TEST(ErrorViews, TheRecoveryButtonMatchesTheErrorAndIsOptionalInline) {
-    StorageErrorView pane;
-    QSignalSpy recovered(&pane, &StorageErrorView::recover);
-    pane.setError(StorageError(Code::offline));
+TEST(ContentUnavailableView, TheRecoveryButtonMatchesTheErrorAndIsOptionalInline) {
+    ContentUnavailableView pane;
+    QSignalSpy recovered(&pane, &ContentUnavailableView::recover);
+    pane.showError(StorageError(Code::offline));
     pane.show();
     EXPECT_EQ(pane.findChild<QLabel*>()->property("symbol").toString(), QStringLiteral("wifi.slash"));
     EXPECT_EQ(pane.recoveryButton()->isVisible(),
               StorageError(Code::offline).presentation().recovery.has_value());
 
-    pane.setError(StorageError(Code::reauthRequired));
+    pane.showError(StorageError(Code::reauthRequired));
     EXPECT_EQ(pane.findChild<QLabel*>()->property("symbol").toString(),
-              QStringLiteral("exclamationmark.triangle"));
+              QStringLiteral("exclamationmark.triangle.fill"));
     ASSERT_TRUE(pane.recoveryButton()->isVisible());
     EXPECT_EQ(pane.recoveryButton()->text(), QStringLiteral("Reconnect"));
     pane.recoveryButton()->click();
     ASSERT_EQ(recovered.count(), 1);
     EXPECT_EQ(recovered.first().first().value<RecoveryAction>(), RecoveryAction::reconnect);
 
-    pane.setError(StorageError(Code::permissionDenied));
+    pane.showError(StorageError(Code::permissionDenied));
     EXPECT_FALSE(pane.recoveryButton()->isVisible());
+    // A message after a failure offers no recovery of the failure before it.
+    pane.showError(StorageError(Code::reauthRequired));
+    pane.showMessage(QStringLiteral("folder"), QStringLiteral("Folder Is Empty"), QString());
+    EXPECT_FALSE(pane.recoveryButton()->isVisible());
+    EXPECT_FALSE(pane.findChild<QLabel*>(QStringLiteral("stateDescription"))->isVisible());
 
-    InlineErrorView quiet(false);
-    quiet.setError(StorageError(Code::reauthRequired));
+    ContentUnavailableView quiet(ContentUnavailableView::Shape::row);
+    quiet.setOffersRecovery(false);
+    quiet.showError(StorageError(Code::reauthRequired));
     quiet.show();
     EXPECT_FALSE(quiet.recoveryButton()->isVisible());
-    InlineErrorView offering(true);
-    offering.setError(StorageError(Code::reauthRequired));
+    ContentUnavailableView offering(ContentUnavailableView::Shape::row);
+    offering.showError(StorageError(Code::reauthRequired));
     offering.show();
     EXPECT_TRUE(offering.recoveryButton()->isVisible());
+}
+
+TEST(ContentUnavailableView, ButtonsLastUntilTheNextStateAndTheSpinnerShowsAlone) {
+    ContentUnavailableView pane;
+    pane.show();
+    pane.showMessage(QStringLiteral("folder"), QStringLiteral("No Photos Here"),
+                     QStringLiteral("Choose All to see everything in this folder."));
+    int clicks = 0;
+    QObject::connect(pane.addButton(QStringLiteral("Show All"), QStringLiteral("stateShowAll")),
+                     &QPushButton::clicked, [&] { ++clicks; });
+    auto* showAll = pane.findChild<QPushButton*>(QStringLiteral("stateShowAll"));
+    ASSERT_NE(showAll, nullptr);
+    EXPECT_TRUE(showAll->isVisible());
+    showAll->click();
+    EXPECT_EQ(clicks, 1);
+
+    pane.showSpinner();
+    EXPECT_TRUE(pane.isSpinning());
+    EXPECT_FALSE(showAll->isVisible());
+    EXPECT_TRUE(pane.title().isEmpty());
+    for (const char* name : {"stateSymbol", "stateTitle", "stateDescription"})
+        EXPECT_FALSE(pane.findChild<QLabel*>(QString::fromLatin1(name))->isVisible()) << name;
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(pane.findChild<QPushButton*>(QStringLiteral("stateShowAll")), nullptr);
+
+    // A labelled spinner reads its label under it and to assistive technologies.
+    pane.showSpinner(QStringLiteral("Searching\u2026"));
+    EXPECT_TRUE(pane.findChild<QLabel*>(QStringLiteral("stateDescription"))->isVisible());
+    EXPECT_EQ(pane.description(), QStringLiteral("Searching\u2026"));
+    EXPECT_EQ(pane.accessibleName(), QStringLiteral("Searching\u2026"));
+
+    pane.showError(StorageError(Code::network));
+    EXPECT_FALSE(pane.isSpinning());
+    EXPECT_EQ(pane.title(), StorageError(Code::network).presentation().title);
 }
 
 TEST(ElidedLabel, FitsItsLaidOutWidthWhenShownAndAfterChangesWhileHidden) {

@@ -15,6 +15,9 @@ using Code = StorageError::Code;
 
 namespace {
 
+/// The largest file Telegram takes, as the core knows it.
+const qint64 kTelegramLimit = *ProviderKinds::capabilities(ProviderKind::telegram).maxFileSize;
+
 class AppModelUploadsTest : public AppModelFixture {
 protected:
     void SetUp() override {
@@ -42,15 +45,15 @@ protected:
 TEST_F(AppModelUploadsTest, TelegramTakesAtMostTwoBillionBytesAndTheRestIsReported) {
     AppModel& app = build();
     app.uploads()->setMaxConcurrentUploads(0); // queue only
-    const QUrl exact = file(QStringLiteral("exact.bin"), AppModel::telegramFileLimit);
-    const QUrl over = file(QStringLiteral("over.bin"), AppModel::telegramFileLimit + 1);
+    const QUrl exact = file(QStringLiteral("exact.bin"), kTelegramLimit);
+    const QUrl over = file(QStringLiteral("over.bin"), kTelegramLimit + 1);
     app.upload({exact, over}, app.destination(chats.id, std::nullopt));
     ASSERT_EQ(app.uploads()->jobs().size(), 1);
     EXPECT_EQ(app.uploads()->jobs().first().file.name, QStringLiteral("exact.bin"));
     ASSERT_TRUE(app.notice());
     EXPECT_EQ(app.notice()->title, QStringLiteral("\u201cover.bin\u201d can't be uploaded."));
     EXPECT_EQ(app.notice()->message,
-              StorageError::fileTooLarge(AppModel::telegramFileLimit).presentation().message);
+              StorageError::fileTooLarge(kTelegramLimit).presentation().message);
 
     // Google Drive takes both; two folders are refused together.
     app.setNotice(std::nullopt);
@@ -87,7 +90,7 @@ TEST_F(AppModelUploadsTest, TheSmartBatchSuggestsTargetsAndSendsTheReadyFiles) {
     AppModel& app = build();
     app.uploads()->setMaxConcurrentUploads(0);
     const QUrl small = file(QStringLiteral("small.pdf"), 10);
-    const QUrl huge = file(QStringLiteral("huge.bin"), AppModel::telegramFileLimit + 1);
+    const QUrl huge = file(QStringLiteral("huge.bin"), kTelegramLimit + 1);
     app.addToSmartUpload({small, huge, small}); // the repeat is skipped
     ASSERT_EQ(app.smartBatch().size(), 2);
     app.addToSmartUpload({small});
@@ -154,7 +157,7 @@ TEST_F(AppModelUploadsTest, ARefusalNamesEachRefusedItemsReason) {
     const QUrl folder = QUrl::fromLocalFile(files.path() + QStringLiteral("/Photos/"));
     ASSERT_TRUE(QDir(files.path()).mkdir(QStringLiteral("Photos")));
     const QUrl missing = QUrl::fromLocalFile(files.filePath(QStringLiteral("gone.txt")));
-    const QUrl large = file(QStringLiteral("movie.mkv"), AppModel::telegramFileLimit + 1);
+    const QUrl large = file(QStringLiteral("movie.mkv"), kTelegramLimit + 1);
     const QUrl fine = file(QStringLiteral("fine.txt"), 3);
 
     // A folder named by a URL ending in "/" is named all the same.
@@ -177,7 +180,7 @@ TEST_F(AppModelUploadsTest, ARefusalNamesEachRefusedItemsReason) {
                      QStringLiteral("\u201cgone.txt\u201d, \u201calso-gone\u201d: ") +
                          reason(Code::localFileUnreadable),
                      QStringLiteral("\u201cmovie.mkv\u201d: ") +
-                         reason(StorageError::fileTooLarge(AppModel::telegramFileLimit))})
+                         reason(StorageError::fileTooLarge(kTelegramLimit))})
             .join(QLatin1Char('\n')));
 }
 

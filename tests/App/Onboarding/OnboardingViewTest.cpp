@@ -1,6 +1,6 @@
 // The first-run screen: the Google sign-in's waiting row and its Cancel, and how the last
 // attempt's failure is shown below the buttons.
-#include "App/DesignSystem/ErrorViews.h"
+#include "App/DesignSystem/ContentUnavailableView.h"
 #include "App/Onboarding/OnboardingView.h"
 #include "tests/App/Model/AppModelFixture.h"
 
@@ -51,7 +51,7 @@ TEST_F(OnboardingViewTest, FailuresShowBelowTheButtonsWithoutRecovery) {
     AppModel& app = build(/*googleConfigured=*/false);
     OnboardingView view(app);
     view.show();
-    auto* error = child<InlineErrorView>(&view, QStringLiteral("onboardingError"));
+    auto* error = child<ContentUnavailableView>(&view, QStringLiteral("onboardingError"));
     auto* notConfigured = child<QLabel>(&view, QStringLiteral("onboardingNotConfigured"));
 
     // A service this build has no credentials for gets its own sentence.
@@ -66,7 +66,7 @@ TEST_F(OnboardingViewTest, FailuresShowBelowTheButtonsWithoutRecovery) {
     EXPECT_FALSE(notConfigured->isVisible());
     EXPECT_FALSE(error->recoveryButton()->isVisible());
     const ErrorPresentation presentation = StorageError(Code::network).presentation();
-    EXPECT_EQ(error->findChild<QLabel*>(QStringLiteral("errorTitle"))->text(), presentation.title);
+    EXPECT_EQ(error->findChild<QLabel*>(QStringLiteral("stateTitle"))->text(), presentation.title);
 
     // notConfigured without a known service shows nothing.
     app.setPresentedError(PresentedError::make(StorageError(Code::notConfigured)));

@@ -17,8 +17,10 @@
 #include "App/Preview/QuickLookViewer.h"
 #include "StorageCore/Files/FileSearch.h"
 #include "tests/App/Preview/PreviewFixtures.h"
+#include "tests/support/UrlRecorder.h"
 
 #include <QAction>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -459,6 +461,44 @@ TEST_F(PreviewWindowTest, ShareDownloadAndTheMoreMenu) {
 
     w->step(-1);
     EXPECT_FALSE(action(w.get(), "moreOpenInBrowser")->isVisible()) << "no web address";
+}
+
+TEST_F(PreviewWindowTest, OpenInBrowserIsOfferedOnlyForAWebPageOnAHost) {
+    threeFiles();
+    FolderListing* listing = model->listing(account.id, std::nullopt);
+    UrlRecorder recorder;
+    const QStringList schemes{QStringLiteral("http"), QStringLiteral("https"),
+                              QStringLiteral("file"), QStringLiteral("javascript")};
+    for (const QString& scheme : schemes)
+        QDesktopServices::setUrlHandler(scheme, &recorder, "open");
+    struct Case {
+        const char* address;
+        bool offered;
+    };
+    const Case cases[] = {
+        {"https://drive.example.com/b", true},
+        {"https:///b", false}, // no host to open
+        {"http:b", false},
+        {"file:///etc/passwd", false},
+        {"javascript:alert(1)", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address);
+        FileItem linked = b;
+        linked.webViewURL = QUrl(QString::fromLatin1(c.address));
+        listing->replace(linked);
+        auto w = window(folderTarget(b));
+        ASSERT_TRUE(waitReady(*w));
+        QAction* open = action(w.get(), "moreOpenInBrowser");
+        ASSERT_NE(open, nullptr);
+        EXPECT_EQ(open->isVisible(), c.offered);
+        // Even when triggered anyway, only a web page on a host is opened.
+        recorder.opened.clear();
+        open->trigger();
+        EXPECT_EQ(recorder.opened.size(), c.offered ? 1 : 0);
+    }
+    for (const QString& scheme : schemes)
+        QDesktopServices::unsetUrlHandler(scheme);
 }
 
 TEST_F(PreviewWindowTest, ASearchWindowStepsThroughItsSnapshotAndNamesEachFilesAccount) {

@@ -2,12 +2,14 @@
 // for each state of the search, the results table, the status bar, and what double-click,
 // Return, Space, Escape and the context menu do.
 #include "App/Search/SearchResultsView.h"
+#include "App/Browser/ItemMenu.h"
 #include "App/DesignSystem/Format.h"
 #include "App/Preview/QuickLook.h"
 #include "App/Search/SearchResultsModel.h"
 #include "StorageCore/Files/FileSearch.h"
 #include "tests/App/Model/AppModelFixture.h"
 #include "tests/App/Preview/RecordingQuickLook.h"
+#include "tests/support/UrlRecorder.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>
@@ -25,19 +27,6 @@ using namespace tw::test;
 using Code = StorageError::Code;
 using Op = FakeStorageProvider::Op;
 using Content = SearchResultsView::Content;
-
-namespace {
-
-} // namespace
-
-/// Receives the addresses the desktop would open.
-class UrlRecorder : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public Q_SLOTS:
-    void open(const QUrl& url) { opened.append(url); }
-};
 
 namespace {
 
@@ -365,14 +354,19 @@ TEST_F(SearchResultsViewTest, TheContextMenuOffersWhatSuitsTheOneItemUnderIt) {
     for (const char* scheme : {"http", "https", "file", "javascript", "tg"})
         QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &recorder, "open");
     const auto trigger = [&](int row, const char* name) {
-        ASSERT_NE(view->contextMenu(rowCenter(*view, row)), nullptr);
-        auto* action = view->findChild<QAction*>(QString::fromLatin1(name));
+        QMenu* menu = view->contextMenu(rowCenter(*view, row));
+        ASSERT_NE(menu, nullptr);
+        auto* action = menu->findChild<QAction*>(QString::fromLatin1(name));
         ASSERT_NE(action, nullptr) << name;
         action->trigger();
     };
     trigger(0, "searchOpenInBrowser");
-    trigger(2, "searchOpenInBrowser"); // hidden for it, and refused if triggered anyway
-    trigger(3, "searchOpenInBrowser");
+    // Not offered where the address is not a web page.
+    for (int row : {2, 3}) {
+        QMenu* menu = view->contextMenu(rowCenter(*view, row));
+        ASSERT_NE(menu, nullptr);
+        EXPECT_EQ(menu->findChild<QAction*>(QStringLiteral("searchOpenInBrowser")), nullptr);
+    }
     EXPECT_EQ(recorder.opened, QList<QUrl>{web});
     for (const char* scheme : {"http", "https", "file", "javascript", "tg"})
         QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
@@ -392,22 +386,21 @@ TEST_F(SearchResultsViewTest, TheContextMenuOffersWhatSuitsTheOneItemUnderIt) {
 }
 
 TEST_F(SearchResultsViewTest, FoldersAreNeitherDownloadedNorOpenedWithAnotherApplication) {
+    using Entry = ItemMenu::Entry;
     FileItem folder = folderItem(work.id, QStringLiteral("f"), QStringLiteral("Plans"));
     folder.webViewURL = QUrl(QStringLiteral("https://drive.example.com/drive/folders/f"));
-    EXPECT_EQ(SearchResultsView::contextEntries(folder),
-              (QStringList{QStringLiteral("searchQuickLook"), QStringLiteral("searchOpenPreview"),
-                           QStringLiteral("searchOpenInBrowser")}));
+    EXPECT_EQ(ItemMenu::resultEntries(folder),
+              (QList<Entry>{Entry::quickLook, Entry::openPreview, Entry::openInBrowser}));
     FileItem file = fileItem(work.id, QStringLiteral("1"), QStringLiteral("a.txt"));
     file.webViewURL = QUrl(QStringLiteral("HTTP://example.com/a"));
-    EXPECT_EQ(SearchResultsView::contextEntries(file),
-              (QStringList{QStringLiteral("searchQuickLook"), QStringLiteral("searchOpenPreview"),
-                           QStringLiteral("searchDownload"), QStringLiteral("searchOpenWith"),
-                           QStringLiteral("searchOpenInBrowser")}));
+    EXPECT_EQ(ItemMenu::resultEntries(file),
+              (QList<Entry>{Entry::quickLook, Entry::openPreview, Entry::download,
+                            Entry::openWith, Entry::openInBrowser}));
     for (const char* address : {"file:///home", "https://", "ftp://example.com/a", "about:blank",
                                 "data:text/html,<b>x</b>", "/relative/path"}) {
         SCOPED_TRACE(address);
         file.webViewURL = QUrl(QString::fromLatin1(address));
-        EXPECT_FALSE(SearchResultsView::webAddress(file).has_value());
+        EXPECT_FALSE(ItemMenu::webLink(file).has_value());
     }
 }
 
@@ -474,5 +467,3 @@ TEST(SearchStatusTextTest, CountsFilesAndAccounts) {
 }
 
 } // namespace
-
-#include "SearchResultsViewTest.moc"

@@ -36,6 +36,9 @@ using Op = FakeStorageProvider::Op;
 
 namespace {
 
+/// The largest file Telegram takes, as the core knows it.
+const qint64 kTelegramLimit = *ProviderKinds::capabilities(ProviderKind::telegram).maxFileSize;
+
 class UploadScreensTest : public AppModelFixture {
 protected:
     void SetUp() override {
@@ -196,7 +199,7 @@ TEST_F(UploadScreensTest, TheSmartUploadPaneGathersPlacesAndSends) {
 
     // A drop of local files joins the batch.
     QMimeData data;
-    data.setUrls({file(QStringLiteral("a.pdf")), file(QStringLiteral("big.bin"), AppModel::telegramFileLimit + 1)});
+    data.setUrls({file(QStringLiteral("a.pdf")), file(QStringLiteral("big.bin"), kTelegramLimit + 1)});
     QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, {});
     QCoreApplication::sendEvent(&pane, &enter);
     EXPECT_TRUE(enter.isAccepted());
@@ -215,7 +218,7 @@ TEST_F(UploadScreensTest, TheSmartUploadPaneGathersPlacesAndSends) {
     EXPECT_EQ(app.smartBatch()[0].target->accountID, chats.id);
     EXPECT_NE(app.smartBatch()[1].target->accountID, chats.id);
     EXPECT_EQ(summary->text(), QStringLiteral("2 files, ") +
-                                   Format::byteCount(10 + AppModel::telegramFileLimit + 1));
+                                   Format::byteCount(10 + kTelegramLimit + 1));
     EXPECT_EQ(upload->text(), QStringLiteral("Upload 2 Files"));
 
     // One file without a destination stays behind when the others go.

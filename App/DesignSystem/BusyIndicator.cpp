@@ -1,4 +1,4 @@
-#include "App/Browser/BusyIndicator.h"
+#include "App/DesignSystem/BusyIndicator.h"
 
 #include <QPainter>
 
