@@ -110,7 +110,7 @@ public:
     bool operator==(const WebLink& other) const noexcept;
 
 private:
-    struct Text; // a count of its holders, its length, then the ASCII bytes
+    struct Text;           // a count of its holders, its length, then the ASCII bytes
     Text* text_ = nullptr; // none for the empty link
 };
 

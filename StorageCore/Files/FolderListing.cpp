@@ -253,9 +253,8 @@ void FolderListing::replace(const FileItem& item) {
 }
 
 void FolderListing::remove(const FileRef& ref) {
-    if (!mayBeListed(ref) ||
-        std::none_of(items_.cbegin(), items_.cend(),
-                     [&](const FileItem& item) { return item.ref == ref; }))
+    if (!mayBeListed(ref) || std::none_of(items_.cbegin(), items_.cend(),
+                                          [&](const FileItem& item) { return item.ref == ref; }))
         return;
     aboutToChange();
     for (qsizetype i = items_.size() - 1; i >= 0; --i)

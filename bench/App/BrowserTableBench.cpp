@@ -70,8 +70,8 @@ struct Figures {
         frameMax, frameP99, frameMean;
 };
 
-bool openAndScroll(AppModel& model, const StorageAccount& account, bench::DriveFolderPages& provider,
-                   const QString& folder, Figures& figures) {
+bool openAndScroll(AppModel& model, const StorageAccount& account,
+                   bench::DriveFolderPages& provider, const QString& folder, Figures& figures) {
     const qint64 heapBefore = bench::heapInUse();
     const double rssBefore = bench::residentMiB();
 
@@ -210,4 +210,6 @@ BENCHMARK(BrowserTable)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace
 
-int main(int argc, char** argv) { return tw::bench::runWidgetBenchmarks(argc, argv); }
+int main(int argc, char** argv) {
+    return tw::bench::runWidgetBenchmarks(argc, argv);
+}

@@ -345,8 +345,10 @@ TEST_F(FolderListingTest, PagesThatSortAfterTheListedItemsAreAnnouncedAsAppended
     });
     loadAndWait(*listing);
     EXPECT_EQ(namesOf(listing->items()), (QStringList{"a0", "a1", "a2", "a3", "b1", "c1", "c2"}));
-    EXPECT_EQ(changes, (QList<Change>{{Change::Kind::appended, 0}, {Change::Kind::appended, 2},
-                                      {Change::Kind::other, 0}, {Change::Kind::appended, 6}}));
+    EXPECT_EQ(changes, (QList<Change>{{Change::Kind::appended, 0},
+                                      {Change::Kind::appended, 2},
+                                      {Change::Kind::other, 0},
+                                      {Change::Kind::appended, 6}}));
     EXPECT_EQ(sizes, (QList<qsizetype>{2, 4, 6, 7}));
 
     listing->insert(item("8", "b2"));
@@ -376,14 +378,14 @@ TEST_F(FolderListingTest, NextPageListsAnItemAgainOnlyOnceEveryEntryOfItHasLeft)
     };
     const Case cases[] = {
         {"both entries removed: listed again",
-         [&](FolderListing& l) { l.remove(FileRef{account, "a"}); },
+         [&](FolderListing& l) {
+             l.remove(FileRef{account, "a"});
+         },
          {"a", "c"}},
         {"one entry moved away: the other still lists it",
          [&](FolderListing& l) { l.replace(item("a", "a", QStringLiteral("G"))); },
          {"a", "c"}},
-        {"nothing left: a repeat",
-         [](FolderListing&) {},
-         {"a", "a", "c"}},
+        {"nothing left: a repeat", [](FolderListing&) {}, {"a", "a", "c"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
