@@ -253,11 +253,16 @@ void FolderListing::replace(const FileItem& item) {
 }
 
 void FolderListing::remove(const FileRef& ref) {
-    if (!mayBeListed(ref) || std::none_of(items_.cbegin(), items_.cend(),
-                                          [&](const FileItem& item) { return item.ref == ref; }))
+    if (!mayBeListed(ref))
+        return;
+    // The hashes only say that ref may be listed: the items tell.
+    qsizetype last = items_.size() - 1;
+    while (last >= 0 && items_[last].ref != ref)
+        --last;
+    if (last < 0)
         return;
     aboutToChange();
-    for (qsizetype i = items_.size() - 1; i >= 0; --i)
+    for (qsizetype i = last; i >= 0; --i)
         if (items_[i].ref == ref)
             eraseAt(i);
     announceItems({});
