@@ -7,6 +7,10 @@
 #include <QMimeDatabase>
 #include <QSet>
 
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
 namespace tw {
 
 // ---- FileRef ------------------------------------------------------------------------------
@@ -344,7 +348,52 @@ bool contains(FileCategory category, const FileItem& item) {
 
 // ---- WebLink ------------------------------------------------------------------------------
 
-WebLink::WebLink(const QUrl& url) : text_(url.toEncoded(QUrl::FullyEncoded)) {}
+struct WebLink::Text {
+    QAtomicInt holders;
+    quint32 size;
+
+    char* bytes() { return reinterpret_cast<char*>(this + 1); }
+
+    static Text* make(const QByteArray& text) {
+        if (text.isEmpty())
+            return nullptr;
+        void* block = std::malloc(sizeof(Text) + size_t(text.size()));
+        if (!block)
+            throw std::bad_alloc();
+        Text* made = new (block) Text{QAtomicInt(1), quint32(text.size())};
+        std::memcpy(made->bytes(), text.constData(), size_t(text.size()));
+        return made;
+    }
+    static Text* hold(Text* text) {
+        if (text)
+            text->holders.ref();
+        return text;
+    }
+    static void release(Text* text) {
+        if (text && !text->holders.deref()) {
+            text->~Text();
+            std::free(text);
+        }
+    }
+    static QByteArrayView view(Text* text) {
+        return text ? QByteArrayView(text->bytes(), qsizetype(text->size)) : QByteArrayView();
+    }
+};
+
+WebLink::WebLink(const QUrl& url) : text_(Text::make(url.toEncoded(QUrl::FullyEncoded))) {}
+
+WebLink::WebLink(const WebLink& other) noexcept : text_(Text::hold(other.text_)) {}
+
+WebLink& WebLink::operator=(const WebLink& other) noexcept {
+    Text* held = Text::hold(other.text_);
+    Text::release(text_);
+    text_ = held;
+    return *this;
+}
+
+WebLink::~WebLink() {
+    Text::release(text_);
+}
 
 std::optional<WebLink> WebLink::parse(const QString& text) {
     const QUrl url(text, QUrl::StrictMode);
@@ -353,8 +402,17 @@ std::optional<WebLink> WebLink::parse(const QString& text) {
     return WebLink(url);
 }
 
+QString WebLink::text() const {
+    return QString::fromLatin1(Text::view(text_));
+}
+
 QUrl WebLink::url() const {
-    return QUrl::fromEncoded(text_);
+    const QByteArrayView text = Text::view(text_);
+    return QUrl::fromEncoded(QByteArray::fromRawData(text.data(), text.size()));
+}
+
+bool WebLink::operator==(const WebLink& other) const noexcept {
+    return text_ == other.text_ || Text::view(text_) == Text::view(other.text_);
 }
 
 // ---- FileItem -----------------------------------------------------------------------------

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QByteArray>
 #include <QDateTime>
 #include <QJsonObject>
 #include <QList>
@@ -11,6 +10,7 @@
 #include <QUuid>
 
 #include <optional>
+#include <utility>
 
 namespace tw {
 
@@ -84,23 +84,34 @@ bool contains(FileCategory category, const FileItem& item);
 
 /// A web address a back end gives with an item (its page in the service, its thumbnail),
 /// kept as the text of its fully encoded form: a parsed QUrl holds a large private of its
-/// own, and listings hold many links that are never followed. url() parses it on use.
+/// own, and listings hold many links that are never followed. url() parses it on use. The
+/// text sits in one block of exactly its length, shared between copies (the link is one
+/// pointer wide), so a listing of many items pays only for the bytes of its links.
 class WebLink {
 public:
-    WebLink() = default;
+    WebLink() noexcept = default;
     /// The link to a URL (kept as its fully encoded text).
     WebLink(const QUrl& url); // NOLINT: implicit, a link is made from a URL where one is set
+    WebLink(const WebLink& other) noexcept;
+    WebLink(WebLink&& other) noexcept : text_(std::exchange(other.text_, nullptr)) {}
+    WebLink& operator=(const WebLink& other) noexcept;
+    WebLink& operator=(WebLink&& other) noexcept {
+        std::swap(text_, other.text_);
+        return *this;
+    }
+    ~WebLink();
     /// The link in `text`, read strictly; none when it is no valid URL.
     static std::optional<WebLink> parse(const QString& text);
 
     /// The fully encoded text; ASCII only.
-    QString text() const { return QString::fromLatin1(text_); }
+    QString text() const;
     QUrl url() const;
 
-    bool operator==(const WebLink&) const = default;
+    bool operator==(const WebLink& other) const noexcept;
 
 private:
-    QByteArray text_; // ASCII: the fully encoded form has nothing else
+    struct Text;           // a count of its holders, its length, then the ASCII bytes
+    Text* text_ = nullptr; // none for the empty link
 };
 
 /// One file or folder as a back end lists it.

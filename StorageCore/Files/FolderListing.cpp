@@ -117,16 +117,28 @@ void FolderListing::applyNextPage(quint64 serial, const QString& askedToken,
     if (result.ok()) {
         Page& page = result.value();
         movedOn = page.nextPageToken != askedToken;
-        // Items already listed (a page may repeat one) are not listed twice.
+        // Items already listed (a page may repeat one) are not listed twice. The hashes of
+        // the listed refs tell which new items may be listed; only those are looked for.
         QSet<FileRef> onPage;
+        QSet<FileRef> suspects;
         QList<FileItem> fresh;
         for (FileItem& item : page.items) {
-            if (listedRefs_.contains(item.ref) || onPage.contains(item.ref))
+            if (onPage.contains(item.ref))
                 continue;
             onPage.insert(item.ref);
-            adopt(item);
+            if (mayBeListed(item.ref))
+                suspects.insert(item.ref);
             fresh.append(std::move(item));
         }
+        if (!suspects.isEmpty()) {
+            QSet<FileRef> listed;
+            for (const FileItem& item : std::as_const(items_))
+                if (suspects.contains(item.ref))
+                    listed.insert(item.ref);
+            fresh.removeIf([&](const FileItem& item) { return listed.contains(item.ref); });
+        }
+        for (FileItem& item : fresh)
+            adopt(item);
         appendSorted(std::move(fresh));
         setNextPageToken(page.nextPageToken);
     } else if (!result.error().isCancelled()) {
@@ -241,10 +253,16 @@ void FolderListing::replace(const FileItem& item) {
 }
 
 void FolderListing::remove(const FileRef& ref) {
-    if (!listedRefs_.contains(ref))
+    if (!mayBeListed(ref))
+        return;
+    // The hashes only say that ref may be listed: the items tell.
+    qsizetype last = items_.size() - 1;
+    while (last >= 0 && items_[last].ref != ref)
+        --last;
+    if (last < 0)
         return;
     aboutToChange();
-    for (qsizetype i = items_.size() - 1; i >= 0; --i)
+    for (qsizetype i = last; i >= 0; --i)
         if (items_[i].ref == ref)
             eraseAt(i);
     announceItems({});
@@ -345,10 +363,10 @@ void FolderListing::setItemsSorted(QList<FileItem> items) {
         traits.push_back(traitsOf(items[i]));
         sorted.append(std::move(items[i]));
     }
-    listedRefs_.clear();
-    listedRefs_.reserve(sorted.size());
-    for (const FileItem& item : std::as_const(sorted))
-        ++listedRefs_[item.ref];
+    refHashes_.clear();
+    refHashes_.shrink_to_fit();
+    refHashes_.reserve(size_t(sorted.size()));
+    noteListed(sorted, 0);
     if (sorted == items_)
         return;
     const bool wasEmpty = items_.isEmpty();
@@ -362,8 +380,8 @@ void FolderListing::setItemsSorted(QList<FileItem> items) {
 void FolderListing::appendSorted(QList<FileItem> fresh) {
     if (fresh.isEmpty())
         return;
-    for (const FileItem& item : std::as_const(fresh))
-        ++listedRefs_[item.ref];
+    makeRoom(fresh.size());
+    noteListed(fresh, 0);
     // The listed items are in display order already: sort the new ones and merge, the
     // listed ones first among equals (the same result as a stable sort of old + new).
     std::vector<qsizetype> order(size_t(fresh.size()));
@@ -430,16 +448,62 @@ void FolderListing::appendSorted(QList<FileItem> fresh) {
 }
 
 void FolderListing::insertAt(qsizetype index, const FileItem& item) {
-    ++listedRefs_[item.ref];
-    items_.insert(index, item);
+    makeRoom(1);
+    const quint64 hash = refHash(item.ref);
+    refHashes_.insert(std::upper_bound(refHashes_.begin(), refHashes_.end(), hash), hash);
     traits_.insert(traits_.begin() + index, traitsOf(item));
+    if (index == 0 && !items_.isEmpty()) {
+        // A list inserting at its front grows there by doubling, whatever room its end has.
+        items_.append(item);
+        std::rotate(items_.begin(), items_.end() - 1, items_.end());
+    } else {
+        items_.insert(index, item);
+    }
 }
 
 void FolderListing::eraseAt(qsizetype index) {
-    if (auto it = listedRefs_.find(items_[index].ref); it != listedRefs_.end() && --it.value() <= 0)
-        listedRefs_.erase(it);
-    items_.removeAt(index);
+    const quint64 hash = refHash(items_[index].ref);
+    if (auto it = std::lower_bound(refHashes_.begin(), refHashes_.end(), hash);
+        it != refHashes_.end() && *it == hash)
+        refHashes_.erase(it);
+    if (index == 0 && items_.size() > 1) {
+        // A list dropping its first item leaves the room at its front, where appends do not
+        // reach: the room stays at the end, where makeRoom() counts it.
+        std::rotate(items_.begin(), items_.begin() + 1, items_.end());
+        items_.removeLast();
+    } else {
+        items_.removeAt(index);
+    }
     traits_.erase(traits_.begin() + index);
+}
+
+void FolderListing::makeRoom(qsizetype more) {
+    // The items only ever leave room at the end (see eraseAt()).
+    if (items_.isDetached() && items_.capacity() - items_.size() >= more)
+        return;
+    const qsizetype size = items_.size();
+    QList<FileItem> larger;
+    larger.reserve(std::max(size + more, size + size / 8));
+    larger.append(std::move(items_));
+    items_ = std::move(larger);
+    traits_.reserve(size_t(items_.capacity()));
+    refHashes_.reserve(size_t(items_.capacity()));
+}
+
+quint64 FolderListing::refHash(const FileRef& ref) {
+    return quint64(qHash(ref, 0));
+}
+
+bool FolderListing::mayBeListed(const FileRef& ref) const {
+    return std::binary_search(refHashes_.begin(), refHashes_.end(), refHash(ref));
+}
+
+void FolderListing::noteListed(const QList<FileItem>& items, qsizetype from) {
+    const auto listed = std::ptrdiff_t(refHashes_.size());
+    for (qsizetype i = from; i < items.size(); ++i)
+        refHashes_.push_back(refHash(items[i].ref));
+    std::sort(refHashes_.begin() + listed, refHashes_.end());
+    std::inplace_merge(refHashes_.begin(), refHashes_.begin() + listed, refHashes_.end());
 }
 
 void FolderListing::aboutToChange() {

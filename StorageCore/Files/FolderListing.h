@@ -4,7 +4,6 @@
 #include "StorageCore/Domain/StorageProvider.h"
 #include "StorageCore/Files/NaturalOrder.h"
 
-#include <QHash>
 #include <QObject>
 #include <QSet>
 
@@ -146,6 +145,15 @@ private:
     void appendSorted(QList<FileItem> fresh);
     void insertAt(qsizetype index, const FileItem& item);
     void eraseAt(qsizetype index);
+    /// Room at the end for `more` items. The lists grow by an eighth of their size at a
+    /// time: grown by themselves they double, and a large folder would hold room for as
+    /// many items again as it lists.
+    void makeRoom(qsizetype more);
+    static quint64 refHash(const FileRef& ref);
+    /// Whether an item with ref may be listed: no when its hash is not among the listed ones.
+    bool mayBeListed(const FileRef& ref) const;
+    /// Adds the hashes of items[from..] to the listed ones.
+    void noteListed(const QList<FileItem>& items, qsizetype from);
     void aboutToChange();
 
     void setPhase(const Phase& phase);
@@ -163,8 +171,9 @@ private:
     std::vector<Traits> traits_; // parallel to items_
     QSet<QString> sharedTypes_;
     QList<QString> sharedParents_;
-    // How often each ref is listed, so that a next page is checked in its own time.
-    QHash<FileRef, int> listedRefs_;
+    // The hash of each listed item's ref, sorted (a ref listed twice is there twice): a next
+    // page is checked against them in its own time, at eight bytes per item.
+    std::vector<quint64> refHashes_;
     ItemsChange lastChange_;
     Phase phase_;
     bool isLoadingMore_ = false;

@@ -337,3 +337,41 @@ TEST(WebLinkTest, KeepsTheFullyEncodedTextAndParsesItOnUse) {
     EXPECT_EQ(item.toJson().value(QLatin1String("webViewURL")).toString(),
               url.toString(QUrl::FullyEncoded));
 }
+
+TEST(WebLinkTest, CopiesMovesAndAssignmentsKeepTheirText) {
+    const QString text = QStringLiteral("https://drive.example/file/d/abc/view?usp=sharing");
+    std::optional<WebLink> parsed = WebLink::parse(text);
+    ASSERT_TRUE(parsed);
+    WebLink copy = *parsed;
+    parsed.reset(); // the copy outlives the link it was made from
+    EXPECT_EQ(copy.text(), text);
+
+    WebLink moved = std::move(copy);
+    EXPECT_EQ(moved.text(), text);
+    EXPECT_EQ(copy.text(), QString()); // NOLINT: a moved-from link is the empty one
+    EXPECT_EQ(copy, WebLink());
+
+    WebLink other = QUrl(QStringLiteral("https://other.example/"));
+    other = moved; // the text it held is let go, the new one shared
+    EXPECT_EQ(other, moved);
+    WebLink& self = other;
+    other = self;
+    EXPECT_EQ(other.text(), text);
+    other = WebLink();
+    EXPECT_EQ(other.text(), QString());
+    EXPECT_EQ(other.url(), QUrl());
+    EXPECT_EQ(moved.url(), QUrl(text));
+
+    // Equal by text, however each was made; the empty link equals only itself.
+    EXPECT_EQ(WebLink(QUrl(text)), moved);
+    EXPECT_NE(WebLink(QUrl(text + QLatin1Char('x'))), moved);
+    EXPECT_NE(WebLink(), moved);
+    EXPECT_EQ(WebLink(QUrl()), WebLink());
+
+    // Items copied into a list and dropped with it leave the item's link whole.
+    FileItem item;
+    item.webViewURL = moved;
+    QList<FileItem> items(100, item);
+    items.clear();
+    EXPECT_EQ(item.webViewURL->text(), text);
+}

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace tw;
 using namespace tw::test;
 using Code = StorageError::Code;
@@ -343,8 +345,10 @@ TEST_F(FolderListingTest, PagesThatSortAfterTheListedItemsAreAnnouncedAsAppended
     });
     loadAndWait(*listing);
     EXPECT_EQ(namesOf(listing->items()), (QStringList{"a0", "a1", "a2", "a3", "b1", "c1", "c2"}));
-    EXPECT_EQ(changes, (QList<Change>{{Change::Kind::appended, 0}, {Change::Kind::appended, 2},
-                                      {Change::Kind::other, 0}, {Change::Kind::appended, 6}}));
+    EXPECT_EQ(changes, (QList<Change>{{Change::Kind::appended, 0},
+                                      {Change::Kind::appended, 2},
+                                      {Change::Kind::other, 0},
+                                      {Change::Kind::appended, 6}}));
     EXPECT_EQ(sizes, (QList<qsizetype>{2, 4, 6, 7}));
 
     listing->insert(item("8", "b2"));
@@ -362,6 +366,88 @@ TEST_F(FolderListingTest, NextPageRepeatingAListedItemDoesNotListItTwice) {
     auto listing = makeListing();
     loadAndWait(*listing);
     EXPECT_EQ(namesOf(listing->items()), (QStringList{"repeated", "x", "y"}));
+}
+
+TEST_F(FolderListingTest, NextPageListsAnItemAgainOnlyOnceEveryEntryOfItHasLeft) {
+    // The first page lists "a" twice; while the second page (which brings "a" once more) is
+    // on its way, the application drops both entries or moves only one of them away.
+    struct Case {
+        const char* name;
+        std::function<void(FolderListing&)> edit;
+        QStringList expected;
+    };
+    const Case cases[] = {
+        {"both entries removed: listed again",
+         [&](FolderListing& l) {
+             l.remove(FileRef{account, "a"});
+         },
+         {"a", "c"}},
+        {"one entry moved away: the other still lists it",
+         [&](FolderListing& l) { l.replace(item("a", "a", QStringLiteral("G"))); },
+         {"a", "c"}},
+        {"nothing left: a repeat", [](FolderListing&) {}, {"a", "a", "c"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        provider = std::make_shared<HeldProvider>();
+        provider->setPageSize(2);
+        for (const char* id : {"a", "a", "a", "c"})
+            provider->addItem(item(QLatin1String(id), QLatin1String(id)));
+        auto listing = makeListing();
+        const auto first = provider->holdNext(Op::listFolder);
+        const auto second = provider->holdNext(Op::listFolder);
+        QSignalSpy finished(listing.get(), &FolderListing::loadFinished);
+        listing->load();
+        ASSERT_TRUE(first->waitEntered());
+        first->release();
+        ASSERT_TRUE(second->waitEntered());
+        ASSERT_EQ(namesOf(listing->items()), (QStringList{"a", "a"}));
+        c.edit(*listing);
+        second->release();
+        ASSERT_TRUE(finished.wait(5000));
+        EXPECT_EQ(namesOf(listing->items()), c.expected);
+    }
+}
+
+TEST_F(FolderListingTest, EditsAtTheTopAndPastTheRoomKeepItemsAndCategoriesInStep) {
+    const auto file = [&](const QString& id, const QString& name, const char* type) {
+        FileItem made = item(id, name);
+        made.mimeType = QLatin1String(type);
+        return made;
+    };
+    provider->addItem(file("p", "b.jpg", "image/jpeg"));
+    provider->addItem(file("d", "c.pdf", "application/pdf"));
+    provider->addItem(file("s", "d.mp3", "audio/mpeg"));
+    auto listing = makeListing();
+    loadAndWait(*listing);
+    const auto expectInStep = [&] {
+        for (qsizetype i = 0; i < listing->items().size(); ++i)
+            ASSERT_EQ(listing->categoryAt(i), listing->items()[i].category()) << "at " << i;
+    };
+
+    // Folders sort first: each one goes in at the top, far past the room the first page left.
+    QStringList folders;
+    for (int i = 99; i >= 0; --i) {
+        const QString name = QStringLiteral("f%1").arg(i, 2, 10, QLatin1Char('0'));
+        listing->insert(folderItem(account, name, name, kFolder));
+        folders.prepend(name);
+    }
+    listing->insert(file("z", "a.zip", "application/zip")); // first of the files
+    expectInStep();
+    EXPECT_EQ(namesOf(listing->items()),
+              (folders + QStringList{"a.zip", "b.jpg", "c.pdf", "d.mp3"}));
+
+    // Removed from the top, one by one, and at the end.
+    for (int i = 0; i < 50; ++i)
+        listing->remove(FileRef{account, folders[i]});
+    listing->remove(FileRef{account, "s"});
+    expectInStep();
+    EXPECT_EQ(namesOf(listing->items()),
+              (folders.mid(50) + QStringList{"a.zip", "b.jpg", "c.pdf"}));
+    listing->remove(FileRef{account, folders[50]}); // removed ones are not found again
+    listing->remove(FileRef{account, folders[0]});
+    EXPECT_EQ(listing->items().size(), 52);
+    EXPECT_EQ(listing->items().first().name, folders[51]);
 }
 
 TEST_F(FolderListingTest, InsertReplaceAndRemoveFollowTheFolder) {
