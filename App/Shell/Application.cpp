@@ -65,9 +65,9 @@ void runSelfCheck(int& argc, char** argv, const QString& version) {
     _exit(0);
 }
 
-Application::Parts Application::liveParts(AppModel::LiveSeams seams) {
+Application::Parts Application::liveParts(AppComposition::Seams seams) {
     Parts parts;
-    parts.model = AppModel::live(/*runStartupTasks=*/true, std::move(seams));
+    parts.model = AppComposition::live(/*runStartupTasks=*/true, std::move(seams));
     parts.quickLook = &PreviewWiring::quickLook();
     parts.previewOpener = [](AppModel& model) { return PreviewWiring::makeOpener(model); };
     return parts;

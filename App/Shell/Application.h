@@ -1,5 +1,6 @@
 #pragma once
 
+#include "App/Model/AppComposition.h"
 #include "App/Model/AppModel.h"
 #include "App/Preview/PreviewTarget.h"
 #include "App/Shell/QuitController.h"
@@ -58,7 +59,7 @@ public:
 
     /// The real model and the application's preview wiring: what main() runs, and what the
     /// end-to-end test runs with its own browser opener and file dialogs.
-    static Parts liveParts(AppModel::LiveSeams seams = {});
+    static Parts liveParts(AppComposition::Seams seams = {});
 
     explicit Application(Parts parts, QObject* parent = nullptr);
     ~Application() override;
