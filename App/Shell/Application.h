@@ -55,10 +55,14 @@ public:
         QuitController::Limits quitLimits;
         /// SIGTERM and SIGINT start the quit protocol.
         bool watchUnixSignals = true;
+        /// The main window builds its content after its first frame (a start draws the window
+        /// first) instead of in its constructor.
+        bool contentAfterFirstFrame = false;
     };
 
-    /// The real model and the application's preview wiring: what main() runs, and what the
-    /// end-to-end test runs with its own browser opener and file dialogs.
+    /// The real model and the application's preview wiring, the window's content built after
+    /// its first frame: what main() runs, and what the end-to-end test runs with its own
+    /// browser opener and file dialogs.
     static Parts liveParts(AppComposition::Seams seams = {});
 
     explicit Application(Parts parts, QObject* parent = nullptr);

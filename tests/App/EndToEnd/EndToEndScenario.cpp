@@ -613,8 +613,8 @@ TEST_F(EndToEnd, FirstStartOnboardingAndGoogleSignIn) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
     StallProbe::phase().clear();
 
-    // First start: onboarding, no toolbar.
-    EXPECT_TRUE(main.isShowingOnboarding());
+    // First start: onboarding (built after the window's first frame), no toolbar.
+    EXPECT_TRUE(waitFor([&] { return main.isShowingOnboarding(); }));
     auto* title = waitVisible<QLabel>(QStringLiteral("onboardingTitle"));
     ASSERT_NE(title, nullptr);
     shot(&main, QStringLiteral("01-onboarding"));
