@@ -40,13 +40,6 @@ MainWindow::MainWindow(AppModel& model, QuickLook& quickLook, OpenPreview openPr
     root_ = new QStackedWidget(this);
     setCentralWidget(root_);
 
-    toolBar_ = addToolBar(QStringLiteral("Toolbar"));
-    toolBar_->setObjectName(QStringLiteral("mainToolBar"));
-    toolBar_->setMovable(false);
-    toolBar_->setFloatable(false);
-    toolBar_->toggleViewAction()->setEnabled(false);
-    // In the first frame exactly when the split view follows it.
-    toolBar_->setVisible(model_.hasCompletedOnboarding());
     setContextMenuPolicy(Qt::NoContextMenu);
 
     presenter_ = new WindowPresenter(model_, this, this);
@@ -59,6 +52,12 @@ void MainWindow::buildContent() {
     if (contentBuilt_)
         return;
     contentBuilt_ = true;
+    toolBar_ = addToolBar(QStringLiteral("Toolbar"));
+    toolBar_->setObjectName(QStringLiteral("mainToolBar"));
+    toolBar_->setMovable(false);
+    toolBar_->setFloatable(false);
+    toolBar_->toggleViewAction()->setEnabled(false);
+    toolBar_->setVisible(model_.hasCompletedOnboarding());
     auto* spacer = new QWidget(toolBar_);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     toolBar_->addWidget(spacer);

@@ -33,9 +33,9 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     enum class Detail { search, storage, smartUpload, home };
-    /// When the window's content is built (the toolbar's controls, the onboarding screen or the
-    /// split view with what it shows): in the constructor, or once the window's first frame has
-    /// been drawn, so that a start puts the window on screen before it builds its screens.
+    /// When the window's content is built (the toolbar and its controls, the onboarding screen
+    /// or the split view with what it shows): in the constructor, or once the window's first
+    /// frame has been drawn, so that a start puts the window on screen before it builds them.
     enum class Build { atOnce, afterFirstFrame };
 
     MainWindow(AppModel& model, QuickLook& quickLook, OpenPreview openPreview,
@@ -48,6 +48,7 @@ public:
     Detail detail() const { return detail_; }
     QWidget* detailWidget() const;
     WindowPresenter* presenter() const { return presenter_; }
+    /// Null until the content is built.
     QToolBar* toolBar() const { return toolBar_; }
     bool isShowingOnboarding() const;
     /// False until the content is built (see Build).
@@ -88,8 +89,8 @@ private:
     QPointer<QWidget> storage_;
     QUuid storageAccount_;
     Detail detail_ = Detail::home;
-    QToolBar* toolBar_;
     // The content, built by buildContent().
+    QToolBar* toolBar_ = nullptr;
     SearchField* searchField_ = nullptr;
     UploadsToolbarButton* uploadsButton_ = nullptr;
     QAction* uploadsAction_ = nullptr;
