@@ -1,28 +1,19 @@
 #include "App/Model/AppModel.h"
 
 #include "App/Model/ApplicationLauncher.h"
-#include "App/Model/KeychainMigration.h"
 #include "App/Model/Panels.h"
-#include "App/Model/QtPanels.h"
 #include "App/Model/TelegramLoginCoordinator.h"
-#include "GoogleDriveProvider/Drive/GoogleDriveProvider.h"
-#include "App/Modules/LazyHTTPClient.h"
-#include "GoogleDriveProvider/OAuth/WorkspaceBrowserOpener.h"
 #include "StorageCore/Accounts/AccountManager.h"
 #include "StorageCore/Activity/ActivityLog.h"
 #include "StorageCore/Domain/JsonCoding.h"
 #include "StorageCore/Domain/ProviderRouter.h"
 #include "StorageCore/Files/FileSearch.h"
 #include "StorageCore/Files/FolderListing.h"
-#include "StorageCore/Persistence/JSONDirectoryStore.h"
 #include "StorageCore/Persistence/PartialFile.h"
-#include "StorageCore/Persistence/WriteBehindStore.h"
 #include "StorageCore/Preview/PreviewCache.h"
 #include "StorageCore/Preview/PreviewLoader.h"
-#include "StorageCore/Security/KeychainVault.h"
 #include "StorageCore/Transfers/SmartUploadStore.h"
 #include "StorageCore/Transfers/UploadManager.h"
-#include "TelegramProvider/TDLib/TDJSONRuntime.h"
 #include "TelegramProvider/TelegramStorageProvider.h"
 
 #include <QLoggingCategory>
@@ -64,65 +55,6 @@ AppModel::Scheduler timerScheduler() {
 QString AppModel::dataFolder() {
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     return base.isEmpty() ? QString() : base + QStringLiteral("/Tessarow");
-}
-
-std::unique_ptr<AppModel> AppModel::live(bool runStartupTasks, LiveSeams seams) {
-    Parts parts;
-    parts.serviceCredentials = ServiceCredentialStore::bundled();
-    parts.defaults = std::make_shared<QSettings>();
-
-    std::shared_ptr<KeyValueStore> store;
-    try {
-        store = std::make_shared<JSONDirectoryStore>(JSONDirectoryStore::applicationSupport());
-    } catch (...) {
-        try {
-            store = std::make_shared<JSONDirectoryStore>(JSONDirectoryStore::temporaryFallback());
-        } catch (...) {
-            qCWarning(lcAppModel) << "no folder for documents; nothing will be saved";
-            store = std::make_shared<JSONDirectoryStore>(QString());
-        }
-    }
-    // Saves return at once; a worker writes them (each write ends with fdatasync).
-    store = std::make_shared<WriteBehindStore>(std::move(store));
-    parts.store = store;
-
-    auto vault = std::make_shared<KeychainVault>(PreviewCache::bundleIdentifier);
-    // The keyring is D-Bus away and may be locked: the move of older items runs on a worker
-    // and the window does not wait for it; the back ends' credentials wait for it instead.
-    const Completion<std::monostate> migration = KeychainMigration::start(
-        vault, parts.defaults, *store, PreviewCache::bundleIdentifier, seams.legacyKeychain);
-
-    const ServiceCredentialStore credentials = parts.serviceCredentials;
-    auto google = std::make_shared<GoogleDriveProvider>(
-        [credentials] { return credentials.bundledGoogle(); },
-        KeychainMigration::gated(vault->scoped(QStringLiteral("google")), migration),
-        seams.browser ? seams.browser : std::make_shared<WorkspaceBrowserOpener>(),
-        LazyHTTPClient::live(), // libcurl loads with the first request
-        qint64(8 * 1024 * 1024), 3, systemClock(),
-        [](std::chrono::milliseconds delay) { Cancellation::sleepFor(delay); });
-
-    parts.telegramLogin = std::make_shared<TelegramLoginCoordinator>();
-    // TDLib is loaded by the first Telegram operation, on its worker: never while starting.
-    parts.telegramProvider = std::make_shared<TelegramStorageProvider>(
-        [credentials] { return credentials.bundledTelegram(); },
-        KeychainMigration::gated(vault->scoped(QStringLiteral("telegram")), migration),
-        parts.telegramLogin,
-        std::make_shared<ClientFactoryLoader>(
-            []() -> std::shared_ptr<TDClientFactory> { return TDJSONRuntime::shared(); }),
-        TelegramStorageProvider::defaultBaseDirectory());
-
-    parts.provider = std::make_shared<ProviderRouter>(ProviderRouter::Providers{
-        {ProviderKind::googleDrive, google}, {ProviderKind::telegram, parts.telegramProvider}});
-
-    try {
-        parts.previewCache = PreviewCache::standard();
-    } catch (...) {
-        parts.previewCache = PreviewCache::temporaryFallback();
-    }
-    parts.launcher = std::make_shared<DesktopApplicationLauncher>();
-    parts.panels = seams.panels ? seams.panels : std::make_shared<QtPanels>(parts.launcher);
-    parts.runStartupTasks = runStartupTasks;
-    return std::make_unique<AppModel>(std::move(parts));
 }
 
 AppModel::AppModel(Parts parts, QObject* parent)

@@ -21,7 +21,6 @@ namespace tw {
 
 class AccountManager;
 class ActivityLog;
-class BrowserOpener;
 class ApplicationLauncher;
 class FileSearch;
 class FolderListing;
@@ -30,16 +29,16 @@ class Panels;
 class PreviewCache;
 class PreviewLoader;
 class ProviderRouter;
-class SecretStore;
 class SmartUploadStore;
 class TelegramLoginCoordinator;
 class TelegramStorageProvider;
 class UploadManager;
 struct UploadJob;
 
-/// The application's one model: it composes the back ends, stores and engines, holds what
-/// the screens show (selection, paths, sheets, alerts, the upload toast, the smart-upload
-/// batch) and carries out every user operation. Main thread only; back-end work runs as
+/// The application's one model: over the back ends, stores and engines it is given (the
+/// application's own are composed by AppComposition), it holds what the screens show
+/// (selection, paths, sheets, alerts, the upload toast, the smart-upload batch) and carries
+/// out every user operation. Main thread only; back-end work runs as
 /// tasks whose results come back to the main thread and are dropped once the model is gone.
 ///
 /// Observation: each observed property has a getter and a …Changed signal that fires only on
@@ -78,20 +77,6 @@ public:
     explicit AppModel(Parts parts, QObject* parent = nullptr);
     ~AppModel() override;
 
-    /// What a live model takes from outside instead of the desktop's own (null: the desktop's).
-    /// The end-to-end test answers the browser sign-in and the file dialogs with these.
-    struct LiveSeams {
-        /// Opens the Google sign-in page (default: the desktop's browser).
-        std::shared_ptr<BrowserOpener> browser;
-        /// The file dialogs and the application chooser (default: Qt's dialogs).
-        std::shared_ptr<Panels> panels;
-        /// The older per-account keyring items moved into the vault (default: the keyring).
-        std::function<std::shared_ptr<SecretStore>(const QString& service)> legacyKeychain;
-    };
-
-    /// The real application: Drive over libcurl, Telegram over TDLib, the keyring, the
-    /// documents in the user's data folder, the preview cache in the cache folder. Never fails.
-    static std::unique_ptr<AppModel> live(bool runStartupTasks = true, LiveSeams seams = {});
     /// "Tessarow" in the user's data folder (documents, Telegram sessions).
     static QString dataFolder();
 

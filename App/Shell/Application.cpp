@@ -66,11 +66,12 @@ void runSelfCheck(int& argc, char** argv, const QString& version) {
     _exit(0);
 }
 
-Application::Parts Application::liveParts(AppModel::LiveSeams seams) {
+Application::Parts Application::liveParts(AppComposition::Seams seams) {
     Parts parts;
-    parts.model = AppModel::live(/*runStartupTasks=*/true, std::move(seams));
+    parts.model = AppComposition::live(/*runStartupTasks=*/true, std::move(seams));
     parts.quickLook = &PreviewWiring::quickLook();
     parts.previewOpener = [](AppModel& model) { return PreviewWiring::makeOpener(model); };
+    parts.contentAfterFirstFrame = true;
     return parts;
 }
 
@@ -92,7 +93,10 @@ Application::Application(Parts parts, QObject* parent)
     }
     quit_ = new QuitController(std::move(hooks), parts.quitLimits, this);
 
-    window_ = std::make_unique<MainWindow>(*model_, *parts.quickLook, openPreview_);
+    window_ = std::make_unique<MainWindow>(*model_, *parts.quickLook, openPreview_, nullptr,
+                                           parts.contentAfterFirstFrame
+                                               ? MainWindow::Build::afterFirstFrame
+                                               : MainWindow::Build::atOnce);
     window_->installEventFilter(this);
     connect(window_.get(), &MainWindow::manageAccountsRequested, this, &Application::showSettings);
     commands_ = new AppCommands(*model_, *window_,

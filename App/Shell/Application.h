@@ -1,5 +1,6 @@
 #pragma once
 
+#include "App/Model/AppComposition.h"
 #include "App/Model/AppModel.h"
 #include "App/Preview/PreviewTarget.h"
 #include "App/Shell/QuitController.h"
@@ -54,11 +55,15 @@ public:
         QuitController::Limits quitLimits;
         /// SIGTERM and SIGINT start the quit protocol.
         bool watchUnixSignals = true;
+        /// The main window builds its content after its first frame (a start draws the window
+        /// first) instead of in its constructor.
+        bool contentAfterFirstFrame = false;
     };
 
-    /// The real model and the application's preview wiring: what main() runs, and what the
-    /// end-to-end test runs with its own browser opener and file dialogs.
-    static Parts liveParts(AppModel::LiveSeams seams = {});
+    /// The real model and the application's preview wiring, the window's content built after
+    /// its first frame: what main() runs, and what the end-to-end test runs with its own
+    /// browser opener and file dialogs.
+    static Parts liveParts(AppComposition::Seams seams = {});
 
     explicit Application(Parts parts, QObject* parent = nullptr);
     ~Application() override;

@@ -22,12 +22,13 @@
 #include <QLineEdit>
 #include <QSplitter>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QToolBar>
 
 namespace tw {
 
 MainWindow::MainWindow(AppModel& model, QuickLook& quickLook, OpenPreview openPreview,
-                       QWidget* parent)
+                       QWidget* parent, Build build)
     : QMainWindow(parent), model_(model), quickLook_(quickLook),
       openPreview_(std::move(openPreview)) {
     setObjectName(QStringLiteral("mainWindow"));
@@ -41,12 +42,24 @@ MainWindow::MainWindow(AppModel& model, QuickLook& quickLook, OpenPreview openPr
     root_ = new QStackedWidget(this);
     setCentralWidget(root_);
 
+    setContextMenuPolicy(Qt::NoContextMenu);
+
+    presenter_ = new WindowPresenter(model_, this, this);
+
+    if (build == Build::atOnce)
+        buildContent();
+}
+
+void MainWindow::buildContent() {
+    if (contentBuilt_)
+        return;
+    contentBuilt_ = true;
     toolBar_ = addToolBar(QStringLiteral("Toolbar"));
     toolBar_->setObjectName(QStringLiteral("mainToolBar"));
     toolBar_->setMovable(false);
     toolBar_->setFloatable(false);
     toolBar_->toggleViewAction()->setEnabled(false);
-    setContextMenuPolicy(Qt::NoContextMenu);
+    toolBar_->setVisible(model_.hasCompletedOnboarding());
     auto* spacer = new QWidget(toolBar_);
     spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     toolBar_->addWidget(spacer);
@@ -71,8 +84,6 @@ MainWindow::MainWindow(AppModel& model, QuickLook& quickLook, OpenPreview openPr
     toast_ = new UploadToastView(this);
     toast_->setAttribute(Qt::WA_TransparentForMouseEvents);
     toast_->hide();
-
-    presenter_ = new WindowPresenter(model_, this, this);
 
     connect(&model_, &AppModel::stateChanged, this, [this] {
         applyRoot();
@@ -233,13 +244,24 @@ void MainWindow::applyToast() {
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
-    if (toast_->isVisible())
+    if (toast_ && toast_->isVisible())
         placeToast();
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
-    applyRoot();
+    if (contentBuilt_)
+        applyRoot();
+}
+
+void MainWindow::paintEvent(QPaintEvent* event) {
+    QMainWindow::paintEvent(event);
+    // The first frame is being drawn; it reaches the screen when this paint is flushed, before
+    // the event loop takes the next event: the content is built then, and shown by the next.
+    if (!contentBuilt_ && !contentScheduled_) {
+        contentScheduled_ = true;
+        QTimer::singleShot(0, this, &MainWindow::buildContent);
+    }
 }
 
 } // namespace tw

@@ -33,9 +33,13 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     enum class Detail { search, storage, smartUpload, home };
+    /// When the window's content is built (the toolbar and its controls, the onboarding screen
+    /// or the split view with what it shows): in the constructor, or once the window's first
+    /// frame has been drawn, so that a start puts the window on screen before it builds them.
+    enum class Build { atOnce, afterFirstFrame };
 
     MainWindow(AppModel& model, QuickLook& quickLook, OpenPreview openPreview,
-               QWidget* parent = nullptr);
+               QWidget* parent = nullptr, Build build = Build::atOnce);
     ~MainWindow() override;
 
     /// What the detail pane shows for the model's state.
@@ -44,8 +48,11 @@ public:
     Detail detail() const { return detail_; }
     QWidget* detailWidget() const;
     WindowPresenter* presenter() const { return presenter_; }
+    /// Null until the content is built.
     QToolBar* toolBar() const { return toolBar_; }
     bool isShowingOnboarding() const;
+    /// False until the content is built (see Build).
+    bool isContentBuilt() const { return contentBuilt_; }
 
 Q_SIGNALS:
     /// The sidebar's "Manage Accounts…": the settings window's accounts.
@@ -54,8 +61,10 @@ Q_SIGNALS:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
+    void buildContent();
     void applyRoot();
     void buildSplitView();
     void applyDetail();
@@ -80,12 +89,15 @@ private:
     QPointer<QWidget> storage_;
     QUuid storageAccount_;
     Detail detail_ = Detail::home;
-    QToolBar* toolBar_;
-    SearchField* searchField_;
-    UploadsToolbarButton* uploadsButton_;
-    QAction* uploadsAction_;
-    UploadToastView* toast_;
+    // The content, built by buildContent().
+    QToolBar* toolBar_ = nullptr;
+    SearchField* searchField_ = nullptr;
+    UploadsToolbarButton* uploadsButton_ = nullptr;
+    QAction* uploadsAction_ = nullptr;
+    UploadToastView* toast_ = nullptr;
     WindowPresenter* presenter_;
+    bool contentBuilt_ = false;
+    bool contentScheduled_ = false;
     bool quotasRefreshed_ = false;
 };
 

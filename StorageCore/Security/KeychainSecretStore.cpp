@@ -1,10 +1,16 @@
 // The one source file that talks to libsecret. Its GLib headers use the words that Qt
 // defines as keywords, so the whole project builds with QT_NO_KEYWORDS.
+//
+// libsecret, and GIO and GObject under it, are opened on the first keyring call (always on a
+// worker), not linked: a start loads none of them before its window is drawn. Only their
+// declarations are taken from the headers; every function is called through the table below.
 #include "StorageCore/Security/KeychainSecretStore.h"
 
 #include <QLoggingCategory>
 
 #include <libsecret/secret.h>
+
+#include <dlfcn.h>
 
 #include <cstring>
 #include <memory>
@@ -16,6 +22,60 @@ namespace tw {
 Q_DECLARE_LOGGING_CATEGORY(lcVault)
 
 namespace {
+
+// Every function this file calls from libsecret, GIO and GObject (GLib itself is linked: Qt
+// loads it anyway).
+#define TW_LIBSECRET_FUNCTIONS(X)                                                              \
+    X(secret_password_lookup_binary_sync)                                                      \
+    X(secret_password_store_binary_sync)                                                       \
+    X(secret_password_clear_sync)                                                              \
+    X(secret_value_new)                                                                        \
+    X(secret_value_get)                                                                        \
+    X(secret_value_unref)                                                                      \
+    X(secret_service_get_sync)                                                                 \
+    X(secret_service_search_sync)                                                              \
+    X(secret_attributes_build)                                                                 \
+    X(secret_item_get_locked)                                                                  \
+    X(secret_collection_for_alias_sync)                                                        \
+    X(secret_collection_get_locked)                                                            \
+    X(secret_error_get_quark)                                                                  \
+    X(g_dbus_error_quark)                                                                      \
+    X(g_io_error_quark)                                                                        \
+    X(g_object_unref)
+
+struct LibSecret {
+#define TW_LIBSECRET_MEMBER(name) decltype(&::name) name = nullptr;
+    TW_LIBSECRET_FUNCTIONS(TW_LIBSECRET_MEMBER)
+#undef TW_LIBSECRET_MEMBER
+    QString failure; // why it could not be opened; empty when every function was found
+};
+
+/// libsecret, opened once (never closed); throws SecretStoreError (unavailable) when it
+/// cannot be, for this call and every later one.
+const LibSecret& lib() {
+    static const LibSecret loaded = [] {
+        LibSecret table;
+        void* handle = dlopen("libsecret-1.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (!handle) {
+            table.failure = QString::fromLocal8Bit(dlerror());
+            return table;
+        }
+        // dlsym looks through the library's own dependencies (GIO, GObject) too.
+#define TW_LIBSECRET_RESOLVE(name)                                                             \
+    table.name = reinterpret_cast<decltype(&::name)>(dlsym(handle, #name));                   \
+    if (!table.name && table.failure.isEmpty())                                                \
+        table.failure = QStringLiteral("libsecret has no " #name);
+        TW_LIBSECRET_FUNCTIONS(TW_LIBSECRET_RESOLVE)
+#undef TW_LIBSECRET_RESOLVE
+        return table;
+    }();
+    if (!loaded.failure.isEmpty()) {
+        qCWarning(lcVault) << "no keyring library:" << loaded.failure;
+        throw SecretStoreError(-1, QStringLiteral("keyring library unavailable: ") + loaded.failure,
+                               SecretStoreError::Reason::unavailable);
+    }
+    return loaded;
+}
 
 const SecretSchema* schema() {
     static const SecretSchema value = [] {
@@ -63,7 +123,7 @@ struct ErrorFree {
     void operator()(GError* e) const { g_error_free(e); }
 };
 struct ValueUnref {
-    void operator()(SecretValue* v) const { secret_value_unref(v); }
+    void operator()(SecretValue* v) const { lib().secret_value_unref(v); }
 };
 
 /// What a libsecret failure means for the user: a locked keyring, no keyring service at all
@@ -71,9 +131,10 @@ struct ValueUnref {
 SecretStoreError::Reason reasonOf(const GError* error) {
     if (!error)
         return SecretStoreError::Reason::failed;
-    if (error->domain == SECRET_ERROR && error->code == SECRET_ERROR_IS_LOCKED)
+    const LibSecret& secret = lib();
+    if (error->domain == secret.secret_error_get_quark() && error->code == SECRET_ERROR_IS_LOCKED)
         return SecretStoreError::Reason::locked;
-    if (error->domain == G_DBUS_ERROR || error->domain == G_IO_ERROR ||
+    if (error->domain == secret.g_dbus_error_quark() || error->domain == secret.g_io_error_quark() ||
         error->domain == G_SPAWN_ERROR)
         return SecretStoreError::Reason::unavailable;
     return SecretStoreError::Reason::failed;
@@ -91,12 +152,12 @@ SecretStoreError::Reason reasonOf(const GError* error) {
 }
 
 struct ListFree {
-    void operator()(GList* list) const { g_list_free_full(list, g_object_unref); }
+    void operator()(GList* list) const { g_list_free_full(list, lib().g_object_unref); }
 };
 struct ObjectUnref {
     void operator()(gpointer object) const {
         if (object)
-            g_object_unref(object);
+            lib().g_object_unref(object);
     }
 };
 struct HashUnref {
@@ -110,29 +171,31 @@ static_assert(KeychainSecretStore::lockedStatus == SECRET_ERROR_IS_LOCKED);
 /// the default collection is locked, so nothing can be said about what it holds. Asks without
 /// unlocking, so no prompt appears. The caller holds callMutex().
 std::optional<QString> lockedReason(const QByteArray& service, const QByteArray& account) {
+    const LibSecret& secret = lib();
     GError* error = nullptr;
     std::unique_ptr<SecretService, ObjectUnref> connection(
-        secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &error));
+        secret.secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &error));
     if (error)
         fail(error, "read");
     std::unique_ptr<GHashTable, HashUnref> attributes(
-        secret_attributes_build(schema(), "service", service.constData(), "account",
+        secret.secret_attributes_build(schema(), "service", service.constData(), "account",
                                 account.constData(), nullptr));
-    std::unique_ptr<GList, ListFree> items(secret_service_search_sync(
+    std::unique_ptr<GList, ListFree> items(secret.secret_service_search_sync(
         connection.get(), schema(), attributes.get(), SECRET_SEARCH_ALL, nullptr, &error));
     if (error)
         fail(error, "read");
     for (GList* it = items.get(); it; it = it->next) {
-        if (secret_item_get_locked(SECRET_ITEM(it->data)))
+        if (secret.secret_item_get_locked(static_cast<SecretItem*>(it->data)))
             return QStringLiteral("the item is in a locked collection");
     }
     if (items)
         return std::nullopt; // found unlocked: it went away after the lookup
-    std::unique_ptr<SecretCollection, ObjectUnref> collection(secret_collection_for_alias_sync(
-        connection.get(), SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error));
+    std::unique_ptr<SecretCollection, ObjectUnref> collection(
+        secret.secret_collection_for_alias_sync(connection.get(), SECRET_COLLECTION_DEFAULT,
+                                                SECRET_COLLECTION_NONE, nullptr, &error));
     if (error)
         fail(error, "read");
-    if (collection && secret_collection_get_locked(collection.get()))
+    if (collection && secret.secret_collection_get_locked(collection.get()))
         return QStringLiteral("the default collection is locked");
     return std::nullopt;
 }
@@ -142,20 +205,22 @@ std::optional<QString> lockedReason(const QByteArray& service, const QByteArray&
 /// prompt dismissed or impossible) is a locked keyring, whatever error the prompt gave. The
 /// caller holds callMutex().
 bool defaultCollectionLocked() {
+    const LibSecret& secret = lib();
     GError* error = nullptr;
     std::unique_ptr<SecretService, ObjectUnref> connection(
-        secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &error));
+        secret.secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, &error));
     if (error) {
         g_error_free(error);
         return false;
     }
-    std::unique_ptr<SecretCollection, ObjectUnref> collection(secret_collection_for_alias_sync(
-        connection.get(), SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error));
+    std::unique_ptr<SecretCollection, ObjectUnref> collection(
+        secret.secret_collection_for_alias_sync(connection.get(), SECRET_COLLECTION_DEFAULT,
+                                                SECRET_COLLECTION_NONE, nullptr, &error));
     if (error) {
         g_error_free(error);
         return false;
     }
-    return collection && secret_collection_get_locked(collection.get());
+    return collection && secret.secret_collection_get_locked(collection.get());
 }
 
 /// The reason of a failed write or delete: locked when the keyring is, else as the error says.
@@ -164,6 +229,18 @@ SecretStoreError::Reason writeFailureReason(const GError* error) {
     if (reason == SecretStoreError::Reason::failed && defaultCollectionLocked())
         return SecretStoreError::Reason::locked;
     return reason;
+}
+
+/// The library for one traced call: a library that cannot be opened ends the call's trace
+/// before the failure goes to the caller.
+const LibSecret& libForCall(const QString& name, const QString& operation) {
+    try {
+        return lib();
+    } catch (const SecretStoreError&) {
+        trace(QStringLiteral("end ") + operation + QLatin1Char(' ') + name +
+              QStringLiteral(" \u2192 -1"));
+        throw;
+    }
 }
 
 } // namespace
@@ -185,9 +262,10 @@ std::optional<QByteArray> KeychainSecretStore::load(const QString& key) {
     std::optional<QString> locked;
     {
         std::lock_guard lock(callMutex());
-        value = secret_password_lookup_binary_sync(schema(), nullptr, &error, "service",
-                                                   service.constData(), "account",
-                                                   account.constData(), nullptr);
+        const LibSecret& secret = libForCall(name, QStringLiteral("read"));
+        value = secret.secret_password_lookup_binary_sync(schema(), nullptr, &error, "service",
+                                                          service.constData(), "account",
+                                                          account.constData(), nullptr);
         if (!error && !value) {
             try {
                 locked = lockedReason(service, account);
@@ -210,7 +288,7 @@ std::optional<QByteArray> KeychainSecretStore::load(const QString& key) {
         return std::nullopt;
     std::unique_ptr<SecretValue, ValueUnref> owned(value);
     gsize length = 0;
-    const gchar* bytes = secret_value_get(value, &length);
+    const gchar* bytes = lib().secret_value_get(value, &length);
     return QByteArray(bytes, qsizetype(length));
 }
 
@@ -224,10 +302,11 @@ void KeychainSecretStore::save(const QByteArray& secret, const QString& key) {
     SecretStoreError::Reason reason = SecretStoreError::Reason::failed;
     {
         std::lock_guard lock(callMutex());
-        std::unique_ptr<SecretValue, ValueUnref> value(
-            secret_value_new(secret.constData(), secret.size(), "application/octet-stream"));
+        const LibSecret& library = libForCall(name, QStringLiteral("update"));
+        std::unique_ptr<SecretValue, ValueUnref> value(library.secret_value_new(
+            secret.constData(), secret.size(), "application/octet-stream"));
         // Storing with the same attributes replaces an existing item's secret.
-        secret_password_store_binary_sync(
+        library.secret_password_store_binary_sync(
             schema(), SECRET_COLLECTION_DEFAULT, label.constData(), value.get(), nullptr, &error,
             "service", service.constData(), "account", account.constData(), nullptr);
         if (error)
@@ -248,9 +327,11 @@ void KeychainSecretStore::remove(const QString& key) {
     SecretStoreError::Reason reason = SecretStoreError::Reason::failed;
     {
         std::lock_guard lock(callMutex());
+        const LibSecret& secret = libForCall(name, QStringLiteral("delete"));
         // FALSE without an error means there was nothing to delete.
-        secret_password_clear_sync(schema(), nullptr, &error, "service", service.constData(),
-                                   "account", account.constData(), nullptr);
+        secret.secret_password_clear_sync(schema(), nullptr, &error, "service",
+                                          service.constData(), "account", account.constData(),
+                                          nullptr);
         if (error)
             reason = writeFailureReason(error);
     }

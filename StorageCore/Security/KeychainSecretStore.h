@@ -11,7 +11,8 @@ namespace tw {
 /// One keyring item per key, through the Secret Service (GNOME Keyring, KWallet): key k is
 /// the item whose attributes are service = service() and account = k; its secret is the
 /// bytes. Items go to the default collection (the login keyring). Calls block on D-Bus and
-/// must not run on the main thread except at start-up; they are safe from any thread.
+/// must not run on the main thread; they are safe from any thread. The first call opens
+/// libsecret; when it cannot be opened every call fails as an unavailable keyring.
 /// Failures throw SecretStoreError with the service's error code; an absent item is never an
 /// error (nullopt on load, an add on save, nothing on delete). A locked collection is a
 /// failure, never an absent item: a load that finds nothing while the item sits in a locked

@@ -603,7 +603,7 @@ TEST_F(EndToEnd, FirstStartOnboardingAndGoogleSignIn) {
 
     // The same composition main() runs, with the test's browser and file dialogs.
     StallProbe::phase() = QStringLiteral("composition (start-up)");
-    AppModel::LiveSeams seams;
+    AppComposition::Seams seams;
     seams.browser = s.browser;
     seams.panels = s.panels;
     s.app = std::make_unique<Application>(Application::liveParts(seams));
@@ -613,8 +613,8 @@ TEST_F(EndToEnd, FirstStartOnboardingAndGoogleSignIn) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
     StallProbe::phase().clear();
 
-    // First start: onboarding, no toolbar.
-    EXPECT_TRUE(main.isShowingOnboarding());
+    // First start: onboarding (built after the window's first frame), no toolbar.
+    EXPECT_TRUE(waitFor([&] { return main.isShowingOnboarding(); }));
     auto* title = waitVisible<QLabel>(QStringLiteral("onboardingTitle"));
     ASSERT_NE(title, nullptr);
     shot(&main, QStringLiteral("01-onboarding"));
@@ -1288,7 +1288,7 @@ int secondStart(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     applyColourScheme();
     auto browser = std::make_shared<FollowingBrowser>();
-    AppModel::LiveSeams seams;
+    AppComposition::Seams seams;
     seams.browser = browser;
     seams.panels = std::make_shared<AnsweringPanels>();
     int status = 0;

@@ -3,7 +3,9 @@
 // presenter shows one sheet and one alert at a time with the right buttons.
 #include "App/Shell/MainWindow.h"
 #include "App/Home/HomeView.h"
+#include "App/Onboarding/OnboardingView.h"
 #include "App/Preview/QuickLook.h"
+#include "App/Search/SearchField.h"
 #include "App/Shell/WindowPresenter.h"
 #include "App/Sidebar/Sidebar.h"
 #include "App/SignIn/ConnectingSheet.h"
@@ -26,6 +28,7 @@
 #include <QPushButton>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTest>
 
 using namespace tw;
 using namespace tw::test;
@@ -100,6 +103,86 @@ TEST_F(MainWindowTest, OnboardingGivesWayToTheSplitViewWithOneSheetAtATime) {
     EXPECT_EQ(app.selection(), SidebarItem::storage(id));
     QCoreApplication::processEvents();
     EXPECT_EQ(main.detail(), MainWindow::Detail::storage);
+}
+
+/// What the window holds each time it is drawn, until its content is there.
+class FrameRecorder : public QObject {
+public:
+    explicit FrameRecorder(MainWindow& window) : window_(window) { window.installEventFilter(this); }
+    struct Frame {
+        bool searchField;
+        bool onboarding;
+        bool sidebar;
+        bool home;
+    };
+    QList<Frame> frames;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == &window_ && event->type() == QEvent::Paint)
+            frames.append({window_.findChild<SearchField*>() != nullptr,
+                           window_.findChild<OnboardingView*>() != nullptr,
+                           window_.findChild<Sidebar*>() != nullptr,
+                           window_.findChild<HomeView*>() != nullptr});
+        return false;
+    }
+
+private:
+    MainWindow& window_;
+};
+
+// A start puts the window on screen first: its first frame holds none of the screens (nor the
+// toolbar), which are built right after it and shown by the next frame, the
+// welcome screen without accounts, the sidebar beside Home with one.
+TEST_F(MainWindowTest, AStartDrawsTheWindowBeforeItBuildsItsScreens) {
+    StorageAccount work = storedAccount(ProviderKind::googleDrive, QStringLiteral("Work"));
+    for (const bool withAccount : {false, true}) {
+        SCOPED_TRACE(withAccount ? "one account" : "no account");
+        window_.reset();
+        model.reset();
+        storeAccounts(withAccount ? QList<StorageAccount>{work} : QList<StorageAccount>{});
+        defaults->remove(QStringLiteral("hasCompletedOnboarding"));
+        AppModel& app = build();
+        ASSERT_EQ(app.hasCompletedOnboarding(), withAccount);
+        window_ = std::make_unique<MainWindow>(
+            app, quickLook, [](const PreviewTarget&) {}, nullptr, MainWindow::Build::afterFirstFrame);
+        FrameRecorder recorder(*window_);
+        window_->show();
+        EXPECT_FALSE(window_->isContentBuilt());
+        EXPECT_EQ(window_->toolBar(), nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+        waitFor([&] { return window_->isContentBuilt() && recorder.frames.size() >= 2; });
+        const FrameRecorder::Frame first = recorder.frames.first();
+        EXPECT_FALSE(first.searchField || first.onboarding || first.sidebar || first.home);
+        const FrameRecorder::Frame next = recorder.frames.last();
+        EXPECT_TRUE(next.searchField);
+        EXPECT_EQ(next.onboarding, !withAccount);
+        EXPECT_EQ(next.sidebar, withAccount);
+        EXPECT_EQ(next.home, withAccount);
+        EXPECT_EQ(window_->isShowingOnboarding(), !withAccount);
+        ASSERT_NE(window_->toolBar(), nullptr);
+        EXPECT_EQ(window_->toolBar()->isVisible(), withAccount);
+        EXPECT_EQ(window_->detail(), MainWindow::Detail::home);
+        if (withAccount) {
+            EXPECT_EQ(window_->detailWidget(), window_->findChild<HomeView*>());
+        }
+    }
+}
+
+// Changes of the model that come before the content is built are shown once it is.
+TEST_F(MainWindowTest, ChangesBeforeTheFirstFrameAreShownWithTheContent) {
+    StorageAccount work = storedAccount(ProviderKind::googleDrive, QStringLiteral("Work"));
+    storeAccounts({work});
+    AppModel& app = build();
+    window_ = std::make_unique<MainWindow>(
+        app, quickLook, [](const PreviewTarget&) {}, nullptr, MainWindow::Build::afterFirstFrame);
+    window_->show();
+    app.setSelection(SidebarItem::uploads());
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+    waitFor([&] { return window_->isContentBuilt(); });
+    EXPECT_EQ(window_->detail(), MainWindow::Detail::smartUpload);
+    EXPECT_NE(qobject_cast<SmartUploadView*>(window_->detailWidget()), nullptr);
 }
 
 TEST_F(MainWindowTest, TheDetailPaneFollowsSearchSelectionAndRemovedAccounts) {

@@ -1,4 +1,5 @@
-// The code the executable loads on first use (the PDF and media viewers, libcurl's HTTP client),
+// The code the executable loads on first use (the PDF and media viewers, libcurl's HTTP client,
+// the keyring's libsecret, GIO),
 // loaded the way the executable loads it: this program links the application library the way
 // the executable does and none of the modules' code. Built twice:
 // - beside the executable and its modules (TW_MODULES_BESIDE=1): none of the libraries is mapped
@@ -8,6 +9,7 @@
 #include "App/Modules/LazyHTTPClient.h"
 #include "App/Modules/ViewerModules.h"
 #include "App/Preview/PDFControls.h"
+#include "StorageCore/Security/KeychainSecretStore.h"
 #include "tests/App/Preview/PreviewFixtures.h"
 #include "tests/support/LoopbackHTTPServer.h"
 
@@ -32,7 +34,8 @@ bool mapped(const QString& fragment) {
 // (OpenSSL is not among them here: the test support's loopback servers link it.)
 const QStringList lazyLibraries = {QStringLiteral("libcurl"), QStringLiteral("libQt6Pdf"),
                                    QStringLiteral("libQt6Multimedia"),
-                                   QStringLiteral("libkelvanor-")};
+                                   QStringLiteral("libkelvanor-"), QStringLiteral("libsecret"),
+                                   QStringLiteral("libgio-2.0")};
 
 class ModuleLoadingTest : public PreviewFixture {
 protected:
@@ -84,6 +87,17 @@ TEST_F(ModuleLoadingTest, LibrariesLoadOnlyWithTheirFirstUse) {
     EXPECT_EQ(reply.response.statusCode, 200);
     EXPECT_EQ(reply.body, QByteArray("hi"));
     EXPECT_TRUE(mapped(QStringLiteral("libcurl")));
+
+    // A keyring call: libsecret opens with it (no keyring answers here: it fails as one).
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
+    KeychainSecretStore keyring(QStringLiteral("org.tessarow.Kelvanor.test"));
+    try {
+        keyring.load(QStringLiteral("nobody"));
+        ADD_FAILURE() << "a keyring answered on a bus that does not exist";
+    } catch (const SecretStoreError& error) {
+        EXPECT_EQ(error.reason(), SecretStoreError::Reason::unavailable) << error.what();
+    }
+    EXPECT_TRUE(mapped(QStringLiteral("libsecret")));
 }
 
 #else

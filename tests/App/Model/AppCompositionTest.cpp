@@ -1,5 +1,6 @@
 // The real composition over private folders: nothing stored yet, both services unconfigured
 // without credentials, documents and previews in the private data and cache folders.
+#include "App/Model/AppComposition.h"
 #include "App/Model/AppModel.h"
 #include "StorageCore/Accounts/AccountManager.h"
 #include "StorageCore/Activity/ActivityLog.h"
@@ -24,7 +25,7 @@
 
 using namespace tw;
 
-TEST(AppModelLive, BuildsOverThePrivateFolders) {
+TEST(AppComposition, BuildsOverThePrivateFolders) {
     QTemporaryDir home;
     ASSERT_TRUE(home.isValid());
     qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
@@ -34,7 +35,7 @@ TEST(AppModelLive, BuildsOverThePrivateFolders) {
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
     qputenv("TDJSON_PATH", TW_FAKE_TDJSON_PATH); // never the real library in a test
 
-    std::unique_ptr<AppModel> model = AppModel::live(/*runStartupTasks=*/false);
+    std::unique_ptr<AppModel> model = AppComposition::live(/*runStartupTasks=*/false);
     ASSERT_TRUE(model);
     EXPECT_TRUE(model->accounts()->accounts().isEmpty());
     EXPECT_FALSE(model->hasCompletedOnboarding());
@@ -107,7 +108,7 @@ private:
 
 // The move of older keyring items runs on a worker: the composition (and so the window) does
 // not wait for a keyring that hangs.
-TEST(AppModelLive, TheCompositionDoesNotWaitForTheKeyringMigration) {
+TEST(AppComposition, TheCompositionDoesNotWaitForTheKeyringMigration) {
     PrivateHome home;
     StorageAccount account;
     account.id = QUuid::createUuid();
@@ -120,9 +121,9 @@ TEST(AppModelLive, TheCompositionDoesNotWaitForTheKeyringMigration) {
         .save(QJsonArray{account.toJson()}, QStringLiteral("accounts"));
 
     auto legacy = std::make_shared<GatedLegacyItems>();
-    AppModel::LiveSeams seams;
+    AppComposition::Seams seams;
     seams.legacyKeychain = [legacy](const QString&) { return legacy; };
-    std::unique_ptr<AppModel> model = AppModel::live(/*runStartupTasks=*/false, seams);
+    std::unique_ptr<AppModel> model = AppComposition::live(/*runStartupTasks=*/false, seams);
     // Built while the first legacy read is still held (or not yet made).
     EXPECT_EQ(legacy->finishedReads(), 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return legacy->reads() == 1; }, 20'000));
@@ -134,7 +135,7 @@ TEST(AppModelLive, TheCompositionDoesNotWaitForTheKeyringMigration) {
 
 // Every save of the composition's documents is made durable on a worker, never on the main
 // thread; a read right after the save sees the new content.
-TEST(AppModelLive, DocumentsAreWrittenOffTheMainThread) {
+TEST(AppComposition, DocumentsAreWrittenOffTheMainThread) {
     PrivateHome home;
     std::mutex mutex;
     QList<std::pair<QString, Qt::HANDLE>> syncs;
@@ -142,7 +143,7 @@ TEST(AppModelLive, DocumentsAreWrittenOffTheMainThread) {
         std::lock_guard lock(mutex);
         syncs.append({key, QThread::currentThreadId()});
     });
-    std::unique_ptr<AppModel> model = AppModel::live(/*runStartupTasks=*/false);
+    std::unique_ptr<AppModel> model = AppComposition::live(/*runStartupTasks=*/false);
     model->activity()->record(ActivityEvent::Kind::createdFolder, std::nullopt,
                               QStringLiteral("Reports"));
     ASSERT_TRUE(QTest::qWaitFor(
