@@ -33,6 +33,8 @@ constexpr int kGap = 10;
 constexpr int kRemove = 18;
 constexpr int kMenuIcon = 16;
 constexpr int kMenuMaxText = 220;
+const QString kDestinationTip = QStringLiteral("Change where this file goes");
+const QString kRemoveTip = QStringLiteral("Remove from this upload");
 
 using ReasonKind = UploadSuggestion::Reason::Kind;
 
@@ -124,6 +126,37 @@ bool SmartUploadRowDelegate::requestDestinationMenu(QAbstractItemView* view,
     const QRect menu = destinationRect(view->visualRect(index), item, view->font());
     Q_EMIT destinationMenuRequested(item.id, view->viewport()->mapToGlobal(menu.bottomLeft()));
     return true;
+}
+
+QList<RowControls::Control> SmartUploadRowDelegate::rowControls(const QAbstractItemView* view,
+                                                                const QModelIndex& index) const {
+    const auto* list = qobject_cast<const SmartBatchListModel*>(index.model());
+    if (!list || !index.isValid())
+        return {};
+    const SmartUploadItem& item = list->item(index.row());
+    const QRect row = view->visualRect(index);
+    return {Control{destinationLabel(item), kDestinationTip, destinationRect(row, item, view->font()),
+                    true},
+            Control{QStringLiteral("Remove ") + item.file.name, kRemoveTip, removeRect(row), false}};
+}
+
+bool SmartUploadRowDelegate::pressRowControl(QAbstractItemView* view, const QModelIndex& index,
+                                             int control) {
+    const auto* list = qobject_cast<const SmartBatchListModel*>(index.model());
+    if (!list || !index.isValid())
+        return false;
+    switch (control) {
+    case 0:
+        return requestDestinationMenu(view, index);
+    case 1: {
+        // A copy: the removal rebuilds the list.
+        const QUuid id = list->item(index.row()).id;
+        Q_EMIT removeRequested(id);
+        return true;
+    }
+    default:
+        return false;
+    }
 }
 
 bool SmartUploadRowDelegate::eventFilter(QObject* watched, QEvent* event) {
@@ -343,10 +376,10 @@ bool SmartUploadRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* vie
         return false;
     switch (areaAt(option.rect, list->item(index.row()), option.font, event->pos())) {
     case Area::destination:
-        QToolTip::showText(event->globalPos(), QStringLiteral("Change where this file goes"), view);
+        QToolTip::showText(event->globalPos(), kDestinationTip, view);
         return true;
     case Area::remove:
-        QToolTip::showText(event->globalPos(), QStringLiteral("Remove from this upload"), view);
+        QToolTip::showText(event->globalPos(), kRemoveTip, view);
         return true;
     case Area::none:
         break;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "App/DesignSystem/ControlRowList.h"
 #include "App/Model/ModelTypes.h"
 #include "App/Uploads/FolderPickRequest.h"
 
@@ -7,7 +8,6 @@
 
 #include <functional>
 
-class QAbstractItemView;
 class QMenu;
 
 namespace tw {
@@ -20,8 +20,10 @@ struct StorageAccount;
 /// requests: the destination menu, built here from the model's accounts, or the removal. On a
 /// list it is attached to, the keyboard does the same for the focused row (drawn with a focus
 /// ring): Space, the Menu key, Shift+F10 or Alt+Down open the destination menu under its
-/// label, Delete or Backspace removes the file. Return is left to the pane (it uploads).
-class SmartUploadRowDelegate : public QStyledItemDelegate {
+/// label, Delete or Backspace removes the file. Return is left to the pane (it uploads). On a
+/// ControlRowList the destination menu's label and the remove button ("Remove a.pdf") are
+/// accessible buttons of their row.
+class SmartUploadRowDelegate : public QStyledItemDelegate, public RowControls {
     Q_OBJECT
 public:
     enum class Area { none, destination, remove };
@@ -46,6 +48,10 @@ public:
     void attach(QAbstractItemView* view);
     /// Asks for the destination menu of index's row, under its label in view.
     bool requestDestinationMenu(QAbstractItemView* view, const QModelIndex& index);
+
+    QList<RowControls::Control> rowControls(const QAbstractItemView* view,
+                                            const QModelIndex& index) const override;
+    bool pressRowControl(QAbstractItemView* view, const QModelIndex& index, int control) override;
 
     /// The destination menu of the item (the caller shows it and deletes it). A folder
     /// request goes to pickFolder.

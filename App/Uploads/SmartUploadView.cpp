@@ -1,5 +1,6 @@
 #include "App/Uploads/SmartUploadView.h"
 
+#include "App/DesignSystem/ControlRowList.h"
 #include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/DropHighlight.h"
 #include "App/DesignSystem/Format.h"
@@ -20,7 +21,6 @@
 #include <QDragEnterEvent>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QListView>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollArea>
@@ -52,7 +52,7 @@ QFrame* panel(QWidget* parent) {
 /// A list that shows every row at its full height inside the pane's own scrolling. Its rows
 /// take the keyboard through their delegate (attach); Tab moves on to the next control.
 QListView* rowList(QWidget* parent) {
-    auto* list = new QListView(parent);
+    auto* list = new ControlRowList(parent);
     list->setFrameShape(QFrame::NoFrame);
     list->setSelectionMode(QAbstractItemView::NoSelection);
     list->setUniformItemSizes(true);

@@ -32,6 +32,19 @@ QString sizeText(qint64 bytes) { return Format::byteCount(bytes); }
 
 const QString kDash = QStringLiteral(" \u2014 ");
 
+QString helpTip(UploadRowDelegate::Control control) {
+    switch (control) {
+    case UploadRowDelegate::Control::stop:
+        return QStringLiteral("Stop");
+    case UploadRowDelegate::Control::retry:
+        return QStringLiteral("Try again");
+    case UploadRowDelegate::Control::none:
+    case UploadRowDelegate::Control::reconnect:
+        break;
+    }
+    return {};
+}
+
 } // namespace
 
 UploadRowDelegate::UploadRowDelegate(AccountLookup account, QObject* parent)
@@ -107,6 +120,36 @@ bool UploadRowDelegate::press(const QModelIndex& index) {
         return false;
     emitRequest(job, trailing);
     return true;
+}
+
+QList<RowControls::Control> UploadRowDelegate::rowControls(const QAbstractItemView* view,
+                                                           const QModelIndex& index) const {
+    const auto* list = qobject_cast<const UploadJobListModel*>(index.model());
+    if (!list || !index.isValid())
+        return {};
+    const UploadJob& job = list->job(index.row());
+    const Control trailing = control(job, account_ ? account_(job.accountID) : std::nullopt);
+    RowControls::Control button;
+    switch (trailing) {
+    case Control::none:
+        return {};
+    case Control::stop:
+        button.name = QStringLiteral("Stop uploading ") + job.file.name;
+        break;
+    case Control::retry:
+        button.name = QStringLiteral("Retry ") + job.file.name;
+        break;
+    case Control::reconnect:
+        button.name = QStringLiteral("Reconnect\u2026");
+        break;
+    }
+    button.description = helpTip(trailing);
+    button.rect = controlRect(view->visualRect(index), trailing, view->fontMetrics());
+    return {button};
+}
+
+bool UploadRowDelegate::pressRowControl(QAbstractItemView*, const QModelIndex& index, int control) {
+    return control == 0 && press(index);
 }
 
 void UploadRowDelegate::emitRequest(const UploadJob& job, Control trailing) {
@@ -292,9 +335,7 @@ bool UploadRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
     const UploadJob& job = list->job(index.row());
     const Control trailing = control(job, account_ ? account_(job.accountID) : std::nullopt);
     if (controlRect(option.rect, trailing, QFontMetrics(option.font)).contains(event->pos())) {
-        const QString tip = trailing == Control::stop    ? QStringLiteral("Stop")
-                            : trailing == Control::retry ? QStringLiteral("Try again")
-                                                         : QString();
+        const QString tip = helpTip(trailing);
         if (!tip.isEmpty()) {
             QToolTip::showText(event->globalPos(), tip, view);
             return true;

@@ -1,13 +1,12 @@
 #pragma once
 
+#include "App/DesignSystem/ControlRowList.h"
 #include "StorageCore/Domain/StorageAccount.h"
 #include "StorageCore/Transfers/UploadJob.h"
 
 #include <QStyledItemDelegate>
 
 #include <functional>
-
-class QAbstractItemView;
 
 namespace tw {
 
@@ -16,8 +15,9 @@ namespace tw {
 /// and turns a click on that control into a request. Used by the uploads popover and the
 /// smart upload pane's job sections over an UploadJobListModel. On a list it is attached to,
 /// the keyboard works the rows too: the focused row has a focus ring and Space (and Return
-/// where nothing else takes it) presses its control.
-class UploadRowDelegate : public QStyledItemDelegate {
+/// where nothing else takes it) presses its control. On a ControlRowList the control is an
+/// accessible button of its row ("Stop uploading a.txt", "Retry a.txt", "Reconnect…").
+class UploadRowDelegate : public QStyledItemDelegate, public RowControls {
     Q_OBJECT
 public:
     enum class Control { none, stop, retry, reconnect };
@@ -40,6 +40,10 @@ public:
     void attach(QAbstractItemView* view, bool returnPresses);
     /// Presses the control of the job in index's row, as a click would; false without one.
     bool press(const QModelIndex& index);
+
+    QList<RowControls::Control> rowControls(const QAbstractItemView* view,
+                                            const QModelIndex& index) const override;
+    bool pressRowControl(QAbstractItemView* view, const QModelIndex& index, int control) override;
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     void paint(QPainter* painter, const QStyleOptionViewItem& option,

@@ -1,5 +1,6 @@
 #include "App/Uploads/UploadsPopover.h"
 
+#include "App/DesignSystem/ControlRowList.h"
 #include "App/DesignSystem/WindowPlacement.h"
 
 #include "App/Model/AppModel.h"
@@ -10,7 +11,6 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QListView>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -54,7 +54,7 @@ UploadsPopover::UploadsPopover(AppModel& model, QWidget* parent)
     AccountManager* accounts = model.accounts();
     delegate_ = new UploadRowDelegate(
         [accounts](const QUuid& id) { return accounts->account(id); }, this);
-    list_ = new QListView(this);
+    list_ = new ControlRowList(this);
     list_->setObjectName(QStringLiteral("uploadsList"));
     list_->setModel(jobs_);
     list_->setItemDelegate(delegate_);
