@@ -38,6 +38,8 @@ GeneralSettings::GeneralSettings(AppModel& model, QWidget* parent) : QWidget(par
     auto* stored = new QGroupBox(QStringLiteral("Stored on This Computer"), this);
     auto* storedLayout = new QVBoxLayout(stored);
     auto* storedForm = new QFormLayout;
+    // Buttons keep their own width, as the cache row's Clear does.
+    storedForm->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
     clearHistory_ = new QPushButton(QStringLiteral("Clear History\u2026"), stored);
     clearHistory_->setObjectName(QStringLiteral("clearHistory"));
     clearHistory_->setAutoDefault(false);

@@ -721,6 +721,11 @@ TEST_F(EndToEnd, PreviewsOfAPdfAnImageAnArchiveAndAudio) {
     EXPECT_TRUE(waitFor([&] { return pdf->pdf()->matchCount() == 1; }));
     EXPECT_TRUE(waitFor([&] { return labelText(pdf, QStringLiteral("previewMatchCount")) == QStringLiteral("1 match"); }))
         << labelText(pdf, QStringLiteral("previewMatchCount")).toStdString();
+    // The page's tiles come from their own task: the picture is taken once they are drawn.
+    auto* pages = pdf->findChild<PDFPageView*>();
+    ASSERT_NE(pages, nullptr);
+    EXPECT_TRUE(waitFor([&] { return !pages->hasPendingRenders(); }));
+    QApplication::processEvents();
     shot(pdf, QStringLiteral("06-preview-pdf"));
     closePreviews();
 
