@@ -7,7 +7,7 @@
 #include "App/Uploads/UploadsToolbarButton.h"
 #include "App/DesignSystem/Format.h"
 #include "StorageCore/Transfers/UploadManager.h"
-#include "tests/App/Model/AppModelFixture.h"
+#include "tests/App/Uploads/UploadListFixture.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -22,26 +22,8 @@ using Kind = UploadJob::State::Kind;
 
 namespace {
 
-class UploadKeysTest : public AppModelFixture {
+class UploadKeysTest : public UploadListFixture {
 protected:
-    void SetUp() override {
-        AppModelFixture::SetUp();
-        ASSERT_TRUE(files.isValid());
-        work = storedAccount(ProviderKind::googleDrive, QStringLiteral("Work"));
-        storeAccounts({work});
-    }
-    void TearDown() override {
-        // No menu may stay open past a test.
-        while (QWidget* popup = QApplication::activePopupWidget())
-            popup->close();
-        AppModelFixture::TearDown();
-    }
-    QUrl file(const QString& name, qint64 size = 10) {
-        QFile f(files.filePath(name));
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        EXPECT_TRUE(f.resize(size));
-        return QUrl::fromLocalFile(files.filePath(name));
-    }
     /// Presses Tab on the focused widget until `target` has the focus; false after `most` presses.
     static bool tabTo(QWidget* target, int most = 12) {
         for (int i = 0; i < most && !target->hasFocus(); ++i) {
@@ -65,8 +47,6 @@ protected:
     static QMenu* openMenu() {
         return qobject_cast<QMenu*>(QApplication::activePopupWidget());
     }
-    QTemporaryDir files;
-    StorageAccount work;
 };
 
 TEST_F(UploadKeysTest, TheSmartUploadPaneIsWorkedByKeyboard) {

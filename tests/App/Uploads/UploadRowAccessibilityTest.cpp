@@ -5,7 +5,7 @@
 #include "App/Uploads/UploadsPopover.h"
 #include "App/Uploads/UploadsToolbarButton.h"
 #include "StorageCore/Transfers/UploadManager.h"
-#include "tests/App/Model/AppModelFixture.h"
+#include "tests/App/Uploads/UploadListFixture.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -21,25 +21,8 @@ using Op = FakeStorageProvider::Op;
 
 namespace {
 
-class UploadRowAccessibilityTest : public AppModelFixture {
+class UploadRowAccessibilityTest : public UploadListFixture {
 protected:
-    void SetUp() override {
-        AppModelFixture::SetUp();
-        ASSERT_TRUE(files.isValid());
-        work = storedAccount(ProviderKind::googleDrive, QStringLiteral("Work"));
-        storeAccounts({work});
-    }
-    void TearDown() override {
-        while (QWidget* popup = QApplication::activePopupWidget())
-            popup->close();
-        AppModelFixture::TearDown();
-    }
-    QUrl file(const QString& name, qint64 size = 10) {
-        QFile f(files.filePath(name));
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        EXPECT_TRUE(f.resize(size));
-        return QUrl::fromLocalFile(files.filePath(name));
-    }
     static QAccessibleInterface* accessible(QListView* list) {
         return QAccessible::queryAccessibleInterface(list);
     }
@@ -57,8 +40,6 @@ protected:
         ASSERT_TRUE(control->actionInterface()->actionNames().contains(action));
         control->actionInterface()->doAction(action);
     }
-    QTemporaryDir files;
-    StorageAccount work;
 };
 
 TEST_F(UploadRowAccessibilityTest, PopoverRowsOfferTheirControlAsAButtonThatWorksTheJob) {
