@@ -1,6 +1,7 @@
 #include "App/DesignSystem/ContentUnavailableView.h"
 
 #include "App/DesignSystem/BusyIndicator.h"
+#include "App/DesignSystem/DesignSystem.h"
 #include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/SymbolIcons.h"
 
@@ -127,6 +128,7 @@ void ContentUnavailableView::showMessage(const QString& symbol, const QString& t
                                          const QString& description) {
     spinner_->hide();
     clearButtons();
+    symbol_->setPalette(QPalette()); // back to the text colour after a failure's
     setSymbol(symbol);
     setTitle(title);
     setDescription(description);
@@ -170,10 +172,19 @@ bool ContentUnavailableView::isSpinning() const {
 
 void ContentUnavailableView::showError(const StorageError& error) {
     const ErrorPresentation presentation = error.presentation();
-    showMessage(error.code() == StorageError::Code::offline
-                    ? QStringLiteral("wifi.slash")
-                    : QStringLiteral("exclamationmark.triangle.fill"),
-                presentation.title, presentation.message);
+    if (shape_ == Shape::row) {
+        // A failure among other rows stands out by its orange warning sign, whatever the cause.
+        showMessage(QStringLiteral("exclamationmark.triangle.fill"), presentation.title,
+                    presentation.message);
+        QPalette orange = symbol_->palette();
+        orange.setColor(QPalette::WindowText, DS::failureColor());
+        symbol_->setPalette(orange);
+    } else {
+        showMessage(error.code() == StorageError::Code::offline
+                        ? QStringLiteral("wifi.slash")
+                        : QStringLiteral("exclamationmark.triangle"),
+                    presentation.title, presentation.message);
+    }
     setAccessibleName(presentation.title + QStringLiteral(", ") + presentation.message);
     if (!offersRecovery_ || !presentation.recovery)
         return;

@@ -47,8 +47,8 @@ public:
     void showSpinner(const QString& label = {});
     bool isSpinning() const;
 
-    /// A failure: "wifi.slash" when offline, else a warning triangle; the presentation's title
-    /// and message; and, when the error offers a recovery and recoveries are offered, its
+    /// A failure: in a pane "wifi.slash" when offline, else a warning triangle; in a row
+    /// always an orange filled warning triangle; the presentation's title and message; and, when the error offers a recovery and recoveries are offered, its
     /// "Reconnect" or "Try Again" button, which emits recover().
     void showError(const StorageError& error);
     /// Whether failures offer their recovery (true unless set otherwise).

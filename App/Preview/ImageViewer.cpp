@@ -1,8 +1,8 @@
 #include "App/Preview/ImageViewer.h"
 
+#include "App/DesignSystem/ContentUnavailableView.h"
 #include "App/Preview/ImageController.h"
 #include "App/Preview/ImageDecoder.h"
-#include "App/Preview/PreviewSupport.h"
 #include "StorageCore/Domain/StorageError.h"
 
 #include <QGraphicsItem>
@@ -380,8 +380,8 @@ void ImageViewer::showUnavailable() {
     }
     const ErrorPresentation shown =
         StorageError(StorageError::Code::previewUnavailable).presentation();
-    unavailable_ = new UnavailableView(QStringLiteral("exclamationmark.triangle"), shown.title,
-                                       shown.message, this);
+    unavailable_ = new ContentUnavailableView(QStringLiteral("exclamationmark.triangle"),
+                                              shown.title, shown.message, this);
     static_cast<QGridLayout*>(layout())->addWidget(unavailable_, 0, 0);
 }
 

@@ -17,7 +17,7 @@ class QTimer;
 namespace tw {
 
 class ImageController;
-class UnavailableView;
+class ContentUnavailableView;
 struct DecodedImage;
 
 /// A magnifying view of one image: magnification 1.0 shows the image at its own size, limits
@@ -151,7 +151,7 @@ public:
 
     /// The image view; null once the file turned out not to be a readable image.
     MagnifyingImageView* imageView() const { return view_; }
-    UnavailableView* unavailableView() const { return unavailable_; }
+    ContentUnavailableView* unavailableView() const { return unavailable_; }
     ImageController* controller() const { return controller_; }
     /// True until the file has been decoded (or found unreadable).
     bool isLoading() const { return view_ && view_->isLoading(); }
@@ -162,7 +162,7 @@ private:
     void showUnavailable();
 
     MagnifyingImageView* view_ = nullptr;
-    UnavailableView* unavailable_ = nullptr;
+    ContentUnavailableView* unavailable_ = nullptr;
     QWidget* busy_ = nullptr;
     QPointer<ImageController> controller_;
 };

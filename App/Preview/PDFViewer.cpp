@@ -1,9 +1,9 @@
 #include "App/Preview/PDFViewer.h"
 
+#include "App/DesignSystem/ContentUnavailableView.h"
 #include "App/Preview/PDFController.h"
 #include "App/Preview/PDFPageView.h"
 #include "App/Preview/PDFRenderer.h"
-#include "App/Preview/PreviewSupport.h"
 #include "StorageCore/Domain/StorageError.h"
 
 #include <QPdfDocument>
@@ -72,8 +72,8 @@ PDFViewer::~PDFViewer() {
 void PDFViewer::showUnavailable() {
     const ErrorPresentation shown =
         StorageError(StorageError::Code::previewUnavailable).presentation();
-    unavailable_ = new UnavailableView(QStringLiteral("exclamationmark.triangle"), shown.title,
-                                       shown.message, this);
+    unavailable_ = new ContentUnavailableView(QStringLiteral("exclamationmark.triangle"),
+                                              shown.title, shown.message, this);
     layout()->addWidget(unavailable_);
     if (controller_)
         controller_->reset();

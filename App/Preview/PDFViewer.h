@@ -14,7 +14,7 @@ namespace tw {
 
 class PDFController;
 class PDFPageView;
-class UnavailableView;
+class ContentUnavailableView;
 
 /// Shows a local PDF file: pages one under the other in a window, one page at a time in the
 /// quick-look panel. The file is opened by a task (PDFRenderer) behind a busy indicator; with
@@ -28,7 +28,7 @@ public:
 
     /// The page view; null while the file is opened and when it could not be.
     PDFPageView* pageView() const { return view_; }
-    UnavailableView* unavailableView() const { return unavailable_; }
+    ContentUnavailableView* unavailableView() const { return unavailable_; }
     /// True until the file has been opened (or found unreadable).
     bool isLoading() const { return loading_; }
     /// Shown while the file is opened; null afterwards.
@@ -39,7 +39,7 @@ private:
 
     std::shared_ptr<QPdfDocument> document_;
     PDFPageView* view_ = nullptr;
-    UnavailableView* unavailable_ = nullptr;
+    ContentUnavailableView* unavailable_ = nullptr;
     QWidget* busy_ = nullptr;
     QPointer<PDFController> controller_;
     TaskHandle open_;

@@ -1,5 +1,6 @@
 #include "App/Preview/PlayerHost.h"
 
+#include "App/DesignSystem/ContentUnavailableView.h"
 #include "App/Model/AppModel.h"
 #include "App/Preview/MediaBackEnd.h"
 #include "App/Preview/MediaViewer.h"
@@ -159,8 +160,8 @@ void PlayerHost::showFailure() {
     box->setContentsMargins(0, 0, 0, 0);
     const ErrorPresentation shown =
         StorageError(StorageError::Code::previewUnavailable).presentation();
-    failure_ = new UnavailableView(QStringLiteral("exclamationmark.triangle"), shown.title,
-                                   shown.message, this);
+    failure_ = new ContentUnavailableView(QStringLiteral("exclamationmark.triangle"), shown.title,
+                                          shown.message, this);
     box->addWidget(failure_);
     failure_->show();
 }

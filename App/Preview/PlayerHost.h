@@ -14,7 +14,7 @@ namespace tw {
 
 class AppModel;
 class MediaViewer;
-class UnavailableView;
+class ContentUnavailableView;
 
 /// Owns the player of one audio or video preview: starts it when first shown (playing at
 /// once in a window, waiting for the user in the quick-look panel), resumes at the position
@@ -41,7 +41,7 @@ public:
     QMediaPlayer* player() const { return player_; }
     MediaViewer* mediaViewer() const { return viewer_; }
     /// The failure shown once the player gave up on the file; null until then.
-    UnavailableView* failureView() const { return failure_; }
+    ContentUnavailableView* failureView() const { return failure_; }
     bool isAudio() const { return isAudio_; }
 
 protected:
@@ -67,7 +67,7 @@ private:
     QMediaPlayer* player_ = nullptr;
     QAudioOutput* output_ = nullptr;
     MediaViewer* viewer_ = nullptr;
-    UnavailableView* failure_ = nullptr;
+    ContentUnavailableView* failure_ = nullptr;
     std::optional<qint64> pendingSeek_;
     QUrl source_;
     bool backEndReady_ = false;

@@ -1,5 +1,6 @@
 #include "App/Preview/PreviewContentView.h"
 
+#include "App/DesignSystem/ContentUnavailableView.h"
 #include "App/DesignSystem/Format.h"
 #include "App/Model/AppModel.h"
 #include "App/Modules/ViewerModules.h"
@@ -117,34 +118,41 @@ QWidget* PreviewContentView::progressView() {
 
 QWidget* PreviewContentView::failedView(const StorageError& error) {
     const ErrorPresentation shown = error.presentation();
-    auto* view = new UnavailableView(QStringLiteral("exclamationmark.triangle"), shown.title,
-                                     shown.message, this);
+    auto* view = new ContentUnavailableView(QStringLiteral("exclamationmark.triangle"),
+                                            shown.title, shown.message, this);
     const QUuid accountID = item_.ref.accountID;
     if (shown.recovery == RecoveryAction::reconnect) {
-        view->addButton(QStringLiteral("Reconnect\u2026"),
-                        [this, accountID] { model_.reconnect(accountID); });
+        connect(view->addButton(QStringLiteral("Reconnect\u2026"), QStringLiteral("Reconnect")),
+                &QPushButton::clicked, this, [this, accountID] { model_.reconnect(accountID); });
     } else {
-        view->addButton(QStringLiteral("Try Again"), [this] { load_ = loader_->load(); });
+        connect(view->addButton(QStringLiteral("Try Again"), QStringLiteral("TryAgain")),
+                &QPushButton::clicked, this, [this] { load_ = loader_->load(); });
     }
     if (!item_.isProviderNativeDocument())
-        view->addButton(QStringLiteral("Download\u2026"), [this] { model_.saveCopy(item_); });
+        addDownloadButton(view);
     return view;
 }
 
 QWidget* PreviewContentView::unsupportedView() {
-    auto* view = new UnavailableView(
+    auto* view = new ContentUnavailableView(
         QStringLiteral("eye.slash"), QStringLiteral("This file can't be previewed yet."),
         QStringLiteral("You can download it or open it with another app on this computer."), this);
-    view->addButton(QStringLiteral("Download\u2026"), [this] { model_.saveCopy(item_); });
-    view->addButton(QStringLiteral("Open With\u2026"), [this] { model_.openWith(item_); });
+    addDownloadButton(view);
+    connect(view->addButton(QStringLiteral("Open With\u2026"), QStringLiteral("OpenWith")),
+            &QPushButton::clicked, this, [this] { model_.openWith(item_); });
     return view;
+}
+
+void PreviewContentView::addDownloadButton(ContentUnavailableView* view) {
+    connect(view->addButton(QStringLiteral("Download\u2026"), QStringLiteral("Download")),
+            &QPushButton::clicked, this, [this] { model_.saveCopy(item_); });
 }
 
 QWidget* PreviewContentView::moduleMissingView() {
     const ErrorPresentation shown =
         StorageError(StorageError::Code::previewUnavailable).presentation();
-    return new UnavailableView(QStringLiteral("exclamationmark.triangle"), shown.title,
-                               shown.message, this);
+    return new ContentUnavailableView(QStringLiteral("exclamationmark.triangle"), shown.title,
+                                      shown.message, this);
 }
 
 QWidget* PreviewContentView::viewer(const PreviewContent& content) {
@@ -170,9 +178,9 @@ QWidget* PreviewContentView::viewer(const PreviewContent& content) {
                                  this);
     if (content.isLocalFile())
         return new QuickLookViewer(content.localFileURL(), item_, compact, this);
-    return new UnavailableView(QStringLiteral("eye.slash"),
-                               QStringLiteral("This file can't be previewed yet."), QString(),
-                               this);
+    return new ContentUnavailableView(QStringLiteral("eye.slash"),
+                                      QStringLiteral("This file can't be previewed yet."),
+                                      QString(), this);
 }
 
 } // namespace tw

@@ -12,6 +12,7 @@ class QVBoxLayout;
 namespace tw {
 
 class AppModel;
+class ContentUnavailableView;
 class ImageController;
 class PDFControls;
 
@@ -33,7 +34,7 @@ public:
     const FileItem& item() const { return item_; }
     PreviewLoader* loader() const { return loader_.get(); }
     PreviewMode mode() const { return mode_; }
-    /// What is shown now: the progress view, an UnavailableView or a viewer.
+    /// What is shown now: the progress view, a ContentUnavailableView or a viewer.
     QWidget* currentView() const { return current_; }
 
     /// "Preparing preview (<size>)…" for the kinds copied to the disk first when the size is
@@ -51,6 +52,8 @@ private:
     QWidget* progressView();
     QWidget* failedView(const StorageError& error);
     QWidget* unsupportedView();
+    /// "Download…", which saves a copy of the file.
+    void addDownloadButton(ContentUnavailableView* view);
     QWidget* moduleMissingView();
 
     AppModel& model_;

@@ -4,12 +4,6 @@
 
 #include <QWidget>
 
-#include <functional>
-
-class QLabel;
-class QHBoxLayout;
-class QPushButton;
-
 namespace tw {
 
 /// Where a preview is shown: the floating quick-look panel or a full preview window.
@@ -34,26 +28,5 @@ private:
 
 /// The type tile of a listed item: the folder tile for folders.
 FileTypeTile* makeTile(const FileItem& item, int size, QWidget* parent = nullptr);
-
-/// What a content area shows when it has nothing to show: a symbol, a title, an optional
-/// description and a row of buttons, centred. Texts are plain text.
-class UnavailableView : public QWidget {
-    Q_OBJECT
-public:
-    UnavailableView(const QString& symbol, const QString& title, const QString& description = {},
-                    QWidget* parent = nullptr);
-    /// Adds a button to the row; returns it (objectName is the title without the ellipsis).
-    QPushButton* addButton(const QString& title, std::function<void()> action);
-    QString title() const;
-    QString description() const;
-
-private:
-    QLabel* title_;
-    QLabel* description_;
-    QHBoxLayout* buttons_;
-};
-
-/// An object name made of a button's title: letters and digits only ("Try Again" → "TryAgain").
-QString objectNameFor(const QString& title);
 
 } // namespace tw

@@ -1,6 +1,7 @@
 #include "App/Preview/PreviewWindow.h"
 
 #include "App/Browser/ItemMenu.h"
+#include "App/DesignSystem/ContentUnavailableView.h"
 #include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/ElidedLabel.h"
 #include "App/DesignSystem/SymbolIcons.h"
@@ -418,9 +419,9 @@ void PreviewWindow::refresh() {
             content_ = nullptr;
         }
         if (!unavailable_) {
-            unavailable_ = new UnavailableView(QStringLiteral("questionmark.folder"),
-                                               QStringLiteral("This file is no longer available."),
-                                               QString(), central_);
+            unavailable_ = new ContentUnavailableView(
+                QStringLiteral("questionmark.folder"),
+                QStringLiteral("This file is no longer available."), QString(), central_);
             centralLayout_->addWidget(unavailable_);
         }
         central_->setPalette(QPalette());

@@ -23,7 +23,7 @@ class ImageController;
 class PDFControls;
 class PreviewContentView;
 class PreviewLoader;
-class UnavailableView;
+class ContentUnavailableView;
 
 /// A window that shows one remote file at a time, large, and steps through the list it was
 /// opened from: the files of one folder (optionally one category), or the results of a search
@@ -85,7 +85,7 @@ private:
     QWidget* central_;
     QVBoxLayout* centralLayout_;
     PreviewContentView* content_ = nullptr;
-    UnavailableView* unavailable_ = nullptr;
+    ContentUnavailableView* unavailable_ = nullptr;
     bool refreshPending_ = false;
 
     QToolBar* toolbar_ = nullptr;

@@ -106,6 +106,13 @@ QString SearchResultsModel::accountDetail(const StorageAccount& account) {
 }
 
 QPixmap SearchResultsModel::accountIcon(const StorageAccount& account) const {
+    // The badge's ring is drawn in the palette's window colour: pixmaps drawn in another
+    // palette (the theme changed while the results were up) are drawn again.
+    const QRgb window = QGuiApplication::palette().color(QPalette::Window).rgba();
+    if (window != accountIconsWindow_) {
+        accountIcons_.clear();
+        accountIconsWindow_ = window;
+    }
     if (const auto it = accountIcons_.constFind(account.id); it != accountIcons_.constEnd())
         return *it;
     const qreal ratio = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;

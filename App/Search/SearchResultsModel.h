@@ -54,6 +54,7 @@ private:
     mutable bool indexed_ = false;
     QHash<QUuid, StorageAccount> accountByID_;
     mutable QHash<QUuid, QPixmap> accountIcons_;
+    mutable QRgb accountIconsWindow_ = 0; // the window colour the account pixmaps are drawn in
 };
 
 } // namespace tw

@@ -74,7 +74,7 @@ TEST(ContentUnavailableView, TheRecoveryButtonMatchesTheErrorAndIsOptionalInline
 
     pane.showError(StorageError(Code::reauthRequired));
     EXPECT_EQ(pane.findChild<QLabel*>()->property("symbol").toString(),
-              QStringLiteral("exclamationmark.triangle.fill"));
+              QStringLiteral("exclamationmark.triangle"));
     ASSERT_TRUE(pane.recoveryButton()->isVisible());
     EXPECT_EQ(pane.recoveryButton()->text(), QStringLiteral("Reconnect"));
     pane.recoveryButton()->click();
@@ -132,6 +132,53 @@ TEST(ContentUnavailableView, ButtonsLastUntilTheNextStateAndTheSpinnerShowsAlone
     pane.showError(StorageError(Code::network));
     EXPECT_FALSE(pane.isSpinning());
     EXPECT_EQ(pane.title(), StorageError(Code::network).presentation().title);
+}
+
+/// The colour of the most opaque pixel of the view's symbol: the ink it is drawn in.
+QColor symbolInk(const ContentUnavailableView& view) {
+    const QImage image =
+        view.findChild<QLabel*>(QStringLiteral("stateSymbol"))->pixmap().toImage();
+    QColor ink(Qt::transparent);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (const QColor pixel = image.pixelColor(x, y); pixel.alpha() > ink.alpha())
+                ink = pixel;
+    return ink;
+}
+
+bool sameColour(const QColor& a, const QColor& b) {
+    return std::abs(a.red() - b.red()) <= 3 && std::abs(a.green() - b.green()) <= 3 &&
+           std::abs(a.blue() - b.blue()) <= 3;
+}
+
+TEST(ContentUnavailableView, ARowFailureWarnsInOrangeAndWhatFollowsIsInTheTextColour) {
+    const QPalette original = QApplication::palette();
+    ContentUnavailableView row(ContentUnavailableView::Shape::row);
+    row.show();
+    // Whatever failed, the row shows the filled triangle in orange.
+    for (const Code code : {Code::offline, Code::reauthRequired, Code::network}) {
+        SCOPED_TRACE(int(code));
+        row.showError(StorageError(code));
+        EXPECT_EQ(row.symbol(), QStringLiteral("exclamationmark.triangle.fill"));
+        EXPECT_PRED2(sameColour, symbolInk(row), DS::failureColor());
+    }
+    // It stays orange in another palette, and a message after it is in the text colour again.
+    QPalette dark = original;
+    dark.setColor(QPalette::Window, QColor(0x20, 0x20, 0x20));
+    dark.setColor(QPalette::WindowText, QColor(0xF0, 0xF0, 0xF0));
+    QApplication::setPalette(dark);
+    QCoreApplication::processEvents(); // a window takes the new palette from the event loop
+    ASSERT_EQ(row.palette().color(QPalette::WindowText), QColor(0xF0, 0xF0, 0xF0));
+    EXPECT_PRED2(sameColour, symbolInk(row), DS::failureColor());
+    row.showMessage(QStringLiteral("folder"), QStringLiteral("Folder Is Empty"), QString());
+    EXPECT_PRED2(sameColour, symbolInk(row), QColor(0xF0, 0xF0, 0xF0));
+    QApplication::setPalette(original);
+
+    // A pane's failure is drawn in the text colour, as the rest of the pane.
+    ContentUnavailableView pane;
+    pane.show();
+    pane.showError(StorageError(Code::network));
+    EXPECT_PRED2(sameColour, symbolInk(pane), pane.palette().color(QPalette::WindowText));
 }
 
 TEST(ElidedLabel, FitsItsLaidOutWidthWhenShownAndAfterChangesWhileHidden) {

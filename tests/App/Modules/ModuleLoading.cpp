@@ -6,6 +6,7 @@
 //   until first use; then the modules load and their code works through the factories;
 // - in a folder without modules (TW_MODULES_BESIDE=0): a missing module is a displayed failure
 //   (a PDF or a media file "couldn't be displayed", an HTTP request fails), never a crash.
+#include "App/DesignSystem/ContentUnavailableView.h"
 #include "App/Modules/LazyHTTPClient.h"
 #include "App/Modules/ViewerModules.h"
 #include "App/Preview/PDFControls.h"
@@ -122,7 +123,7 @@ TEST_F(ModuleLoadingTest, AMissingModuleShowsAsAFailureNotACrash) {
         const FileItem item = addFile(
             name, type, name.endsWith(QStringLiteral("pdf")) ? makePDF(1) : QByteArray(64, '\0'));
         PreviewContentView view(*model, sharedReadyLoader(item), PreviewMode::full, controls);
-        auto* shown = qobject_cast<UnavailableView*>(view.currentView());
+        auto* shown = qobject_cast<ContentUnavailableView*>(view.currentView());
         ASSERT_NE(shown, nullptr) << name.toStdString();
         EXPECT_EQ(shown->title(), unavailable);
     }

@@ -1,6 +1,7 @@
 // The image viewer (fit, zoom limits, actual size, centring, rotation, EXIF orientation,
 // animation, unreadable files; decoding by tasks, reduced for the screen and again in full
 // when zoomed past it) and the platform preview of other files.
+#include "App/DesignSystem/ContentUnavailableView.h"
 #include "App/DesignSystem/Format.h"
 #include "App/Preview/ImageController.h"
 #include "App/Preview/ImageDecoder.h"

@@ -1,6 +1,7 @@
 // Media previews through the media source's loopback range server with a slow fake back end:
 // playing to the end, resuming at the remembered position, remembering where playback
 // stopped, the panel waiting for the user, and the transport bar per place.
+#include "App/DesignSystem/ContentUnavailableView.h"
 #include "App/Preview/MediaBackEnd.h"
 #include "App/Preview/MediaViewer.h"
 #include "App/Preview/PlayerHost.h"

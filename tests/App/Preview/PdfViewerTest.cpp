@@ -2,10 +2,10 @@
 // highlights, rotation, zoom bounds, single-page mode, and an unreadable file after a good one;
 // opening by a task, tiles that match the whole page, and renderings held within their bound.
 #include "App/Preview/PDFViewer.h"
+#include "App/DesignSystem/ContentUnavailableView.h"
 #include "App/Preview/PDFController.h"
 #include "App/Preview/PDFPageView.h"
 #include "App/Preview/PDFRenderer.h"
-#include "App/Preview/PreviewSupport.h"
 #include "StorageCore/Concurrency/TaskRunner.h"
 #include "tests/App/Preview/PreviewFixtures.h"
 

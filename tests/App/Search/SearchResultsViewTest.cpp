@@ -205,6 +205,41 @@ TEST_F(SearchResultsViewTest, TheTableListsTheResultsInRankOrderWithTheirColumns
     EXPECT_EQ(cell(*view, 0, 1, Qt::ToolTipRole), QString());
 }
 
+TEST_F(SearchResultsViewTest, TheAccountBadgeRingFollowsAPaletteChange) {
+    AppModel& app = build();
+    add(work, QStringLiteral("1"), QStringLiteral("plan.txt"));
+    auto view = makeView(app);
+    view->show();
+    search(app, QStringLiteral("plan"));
+    ASSERT_EQ(view->table()->model()->rowCount(), 1);
+    // Whether the badge's ring (opaque pixels of exactly this colour) is in the decoration.
+    const auto ringIn = [&](const QColor& window) {
+        const QImage image = view->table()
+                                 ->model()
+                                 ->index(0, SearchResultsModel::AccountColumn)
+                                 .data(Qt::DecorationRole)
+                                 .value<QPixmap>()
+                                 .toImage();
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixelColor(x, y) == window)
+                    return true;
+        return false;
+    };
+    const QPalette original = QApplication::palette();
+    const QColor first(0xFF, 0x00, 0xFF);
+    const QColor second(0x00, 0xFF, 0x80);
+    QPalette palette = original;
+    palette.setColor(QPalette::Window, first);
+    QApplication::setPalette(palette);
+    EXPECT_TRUE(ringIn(first));
+    palette.setColor(QPalette::Window, second);
+    QApplication::setPalette(palette);
+    EXPECT_TRUE(ringIn(second));
+    EXPECT_FALSE(ringIn(first));
+    QApplication::setPalette(original);
+}
+
 TEST_F(SearchResultsViewTest, ASelectionOutlivesNewResultsAndATrashedRowLeavesAsARemoval) {
     AppModel& app = build();
     for (int i = 0; i < 5; ++i)
