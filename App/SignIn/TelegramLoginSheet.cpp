@@ -1,5 +1,6 @@
 #include "App/SignIn/TelegramLoginSheet.h"
 
+#include "App/DesignSystem/DesignSystem.h"
 #include "App/DesignSystem/DisplayText.h"
 #include "App/DesignSystem/SheetWindow.h"
 #include "App/Model/TelegramLoginCoordinator.h"
@@ -94,7 +95,7 @@ TelegramLoginSheet::TelegramLoginSheet(TelegramLoginCoordinator* coordinator, QW
     error_ = plainLabel(this);
     error_->setObjectName(QStringLiteral("telegramLoginError"));
     QPalette orange = error_->palette();
-    orange.setColor(QPalette::WindowText, QColor(0xE6, 0x7E, 0x22));
+    orange.setColor(QPalette::WindowText, DS::failureColor());
     error_->setPalette(orange);
     layout->addWidget(error_);
 
