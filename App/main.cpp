@@ -2,6 +2,7 @@
 #include "App/Shell/ActivationListener.h"
 #include "App/Shell/Application.h"
 #include "App/Shell/InstanceLock.h"
+#include "StorageCore/Persistence/SettingsStore.h"
 #include "StorageCore/Persistence/WriteBehindStore.h"
 
 #include <QApplication>
@@ -52,8 +53,11 @@ int main(int argc, char* argv[]) {
         // Windows and panels save what they keep (frames, positions) as they close.
         QApplication::closeAllWindows();
     }
-    // Documents saved after the quit protocol's wait (or on a path that skipped it).
-    tw::WriteBehindStore::flushAll(std::chrono::steady_clock::now() + std::chrono::seconds(5));
+    // Documents and settings saved after the quit protocol's wait (or on a path that skipped
+    // it).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    tw::WriteBehindStore::flushAll(deadline);
+    tw::SettingsStore::flushAll(deadline);
     // Workers stuck in a back-end call are never joined: leave without static destructors.
     std::fflush(stdout);
     std::fflush(stderr);

@@ -10,6 +10,7 @@
 #include "GoogleDriveProvider/OAuth/WorkspaceBrowserOpener.h"
 #include "StorageCore/Domain/ProviderRouter.h"
 #include "StorageCore/Persistence/JSONDirectoryStore.h"
+#include "StorageCore/Persistence/SettingsStore.h"
 #include "StorageCore/Persistence/WriteBehindStore.h"
 #include "StorageCore/Preview/PreviewCache.h"
 #include "StorageCore/Security/KeychainVault.h"
@@ -17,7 +18,6 @@
 #include "TelegramProvider/TelegramStorageProvider.h"
 
 #include <QLoggingCategory>
-#include <QSettings>
 
 namespace tw {
 
@@ -47,7 +47,7 @@ std::shared_ptr<KeyValueStore> documentStore() {
 std::unique_ptr<AppModel> AppComposition::live(bool runStartupTasks, Seams seams) {
     AppModel::Parts parts;
     parts.serviceCredentials = ServiceCredentialStore::bundled();
-    parts.defaults = std::make_shared<QSettings>();
+    parts.defaults = std::make_shared<SettingsStore>();
     parts.store = documentStore();
 
     auto vault = std::make_shared<KeychainVault>(PreviewCache::bundleIdentifier);

@@ -10,6 +10,7 @@
 #include "StorageCore/Files/FileSearch.h"
 #include "StorageCore/Files/FolderListing.h"
 #include "StorageCore/Persistence/PartialFile.h"
+#include "StorageCore/Persistence/SettingsStore.h"
 #include "StorageCore/Preview/PreviewCache.h"
 #include "StorageCore/Preview/PreviewLoader.h"
 #include "StorageCore/Transfers/SmartUploadStore.h"
@@ -17,7 +18,6 @@
 #include "TelegramProvider/TelegramStorageProvider.h"
 
 #include <QLoggingCategory>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -64,7 +64,7 @@ AppModel::AppModel(Parts parts, QObject* parent)
                                          : std::make_shared<TelegramLoginCoordinator>()),
       serviceCredentials_(std::move(parts.serviceCredentials)),
       previewCache_(std::move(parts.previewCache)),
-      defaults_(parts.defaults ? std::move(parts.defaults) : std::make_shared<QSettings>()),
+      defaults_(parts.defaults ? std::move(parts.defaults) : std::make_shared<SettingsStore>()),
       panels_(std::move(parts.panels)), launcher_(std::move(parts.launcher)), now_(parts.now),
       scheduler_(parts.scheduler ? std::move(parts.scheduler) : timerScheduler()) {
     accounts_ = new AccountManager(provider_, parts.store, now_, this);

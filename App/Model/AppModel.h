@@ -15,8 +15,6 @@
 #include <functional>
 #include <memory>
 
-class QSettings;
-
 namespace tw {
 
 class AccountManager;
@@ -29,6 +27,7 @@ class Panels;
 class PreviewCache;
 class PreviewLoader;
 class ProviderRouter;
+class SettingsStore;
 class SmartUploadStore;
 class TelegramLoginCoordinator;
 class TelegramStorageProvider;
@@ -62,7 +61,7 @@ public:
         ServiceCredentialStore serviceCredentials{std::nullopt, std::nullopt};
         std::shared_ptr<KeyValueStore> store;
         std::shared_ptr<PreviewCache> previewCache;
-        std::shared_ptr<QSettings> defaults;
+        std::shared_ptr<SettingsStore> defaults;
         std::shared_ptr<Panels> panels;
         std::shared_ptr<ApplicationLauncher> launcher;
         Clock now = systemClock();
@@ -223,7 +222,7 @@ private:
     std::shared_ptr<TelegramLoginCoordinator> telegramLogin_;
     ServiceCredentialStore serviceCredentials_;
     std::shared_ptr<PreviewCache> previewCache_;
-    std::shared_ptr<QSettings> defaults_;
+    std::shared_ptr<SettingsStore> defaults_;
     std::shared_ptr<Panels> panels_;
     std::shared_ptr<ApplicationLauncher> launcher_;
     Clock now_;

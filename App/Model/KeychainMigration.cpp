@@ -5,11 +5,11 @@
 #include "StorageCore/Domain/StorageAccount.h"
 #include "StorageCore/Persistence/DocumentLoader.h"
 #include "StorageCore/Persistence/KeyValueStore.h"
+#include "StorageCore/Persistence/SettingsStore.h"
 #include "StorageCore/Security/KeychainSecretStore.h"
 #include "StorageCore/Security/KeychainVault.h"
 
 #include <QLoggingCategory>
-#include <QSettings>
 
 namespace tw {
 
@@ -43,7 +43,7 @@ private:
 } // namespace
 
 Completion<std::monostate> KeychainMigration::start(std::shared_ptr<KeychainVault> vault,
-                                                    std::shared_ptr<QSettings> defaults,
+                                                    std::shared_ptr<SettingsStore> defaults,
                                                     KeyValueStore& documents, const QString& bundle,
                                                     LegacyItems legacy) {
     Completion<std::monostate> done;
@@ -92,8 +92,7 @@ Completion<std::monostate> KeychainMigration::start(std::shared_ptr<KeychainVaul
                 settled = false;
             }
             if (settled) {
-                // QSettings belongs to the main thread.
-                detail::postToMainThread([defaults] { defaults->setValue(settingsKey, true); });
+                defaults->setValue(settingsKey, true);
             } else {
                 qCWarning(lcMigration)
                     << "some older sign-ins stay in their keyring items until next start";

@@ -9,12 +9,11 @@
 #include <memory>
 #include <variant>
 
-class QSettings;
-
 namespace tw {
 
 class KeychainVault;
 class KeyValueStore;
+class SettingsStore;
 
 /// The one-time move of sign-ins that older versions kept as separate keyring items (one per
 /// account, services "<bundle>.oauth" and "<bundle>.telegram") into the vault. The keyring is
@@ -32,10 +31,10 @@ public:
 
     /// Starts the move unless the settings say it is done; returns at once. Reads the stored
     /// account list (on the calling thread: its keys name the items) before anything else
-    /// reads it; sets the flag on the main thread. The result is resolved when the move has
+    /// reads it; sets the flag from the worker. The result is resolved when the move has
     /// ended (at once when there is nothing to do). `legacy` defaults to the keyring.
     static Completion<std::monostate> start(std::shared_ptr<KeychainVault> vault,
-                                            std::shared_ptr<QSettings> defaults,
+                                            std::shared_ptr<SettingsStore> defaults,
                                             KeyValueStore& documents, const QString& bundle,
                                             LegacyItems legacy = {});
 

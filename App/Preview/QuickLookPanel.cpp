@@ -7,6 +7,7 @@
 #include "App/Preview/PreviewContentView.h"
 #include "App/Preview/PreviewWindow.h"
 #include "StorageCore/Accounts/AccountManager.h"
+#include "StorageCore/Persistence/SettingsStore.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -16,7 +17,6 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QPushButton>
-#include <QSettings>
 #include <QVBoxLayout>
 
 namespace tw {
@@ -138,8 +138,9 @@ QuickLookPanel& QuickLookPanel::shared() {
     return *instance;
 }
 
-QuickLookPanel::QuickLookPanel(std::shared_ptr<QSettings> settings, QObject* parent)
-    : QObject(parent), settings_(settings ? std::move(settings) : std::make_shared<QSettings>()) {
+QuickLookPanel::QuickLookPanel(std::shared_ptr<SettingsStore> settings, QObject* parent)
+    : QObject(parent),
+      settings_(settings ? std::move(settings) : std::make_shared<SettingsStore>()) {
     // Whenever the application stops being the active one, the panel is put away.
     connect(qApp, &QGuiApplication::applicationStateChanged, this,
             [this](Qt::ApplicationState state) {

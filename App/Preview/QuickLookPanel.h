@@ -9,13 +9,13 @@
 
 #include <memory>
 
-class QSettings;
 class QVBoxLayout;
 
 namespace tw {
 
 class PreviewContentView;
 class QuickLookView;
+class SettingsStore;
 
 Q_DECLARE_LOGGING_CATEGORY(lcQuickLook)
 
@@ -51,7 +51,8 @@ public:
 
     /// The application's panel (settings in the application's own settings).
     static QuickLookPanel& shared();
-    explicit QuickLookPanel(std::shared_ptr<QSettings> settings = {}, QObject* parent = nullptr);
+    explicit QuickLookPanel(std::shared_ptr<SettingsStore> settings = {},
+                            QObject* parent = nullptr);
     ~QuickLookPanel() override;
 
     bool isPanelVisible() const override;
@@ -71,7 +72,7 @@ private:
     void userClosed();
     static QWidget* mainWindow();
 
-    std::shared_ptr<QSettings> settings_;
+    std::shared_ptr<SettingsStore> settings_;
     QPointer<Window> panel_;
     QPointer<QuickLookView> view_;
     std::optional<FileItem> item_;

@@ -1,5 +1,6 @@
 #include "App/Shell/QuitController.h"
 
+#include "StorageCore/Persistence/SettingsStore.h"
 #include "StorageCore/Persistence/WriteBehindStore.h"
 
 #include <QCoreApplication>
@@ -16,9 +17,11 @@ QuitController::QuitController(Hooks hooks, Limits limits, QObject* parent)
         hooks_.terminate = [] { QCoreApplication::quit(); };
     if (!hooks_.flushDocuments) {
         hooks_.flushDocuments = [] {
-            if (!WriteBehindStore::flushAll(std::chrono::steady_clock::now() +
-                                            std::chrono::seconds(5)))
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            if (!WriteBehindStore::flushAll(deadline))
                 qCWarning(lcQuit) << "documents were still being written at quit";
+            if (!SettingsStore::flushAll(deadline))
+                qCWarning(lcQuit) << "settings were still being written at quit";
         };
     }
     limitTimer_.setSingleShot(true);

@@ -21,9 +21,10 @@ namespace tw {
 ///    given cancelGrace to end; a clean-up stuck in a back-end call past that is left behind
 ///    on its worker, which nothing ever joins.
 /// 3. Stop the TDLib receive thread (bounded by the hook itself: one second), then wait for
-///    the documents still being written (WriteBehindStore, at most five seconds), on a worker.
+///    the documents and settings still being written (WriteBehindStore, SettingsStore, five
+///    seconds in all), on a worker.
 /// 4. Terminate. No path cancels a quit once it is requested. (main() waits for the documents
-///    once more after the event loop, for the paths that terminate at once.)
+///    and settings once more after the event loop, for the paths that terminate at once.)
 class QuitController : public QObject {
     Q_OBJECT
 public:
@@ -36,8 +37,8 @@ public:
         std::function<void()> stopReceiving;
         /// Ends the event loop (QCoreApplication::quit by default).
         std::function<void()> terminate;
-        /// Waits, on a worker, for the documents still being written (default:
-        /// WriteBehindStore::flushAll, at most five seconds).
+        /// Waits, on a worker, for the documents and settings still being written (default:
+        /// WriteBehindStore::flushAll and SettingsStore::flushAll, five seconds in all).
         std::function<void()> flushDocuments;
     };
 

@@ -7,8 +7,8 @@
 #include "App/Preview/QuickLook.h"
 #include "StorageCore/Preview/PreviewCache.h"
 #include "StorageCore/Domain/ProviderRouter.h"
+#include "StorageCore/Persistence/SettingsStore.h"
 
-#include <QSettings>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -32,8 +32,8 @@ inline AppModel::Parts modelParts(std::shared_ptr<StorageProvider> drive,
     parts.provider = std::make_shared<ProviderRouter>(ProviderRouter::Providers{
         {ProviderKind::googleDrive, std::move(drive)}, {ProviderKind::telegram, std::move(telegram)}});
     parts.store = std::move(store);
-    parts.defaults = std::make_shared<QSettings>(folder.filePath(QStringLiteral("d.ini")),
-                                                 QSettings::IniFormat);
+    parts.defaults = std::make_shared<SettingsStore>(folder.filePath(QStringLiteral("d.ini")),
+                                                     QSettings::IniFormat);
     parts.previewCache =
         std::make_shared<PreviewCache>(folder.filePath(QStringLiteral("p")), 1 << 20, 60);
     parts.runStartupTasks = false;

@@ -4,13 +4,13 @@
 // the window, and the quick-look panel asks never to take the keyboard.
 #include "App/Preview/QuickLookPanel.h"
 #include "App/Shell/MainWindow.h"
+#include "StorageCore/Persistence/SettingsStore.h"
 #include "tests/App/Model/AppModelFixture.h"
 #include "tests/App/Preview/RecordingQuickLook.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QLineEdit>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QWindow>
 
@@ -130,8 +130,8 @@ TEST_F(WindowKeysTest, TheQuickLookPanelNeverTakesTheKeyboard) {
     QAbstractItemView* root = table(2);
     root->setFocus();
     QTemporaryDir settingsDir;
-    QuickLookPanel panel(std::make_shared<QSettings>(settingsDir.filePath(QStringLiteral("p.ini")),
-                                                     QSettings::IniFormat));
+    QuickLookPanel panel(std::make_shared<SettingsStore>(
+        settingsDir.filePath(QStringLiteral("p.ini")), QSettings::IniFormat));
     panel.show(fileItem(work.id, QStringLiteral("top"), QStringLiteral("top.txt"), std::nullopt, 3),
                *model, [](const FileItem&) {});
     QWidget* shown = nullptr;

@@ -12,6 +12,7 @@
 #include "TelegramProvider/TelegramStorageProvider.h"
 
 #include <QJsonArray>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -60,6 +61,10 @@ struct PrivateHome {
         qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toUtf8());
         qputenv("XDG_CACHE_HOME", home.filePath(QStringLiteral("cache")).toUtf8());
         qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8());
+        // QSettings keeps the folder it found first for the whole process.
+        for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+            QSettings::setPath(format, QSettings::UserScope,
+                               home.filePath(QStringLiteral("config")));
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
         qputenv("TDJSON_PATH", TW_FAKE_TDJSON_PATH);
     }

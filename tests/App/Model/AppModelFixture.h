@@ -8,13 +8,13 @@
 #include "App/Model/Panels.h"
 #include "StorageCore/Accounts/AccountManager.h"
 #include "StorageCore/Domain/ProviderRouter.h"
+#include "StorageCore/Persistence/SettingsStore.h"
 #include "StorageCore/Preview/PreviewCache.h"
 #include "tests/StorageCore/Files/FileItems.h"
 #include "tests/support/FakeStorageProvider.h"
 #include "tests/support/InMemoryKeyValueStore.h"
 
 #include <QJsonArray>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -106,8 +106,8 @@ class AppModelFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(settingsDir.isValid());
-        defaults = std::make_shared<QSettings>(settingsDir.filePath(QStringLiteral("defaults.ini")),
-                                               QSettings::IniFormat);
+        defaults = std::make_shared<SettingsStore>(
+            settingsDir.filePath(QStringLiteral("defaults.ini")), QSettings::IniFormat);
     }
 
     /// Stores the accounts as the account list document before the model is built.
@@ -156,7 +156,7 @@ protected:
     QTemporaryDir cacheDir;
     /// The preview cache build() hands the model: unset, a fresh one in cacheDir; null, none.
     std::optional<std::shared_ptr<PreviewCache>> previewCache;
-    std::shared_ptr<QSettings> defaults;
+    std::shared_ptr<SettingsStore> defaults;
     std::shared_ptr<FakeStorageProvider> drive = std::make_shared<FakeStorageProvider>();
     std::shared_ptr<FakeStorageProvider> telegram = std::make_shared<FakeStorageProvider>();
     std::shared_ptr<InMemoryKeyValueStore> store = std::make_shared<InMemoryKeyValueStore>();

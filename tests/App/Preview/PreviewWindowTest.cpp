@@ -17,6 +17,7 @@
 #include "App/Preview/QuickLookPanel.h"
 #include "App/Preview/QuickLookViewer.h"
 #include "StorageCore/Files/FileSearch.h"
+#include "StorageCore/Persistence/SettingsStore.h"
 #include "tests/App/Preview/PreviewFixtures.h"
 #include "tests/support/UrlRecorder.h"
 
@@ -713,7 +714,7 @@ TEST_F(PreviewWindowTest, MorePreviewsThanTheModelKeepsLoadersForNeverChurn) {
     std::vector<std::unique_ptr<PreviewWindow>> windows;
     for (const FileItem& item : items)
         windows.push_back(window(folderTarget(item)));
-    QuickLookPanel panel(std::make_shared<QSettings>(
+    QuickLookPanel panel(std::make_shared<SettingsStore>(
         settingsDir.filePath(QStringLiteral("panel.ini")), QSettings::IniFormat));
     panel.show(looked, *model, {});
 

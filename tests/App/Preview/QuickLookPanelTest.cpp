@@ -4,6 +4,7 @@
 #include "App/DesignSystem/Format.h"
 #include "App/Preview/PreviewContentView.h"
 #include "App/Preview/QuickLookKeys.h"
+#include "StorageCore/Persistence/SettingsStore.h"
 #include "tests/App/Preview/PreviewFixtures.h"
 
 #include <QLabel>
@@ -24,7 +25,7 @@ protected:
     void SetUp() override {
         PreviewFixture::SetUp();
         build();
-        panelSettings = std::make_shared<QSettings>(
+        panelSettings = std::make_shared<SettingsStore>(
             settingsDir.filePath(QStringLiteral("panel.ini")), QSettings::IniFormat);
         one = addFile(QStringLiteral("one.txt"), QStringLiteral("text/plain"), "first file");
         two = addFile(QStringLiteral("two.txt"), QStringLiteral("text/plain"), "second file");
@@ -36,7 +37,7 @@ protected:
     QuickLook::OpenFull recordOpen() {
         return [this](const FileItem& item) { opened.append(item.name); };
     }
-    std::shared_ptr<QSettings> panelSettings;
+    std::shared_ptr<SettingsStore> panelSettings;
     QMainWindow main;
     FileItem one, two;
     QStringList opened;
