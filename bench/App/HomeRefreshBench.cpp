@@ -14,7 +14,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QJsonArray>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 

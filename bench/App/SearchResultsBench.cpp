@@ -21,7 +21,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QJsonArray>
-#include <QSettings>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimeZone>

@@ -19,7 +19,6 @@
 #include <QListView>
 #include <QMimeData>
 #include <QRandomGenerator>
-#include <QSettings>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
