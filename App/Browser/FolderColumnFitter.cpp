@@ -19,7 +19,8 @@ constexpr int kName = FolderTableModel::nameColumn;
 
 } // namespace
 
-FolderColumnFitter::FolderColumnFitter(QTableView* table) : QObject(table), table_(table) {
+FolderColumnFitter::FolderColumnFitter(QTableView* table)
+    : QObject(table), table_(table), viewport_(table->viewport()) {
     // The widths follow the font, so that the usual texts of each column fit whole: a date
     // with a two-digit day and hour, a size with four digits, and the long kinds of the MIME
     // database (office formats, source code) that would otherwise read "PowerP…tation".
@@ -97,7 +98,7 @@ void FolderColumnFitter::fit() {
 }
 
 bool FolderColumnFitter::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == table_->viewport() && event->type() == QEvent::Resize)
+    if (watched == viewport_ && event->type() == QEvent::Resize)
         fit();
     return QObject::eventFilter(watched, event);
 }

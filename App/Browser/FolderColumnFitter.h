@@ -27,6 +27,9 @@ protected:
 
 private:
     QTableView* table_;
+    // Kept aside: while the table is torn down its viewport may still send events, and the
+    // table can no longer be asked for it.
+    const QObject* viewport_;
     std::array<int, 4> minimumWidths_{};
     std::array<int, 4> idealWidths_{};
     bool fitting_ = false;

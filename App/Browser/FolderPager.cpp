@@ -10,7 +10,7 @@
 namespace tw {
 
 FolderPager::FolderPager(FolderTableView* table, FolderTableModel* rows, FolderListing* listing)
-    : QObject(table), table_(table), rows_(rows), listing_(listing) {
+    : QObject(table), table_(table), viewport_(table->viewport()), rows_(rows), listing_(listing) {
     check_.setSingleShot(true);
     check_.setInterval(0);
     connect(&check_, &QTimer::timeout, this, &FolderPager::check);
@@ -42,7 +42,7 @@ void FolderPager::check() {
 }
 
 bool FolderPager::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == table_->viewport() && event->type() == QEvent::Resize)
+    if (watched == viewport_ && event->type() == QEvent::Resize)
         schedule();
     return QObject::eventFilter(watched, event);
 }

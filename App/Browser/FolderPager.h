@@ -35,6 +35,9 @@ private:
     void check();
 
     FolderTableView* table_;
+    // Kept aside: while the table is torn down its viewport may still send events, and the
+    // table can no longer be asked for it.
+    const QObject* viewport_;
     FolderTableModel* rows_;
     QPointer<FolderListing> listing_;
     std::optional<FileRef> pagedAt_;
