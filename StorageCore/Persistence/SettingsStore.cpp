@@ -44,6 +44,10 @@ struct SettingsStore::State {
                 }
                 batch.swap(state->queue);
             }
+            // One writer in the process at a time: stores may share a file, and QSettings'
+            // reading and writing of files is not meant to run on two threads at once.
+            static std::mutex writing;
+            std::lock_guard writer(writing);
             QSettings file(state->fileName, state->format);
             for (const Change& change : std::as_const(batch)) {
                 if (change.second)
