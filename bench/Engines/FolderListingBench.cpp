@@ -57,6 +57,21 @@ void waitFor(FolderListing& listing, bool (*done)(const FolderListing&)) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
 }
 
+/// Loads the first page, then every next one, as the window does for a folder it holds.
+void loadEveryPage(FolderListing& listing) {
+    bool finished = false;
+    const QMetaObject::Connection done =
+        QObject::connect(&listing, &FolderListing::loadFinished, [&] { finished = true; });
+    listing.load();
+    while (!finished)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    QObject::disconnect(done);
+    while (listing.hasMore()) {
+        listing.loadMore();
+        waitFor(listing, [](const FolderListing& l) { return !l.isLoadingMore(); });
+    }
+}
+
 void BM_FolderListingFillAndEdit(benchmark::State& state) {
     const int count = int(state.range(0));
     const QUuid account = QUuid::createUuid();
@@ -71,15 +86,7 @@ void BM_FolderListingFillAndEdit(benchmark::State& state) {
         QElapsedTimer split;
         split.start();
         FolderListing listing(account, kFolder, provider, {});
-        bool finished = false;
-        QObject::connect(&listing, &FolderListing::loadFinished, [&] { finished = true; });
-        listing.load();
-        while (!finished)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-        while (listing.hasMore()) {
-            listing.loadMore();
-            waitFor(listing, [](const FolderListing& l) { return !l.isLoadingMore(); });
-        }
+        loadEveryPage(listing);
         if (listing.items().size() != count)
             state.SkipWithError("listing incomplete");
         fillNs += split.nsecsElapsed();
@@ -126,15 +133,7 @@ void BM_FolderListingHeldFolder(benchmark::State& state) {
                 pages.append(double(provider->clock.nsecsElapsed() - provider->answeredAt.load()) /
                              1e6);
             });
-            bool finished = false;
-            QObject::connect(&listing, &FolderListing::loadFinished, [&] { finished = true; });
-            listing.load();
-            while (!finished)
-                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-            while (listing.hasMore()) {
-                listing.loadMore();
-                waitFor(listing, [](const FolderListing& l) { return !l.isLoadingMore(); });
-            }
+            loadEveryPage(listing);
             if (listing.items().size() != kItems || pages.size() < 6) {
                 state.SkipWithError("listing incomplete");
                 return;
