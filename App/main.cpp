@@ -2,6 +2,7 @@
 #include "App/Shell/ActivationListener.h"
 #include "App/Shell/Application.h"
 #include "App/Shell/InstanceLock.h"
+#include "App/Shell/MainWindow.h"
 #include "StorageCore/Persistence/SettingsStore.h"
 #include "StorageCore/Persistence/WriteBehindStore.h"
 
@@ -37,14 +38,18 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     tw::setApplicationIdentity(version);
     QApplication::setDesktopFileName(QStringLiteral("org.tessarow.Kelvanor"));
-    // The very file "cmake --install" puts into the icon theme: no theme look-up at start-up.
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/org.tessarow.Kelvanor.svg")));
     // Only the quit protocol ends the application.
     QApplication::setQuitOnLastWindowClosed(false);
 
     int status = 0;
     {
         tw::Application application(tw::Application::liveParts());
+        // The very file "cmake --install" puts into the icon theme (no theme look-up), set with
+        // the window's content: the SVG icon engine loads after the first frame.
+        QObject::connect(
+            &application.mainWindow(), &tw::MainWindow::contentBuilt, &app,
+            [] { QApplication::setWindowIcon(QIcon(QStringLiteral(":/org.tessarow.Kelvanor.svg"))); },
+            Qt::SingleShotConnection);
         application.show();
         tw::ActivationListener activations(lock.listenerHandle());
         QObject::connect(&activations, &tw::ActivationListener::activationRequested, &application,

@@ -4,6 +4,7 @@
 #include "App/Model/ApplicationLauncher.h"
 #include "App/Model/KeychainMigration.h"
 #include "App/Model/QtPanels.h"
+#include "App/Model/StartupWork.h"
 #include "App/Model/TelegramLoginCoordinator.h"
 #include "App/Modules/LazyHTTPClient.h"
 #include "GoogleDriveProvider/Drive/GoogleDriveProvider.h"
@@ -44,8 +45,15 @@ std::shared_ptr<KeyValueStore> documentStore() {
 
 } // namespace
 
-std::unique_ptr<AppModel> AppComposition::live(bool runStartupTasks, Seams seams) {
+std::unique_ptr<AppModel> AppComposition::live(StartupTasks tasks, Seams seams) {
     AppModel::Parts parts;
+    if (tasks == StartupTasks::runWhenReleased)
+        parts.startupWork = std::make_shared<StartupWork>();
+    KeychainMigration::Launch launch;
+    if (parts.startupWork)
+        launch = [work = parts.startupWork](std::function<void()> job) {
+            work->run(std::move(job));
+        };
     parts.serviceCredentials = ServiceCredentialStore::bundled();
     parts.defaults = std::make_shared<SettingsStore>();
     parts.store = documentStore();
@@ -54,7 +62,8 @@ std::unique_ptr<AppModel> AppComposition::live(bool runStartupTasks, Seams seams
     // The keyring is D-Bus away and may be locked: the move of older items runs on a worker
     // and the window does not wait for it; the back ends' credentials wait for it instead.
     const Completion<std::monostate> migration = KeychainMigration::start(
-        vault, parts.defaults, *parts.store, PreviewCache::bundleIdentifier, seams.legacyKeychain);
+        vault, parts.defaults, *parts.store, PreviewCache::bundleIdentifier, seams.legacyKeychain,
+        std::move(launch));
 
     const ServiceCredentialStore credentials = parts.serviceCredentials;
     auto google = std::make_shared<GoogleDriveProvider>(
@@ -85,7 +94,7 @@ std::unique_ptr<AppModel> AppComposition::live(bool runStartupTasks, Seams seams
     }
     parts.launcher = std::make_shared<DesktopApplicationLauncher>();
     parts.panels = seams.panels ? seams.panels : std::make_shared<QtPanels>(parts.launcher);
-    parts.runStartupTasks = runStartupTasks;
+    parts.runStartupTasks = tasks != StartupTasks::skip;
     return std::make_unique<AppModel>(std::move(parts));
 }
 

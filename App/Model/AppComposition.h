@@ -30,9 +30,21 @@ public:
         std::function<std::shared_ptr<SecretStore>(const QString& service)> legacyKeychain;
     };
 
+    /// The start-up's background work: the move of older keyring items and the clean-ups
+    /// (expired previews, orphaned Telegram sessions, partial downloads).
+    enum class StartupTasks {
+        /// The keyring move only, at once (the self-check, tests).
+        skip,
+        /// All of it, at once.
+        run,
+        /// All of it, held until AppModel::releaseStartupWork() (the application, once its
+        /// window's content is built). The back ends' keyring calls wait for the move.
+        runWhenReleased,
+    };
+
     /// The real application's model. Never fails: documents that have no folder fall back to
     /// a temporary one (or to none), previews likewise.
-    static std::unique_ptr<AppModel> live(bool runStartupTasks = true, Seams seams = {});
+    static std::unique_ptr<AppModel> live(StartupTasks tasks, Seams seams = {});
 };
 
 } // namespace tw

@@ -2,6 +2,7 @@
 
 #include "App/Model/ApplicationLauncher.h"
 #include "App/Model/Panels.h"
+#include "App/Model/StartupWork.h"
 #include "App/Model/TelegramLoginCoordinator.h"
 #include "StorageCore/Accounts/AccountManager.h"
 #include "StorageCore/Activity/ActivityLog.h"
@@ -65,6 +66,7 @@ AppModel::AppModel(Parts parts, QObject* parent)
       serviceCredentials_(std::move(parts.serviceCredentials)),
       previewCache_(std::move(parts.previewCache)),
       defaults_(parts.defaults ? std::move(parts.defaults) : std::make_shared<SettingsStore>()),
+      startupWork_(std::move(parts.startupWork)),
       panels_(std::move(parts.panels)), launcher_(std::move(parts.launcher)), now_(parts.now),
       scheduler_(parts.scheduler ? std::move(parts.scheduler) : timerScheduler()) {
     accounts_ = new AccountManager(provider_, parts.store, now_, this);
@@ -130,11 +132,11 @@ void AppModel::runStartupTasks() {
     // only those no live process holds).
     if (const QString data = dataFolder(); !data.isEmpty()) {
         PartialFile::setJournalPath(data + QStringLiteral("/partial-folders"));
-        runDetached([] { PartialFile::removeLeftovers(); });
+        runStartupJob([] { PartialFile::removeLeftovers(); });
     }
     if (previewCache_) {
         std::shared_ptr<PreviewCache> cache = previewCache_;
-        runDetached([cache] { cache->purgeExpired(); });
+        runStartupJob([cache] { cache->purgeExpired(); });
     }
     if (telegramProvider_ && accounts_->loadFailed()) {
         // The stored list could not be read: which session folders it owned is unknown, and
@@ -147,11 +149,23 @@ void AppModel::runStartupTasks() {
                 ids.append(account.id);
         }
         std::shared_ptr<TelegramStorageProvider> telegram = telegramProvider_;
-        runDetached([telegram, ids] {
+        runStartupJob([telegram, ids] {
             const int removed = telegram->removeOrphanedSessions(ids);
             qCInfo(lcAppModel) << "removed" << removed << "unused session folders";
         });
     }
+}
+
+void AppModel::runStartupJob(std::function<void()> job) {
+    if (startupWork_)
+        startupWork_->run(std::move(job));
+    else
+        runDetached(std::move(job));
+}
+
+void AppModel::releaseStartupWork() {
+    if (startupWork_)
+        startupWork_->release();
 }
 
 void AppModel::markChanged() {

@@ -28,6 +28,7 @@ class PreviewCache;
 class PreviewLoader;
 class ProviderRouter;
 class SettingsStore;
+class StartupWork;
 class SmartUploadStore;
 class TelegramLoginCoordinator;
 class TelegramStorageProvider;
@@ -68,6 +69,8 @@ public:
         Scheduler scheduler; // default: a main-thread timer
         /// Run the start-up clean-ups (expired previews, orphaned Telegram sessions).
         bool runStartupTasks = true;
+        /// Where the clean-ups run: held until releaseStartupWork(); null: at once.
+        std::shared_ptr<StartupWork> startupWork;
     };
 
     static constexpr int previewLoaderLimit = 30;
@@ -78,6 +81,10 @@ public:
 
     /// "Tessarow" in the user's data folder (documents, Telegram sessions).
     static QString dataFolder();
+
+    /// Hands the start-up's held background work to the workers (Parts::startupWork); nothing
+    /// when none is held.
+    void releaseStartupWork();
 
     // ---- objects handed to the screens -----------------------------------------------------
     AccountManager* accounts() const { return accounts_; }
@@ -216,6 +223,7 @@ private:
     void refuse(const QList<std::pair<QUrl, StorageError>>& refused);
     FolderListing* cachedListing(const QUuid& accountID, const std::optional<QString>& folderID) const;
     void runStartupTasks();
+    void runStartupJob(std::function<void()> job);
 
     std::shared_ptr<ProviderRouter> provider_;
     std::shared_ptr<TelegramStorageProvider> telegramProvider_;
@@ -223,6 +231,7 @@ private:
     ServiceCredentialStore serviceCredentials_;
     std::shared_ptr<PreviewCache> previewCache_;
     std::shared_ptr<SettingsStore> defaults_;
+    std::shared_ptr<StartupWork> startupWork_;
     std::shared_ptr<Panels> panels_;
     std::shared_ptr<ApplicationLauncher> launcher_;
     Clock now_;

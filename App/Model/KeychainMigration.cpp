@@ -45,7 +45,7 @@ private:
 Completion<std::monostate> KeychainMigration::start(std::shared_ptr<KeychainVault> vault,
                                                     std::shared_ptr<SettingsStore> defaults,
                                                     KeyValueStore& documents, const QString& bundle,
-                                                    LegacyItems legacy) {
+                                                    LegacyItems legacy, Launch launch) {
     Completion<std::monostate> done;
     if (defaults->value(settingsKey).toBool()) {
         done.resolve(std::monostate{});
@@ -72,7 +72,9 @@ Completion<std::monostate> KeychainMigration::start(std::shared_ptr<KeychainVaul
             return std::make_shared<KeychainSecretStore>(service);
         };
 
-    runDetached(
+    if (!launch)
+        launch = [](std::function<void()> job) { runDetached(std::move(job)); };
+    launch(
         [vault, defaults, bundle, legacy, googleKeys, telegramKeys, listRead, done]() mutable {
             bool settled = listRead;
             try {

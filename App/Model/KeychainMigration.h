@@ -29,14 +29,18 @@ public:
     /// Opens the legacy items of one keyring service.
     using LegacyItems = std::function<std::shared_ptr<SecretStore>(const QString& service)>;
 
+    /// Hands the move to a worker (the start-up's held work, say).
+    using Launch = std::function<void(std::function<void()>)>;
+
     /// Starts the move unless the settings say it is done; returns at once. Reads the stored
     /// account list (on the calling thread: its keys name the items) before anything else
     /// reads it; sets the flag from the worker. The result is resolved when the move has
-    /// ended (at once when there is nothing to do). `legacy` defaults to the keyring.
+    /// ended (at once when there is nothing to do). `legacy` defaults to the keyring, `launch`
+    /// to a worker of the task facility at once.
     static Completion<std::monostate> start(std::shared_ptr<KeychainVault> vault,
                                             std::shared_ptr<SettingsStore> defaults,
                                             KeyValueStore& documents, const QString& bundle,
-                                            LegacyItems legacy = {});
+                                            LegacyItems legacy = {}, Launch launch = {});
 
     /// `inner`, whose every call first waits for `migration` to end (on the caller's thread,
     /// honouring its task's cancellation).

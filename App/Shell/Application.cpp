@@ -68,7 +68,9 @@ void runSelfCheck(int& argc, char** argv, const QString& version) {
 
 Application::Parts Application::liveParts(AppComposition::Seams seams) {
     Parts parts;
-    parts.model = AppComposition::live(/*runStartupTasks=*/true, std::move(seams));
+    // The start-up's background work waits for the window's content (see the constructor).
+    parts.model =
+        AppComposition::live(AppComposition::StartupTasks::runWhenReleased, std::move(seams));
     parts.quickLook = &PreviewWiring::quickLook();
     parts.previewOpener = [](AppModel& model) { return PreviewWiring::makeOpener(model); };
     parts.contentAfterFirstFrame = true;
@@ -99,10 +101,31 @@ Application::Application(Parts parts, QObject* parent)
                                                : MainWindow::Build::atOnce);
     window_->installEventFilter(this);
     connect(window_.get(), &MainWindow::manageAccountsRequested, this, &Application::showSettings);
-    commands_ = new AppCommands(*model_, *window_,
-                                AppCommands::Handlers{[this] { showSettings(); },
-                                                      [this] { quit_->requestQuit(); },
-                                                      [this] { showAbout(); }});
+    // The menu bar comes with the window's content: its text and its extension button's icon
+    // would load the fonts and the image plug-ins before the first frame.
+    const auto buildCommands = [this] {
+        commands_ = new AppCommands(*model_, *window_,
+                                    AppCommands::Handlers{[this] { showSettings(); },
+                                                          [this] { quit_->requestQuit(); },
+                                                          [this] { showAbout(); }});
+    };
+    if (window_->isContentBuilt()) {
+        buildCommands();
+        model_->releaseStartupWork();
+    } else {
+        connect(window_.get(), &MainWindow::contentBuilt, this, buildCommands,
+                Qt::SingleShotConnection);
+        // The workers start once the content's frame is drawn: the keyring's library and the
+        // clean-ups' disk work compete with no frame before it.
+        connect(
+            window_.get(), &MainWindow::contentBuilt, this,
+            [this] {
+                QTimer::singleShot(0, model_.get(), [model = model_.get()] {
+                    model->releaseStartupWork();
+                });
+            },
+            Qt::SingleShotConnection);
+    }
 
     if (parts.watchUnixSignals) {
         signals_ = new UnixSignalWatcher({SIGTERM, SIGINT}, this);

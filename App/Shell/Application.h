@@ -79,6 +79,7 @@ public:
 
     AppModel& model() const { return *model_; }
     MainWindow& mainWindow() const { return *window_; }
+    /// The menus, built with the main window's content (MainWindow::isContentBuilt()).
     AppCommands& commands() const { return *commands_; }
     QuitController& quitController() const { return *quit_; }
     /// The settings window while it is open.

@@ -96,6 +96,7 @@ void MainWindow::buildContent() {
     applyDetail();
     applyToolbar();
     applyToast();
+    Q_EMIT contentBuilt();
 }
 
 MainWindow::~MainWindow() {

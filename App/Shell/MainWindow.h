@@ -57,6 +57,9 @@ public:
 Q_SIGNALS:
     /// The sidebar's "Manage Accounts…": the settings window's accounts.
     void manageAccountsRequested();
+    /// The content has just been built (see Build): what belongs beside it (the menus) is
+    /// built now.
+    void contentBuilt();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

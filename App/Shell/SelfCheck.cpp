@@ -176,7 +176,7 @@ SelfCheck::Environment SelfCheck::live(const QStringList& arguments) {
     env.makeModel = [] {
         // The self-check removes orphaned session folders itself and reports the count: the
         // model's own start-up removal would race with it. The preview clean-up still runs.
-        std::unique_ptr<AppModel> model = AppComposition::live(/*runStartupTasks=*/false);
+        std::unique_ptr<AppModel> model = AppComposition::live(AppComposition::StartupTasks::skip);
         if (const std::shared_ptr<PreviewCache> cache = model->sharedPreviewCache())
             runDetached([cache] { cache->purgeExpired(); });
         return model;

@@ -36,7 +36,7 @@ TEST(AppComposition, BuildsOverThePrivateFolders) {
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
     qputenv("TDJSON_PATH", TW_FAKE_TDJSON_PATH); // never the real library in a test
 
-    std::unique_ptr<AppModel> model = AppComposition::live(/*runStartupTasks=*/false);
+    std::unique_ptr<AppModel> model = AppComposition::live(AppComposition::StartupTasks::skip);
     ASSERT_TRUE(model);
     EXPECT_TRUE(model->accounts()->accounts().isEmpty());
     EXPECT_FALSE(model->hasCompletedOnboarding());
@@ -128,7 +128,7 @@ TEST(AppComposition, TheCompositionDoesNotWaitForTheKeyringMigration) {
     auto legacy = std::make_shared<GatedLegacyItems>();
     AppComposition::Seams seams;
     seams.legacyKeychain = [legacy](const QString&) { return legacy; };
-    std::unique_ptr<AppModel> model = AppComposition::live(/*runStartupTasks=*/false, seams);
+    std::unique_ptr<AppModel> model = AppComposition::live(AppComposition::StartupTasks::skip, seams);
     // Built while the first legacy read is still held (or not yet made).
     EXPECT_EQ(legacy->finishedReads(), 0);
     ASSERT_TRUE(QTest::qWaitFor([&] { return legacy->reads() == 1; }, 20'000));
@@ -136,6 +136,36 @@ TEST(AppComposition, TheCompositionDoesNotWaitForTheKeyringMigration) {
     legacy->open();
     model.reset();
     ASSERT_TRUE(threadPool(TaskPool::general)->waitForDone(30'000));
+}
+
+// The application's start-up holds its background work (the keyring move, the clean-ups) until
+// it releases it once the window's content is on screen; then it runs at once.
+TEST(AppComposition, HeldStartupWorkRunsOnlyOnceReleased) {
+    PrivateHome home;
+    StorageAccount account;
+    account.id = QUuid::createUuid();
+    account.provider = ProviderKind::googleDrive;
+    account.providerAccountID = QStringLiteral("p");
+    account.email = QStringLiteral("a@example.com");
+    account.alias = QStringLiteral("Work");
+    account.createdAt = account.updatedAt = QDateTime::currentDateTimeUtc();
+    JSONDirectoryStore(home.home.filePath(QStringLiteral("data/Tessarow")))
+        .save(QJsonArray{account.toJson()}, QStringLiteral("accounts"));
+
+    auto legacy = std::make_shared<GatedLegacyItems>();
+    legacy->open();
+    AppComposition::Seams seams;
+    seams.legacyKeychain = [legacy](const QString&) { return legacy; };
+    std::unique_ptr<AppModel> model =
+        AppComposition::live(AppComposition::StartupTasks::runWhenReleased, seams);
+    QTest::qWait(300);
+    EXPECT_EQ(legacy->reads(), 0);
+    model->releaseStartupWork();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return legacy->finishedReads() == 1; }, 20'000));
+    model->releaseStartupWork(); // a second release starts nothing twice
+    model.reset();
+    ASSERT_TRUE(threadPool(TaskPool::general)->waitForDone(30'000));
+    EXPECT_EQ(legacy->finishedReads(), 1);
 }
 
 // Every save of the composition's documents is made durable on a worker, never on the main
@@ -148,7 +178,7 @@ TEST(AppComposition, DocumentsAreWrittenOffTheMainThread) {
         std::lock_guard lock(mutex);
         syncs.append({key, QThread::currentThreadId()});
     });
-    std::unique_ptr<AppModel> model = AppComposition::live(/*runStartupTasks=*/false);
+    std::unique_ptr<AppModel> model = AppComposition::live(AppComposition::StartupTasks::skip);
     model->activity()->record(ActivityEvent::Kind::createdFolder, std::nullopt,
                               QStringLiteral("Reports"));
     ASSERT_TRUE(QTest::qWaitFor(
