@@ -23,7 +23,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-/// Lists the desktop's applications and opens a file with one of them.
+/// Lists the desktop's applications and opens a file with one of them. The lists may be
+/// asked for on any thread (the application chooser reads them on a worker).
 class ApplicationLauncher {
 public:
     virtual ~ApplicationLauncher() = default;

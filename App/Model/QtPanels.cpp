@@ -1,8 +1,9 @@
 #include "App/Model/QtPanels.h"
 
+#include "App/DesignSystem/BusyIndicator.h"
 #include "App/DesignSystem/DisplayText.h"
-
 #include "App/Model/ApplicationLauncher.h"
+#include "StorageCore/Concurrency/TaskRunner.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -10,6 +11,7 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -22,12 +24,14 @@ namespace {
 
 QWidget* activeWindow() { return QApplication::activeWindow(); }
 
-/// Chooses an application for a file: the recommended ones, or every one.
+/// Chooses an application for a file: the recommended ones, or every one. The desktop's
+/// registry is read on a worker (it loads GIO the first time and reads every desktop entry);
+/// meanwhile the list waits beside a busy indicator, and a newer request replaces an older.
 class OpenWithDialog : public QDialog {
 public:
-    OpenWithDialog(const ApplicationLauncher& launcher, const QString& mimeType, const QString& message,
-                   QWidget* parent)
-        : QDialog(parent), launcher_(launcher), mimeType_(mimeType) {
+    OpenWithDialog(std::shared_ptr<ApplicationLauncher> launcher, const QString& mimeType,
+                   const QString& message, QWidget* parent)
+        : QDialog(parent), launcher_(std::move(launcher)), mimeType_(mimeType) {
         setObjectName(QStringLiteral("openWithDialog"));
         setWindowTitle(QStringLiteral("Open With"));
         setWindowModality(Qt::WindowModal);
@@ -41,9 +45,15 @@ public:
         list_->setObjectName(QStringLiteral("openWithList"));
         list_->setIconSize(QSize(24, 24));
         layout->addWidget(list_, 1);
+        auto* row = new QHBoxLayout;
         showAll_ = new QCheckBox(QStringLiteral("Show all applications"), this);
         showAll_->setObjectName(QStringLiteral("openWithShowAll"));
-        layout->addWidget(showAll_);
+        row->addWidget(showAll_);
+        row->addStretch(1);
+        busy_ = new BusyIndicator(16, this);
+        busy_->setObjectName(QStringLiteral("openWithBusy"));
+        row->addWidget(busy_);
+        layout->addLayout(row);
         auto* buttons = new QDialogButtonBox(QDialogButtonBox::Open | QDialogButtonBox::Cancel, this);
         open_ = buttons->button(QDialogButtonBox::Open);
         layout->addWidget(buttons);
@@ -55,6 +65,8 @@ public:
         fill(false);
     }
 
+    ~OpenWithDialog() override { request_.cancel(); }
+
     QString chosen() const {
         const QListWidgetItem* item = list_->currentItem();
         return item ? item->data(Qt::UserRole).toString() : QString();
@@ -62,12 +74,31 @@ public:
 
 private:
     void fill(bool all) {
+        request_.cancel();
         list_->clear();
-        QList<ApplicationInfo> apps = all ? launcher_.all() : launcher_.recommended(mimeType_);
+        list_->setEnabled(false);
+        open_->setEnabled(false);
+        busy_->show();
+        const int generation = ++generation_;
+        request_ = runTask(
+            this,
+            [launcher = launcher_, mimeType = mimeType_, all] {
+                return all ? launcher->all() : launcher->recommended(mimeType);
+            },
+            [this, all, generation](TaskResult<QList<ApplicationInfo>> result) {
+                if (generation != generation_)
+                    return;
+                showApplications(all, result.ok() ? result.value() : QList<ApplicationInfo>());
+            });
+    }
+
+    void showApplications(bool all, const QList<ApplicationInfo>& apps) {
         if (apps.isEmpty() && !all) {
             showAll_->setChecked(true); // nothing registered for the type: offer everything
             return;
         }
+        busy_->hide();
+        list_->setEnabled(true);
         for (const ApplicationInfo& app : apps) {
             auto* item = new QListWidgetItem(QIcon::fromTheme(app.iconName), app.name, list_);
             item->setData(Qt::UserRole, app.id);
@@ -76,11 +107,14 @@ private:
         open_->setEnabled(list_->count() > 0);
     }
 
-    const ApplicationLauncher& launcher_;
+    std::shared_ptr<ApplicationLauncher> launcher_;
     QString mimeType_;
     QListWidget* list_;
     QCheckBox* showAll_;
+    BusyIndicator* busy_;
     QPushButton* open_;
+    TaskHandle request_;
+    int generation_ = 0;
 };
 
 } // namespace
@@ -118,10 +152,9 @@ void QtPanels::chooseSaveLocation(const QString& proposedName, std::function<voi
 
 void QtPanels::chooseApplication(const FileItem& item, const QString& message,
                                  std::function<void(const QString&)> onChosen) {
-    auto* dialog = new OpenWithDialog(*launcher_, item.mimeType, message, activeWindow());
+    auto* dialog = new OpenWithDialog(launcher_, item.mimeType, message, activeWindow());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    std::shared_ptr<ApplicationLauncher> keep = launcher_;
-    QObject::connect(dialog, &QDialog::accepted, dialog, [dialog, onChosen, keep] {
+    QObject::connect(dialog, &QDialog::accepted, dialog, [dialog, onChosen] {
         const QString id = dialog->chosen();
         if (!id.isEmpty())
             onChosen(id);

@@ -1,11 +1,23 @@
 // The desktop's applications through GIO, under a private XDG_DATA_DIRS holding one test
 // desktop entry whose command writes the file it was given to a marker file.
 #include "App/Model/ApplicationLauncher.h"
+#include "App/Model/QtPanels.h"
+#include "StorageCore/Domain/FileModel.h"
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QListWidget>
+#include <QPushButton>
 #include <QTest>
+#include <QThread>
+
+#include <condition_variable>
+#include <mutex>
 
 #include <gtest/gtest.h>
 
@@ -65,3 +77,100 @@ TEST_F(DesktopApplicationLauncherTest, ListsTheEntryForItsTypeAndOpensAFileWithI
 }
 
 } // namespace
+
+namespace {
+
+/// A registry whose lists wait until the test opens the gate (at most 20 s), and that tells on
+/// which thread it was asked.
+class GatedLauncher : public ApplicationLauncher {
+public:
+    explicit GatedLauncher(QList<ApplicationInfo> recommended) : recommended_(std::move(recommended)) {}
+    QList<ApplicationInfo> recommended(const QString&) const override {
+        wait();
+        return recommended_;
+    }
+    QList<ApplicationInfo> all() const override {
+        wait();
+        return {{QStringLiteral("org.example.Editor.desktop"), QStringLiteral("Editor"), {}},
+                {QStringLiteral("org.example.Viewer.desktop"), QStringLiteral("Viewer"), {}}};
+    }
+    void launch(const QString&, const QUrl&) override {}
+    void open() {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        cv_.notify_all();
+    }
+    Qt::HANDLE askedOn() const {
+        std::lock_guard lock(mutex_);
+        return askedOn_;
+    }
+
+private:
+    void wait() const {
+        std::unique_lock lock(mutex_);
+        askedOn_ = QThread::currentThreadId();
+        cv_.wait_for(lock, std::chrono::seconds(20), [this] { return open_; });
+    }
+    QList<ApplicationInfo> recommended_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable cv_;
+    mutable Qt::HANDLE askedOn_ = nullptr;
+    bool open_ = false;
+};
+
+QDialog* openWithDialog() {
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget->objectName() == QLatin1String("openWithDialog") && widget->isVisible())
+            return qobject_cast<QDialog*>(widget);
+    return nullptr;
+}
+
+} // namespace
+
+// The chooser is up at once; the registry (GIO's first load, every desktop entry) is read on a
+// worker, and the list fills when it answers.
+TEST(ApplicationChooser, ReadsTheRegistryOnAWorkerWhileTheDialogWaits) {
+    auto launcher = std::make_shared<GatedLauncher>(QList<ApplicationInfo>{
+        {QStringLiteral("org.example.Viewer.desktop"), QStringLiteral("Viewer"), {}}});
+    QtPanels panels(launcher);
+    FileItem item;
+    item.name = QStringLiteral("notes.txt");
+    item.mimeType = QStringLiteral("text/plain");
+    QString chosen;
+    panels.chooseApplication(item, QStringLiteral("Choose an application"),
+                             [&](const QString& id) { chosen = id; });
+    QDialog* dialog = openWithDialog();
+    ASSERT_TRUE(dialog);
+    auto* list = dialog->findChild<QListWidget*>(QStringLiteral("openWithList"));
+    auto* open = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open);
+    auto* busy = dialog->findChild<QWidget*>(QStringLiteral("openWithBusy"));
+    EXPECT_EQ(list->count(), 0);
+    EXPECT_FALSE(list->isEnabled());
+    EXPECT_FALSE(open->isEnabled());
+    EXPECT_TRUE(busy->isVisible());
+
+    launcher->open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->count() == 1; }, 20'000));
+    EXPECT_NE(launcher->askedOn(), QThread::currentThreadId());
+    EXPECT_FALSE(busy->isVisible());
+    EXPECT_TRUE(open->isEnabled());
+    open->click();
+    EXPECT_EQ(chosen, QStringLiteral("org.example.Viewer.desktop"));
+}
+
+// Nothing registered for the type: every application is offered instead.
+TEST(ApplicationChooser, OffersEveryApplicationWhenNoneIsRegisteredForTheType) {
+    auto launcher = std::make_shared<GatedLauncher>(QList<ApplicationInfo>{});
+    launcher->open();
+    QtPanels panels(launcher);
+    FileItem item;
+    item.name = QStringLiteral("data.bin");
+    item.mimeType = QStringLiteral("application/octet-stream");
+    panels.chooseApplication(item, QStringLiteral("Choose an application"), [](const QString&) {});
+    QDialog* dialog = openWithDialog();
+    ASSERT_TRUE(dialog);
+    auto* list = dialog->findChild<QListWidget*>(QStringLiteral("openWithList"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->count() == 2; }, 20'000));
+    EXPECT_TRUE(dialog->findChild<QCheckBox*>(QStringLiteral("openWithShowAll"))->isChecked());
+    dialog->reject();
+}
