@@ -30,7 +30,7 @@ ProviderCapabilities capabilities(ProviderKind kind) {
     case ProviderKind::googleDrive:
         return ProviderCapabilities{true, true, false, true, std::nullopt, false};
     case ProviderKind::telegram:
-        return ProviderCapabilities{false, false, true, false, qint64(2'000'000'000), false};
+        return ProviderCapabilities{false, false, true, false, telegramMaxFileSize, false};
     }
     return {};
 }

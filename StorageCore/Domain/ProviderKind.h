@@ -22,6 +22,9 @@ struct ProviderCapabilities {
     bool operator==(const ProviderCapabilities&) const = default;
 };
 
+/// Telegram's file-size limit: its capabilities' maxFileSize, and what its back end refuses.
+inline constexpr qint64 telegramMaxFileSize = 2'000'000'000;
+
 namespace ProviderKinds {
 const QList<ProviderKind>& allCases();
 QString rawValue(ProviderKind kind);

@@ -1,5 +1,7 @@
 #include "TelegramProvider/TDLib/TDObject.h"
 
+#include "StorageCore/Domain/ProviderKind.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>

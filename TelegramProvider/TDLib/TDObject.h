@@ -94,7 +94,4 @@ private:
     std::string what_;
 };
 
-/// Telegram's file-size limit, used wherever a file is too large for it.
-inline constexpr qint64 telegramMaxFileSize = 2'000'000'000;
-
 } // namespace tw
