@@ -69,7 +69,7 @@ void runSelfCheck(int& argc, char** argv, const QString& version) {
 Application::Parts Application::liveParts(AppComposition::Seams seams) {
     Parts parts;
     parts.model = AppComposition::live(/*runStartupTasks=*/true, std::move(seams));
-    parts.quickLook = &PreviewWiring::quickLook();
+    parts.quickLook = &PreviewWiring::quickLook(*parts.model);
     parts.previewOpener = [](AppModel& model) { return PreviewWiring::makeOpener(model); };
     parts.contentAfterFirstFrame = true;
     return parts;
