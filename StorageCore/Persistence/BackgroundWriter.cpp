@@ -33,7 +33,8 @@ BackgroundWriter::~BackgroundWriter() {
     // This writer's entry has expired by now; so has any other whose writer is gone.
     Registry& all = registry();
     std::lock_guard lock(all.mutex);
-    all.writers.removeIf([](const std::weak_ptr<BackgroundWriter>& entry) { return entry.expired(); });
+    all.writers.removeIf(
+        [](const std::weak_ptr<BackgroundWriter>& entry) { return entry.expired(); });
 }
 
 void BackgroundWriter::startDrain() {

@@ -9,9 +9,10 @@
 namespace tw {
 
 /// The worker side of a store that writes behind its callers (WriteBehindStore,
-/// SettingsStore): the store queues its changes under lock() through queue() and returns;
-/// one drain at a time, on a worker of the task facility, takes the next job (takeNext(),
-/// under the lock), runs it outside the lock, and goes on until nothing is queued.
+/// SettingsStore): the store queues a change through queue(), which applies it under the lock
+/// and returns; one drain at a time, on a worker of the task facility, takes the next job
+/// (takeNext(), under the lock), runs it outside the lock, and goes on until nothing is
+/// queued.
 ///
 /// - The lock guards the writer's own state and whatever the store keeps beside it (its
 ///   queue, what reads answer); it is never held while a job runs.
@@ -30,7 +31,8 @@ public:
     using Job = std::function<void()>;
 
     /// A writer of type Writer, known to flushAll() from now on.
-    template <typename Writer, typename... Args> static std::shared_ptr<Writer> make(Args&&... args) {
+    template <typename Writer, typename... Args>
+    static std::shared_ptr<Writer> make(Args&&... args) {
         auto writer = std::make_shared<Writer>(std::forward<Args>(args)...);
         enroll(writer);
         return writer;
