@@ -2,13 +2,13 @@
 // caller's thread in the order queued, a job that throws does not stop the drain, and the
 // quit protocol's flushAll waits for every live writer against one deadline.
 #include "StorageCore/Persistence/BackgroundWriter.h"
+#include "StorageCore/Concurrency/Completion.h"
 
 #include <QList>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -31,34 +31,6 @@ protected:
 
 private:
     QList<Job> jobs_; // behind the writer's lock
-};
-
-/// A job that waits at it while it is shut.
-class Gate {
-public:
-    void open() {
-        {
-            std::lock_guard lock(mutex_);
-            open_ = true;
-        }
-        cv_.notify_all();
-    }
-    void pass() {
-        std::unique_lock lock(mutex_);
-        ++waiting_;
-        cv_.notify_all();
-        cv_.wait(lock, [this] { return open_; });
-    }
-    bool waitForPasser() {
-        std::unique_lock lock(mutex_);
-        return cv_.wait_for(lock, 20s, [this] { return waiting_ > 0; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool open_ = false;
-    int waiting_ = 0;
 };
 
 /// What the jobs did, from any thread.
@@ -84,17 +56,25 @@ private:
     QList<Qt::HANDLE> threads_;
 };
 
+/// Queues a job that records entry once released, and waits until it runs.
+void addHeldJob(ListWriter& writer, Record& record, const QString& entry,
+                Completion<std::monostate> released) {
+    Completion<std::monostate> entered;
+    writer.add([&record, entry, entered, released]() mutable {
+        entered.resolve({});
+        released.wait();
+        record.add(entry);
+    });
+    ASSERT_TRUE(entered.waitFor(20s).has_value());
+}
+
 TEST(BackgroundWriter, RunsOneJobAtATimeInTheOrderQueuedOffTheCallersThread) {
     auto writer = BackgroundWriter::make<ListWriter>();
-    Gate gate;
     Record record;
-    writer->add([&] {
-        gate.pass();
-        record.add(QStringLiteral("first"));
-    });
-    ASSERT_TRUE(gate.waitForPasser());
-    // Queued from several threads while the first job runs: a second drain would run them
-    // now, past the shut gate.
+    Completion<std::monostate> released;
+    ASSERT_NO_FATAL_FAILURE(addHeldJob(*writer, record, QStringLiteral("first"), released));
+    // Queued from several threads while the first job is held: a second drain would run them
+    // now.
     std::vector<std::thread> producers;
     for (int producer = 0; producer < 4; ++producer) {
         producers.emplace_back([&, producer] {
@@ -109,7 +89,7 @@ TEST(BackgroundWriter, RunsOneJobAtATimeInTheOrderQueuedOffTheCallersThread) {
     EXPECT_TRUE(record.entries().isEmpty());
     EXPECT_FALSE(writer->flush(std::chrono::steady_clock::now() + 1ms));
 
-    gate.open();
+    released.resolve({});
     ASSERT_TRUE(writer->flush(std::chrono::steady_clock::now() + 20s));
     const QStringList entries = record.entries();
     ASSERT_EQ(entries.size(), 101);
@@ -149,19 +129,15 @@ TEST(BackgroundWriter, FlushAllWaitsForEveryLiveWriter) {
     auto busy = BackgroundWriter::make<ListWriter>();
     auto gone = BackgroundWriter::make<ListWriter>();
     gone.reset();
-    Gate gate;
     Record record;
-    busy->add([&] {
-        gate.pass();
-        record.add(QStringLiteral("busy"));
-    });
-    ASSERT_TRUE(gate.waitForPasser());
+    Completion<std::monostate> released;
+    ASSERT_NO_FATAL_FAILURE(addHeldJob(*busy, record, QStringLiteral("busy"), released));
     EXPECT_FALSE(BackgroundWriter::flushAll(std::chrono::steady_clock::now() + 50ms));
 
-    std::thread opener([&] { gate.open(); });
+    std::thread releaser([released]() mutable { released.resolve({}); });
     EXPECT_TRUE(BackgroundWriter::flushAll(std::chrono::steady_clock::now() + 20s));
     EXPECT_EQ(record.entries(), QStringList{QStringLiteral("busy")});
-    opener.join();
+    releaser.join();
 }
 
 } // namespace
