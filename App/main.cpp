@@ -3,8 +3,7 @@
 #include "App/Shell/Application.h"
 #include "App/Shell/InstanceLock.h"
 #include "App/Shell/MainWindow.h"
-#include "StorageCore/Persistence/SettingsStore.h"
-#include "StorageCore/Persistence/WriteBehindStore.h"
+#include "StorageCore/Persistence/BackgroundWriter.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -60,9 +59,7 @@ int main(int argc, char* argv[]) {
     }
     // Documents and settings saved after the quit protocol's wait (or on a path that skipped
     // it).
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    tw::WriteBehindStore::flushAll(deadline);
-    tw::SettingsStore::flushAll(deadline);
+    tw::BackgroundWriter::flushAll(std::chrono::steady_clock::now() + std::chrono::seconds(5));
     // Workers stuck in a back-end call are never joined: leave without static destructors.
     std::fflush(stdout);
     std::fflush(stderr);

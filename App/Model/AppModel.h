@@ -99,6 +99,9 @@ public:
     const std::shared_ptr<TelegramStorageProvider>& telegramProvider() const { return telegramProvider_; }
     const ServiceCredentialStore& serviceCredentials() const { return serviceCredentials_; }
     ApplicationLauncher* launcher() const { return launcher_.get(); }
+    /// The application's settings (one store per settings file in the process: the quick-look
+    /// panel keeps its frame in this one too).
+    const std::shared_ptr<SettingsStore>& defaults() const { return defaults_; }
 
     // ---- observed state --------------------------------------------------------------------
     const std::optional<SidebarItem>& selection() const { return selection_; }

@@ -130,17 +130,17 @@ protected:
 
 // ---- QuickLookPanel ------------------------------------------------------------------------
 
-QuickLookPanel& QuickLookPanel::shared() {
+QuickLookPanel& QuickLookPanel::shared(const std::shared_ptr<SettingsStore>& settings) {
     // Owned by the application object, so it goes before the application does.
     static QPointer<QuickLookPanel> instance;
     if (!instance)
-        instance = new QuickLookPanel(nullptr, qApp);
+        instance = new QuickLookPanel(settings, qApp);
     return *instance;
 }
 
 QuickLookPanel::QuickLookPanel(std::shared_ptr<SettingsStore> settings, QObject* parent)
-    : QObject(parent),
-      settings_(settings ? std::move(settings) : std::make_shared<SettingsStore>()) {
+    : QObject(parent), settings_(std::move(settings)) {
+    Q_ASSERT(settings_);
     // Whenever the application stops being the active one, the panel is put away.
     connect(qApp, &QGuiApplication::applicationStateChanged, this,
             [this](Qt::ApplicationState state) {

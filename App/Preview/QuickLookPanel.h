@@ -49,10 +49,11 @@ public:
     /// A panel smaller than this comes back at contentSize.
     static constexpr QSize smallestKeptSize{540, 375};
 
-    /// The application's panel (settings in the application's own settings).
-    static QuickLookPanel& shared();
-    explicit QuickLookPanel(std::shared_ptr<SettingsStore> settings = {},
-                            QObject* parent = nullptr);
+    /// The application's panel, made by the first call over settings, the application's own
+    /// settings store (AppModel::defaults(): the process keeps one store per file).
+    static QuickLookPanel& shared(const std::shared_ptr<SettingsStore>& settings);
+    /// A panel that keeps its frame in settings (not null).
+    explicit QuickLookPanel(std::shared_ptr<SettingsStore> settings, QObject* parent = nullptr);
     ~QuickLookPanel() override;
 
     bool isPanelVisible() const override;

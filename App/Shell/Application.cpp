@@ -71,7 +71,7 @@ Application::Parts Application::liveParts(AppComposition::Seams seams) {
     // The start-up's background work waits for the window's content (see the constructor).
     parts.model =
         AppComposition::live(AppComposition::StartupTasks::runWhenReleased, std::move(seams));
-    parts.quickLook = &PreviewWiring::quickLook();
+    parts.quickLook = &PreviewWiring::quickLook(*parts.model);
     parts.previewOpener = [](AppModel& model) { return PreviewWiring::makeOpener(model); };
     parts.contentAfterFirstFrame = true;
     return parts;

@@ -1,5 +1,6 @@
 #include "App/Shell/PreviewWiring.h"
 
+#include "App/Model/AppModel.h"
 #include "App/Preview/PreviewWindowRegistry.h"
 #include "App/Preview/QuickLookPanel.h"
 
@@ -7,7 +8,7 @@
 
 namespace tw::PreviewWiring {
 
-QuickLook& quickLook() { return QuickLookPanel::shared(); }
+QuickLook& quickLook(AppModel& model) { return QuickLookPanel::shared(model.defaults()); }
 
 OpenPreview makeOpener(AppModel& model) {
     // The registry lives as long as the last copy of the opener: the windows and views that

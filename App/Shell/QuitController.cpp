@@ -1,7 +1,6 @@
 #include "App/Shell/QuitController.h"
 
-#include "StorageCore/Persistence/SettingsStore.h"
-#include "StorageCore/Persistence/WriteBehindStore.h"
+#include "StorageCore/Persistence/BackgroundWriter.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -18,10 +17,8 @@ QuitController::QuitController(Hooks hooks, Limits limits, QObject* parent)
     if (!hooks_.flushDocuments) {
         hooks_.flushDocuments = [] {
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-            if (!WriteBehindStore::flushAll(deadline))
-                qCWarning(lcQuit) << "documents were still being written at quit";
-            if (!SettingsStore::flushAll(deadline))
-                qCWarning(lcQuit) << "settings were still being written at quit";
+            if (!BackgroundWriter::flushAll(deadline))
+                qCWarning(lcQuit) << "documents or settings were still being written at quit";
         };
     }
     limitTimer_.setSingleShot(true);

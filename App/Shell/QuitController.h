@@ -21,8 +21,8 @@ namespace tw {
 ///    given cancelGrace to end; a clean-up stuck in a back-end call past that is left behind
 ///    on its worker, which nothing ever joins.
 /// 3. Stop the TDLib receive thread (bounded by the hook itself: one second), then wait for
-///    the documents and settings still being written (WriteBehindStore, SettingsStore, five
-///    seconds in all), on a worker.
+///    the documents and settings still being written (BackgroundWriter::flushAll: every
+///    WriteBehindStore and SettingsStore, five seconds in all), on a worker.
 /// 4. Terminate. No path cancels a quit once it is requested. (main() waits for the documents
 ///    and settings once more after the event loop, for the paths that terminate at once.)
 class QuitController : public QObject {
@@ -38,7 +38,7 @@ public:
         /// Ends the event loop (QCoreApplication::quit by default).
         std::function<void()> terminate;
         /// Waits, on a worker, for the documents and settings still being written (default:
-        /// WriteBehindStore::flushAll and SettingsStore::flushAll, five seconds in all).
+        /// BackgroundWriter::flushAll, five seconds).
         std::function<void()> flushDocuments;
     };
 

@@ -20,8 +20,8 @@ namespace tw {
 ///   from that thread's event loop.
 /// - Keys, value encoding and file are QSettings's own: what an earlier version kept is read
 ///   as it was.
-/// - Any thread may call it. flush() / flushAll() wait for what is pending (at quit); the
-///   destructor flushes too.
+/// - Any thread may call it. flush() and BackgroundWriter::flushAll() (at quit) wait for what
+///   is pending; the destructor flushes too.
 class SettingsStore final {
 public:
     using Deadline = std::chrono::steady_clock::time_point;
@@ -46,13 +46,9 @@ public:
     /// Waits until nothing is pending or being written, or the deadline passes; true when
     /// nothing is.
     bool flush(Deadline deadline = Deadline::max());
-    /// flush() of every SettingsStore alive in the process (the quit protocol's last step,
-    /// and main() after the windows have closed).
-    static bool flushAll(Deadline deadline);
-
-    struct State;
 
 private:
+    struct State;
     std::shared_ptr<State> state_;
 };
 

@@ -20,7 +20,8 @@ namespace tw {
 /// - A write that fails is logged ("Persistence") and dropped; the caller's copy stays in
 ///   memory and its next save writes again. Values that are no object or array are refused
 ///   at once (StoreError), as the JSON store refuses them.
-/// - flush() / flushAll() wait for what is pending (at quit); the destructor flushes too.
+/// - flush() and BackgroundWriter::flushAll() (at quit) wait for what is pending; the
+///   destructor flushes too.
 class WriteBehindStore final : public KeyValueStore {
 public:
     using Deadline = std::chrono::steady_clock::time_point;
@@ -37,15 +38,11 @@ public:
 
     /// Waits until nothing is pending or running, or the deadline passes; true when nothing is.
     bool flush(Deadline deadline = Deadline::max());
-    /// flush() of every WriteBehindStore alive in the process (the quit protocol's last
-    /// step, and main() after the event loop).
-    static bool flushAll(Deadline deadline);
 
     const std::shared_ptr<KeyValueStore>& below() const;
 
-    struct State;
-
 private:
+    struct State;
     std::shared_ptr<State> state_;
 };
 

@@ -4,6 +4,7 @@
 #include "App/DesignSystem/Format.h"
 #include "App/Preview/PreviewContentView.h"
 #include "App/Preview/QuickLookKeys.h"
+#include "App/Shell/PreviewWiring.h"
 #include "StorageCore/Persistence/SettingsStore.h"
 #include "tests/App/Preview/PreviewFixtures.h"
 
@@ -158,6 +159,19 @@ TEST_F(QuickLookPanelTest, KeepsItsFrameBetweenLaunches) {
     QuickLookPanel again(panelSettings);
     again.show(one, *model, recordOpen());
     EXPECT_EQ(again.panel()->geometry(), QRect(40, 50, 640, 420));
+}
+
+TEST_F(QuickLookPanelTest, TheApplicationsPanelKeepsItsFrameInTheModelsSettings) {
+    // The application's panel, as the shell wires it: one panel, over the model's own settings
+    // store, so what it keeps reads back through the model's store at once.
+    auto& panel = dynamic_cast<QuickLookPanel&>(PreviewWiring::quickLook(*model));
+    const std::unique_ptr<QuickLookPanel> owned(&panel); // the next test's panel is its own
+    EXPECT_EQ(&PreviewWiring::quickLook(*model), &panel);
+    panel.show(one, *model, recordOpen());
+    panel.panel()->setGeometry(40, 50, 640, 420);
+    panel.close();
+    EXPECT_EQ(defaults->value(QStringLiteral("QuickLookPanel")).toByteArray(),
+              panel.panel()->saveGeometry());
 }
 
 TEST_F(QuickLookPanelTest, TheDetailLineLeavesOutWhatIsUnknown) {

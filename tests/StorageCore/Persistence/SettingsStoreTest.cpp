@@ -5,6 +5,7 @@
 
 #include "StorageCore/Concurrency/Completion.h"
 #include "StorageCore/Concurrency/TaskRunner.h"
+#include "StorageCore/Persistence/BackgroundWriter.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -165,7 +166,7 @@ TEST_F(SettingsStoreTest, TheWaitAtQuitAndTheDestructorLeaveEveryChangeOnDisk) {
     // returns.
     Completion<bool> flushed;
     runDetached([flushed]() mutable {
-        flushed.resolve(SettingsStore::flushAll(std::chrono::steady_clock::now() + 20s));
+        flushed.resolve(BackgroundWriter::flushAll(std::chrono::steady_clock::now() + 20s));
     });
     ASSERT_TRUE(QTest::qWaitFor([&] { return flushed.isDone(); }, 20'000));
     EXPECT_TRUE(flushed.wait());

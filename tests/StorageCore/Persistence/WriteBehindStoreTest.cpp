@@ -5,6 +5,7 @@
 
 #include "StorageCore/Concurrency/Completion.h"
 #include "StorageCore/Concurrency/TaskRunner.h"
+#include "StorageCore/Persistence/BackgroundWriter.h"
 #include "StorageCore/Persistence/JSONDirectoryStore.h"
 #include "tests/support/InMemoryKeyValueStore.h"
 #include "tests/support/ThreadState.h"
@@ -148,7 +149,7 @@ TEST(WriteBehindStore, FlushAndTheDestructorWaitForThePendingWrites) {
     std::atomic<pid_t> flusher{0};
     runDetached([flushed, &flusher]() mutable {
         flusher = test::currentThreadID();
-        flushed.resolve(WriteBehindStore::flushAll(std::chrono::steady_clock::now() + 20s));
+        flushed.resolve(BackgroundWriter::flushAll(std::chrono::steady_clock::now() + 20s));
     });
     ASSERT_TRUE(QTest::qWaitFor([&] { return flusher.load() != 0; }, 20'000));
     ASSERT_TRUE(test::waitUntilParked(flusher.load(), 20'000));
