@@ -68,6 +68,18 @@ struct PrivateHome {
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
         qputenv("TDJSON_PATH", TW_FAKE_TDJSON_PATH);
     }
+    /// One stored Google Drive account: the keyring move has an item to look for.
+    void storeOneGoogleAccount() const {
+        StorageAccount account;
+        account.id = QUuid::createUuid();
+        account.provider = ProviderKind::googleDrive;
+        account.providerAccountID = QStringLiteral("p");
+        account.email = QStringLiteral("a@example.com");
+        account.alias = QStringLiteral("Work");
+        account.createdAt = account.updatedAt = QDateTime::currentDateTimeUtc();
+        JSONDirectoryStore(home.filePath(QStringLiteral("data/Tessarow")))
+            .save(QJsonArray{account.toJson()}, QStringLiteral("accounts"));
+    }
     QTemporaryDir home;
 };
 
@@ -115,15 +127,7 @@ private:
 // not wait for a keyring that hangs.
 TEST(AppComposition, TheCompositionDoesNotWaitForTheKeyringMigration) {
     PrivateHome home;
-    StorageAccount account;
-    account.id = QUuid::createUuid();
-    account.provider = ProviderKind::googleDrive;
-    account.providerAccountID = QStringLiteral("p");
-    account.email = QStringLiteral("a@example.com");
-    account.alias = QStringLiteral("Work");
-    account.createdAt = account.updatedAt = QDateTime::currentDateTimeUtc();
-    JSONDirectoryStore(home.home.filePath(QStringLiteral("data/Tessarow")))
-        .save(QJsonArray{account.toJson()}, QStringLiteral("accounts"));
+    home.storeOneGoogleAccount();
 
     auto legacy = std::make_shared<GatedLegacyItems>();
     AppComposition::Seams seams;
@@ -142,15 +146,7 @@ TEST(AppComposition, TheCompositionDoesNotWaitForTheKeyringMigration) {
 // it releases it once the window's content is on screen; then it runs at once.
 TEST(AppComposition, HeldStartupWorkRunsOnlyOnceReleased) {
     PrivateHome home;
-    StorageAccount account;
-    account.id = QUuid::createUuid();
-    account.provider = ProviderKind::googleDrive;
-    account.providerAccountID = QStringLiteral("p");
-    account.email = QStringLiteral("a@example.com");
-    account.alias = QStringLiteral("Work");
-    account.createdAt = account.updatedAt = QDateTime::currentDateTimeUtc();
-    JSONDirectoryStore(home.home.filePath(QStringLiteral("data/Tessarow")))
-        .save(QJsonArray{account.toJson()}, QStringLiteral("accounts"));
+    home.storeOneGoogleAccount();
 
     auto legacy = std::make_shared<GatedLegacyItems>();
     legacy->open();
