@@ -193,6 +193,7 @@ void FolderContentView::setFilter(const std::optional<FileCategory>& filter) {
     pager_->reset();
     commands_->setFilter(filter_);
     tableModel_->setFilter(filter_);
+    table_->doItemsLayout();
     statusBar_->setFilter(filter_);
     Q_EMIT filterChanged();
 }
