@@ -22,7 +22,7 @@ namespace {
 /// A cell is painted as the style paints an item view's item (its panel, the icon, the text
 /// in the same place and colours), but its text is laid out once per text and room and then
 /// kept: the style lays the text out anew several times for each paint (its size for the
-/// cell's layout, the elision, the drawing), and that was most of a repaint's time.
+/// cell's layout, the elision, the drawing), which would be most of a repaint's time.
 class RowDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
