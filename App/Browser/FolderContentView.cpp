@@ -193,6 +193,9 @@ void FolderContentView::setFilter(const std::optional<FileCategory>& filter) {
     pager_->reset();
     commands_->setFilter(filter_);
     tableModel_->setFilter(filter_);
+    // The new rows are laid out now, so that the switch paints one frame: Qt's delayed
+    // layout would paint the rows first and then again laid out.
+    table_->doItemsLayout();
     statusBar_->setFilter(filter_);
     Q_EMIT filterChanged();
 }

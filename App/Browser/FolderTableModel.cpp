@@ -23,19 +23,27 @@ FolderTableModel::FolderTableModel(FolderListing* listing, QObject* parent)
     connect(listing_, &QObject::destroyed, this, &FolderTableModel::listingGone);
 }
 
-bool FolderTableModel::matches(qsizetype index) const {
-    return !filter_ || listing_->categoryAt(index) == filter_;
+void FolderTableModel::appendMatching(std::vector<int>& rows, qsizetype first) const {
+    // Every item is looked at once per filter switch and page: the loop keeps to the
+    // listing's compact traits.
+    const FolderListing* listing = listing_.data();
+    const qsizetype count = listing->items().size();
+    if (!filter_) {
+        rows.reserve(rows.size() + size_t(std::max<qsizetype>(0, count - first)));
+        for (qsizetype i = first; i < count; ++i)
+            rows.push_back(int(i));
+        return;
+    }
+    const FileCategory wanted = *filter_;
+    for (qsizetype i = first; i < count; ++i)
+        if (listing->categoryAt(i) == wanted)
+            rows.push_back(int(i));
 }
 
 std::vector<int> FolderTableModel::matching() const {
     std::vector<int> rows;
-    if (!listing_)
-        return rows;
-    const qsizetype count = listing_->items().size();
-    rows.reserve(size_t(filter_ ? 0 : count));
-    for (qsizetype i = 0; i < count; ++i)
-        if (matches(i))
-            rows.push_back(int(i));
+    if (listing_)
+        appendMatching(rows, 0);
     return rows;
 }
 
@@ -106,12 +114,9 @@ void FolderTableModel::listingGone() {
 }
 
 void FolderTableModel::append(qsizetype first) {
-    const qsizetype count = listing_->items().size();
     std::vector<int> shown;
-    for (qsizetype i = first; i < count; ++i)
-        if (matches(i))
-            shown.push_back(int(i));
-    loaded_ = count;
+    appendMatching(shown, first);
+    loaded_ = listing_->items().size();
     if (shown.empty())
         return;
     const int at = int(rows_.size());

@@ -50,7 +50,8 @@ Q_SIGNALS:
     void rowsChanged();
 
 private:
-    bool matches(qsizetype index) const;
+    /// Appends the listing's indexes from first on whose items the filter shows.
+    void appendMatching(std::vector<int>& rows, qsizetype first) const;
     std::vector<int> matching() const;
     void listingAboutToChange();
     void listingChanged();

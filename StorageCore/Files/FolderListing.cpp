@@ -268,11 +268,6 @@ void FolderListing::remove(const FileRef& ref) {
     announceItems({});
 }
 
-std::optional<FileCategory> FolderListing::categoryAt(qsizetype index) const {
-    const qint8 category = traits_[size_t(index)].category;
-    return category < 0 ? std::nullopt : std::optional<FileCategory>(FileCategory(category));
-}
-
 void FolderListing::adopt(FileItem& item) {
     auto type = sharedTypes_.constFind(item.mimeType);
     if (type == sharedTypes_.constEnd())

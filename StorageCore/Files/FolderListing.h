@@ -68,8 +68,11 @@ public:
     /// The change the latest itemsChanged() announced.
     const ItemsChange& lastChange() const { return lastChange_; }
     /// The category of items()[index] (none for folders and other files), found once when
-    /// the item came in.
-    std::optional<FileCategory> categoryAt(qsizetype index) const;
+    /// the item came in. Inline: a filter asks it of every item.
+    std::optional<FileCategory> categoryAt(qsizetype index) const {
+        const qint8 category = traits_[size_t(index)].category;
+        return category < 0 ? std::nullopt : std::optional<FileCategory>(FileCategory(category));
+    }
 
     /// Starts a new generation: fetches the first page, then pages on in the background
     /// while a token remains, fewer than backgroundLoadLimit items are listed, no next
