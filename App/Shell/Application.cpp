@@ -113,16 +113,14 @@ Application::Application(Parts parts, QObject* parent)
         buildCommands();
         model_->releaseStartupWork();
     } else {
-        connect(window_.get(), &MainWindow::contentBuilt, this, buildCommands,
-                Qt::SingleShotConnection);
-        // The workers start once the content's frame is drawn: the keyring's library and the
-        // clean-ups' disk work compete with no frame before it.
         connect(
             window_.get(), &MainWindow::contentBuilt, this,
-            [this] {
-                QTimer::singleShot(0, model_.get(), [model = model_.get()] {
-                    model->releaseStartupWork();
-                });
+            [this, buildCommands] {
+                buildCommands();
+                // The workers start once the content's frame is drawn: the keyring's library
+                // and the clean-ups' disk work compete with no frame before it.
+                QTimer::singleShot(0, model_.get(),
+                                   [model = model_.get()] { model->releaseStartupWork(); });
             },
             Qt::SingleShotConnection);
     }

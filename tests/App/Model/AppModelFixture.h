@@ -6,6 +6,7 @@
 #include "App/Model/AppModel.h"
 #include "App/Model/ApplicationLauncher.h"
 #include "App/Model/Panels.h"
+#include "App/Model/StartupWork.h"
 #include "StorageCore/Accounts/AccountManager.h"
 #include "StorageCore/Domain/ProviderRouter.h"
 #include "StorageCore/Persistence/SettingsStore.h"
@@ -137,6 +138,7 @@ protected:
                                                  PreviewCache::standardMaxBytes,
                                                  PreviewCache::standardMaxAge);
         parts.runStartupTasks = false;
+        parts.startupWork = startupWork;
         model = std::make_unique<AppModel>(std::move(parts));
         return *model;
     }
@@ -162,6 +164,8 @@ protected:
     std::shared_ptr<InMemoryKeyValueStore> store = std::make_shared<InMemoryKeyValueStore>();
     std::shared_ptr<ScriptedPanels> panels = std::make_shared<ScriptedPanels>();
     std::shared_ptr<RecordingLauncher> launcher = std::make_shared<RecordingLauncher>();
+    /// Where the model's start-up work waits for its release (none: it runs at once).
+    std::shared_ptr<StartupWork> startupWork;
     ManualScheduler scheduler;
     std::unique_ptr<AppModel> model;
 };

@@ -15,6 +15,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QMenuBar>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
@@ -233,9 +234,11 @@ TEST_F(QuitControllerTest, TheLastInstalledCleanupIsTheOneThatRuns) {
 
 class ComposedApplicationTest : public AppModelFixture {
 protected:
-    std::unique_ptr<Application> compose(bool watchSignals = false) {
+    std::unique_ptr<Application> compose(bool watchSignals = false,
+                                         bool contentAfterFirstFrame = false) {
         build();
         Application::Parts parts;
+        parts.contentAfterFirstFrame = contentAfterFirstFrame;
         parts.model = std::move(model);
         parts.quickLook = &quickLook;
         parts.previewOpener = [this](AppModel&) {
@@ -262,6 +265,25 @@ TEST_F(ComposedApplicationTest, QuittingBeforeTheMainWindowCameOnScreenTerminate
     EXPECT_FALSE(app->quitController().hasPrepareForQuit());
     app->commands().quit()->trigger();
     EXPECT_EQ(journal.entries(), QStringList({"terminate"}));
+}
+
+// A start's first frame is the bare window: the menus come with the content, built after it,
+// and the start-up's background work is handed to the workers only then.
+TEST_F(ComposedApplicationTest, TheMenusAndTheStartupWorkComeAfterTheFirstFrame) {
+    startupWork = std::make_shared<StartupWork>();
+    std::atomic<bool> ran = false;
+    startupWork->run([&ran] { ran = true; });
+    auto app = compose(/*watchSignals=*/false, /*contentAfterFirstFrame=*/true);
+    app->show();
+    EXPECT_EQ(app->mainWindow().menuWidget(), nullptr);
+    EXPECT_FALSE(startupWork->isReleased());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return app->mainWindow().isContentBuilt(); }, 5000));
+    ASSERT_NE(app->mainWindow().menuWidget(), nullptr);
+    EXPECT_EQ(app->mainWindow().menuBar()->actions().size(), 3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ran.load(); }, 5000));
+    EXPECT_TRUE(startupWork->isReleased());
+    app->commands().quit()->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return terminations == 1; }, 5000));
 }
 
 TEST_F(ComposedApplicationTest, TheMainWindowsAppearanceInstallsTheCleanupAndClosingItQuits) {
