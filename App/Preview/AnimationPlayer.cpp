@@ -71,11 +71,11 @@ void AnimationPlayer::take(AnimationFrame frame) {
 }
 
 void AnimationPlayer::endPass(int loopCount) {
+    if (nextNumber_ == 0) {
+        finish(); // not a single frame this pass (the file went bad): the last one stays
+        return;
+    }
     if (passes_ == 0) {
-        if (frameNumber_ < 0) {
-            finish(); // not a single frame
-            return;
-        }
         repeatsLeft_ = loopCount;
         if (caching_) {
             cacheComplete_ = true;

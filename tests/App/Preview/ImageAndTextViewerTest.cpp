@@ -375,6 +375,25 @@ TEST_F(ImageViewerTest, AnAnimationLoopsAsItsFileSaysFromMemoryOrDecodingAgain) 
     threadPool(TaskPool::general)->waitForDone();
 }
 
+TEST_F(ImageViewerTest, AnAnimationWhoseFileGoesBadStopsOnTheFrameShown) {
+    const QString path =
+        write(QStringLiteral("spoilt.gif"), makeGIF(QSize(4, 4), {Qt::red, Qt::green}, 20, 0))
+            .toLocalFile();
+    FrameReads reads;
+    AnimationPlayer player(path, QSize(), nullptr, 0); // every pass reads the file
+    QSignalSpy finished(&player, &AnimationPlayer::finished);
+    player.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return player.completedPasses() >= 1; }, 5000));
+    write(QStringLiteral("spoilt.gif"), "junk");
+    ASSERT_TRUE(finished.wait(5000)) << "no pass of no frames over and over";
+    EXPECT_FALSE(player.isRunning());
+    EXPECT_FALSE(player.currentImage().isNull());
+    threadPool(TaskPool::general)->waitForDone();
+    const int count = reads.count();
+    QTest::qWait(200);
+    EXPECT_EQ(reads.count(), count);
+}
+
 TEST_F(ImageViewerTest, AViewGoneWhileAFrameIsDecodedGetsNothingAndLeavesNoTask) {
     FrameReads reads;
     reads.hold();
