@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 namespace tw {
 
@@ -44,6 +45,7 @@ public:
         }
     }
     QIODevice* device() const { return device_; }
+    bool isSequential() const { return file_.isSequential(); }
 
 private:
     QFile file_;
@@ -122,7 +124,8 @@ DecodedImage ImageDecoder::decode(const QString& path, QSize bound) {
     const QSize stored = reader.size();
     const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
     decoded.fullSize = turned ? stored.transposed() : stored;
-    decoded.animated = reader.supportsAnimation() && reader.imageCount() > 1;
+    decoded.animated =
+        !source.isSequential() && reader.supportsAnimation() && reader.imageCount() > 1;
     const QSize target = boundedSize(decoded.fullSize, bound);
     if (target.isValid() && target != decoded.fullSize)
         reader.setScaledSize(turned ? target.transposed() : target); // before the turn
@@ -134,6 +137,80 @@ DecodedImage ImageDecoder::decode(const QString& path, QSize bound) {
     if (!decoded.fullSize.isValid())
         decoded.fullSize = decoded.image.size(); // a reader that cannot tell before reading
     return decoded;
+}
+
+namespace {
+
+std::mutex readObserverMutex;
+std::function<void()> readObserver;
+
+void observeRead() {
+    std::function<void()> observer;
+    {
+        std::lock_guard lock(readObserverMutex);
+        observer = readObserver;
+    }
+    if (observer)
+        observer();
+}
+
+} // namespace
+
+void FrameReader::setReadObserver(std::function<void()> observer) {
+    std::lock_guard lock(readObserverMutex);
+    readObserver = std::move(observer);
+}
+
+/// The file open for one pass over its frames.
+struct FrameReader::Open {
+    explicit Open(const QString& path)
+        : source(path), reader(source.device(), QFileInfo(path).suffix().toLatin1()) {}
+    ImageSource source;
+    QImageReader reader;
+    /// The size every frame is shown at, and whether the reader can decode straight to it.
+    QSize target;
+    bool readerScales = false;
+    bool ended = false;
+};
+
+FrameReader::FrameReader(QString path, QSize bound) : path_(std::move(path)), bound_(bound) {}
+
+FrameReader::~FrameReader() = default;
+
+AnimationFrame FrameReader::read() {
+    Cancellation::checkpoint();
+    if (!open_ || open_->ended) {
+        open_ = std::make_unique<Open>(path_);
+        QImageReader& reader = open_->reader;
+        reader.setAutoTransform(true);
+        const QSize stored = reader.size();
+        const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
+        const QSize full = turned ? stored.transposed() : stored;
+        const QSize target = ImageDecoder::boundedSize(full, bound_);
+        if (target.isValid() && target != full) {
+            open_->target = target;
+            open_->readerScales = reader.supportsOption(QImageIOHandler::ScaledSize);
+            if (open_->readerScales)
+                reader.setScaledSize(turned ? target.transposed() : target); // before the turn
+        }
+    }
+    QImageReader& reader = open_->reader;
+    AnimationFrame frame;
+    observeRead();
+    Cancellation::checkpoint();
+    if (open_->source.device() && reader.canRead())
+        frame.image = reader.read();
+    if (frame.image.isNull()) {
+        open_->ended = true;
+        frame.loopCount = reader.loopCount();
+        return frame;
+    }
+    frame.delay = reader.nextImageDelay();
+    if (open_->target.isValid() && !open_->readerScales && frame.image.size() != open_->target)
+        frame.image =
+            frame.image.scaled(open_->target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    convertForPainting(frame.image);
+    return frame;
 }
 
 } // namespace tw

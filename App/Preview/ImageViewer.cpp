@@ -1,13 +1,13 @@
 #include "App/Preview/ImageViewer.h"
 
 #include "App/DesignSystem/ContentUnavailableView.h"
+#include "App/Preview/AnimationPlayer.h"
 #include "App/Preview/ImageController.h"
 #include "App/Preview/ImageDecoder.h"
 #include "StorageCore/Domain/StorageError.h"
 
 #include <QGraphicsItem>
 #include <QGridLayout>
-#include <QMovie>
 #include <QPainter>
 #include <QProgressBar>
 #include <QScreen>
@@ -102,24 +102,24 @@ void MagnifyingImageView::open(const QString& path) {
     const QSize bound = fittedBound();
     decode_ = runTask(
         this, [path, bound] { return ImageDecoder::decode(path, bound); },
-        [this](TaskResult<DecodedImage> result) {
+        [this, bound](TaskResult<DecodedImage> result) {
             loading_ = false;
             if (!result.ok() || result.value().image.isNull() ||
                 result.value().fullSize.isEmpty()) {
                 Q_EMIT loaded(false);
                 return;
             }
-            showFirst(std::move(result.value()));
+            showFirst(std::move(result.value()), bound);
             Q_EMIT loaded(true);
         });
 }
 
-void MagnifyingImageView::showFirst(DecodedImage decoded) {
+void MagnifyingImageView::showFirst(DecodedImage decoded, QSize bound) {
     imageSize_ = decoded.fullSize;
     reduced_ = std::move(decoded.image);
     setPicture(reduced_);
-    if (decoded.animated && qint64(imageSize_.width()) * imageSize_.height() <= animationPixelLimit)
-        startMovie();
+    if (decoded.animated)
+        startAnimation(bound);
     item_->setTransformOriginPoint(QRectF(QPointF(0, 0), imageSize_).center());
     item_->setRotation(rotation_);
     updateSceneRect();
@@ -127,16 +127,12 @@ void MagnifyingImageView::showFirst(DecodedImage decoded) {
         zoomToFit();
 }
 
-void MagnifyingImageView::startMovie() {
-    auto* movie = new QMovie(path_, QByteArray(), this);
-    if (!movie->isValid()) {
-        delete movie; // the first frame stays, still
-        return;
-    }
-    movie_ = movie;
-    connect(movie_, &QMovie::frameChanged, this, [this] { setPicture(movie_->currentImage()); });
-    // The frame decoded by the task is on screen until the movie's first one.
-    movie_->start();
+void MagnifyingImageView::startAnimation(QSize bound) {
+    // Frames at the reduced picture's size; it is on screen until the first one comes.
+    player_ = new AnimationPlayer(path_, bound, this);
+    connect(player_, &AnimationPlayer::frameChanged, this,
+            [this] { setPicture(player_->currentImage()); });
+    player_->start();
 }
 
 void MagnifyingImageView::setPicture(const QImage& picture) {
@@ -233,13 +229,14 @@ QRect MagnifyingImageView::neededRect(const Detail& wanted) const {
 }
 
 bool MagnifyingImageView::isSharp() const {
-    if (!hasImage() || movie_ || reduced_.size() == imageSize_ || reducedDensity() <= 1.01)
+    if (!hasImage() || reduced_.size() == imageSize_ || reducedDensity() <= 1.01)
         return hasImage();
-    return detailCovers(wantedDetail());
+    // Animations play at the reduced size only.
+    return !player_ && detailCovers(wantedDetail());
 }
 
 void MagnifyingImageView::updateResolution() {
-    if (movie_ || reduced_.isNull() || reduced_.size() == imageSize_)
+    if (player_ || reduced_.isNull() || reduced_.size() == imageSize_)
         return;
     if (reducedDensity() <= 1.01) {
         // The reduced picture suffices: the detail goes, and any on its way.

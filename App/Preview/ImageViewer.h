@@ -10,19 +10,19 @@
 #include <optional>
 #include <QWidget>
 
-class QMovie;
 class QProgressBar;
 class QTimer;
 
 namespace tw {
 
+class AnimationPlayer;
 class ImageController;
 class ContentUnavailableView;
 struct DecodedImage;
 
 /// A magnifying view of one image: magnification 1.0 shows the image at its own size, limits
 /// 0.05 and 16; an image smaller than the view stays centred; the image can be shown turned
-/// by quarter turns. Animated images play.
+/// by quarter turns. Animated images play (AnimationPlayer), their frames at the reduced size.
 ///
 /// The file is decoded by a task, reduced to what the screen can show when fitted. Zooming
 /// past that decodes the detail the view needs, at the resolution it is shown at: the whole
@@ -36,9 +36,6 @@ public:
     static constexpr qreal minimumMagnification = 0.05;
     static constexpr qreal maximumMagnification = 16.0;
     static constexpr qreal zoomStep = 1.25;
-    /// Animations with larger frames show their first frame only: QMovie decodes every frame
-    /// on the main thread.
-    static constexpr qint64 animationPixelLimit = 2'000'000;
     /// The most bytes the detail decoded for a magnified view holds.
     static constexpr qint64 detailByteLimit = 64 * 1024 * 1024;
 
@@ -55,7 +52,7 @@ public:
     QSize shownSize() const;
     /// The pixels held for the image on screen: imageSize() or less.
     QSize decodedSize() const { return picture_.size(); }
-    /// True when every pixel of the image is held (always for animations).
+    /// True when every pixel of the image is held.
     bool showsFullResolution() const;
     /// The part of the image (unturned) that the detail covers, and the pixels it holds for
     /// it; empty without a detail.
@@ -64,8 +61,9 @@ public:
     /// True when what is in view is on screen at the resolution it is shown at (the reduced
     /// picture where that suffices, the detail otherwise).
     bool isSharp() const;
-    bool isAnimated() const { return movie_ != nullptr; }
-    QMovie* movie() const { return movie_; }
+    bool isAnimated() const { return player_ != nullptr; }
+    /// The animation playing; null for a still image.
+    AnimationPlayer* player() const { return player_; }
 
     qreal magnification() const;
     /// Kept within the limits; the point at the middle of the view stays there. Nothing
@@ -91,8 +89,8 @@ private:
 
     /// The most pixels worth decoding for a fitted view: the screen's.
     QSize fittedBound() const;
-    void showFirst(DecodedImage decoded);
-    void startMovie();
+    void showFirst(DecodedImage decoded, QSize bound);
+    void startAnimation(QSize bound);
     void setPicture(const QImage& picture);
     /// A part of the image at a resolution (a fraction of its own).
     struct Detail {
@@ -122,7 +120,7 @@ private:
 
     PictureItem* item_;
     QString path_;
-    QMovie* movie_ = nullptr;
+    AnimationPlayer* player_ = nullptr;
     QImage reduced_;
     QImage picture_;
     QImage detail_;

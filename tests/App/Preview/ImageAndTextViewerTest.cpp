@@ -3,6 +3,7 @@
 // when zoomed past it) and the platform preview of other files.
 #include "App/DesignSystem/ContentUnavailableView.h"
 #include "App/DesignSystem/Format.h"
+#include "App/Preview/AnimationPlayer.h"
 #include "App/Preview/ImageController.h"
 #include "App/Preview/ImageDecoder.h"
 #include "App/Preview/ImageViewer.h"
@@ -14,15 +15,21 @@
 #include <QBuffer>
 #include <QImageWriter>
 #include <QLabel>
-#include <QMovie>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSet>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QThreadPool>
 
 #include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -206,15 +213,206 @@ TEST_F(ImageViewerTest, ExifOrientationIsApplied) {
     EXPECT_EQ(viewer->imageView()->imageSize(), QSize(200, 300));
 }
 
-TEST_F(ImageViewerTest, AnimatedImagesPlay) {
+/// Counts the frames read by FrameReader and the threads they are read on, while alive; can
+/// hold every read until released, and tells which went on cancelled.
+class FrameReads {
+public:
+    FrameReads() {
+        FrameReader::setReadObserver([state = state_] {
+            std::unique_lock lock(state->mutex);
+            ++state->count;
+            state->threads.insert(QThread::currentThread());
+            state->changed.wait_for(lock, std::chrono::seconds(10), [&] { return !state->held; });
+            if (Cancellation::isCancelled())
+                ++state->cancelled;
+        });
+    }
+    ~FrameReads() {
+        FrameReader::setReadObserver(nullptr);
+        release();
+    }
+    int count() const {
+        std::lock_guard lock(state_->mutex);
+        return state_->count;
+    }
+    /// Reads whose task was cancelled by the time they went on.
+    int cancelled() const {
+        std::lock_guard lock(state_->mutex);
+        return state_->cancelled;
+    }
+    bool anyOnTheMainThread() const {
+        std::lock_guard lock(state_->mutex);
+        return state_->threads.contains(qApp->thread());
+    }
+    void hold() {
+        std::lock_guard lock(state_->mutex);
+        state_->held = true;
+    }
+    void release() {
+        std::lock_guard lock(state_->mutex);
+        state_->held = false;
+        state_->changed.notify_all();
+    }
+
+private:
+    struct State {
+        mutable std::mutex mutex;
+        std::condition_variable changed;
+        int count = 0;
+        int cancelled = 0;
+        QSet<QThread*> threads;
+        bool held = false;
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
+bool near(const QColor& a, const QColor& b) {
+    return std::abs(a.red() - b.red()) < 8 && std::abs(a.green() - b.green()) < 8 &&
+           std::abs(a.blue() - b.blue()) < 8;
+}
+
+/// Whether the middle of the view shows each colour, one after the other.
+bool showsInTurn(MagnifyingImageView* view, const QList<QColor>& colours) {
+    for (const QColor& colour : colours) {
+        const bool seen = QTest::qWaitFor(
+            [&] {
+                const QImage shot = view->viewport()->grab().toImage();
+                return near(shot.pixelColor(shot.width() / 2, shot.height() / 2), colour);
+            },
+            5000);
+        if (!seen)
+            return false;
+    }
+    return true;
+}
+
+TEST_F(ImageViewerTest, AnimatedImagesPlayWithTheirFramesDecodedOffTheMainThread) {
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        QList<QColor> frames;
+    };
+    const QList<Case> cases{
+        {"blink.gif", animatedGIF(), {Qt::black, Qt::white}},
+        // Frames of 2.08 megapixels, larger than the main thread could decode in time.
+        {"large.gif", makeGIF(QSize(1600, 1300), {Qt::red, Qt::blue}, 100, 0), {Qt::red, Qt::blue}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FrameReads reads;
+        ImageController controller;
+        auto viewer = shown(write(QString::fromLatin1(c.name), c.bytes), &controller);
+        MagnifyingImageView* view = viewer->imageView();
+        ASSERT_NE(view, nullptr);
+        ASSERT_TRUE(view->isAnimated());
+        ASSERT_NE(view->player(), nullptr);
+        EXPECT_TRUE(view->player()->isRunning());
+        // The second frame, then the first again: the frames change on screen and loop.
+        EXPECT_TRUE(showsInTurn(view, {c.frames[1], c.frames[0], c.frames[1]}));
+        EXPECT_EQ(view->player()->currentImage().size(), view->decodedSize())
+            << "frames at the reduced picture's size";
+        EXPECT_GT(reads.count(), 0);
+        EXPECT_FALSE(reads.anyOnTheMainThread());
+        viewer.reset();
+        threadPool(TaskPool::general)->waitForDone();
+    }
+}
+
+TEST_F(ImageViewerTest, AnAnimationLoopsAsItsFileSaysFromMemoryOrDecodingAgain) {
+    const QList<QColor> colours{Qt::red, Qt::green};
+    struct Case {
+        std::optional<int> loops; // as written in the file
+        qint64 cacheLimit;
+        QList<int> shown; // frame numbers, in order, until finished; empty: for ever
+    };
+    const QList<Case> cases{
+        {std::nullopt, AnimationPlayer::cacheByteLimit, {0, 1}},
+        {2, AnimationPlayer::cacheByteLimit, {0, 1, 0, 1, 0, 1}},
+        {2, 0, {0, 1, 0, 1, 0, 1}},
+        {0, AnimationPlayer::cacheByteLimit, {}},
+        {0, 0, {}},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(QStringLiteral("loops %1, cache limit %2")
+                         .arg(c.loops ? QString::number(*c.loops) : QStringLiteral("none"))
+                         .arg(c.cacheLimit)
+                         .toStdString());
+        const QString path = write(QStringLiteral("loop%1.gif").arg(index++),
+                                   makeGIF(QSize(40, 20), colours, 20, c.loops))
+                                 .toLocalFile();
+        FrameReads reads;
+        AnimationPlayer player(path, QSize(10, 10), nullptr, c.cacheLimit);
+        QList<int> shown;
+        QObject::connect(&player, &AnimationPlayer::frameChanged, &player, [&](int number) {
+            shown.append(number);
+            EXPECT_EQ(player.currentImage().size(), QSize(10, 5)) << "reduced to the bound";
+            EXPECT_TRUE(near(player.currentImage().pixelColor(5, 2), colours.at(number)));
+        });
+        QSignalSpy finished(&player, &AnimationPlayer::finished);
+        player.start();
+        const bool fromMemory = c.cacheLimit > 0;
+        // Two frames and the end of them are read in every pass, or in the first only.
+        if (c.shown.isEmpty()) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return player.completedPasses() >= 4; }, 5000));
+            EXPECT_TRUE(player.isRunning());
+            EXPECT_TRUE(finished.isEmpty());
+            EXPECT_EQ(shown.mid(0, 8), QList<int>({0, 1, 0, 1, 0, 1, 0, 1}));
+            EXPECT_TRUE(fromMemory ? reads.count() == 3 : reads.count() >= 3 * 4)
+                << reads.count() << " reads";
+        } else {
+            ASSERT_TRUE(finished.wait(5000));
+            EXPECT_FALSE(player.isRunning());
+            EXPECT_EQ(shown, c.shown);
+            EXPECT_EQ(player.currentFrameNumber(), 1) << "the last frame stays";
+            const int passes = int(c.shown.size()) / 2;
+            EXPECT_EQ(player.completedPasses(), passes);
+            EXPECT_EQ(reads.count(), fromMemory ? 3 : 3 * passes);
+        }
+        EXPECT_EQ(player.playsFromMemory(), fromMemory);
+        EXPECT_FALSE(reads.anyOnTheMainThread());
+    }
+    threadPool(TaskPool::general)->waitForDone();
+}
+
+TEST_F(ImageViewerTest, AnAnimationWhoseFileGoesBadStopsOnTheFrameShown) {
+    const QString path =
+        write(QStringLiteral("spoilt.gif"), makeGIF(QSize(4, 4), {Qt::red, Qt::green}, 20, 0))
+            .toLocalFile();
+    FrameReads reads;
+    AnimationPlayer player(path, QSize(), nullptr, 0); // every pass reads the file
+    QSignalSpy finished(&player, &AnimationPlayer::finished);
+    player.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return player.completedPasses() >= 1; }, 5000));
+    write(QStringLiteral("spoilt.gif"), "junk");
+    ASSERT_TRUE(finished.wait(5000)) << "no pass of no frames over and over";
+    EXPECT_FALSE(player.isRunning());
+    EXPECT_FALSE(player.currentImage().isNull());
+    threadPool(TaskPool::general)->waitForDone();
+    const int count = reads.count();
+    QTest::qWait(200);
+    EXPECT_EQ(reads.count(), count);
+}
+
+TEST_F(ImageViewerTest, AViewGoneWhileAFrameIsDecodedGetsNothingAndLeavesNoTask) {
+    FrameReads reads;
+    reads.hold();
     ImageController controller;
     auto viewer = shown(write(QStringLiteral("blink.gif"), animatedGIF()), &controller);
     ASSERT_NE(viewer->imageView(), nullptr);
-    ASSERT_TRUE(viewer->imageView()->isAnimated());
-    QMovie* movie = viewer->imageView()->movie();
-    EXPECT_EQ(movie->state(), QMovie::Running);
-    const int first = movie->currentFrameNumber();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return movie->currentFrameNumber() != first; }, 3000));
+    QPointer<AnimationPlayer> player = viewer->imageView()->player();
+    ASSERT_FALSE(player.isNull());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return reads.count() == 1; }, 5000))
+        << "the first frame's read is under way";
+    viewer.reset();
+    EXPECT_TRUE(player.isNull()) << "the player goes with its view";
+    reads.release();
+    // The read ends cancelled; nothing follows it, on a worker or on the main thread.
+    EXPECT_TRUE(threadPool(TaskPool::general)->waitForDone(5000));
+    QTest::qWait(300);
+    EXPECT_EQ(reads.count(), 1);
+    EXPECT_EQ(reads.cancelled(), 1) << "the read stopped, not decoded for no one";
+    EXPECT_EQ(threadPool(TaskPool::general)->activeThreadCount(), 0);
 }
 
 TEST_F(ImageViewerTest, TheBusyIndicatorShowsUntilTheImageIsDecoded) {

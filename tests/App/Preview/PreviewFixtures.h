@@ -18,6 +18,8 @@
 
 #include <zlib.h>
 
+#include <optional>
+
 namespace tw::test {
 
 /// A PDF of `pages` pages; page i carries the text words[i] (if any) under a heading.
@@ -75,6 +77,64 @@ inline QByteArray animatedGIF() {
         0x05, 0x00, 0x21, 0xF9, 0x04, 0x00, 0x0A, 0x00, 0x00, 0x00, 0x2C, 0x00, 0x00, 0x00, 0x00,
         0x02, 0x00, 0x02, 0x00, 0x00, 0x02, 0x03, 0x4C, 0x12, 0x05, 0x00, 0x3B};
     return QByteArray(reinterpret_cast<const char*>(bytes), sizeof(bytes));
+}
+
+/// A GIF of `size` whose frames are each filled with one colour, shown `delayMs` each (in
+/// GIF's hundredths), looping `loops` more times after the first pass (0: for ever, as
+/// GIF's NETSCAPE block says; none: no block, played once). The LZW data holds literal codes
+/// only, a clear code before the table would widen them: plain to write, valid to read.
+inline QByteArray makeGIF(QSize size, const QList<QColor>& frames, int delayMs,
+                          std::optional<int> loops) {
+    QByteArray out("GIF89a");
+    auto u16 = [&out](int v) { out.append(char(v & 0xFF)).append(char((v >> 8) & 0xFF)); };
+    u16(size.width());
+    u16(size.height());
+    out.append(char(0xF7)).append(char(0)).append(char(0)); // a 256-colour global table
+    for (int i = 0; i < 256; ++i) {
+        const QColor c = i < frames.size() ? frames.at(i) : QColor(Qt::black);
+        out.append(char(c.red())).append(char(c.green())).append(char(c.blue()));
+    }
+    if (loops) {
+        out.append("\x21\xFF\x0BNETSCAPE2.0\x03\x01", 16);
+        u16(*loops);
+        out.append(char(0));
+    }
+    constexpr int clear = 256, end = 257, width = 9, literalsPerClear = 254;
+    for (int index = 0; index < frames.size(); ++index) {
+        out.append("\x21\xF9\x04\x00", 4);
+        u16(delayMs / 10);
+        out.append(char(0)).append(char(0));
+        out.append(char(0x2C));
+        u16(0);
+        u16(0);
+        u16(size.width());
+        u16(size.height());
+        out.append(char(0)).append(char(8)); // no local table; 8-bit codes
+        QByteArray data;
+        quint32 bits = 0;
+        int held = 0;
+        auto code = [&](int value) {
+            bits |= quint32(value) << held;
+            for (held += width; held >= 8; held -= 8, bits >>= 8)
+                data.append(char(bits & 0xFF));
+        };
+        const qint64 pixels = qint64(size.width()) * size.height();
+        for (qint64 p = 0; p < pixels; ++p) {
+            if (p % literalsPerClear == 0)
+                code(clear);
+            code(index);
+        }
+        code(end);
+        if (held > 0)
+            data.append(char(bits & 0xFF));
+        for (qsizetype at = 0; at < data.size(); at += 255) {
+            const qsizetype n = std::min<qsizetype>(255, data.size() - at);
+            out.append(char(n)).append(data.constData() + at, n);
+        }
+        out.append(char(0));
+    }
+    out.append(char(0x3B));
+    return out;
 }
 
 /// One member of a hand-made ZIP archive (stored, as written).
