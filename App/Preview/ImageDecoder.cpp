@@ -76,6 +76,20 @@ void convertForPainting(QImage& image) {
         image.convertTo(painted);
 }
 
+/// Sets the reader (turning by the file's orientation) to decode straight to the size that fits
+/// `bound`; returns the picture's full size as shown. Where the format cannot decode to a size,
+/// QImageReader scales each picture it reads.
+QSize fitToBound(QImageReader& reader, QSize bound) {
+    reader.setAutoTransform(true);
+    const QSize stored = reader.size();
+    const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
+    const QSize full = turned ? stored.transposed() : stored;
+    const QSize target = ImageDecoder::boundedSize(full, bound);
+    if (target.isValid() && target != full)
+        reader.setScaledSize(turned ? target.transposed() : target); // before the turn
+    return full;
+}
+
 } // namespace
 
 QImage ImageDecoder::decodeRegion(const QString& path, const QRect& region, qreal scale) {
@@ -118,17 +132,11 @@ DecodedImage ImageDecoder::decode(const QString& path, QSize bound) {
         return decoded;
     Cancellation::checkpoint();
     QImageReader reader(source.device(), QFileInfo(path).suffix().toLatin1());
-    reader.setAutoTransform(true);
     if (!reader.canRead())
         return decoded;
-    const QSize stored = reader.size();
-    const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
-    decoded.fullSize = turned ? stored.transposed() : stored;
+    decoded.fullSize = fitToBound(reader, bound);
     decoded.animated =
         !source.isSequential() && reader.supportsAnimation() && reader.imageCount() > 1;
-    const QSize target = boundedSize(decoded.fullSize, bound);
-    if (target.isValid() && target != decoded.fullSize)
-        reader.setScaledSize(turned ? target.transposed() : target); // before the turn
     Cancellation::checkpoint();
     decoded.image = reader.read();
     if (decoded.image.isNull())
@@ -167,9 +175,6 @@ struct FrameReader::Open {
         : source(path), reader(source.device(), QFileInfo(path).suffix().toLatin1()) {}
     ImageSource source;
     QImageReader reader;
-    /// The size every frame is shown at, and whether the reader can decode straight to it.
-    QSize target;
-    bool readerScales = false;
     bool ended = false;
 };
 
@@ -181,18 +186,7 @@ AnimationFrame FrameReader::read() {
     Cancellation::checkpoint();
     if (!open_ || open_->ended) {
         open_ = std::make_unique<Open>(path_);
-        QImageReader& reader = open_->reader;
-        reader.setAutoTransform(true);
-        const QSize stored = reader.size();
-        const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
-        const QSize full = turned ? stored.transposed() : stored;
-        const QSize target = ImageDecoder::boundedSize(full, bound_);
-        if (target.isValid() && target != full) {
-            open_->target = target;
-            open_->readerScales = reader.supportsOption(QImageIOHandler::ScaledSize);
-            if (open_->readerScales)
-                reader.setScaledSize(turned ? target.transposed() : target); // before the turn
-        }
+        fitToBound(open_->reader, bound_);
     }
     QImageReader& reader = open_->reader;
     AnimationFrame frame;
@@ -206,9 +200,6 @@ AnimationFrame FrameReader::read() {
         return frame;
     }
     frame.delay = reader.nextImageDelay();
-    if (open_->target.isValid() && !open_->readerScales && frame.image.size() != open_->target)
-        frame.image =
-            frame.image.scaled(open_->target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     convertForPainting(frame.image);
     return frame;
 }
