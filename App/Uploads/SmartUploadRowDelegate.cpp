@@ -112,6 +112,11 @@ QString SmartUploadRowDelegate::destinationLabel(const AppModel& model, const Sm
     return QStringLiteral("Choose Destination");
 }
 
+const SmartUploadItem* SmartUploadRowDelegate::itemAt(const QModelIndex& index) {
+    const auto* list = qobject_cast<const SmartBatchListModel*>(index.model());
+    return list && index.isValid() ? &list->item(index.row()) : nullptr;
+}
+
 void SmartUploadRowDelegate::attach(QAbstractItemView* view) {
     view->setFocusPolicy(Qt::StrongFocus);
     view->installEventFilter(this);
@@ -119,21 +124,20 @@ void SmartUploadRowDelegate::attach(QAbstractItemView* view) {
 
 bool SmartUploadRowDelegate::requestDestinationMenu(QAbstractItemView* view,
                                                     const QModelIndex& index) {
-    const auto* list = qobject_cast<const SmartBatchListModel*>(index.model());
-    if (!list || !index.isValid())
+    const SmartUploadItem* item = itemAt(index);
+    if (!item)
         return false;
-    const SmartUploadItem& item = list->item(index.row());
-    const QRect menu = destinationRect(view->visualRect(index), item, view->font());
-    Q_EMIT destinationMenuRequested(item.id, view->viewport()->mapToGlobal(menu.bottomLeft()));
+    const QRect menu = destinationRect(view->visualRect(index), *item, view->font());
+    Q_EMIT destinationMenuRequested(item->id, view->viewport()->mapToGlobal(menu.bottomLeft()));
     return true;
 }
 
 QList<RowControls::Control> SmartUploadRowDelegate::rowControls(const QAbstractItemView* view,
                                                                 const QModelIndex& index) const {
-    const auto* list = qobject_cast<const SmartBatchListModel*>(index.model());
-    if (!list || !index.isValid())
+    const SmartUploadItem* found = itemAt(index);
+    if (!found)
         return {};
-    const SmartUploadItem& item = list->item(index.row());
+    const SmartUploadItem& item = *found;
     const QRect row = view->visualRect(index);
     return {Control{destinationLabel(item), kDestinationTip, destinationRect(row, item, view->font()),
                     true},
@@ -142,15 +146,15 @@ QList<RowControls::Control> SmartUploadRowDelegate::rowControls(const QAbstractI
 
 bool SmartUploadRowDelegate::pressRowControl(QAbstractItemView* view, const QModelIndex& index,
                                              int control) {
-    const auto* list = qobject_cast<const SmartBatchListModel*>(index.model());
-    if (!list || !index.isValid())
+    const SmartUploadItem* item = itemAt(index);
+    if (!item)
         return false;
     switch (control) {
     case 0:
         return requestDestinationMenu(view, index);
     case 1: {
         // A copy: the removal rebuilds the list.
-        const QUuid id = list->item(index.row()).id;
+        const QUuid id = item->id;
         Q_EMIT removeRequested(id);
         return true;
     }
@@ -168,8 +172,8 @@ bool SmartUploadRowDelegate::eventFilter(QObject* watched, QEvent* event) {
         return false;
     const auto* key = static_cast<QKeyEvent*>(event);
     const QModelIndex current = view->currentIndex();
-    const auto* list = qobject_cast<const SmartBatchListModel*>(current.model());
-    if (!list || !current.isValid())
+    const SmartUploadItem* item = itemAt(current);
+    if (!item)
         return false;
     const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
     const bool menuKey = (mods == Qt::NoModifier &&
@@ -180,7 +184,7 @@ bool SmartUploadRowDelegate::eventFilter(QObject* watched, QEvent* event) {
         return requestDestinationMenu(view, current);
     if (mods == Qt::NoModifier && (key->key() == Qt::Key_Delete || key->key() == Qt::Key_Backspace)) {
         // A copy: the removal rebuilds the list.
-        const QUuid id = list->item(current.row()).id;
+        const QUuid id = item->id;
         Q_EMIT removeRequested(id);
         return true;
     }
@@ -264,10 +268,10 @@ QSize SmartUploadRowDelegate::sizeHint(const QStyleOptionViewItem& option, const
 
 void SmartUploadRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                                    const QModelIndex& index) const {
-    const auto* list = qobject_cast<const SmartBatchListModel*>(index.model());
-    if (!list)
+    const SmartUploadItem* found = itemAt(index);
+    if (!found)
         return;
-    const SmartUploadItem& item = list->item(index.row());
+    const SmartUploadItem& item = *found;
     const QPalette& palette = option.palette;
     const QRect row = option.rect;
     painter->save();
@@ -346,11 +350,11 @@ bool SmartUploadRowDelegate::editorEvent(QEvent* event, QAbstractItemModel* mode
                                          const QModelIndex& index) {
     if (event->type() != QEvent::MouseButtonRelease)
         return QStyledItemDelegate::editorEvent(event, model, option, index);
-    const auto* list = qobject_cast<const SmartBatchListModel*>(index.model());
+    const SmartUploadItem* found = itemAt(index);
     const auto* mouse = static_cast<QMouseEvent*>(event);
-    if (!list || mouse->button() != Qt::LeftButton)
+    if (!found || mouse->button() != Qt::LeftButton)
         return false;
-    const SmartUploadItem& item = list->item(index.row());
+    const SmartUploadItem& item = *found;
     const QUuid id = item.id;
     switch (areaAt(option.rect, item, option.font, mouse->position().toPoint())) {
     case Area::none:
@@ -371,10 +375,10 @@ bool SmartUploadRowDelegate::editorEvent(QEvent* event, QAbstractItemModel* mode
 
 bool SmartUploadRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
                                        const QStyleOptionViewItem& option, const QModelIndex& index) {
-    const auto* list = qobject_cast<const SmartBatchListModel*>(index.model());
-    if (!list || !event)
+    const SmartUploadItem* item = itemAt(index);
+    if (!item || !event)
         return false;
-    switch (areaAt(option.rect, list->item(index.row()), option.font, event->pos())) {
+    switch (areaAt(option.rect, *item, option.font, event->pos())) {
     case Area::destination:
         QToolTip::showText(event->globalPos(), kDestinationTip, view);
         return true;

@@ -81,6 +81,9 @@ protected:
                    const QModelIndex& index) override;
 
 private:
+    /// The file a row of the batch list shows; null for another model or no row.
+    static const SmartUploadItem* itemAt(const QModelIndex& index);
+
     AppModel& model_;
 };
 

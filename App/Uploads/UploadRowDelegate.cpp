@@ -110,25 +110,37 @@ void UploadRowDelegate::attach(QAbstractItemView* view, bool returnPresses) {
     }
 }
 
-bool UploadRowDelegate::press(const QModelIndex& index) {
+const UploadJob* UploadRowDelegate::jobAt(const QModelIndex& index) {
     const auto* list = qobject_cast<const UploadJobListModel*>(index.model());
-    if (!list || !index.isValid())
+    return list && index.isValid() ? &list->job(index.row()) : nullptr;
+}
+
+std::optional<StorageAccount> UploadRowDelegate::accountOf(const UploadJob& job) const {
+    return account_ ? account_(job.accountID) : std::nullopt;
+}
+
+UploadRowDelegate::Control UploadRowDelegate::controlOf(const UploadJob& job) const {
+    return control(job, accountOf(job));
+}
+
+bool UploadRowDelegate::press(const QModelIndex& index) {
+    const UploadJob* job = jobAt(index);
+    if (!job)
         return false;
-    const UploadJob& job = list->job(index.row());
-    const Control trailing = control(job, account_ ? account_(job.accountID) : std::nullopt);
+    const Control trailing = controlOf(*job);
     if (trailing == Control::none)
         return false;
-    emitRequest(job, trailing);
+    emitRequest(*job, trailing);
     return true;
 }
 
 QList<RowControls::Control> UploadRowDelegate::rowControls(const QAbstractItemView* view,
                                                            const QModelIndex& index) const {
-    const auto* list = qobject_cast<const UploadJobListModel*>(index.model());
-    if (!list || !index.isValid())
+    const UploadJob* found = jobAt(index);
+    if (!found)
         return {};
-    const UploadJob& job = list->job(index.row());
-    const Control trailing = control(job, account_ ? account_(job.accountID) : std::nullopt);
+    const UploadJob& job = *found;
+    const Control trailing = controlOf(job);
     RowControls::Control button;
     switch (trailing) {
     case Control::none:
@@ -199,11 +211,11 @@ QSize UploadRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QMod
 
 void UploadRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                               const QModelIndex& index) const {
-    const auto* list = qobject_cast<const UploadJobListModel*>(index.model());
-    if (!list)
+    const UploadJob* found = jobAt(index);
+    if (!found)
         return;
-    const UploadJob& job = list->job(index.row());
-    const std::optional<StorageAccount> account = account_ ? account_(job.accountID) : std::nullopt;
+    const UploadJob& job = *found;
+    const std::optional<StorageAccount> account = accountOf(job);
     const QPalette& palette = option.palette;
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
@@ -312,12 +324,12 @@ bool UploadRowDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
                                     const QStyleOptionViewItem& option, const QModelIndex& index) {
     if (event->type() != QEvent::MouseButtonRelease)
         return QStyledItemDelegate::editorEvent(event, model, option, index);
-    const auto* list = qobject_cast<const UploadJobListModel*>(index.model());
+    const UploadJob* found = jobAt(index);
     const auto* mouse = static_cast<QMouseEvent*>(event);
-    if (!list || mouse->button() != Qt::LeftButton)
+    if (!found || mouse->button() != Qt::LeftButton)
         return false;
-    const UploadJob& job = list->job(index.row());
-    const Control trailing = control(job, account_ ? account_(job.accountID) : std::nullopt);
+    const UploadJob& job = *found;
+    const Control trailing = controlOf(job);
     if (!controlRect(option.rect, trailing, QFontMetrics(option.font))
              .contains(mouse->position().toPoint()))
         return false;
@@ -329,11 +341,11 @@ bool UploadRowDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
 
 bool UploadRowDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
                                   const QStyleOptionViewItem& option, const QModelIndex& index) {
-    const auto* list = qobject_cast<const UploadJobListModel*>(index.model());
-    if (!list || !event)
+    const UploadJob* found = jobAt(index);
+    if (!found || !event)
         return false;
-    const UploadJob& job = list->job(index.row());
-    const Control trailing = control(job, account_ ? account_(job.accountID) : std::nullopt);
+    const UploadJob& job = *found;
+    const Control trailing = controlOf(job);
     if (controlRect(option.rect, trailing, QFontMetrics(option.font)).contains(event->pos())) {
         const QString tip = helpTip(trailing);
         if (!tip.isEmpty()) {

@@ -62,6 +62,11 @@ protected:
                    const QModelIndex& index) override;
 
 private:
+    /// The job a row of the job list shows; null for another model or no row.
+    static const UploadJob* jobAt(const QModelIndex& index);
+    /// The control of the job's row, for its account as the lookup knows it.
+    Control controlOf(const UploadJob& job) const;
+    std::optional<StorageAccount> accountOf(const UploadJob& job) const;
     void emitRequest(const UploadJob& job, Control control);
 
     AccountLookup account_;
