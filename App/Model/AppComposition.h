@@ -35,8 +35,6 @@ public:
     enum class StartupTasks {
         /// The keyring move only, at once (the self-check, tests).
         skip,
-        /// All of it, at once.
-        run,
         /// All of it, held until AppModel::releaseStartupWork() (the application, once its
         /// window's content is built). The back ends' keyring calls wait for the move.
         runWhenReleased,
